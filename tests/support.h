@@ -1,0 +1,55 @@
+// Helpers shared by the tests: byte literals, scratch folders, files, and
+// running the built executable as a user would.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using bytes = std::vector<std::uint8_t>;
+
+// Parses hex bytes separated by spaces; "FF*16" stands for sixteen FF.
+bytes hex(std::string_view text);
+bytes to_bytes(std::string_view text);
+bytes concat(std::initializer_list<bytes> parts);
+
+// The 65-byte header block for a file head (14 hex bytes) and its checksum.
+bytes header_block(std::string_view head_and_checksum);
+
+// A fresh folder, removed with everything in it when the test ends.
+class scratch_dir {
+  public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir &) = delete;
+    scratch_dir &operator=(const scratch_dir &) = delete;
+    std::string path(std::string_view name) const;
+    const std::filesystem::path &root() const
+    {
+        return root_;
+    }
+
+  private:
+    std::filesystem::path root_;
+};
+
+void write_file(const std::string &path, const bytes &content);
+void write_file(const std::string &path, std::string_view content);
+bytes read_file(const std::string &path);
+
+struct run_options {
+    std::string cwd;           // where the tool runs; empty: the current folder
+    long file_size_limit = -1; // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+    std::string stdout_file;   // send stdout to this file instead of a pipe
+    bool stdin_pipe = false;   // give the tool a pipe with a few bytes on stdin
+};
+
+struct run_result {
+    int exit_code;
+    std::string out;
+    std::string err;
+};
+
+run_result run_cassmak(const std::vector<std::string> &args, const run_options &options = {});
