@@ -1,0 +1,90 @@
+#include "basic/tokenizer.h"
+
+#include <array>
+
+namespace {
+
+// Token 0x80 + index. 0xEA to 0xEC are unused and never match.
+// clang-format off
+constexpr std::array<std::string_view, keyword_count> keywords = {
+    // 0x80
+    "END",   "FOR",   "NEXT",  "DATA",  "INPUT", "DIM",    "READ",   "LET",
+    "GOTO",  "RUN",   "IF",    "RESTORE", "GOSUB", "RETURN", "REM",  "STOP",
+    // 0x90
+    "BIT",   "ON",    "NULL",  "WAIT",  "DEF",   "POKE",   "PRINT",  "ERR",
+    "LIST",  "CLEAR", "LLIST", "RAD",   "NEW",   "TAB(",   "TO",     "FNC",
+    // 0xA0
+    "SPC(",  "THEN",  "NOT",   "STEP",  "+",     "-",      "*",      "/",
+    "^",     "AND",   "OR",    ">",     "=",     "<",      "SGN",    "INT",
+    // 0xB0
+    "ABS",   "USR",   "FRE",   "INP",   "POS",   "SQR",    "RND",    "LOG",
+    "EXP",   "COS",   "SIN",   "TAN",   "ATN",   "PEEK",   "LEN",    "STR$",
+    // 0xC0
+    "VAL",   "ASC",   "CHR$",  "LEFT$", "RIGHT$", "MID$",  "SCALE",  "PLOT",
+    "MOVE",  "BEEP",  "AXES",  "GCLEAR", "PAUSE", "DISP",  "?",      "BMOVE",
+    // 0xD0
+    "BPLOT", "LOAD",  "SAVE",  "DLOAD", "DSAVE", "LABEL",  "FILL",   "AUTO",
+    "OUTPUT", "STATUS", "ENTER", "CONTROL", "CHECK", "CONT", "OUT",  "INKEY",
+    // 0xE0
+    "CODE",  "ROM",   "APOKE", "PEN",   "INK(",  "APEEK",  "ADR",    "AT",
+    "HEX$",  "DEG",   "",      "",      "",      "WINDOW", "REN",
+};
+// clang-format on
+static_assert(keywords[keyword_count - 1] == "REN", "a keyword is missing from the table");
+static_assert(keywords[0xEA - first_token].empty() && keywords[0xEC - first_token].empty() &&
+                  keywords[0xED - first_token] == "WINDOW",
+              "the unused tokens must stay at 0xEA to 0xEC");
+
+} // namespace
+
+std::string_view keyword_of(int token)
+{
+    int index = token - first_token;
+    if (index < 0 || index >= keyword_count)
+        return {};
+    return keywords[static_cast<std::size_t>(index)];
+}
+
+int match_keyword(std::string_view text, std::size_t &position)
+{
+    std::string_view rest = position < text.size() ? text.substr(position) : std::string_view();
+    for (std::size_t i = 0; i < keywords.size(); ++i) {
+        std::string_view keyword = keywords[i];
+        if (!keyword.empty() && rest.substr(0, keyword.size()) == keyword) {
+            position += keyword.size();
+            return first_token + static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
+std::string tokenize_line(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    bool in_string = false;
+    bool after_rem = false;
+    bool in_data = false;
+    std::size_t position = 0;
+    while (position < text.size()) {
+        int token = 0;
+        if (!in_string && !after_rem && !in_data)
+            token = match_keyword(text, position);
+        auto byte = static_cast<unsigned char>(token != 0 ? token : text[position++]);
+        out.push_back(static_cast<char>(byte));
+
+        // The flags follow the byte appended, so a source byte equal to a
+        // token steers exactly as the token would.
+        if (byte == '"' && !in_string)
+            in_string = true;
+        else if (byte == '"')
+            in_string = false;
+        else if (byte == token_rem && !after_rem)
+            after_rem = true;
+        else if (byte == token_data && !in_data)
+            in_data = true;
+        else if (byte == ':' && in_data && !in_string)
+            in_data = false;
+    }
+    return out;
+}

@@ -1,0 +1,24 @@
+// The BASIC keyword table and the tokenizer that crunches one statement text
+// into the one-byte tokens the machine's BASIC keeps in memory.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+constexpr int first_token = 0x80;
+constexpr int keyword_count = 111;
+constexpr unsigned char token_data = 0x83;
+constexpr unsigned char token_rem = 0x8E;
+
+// Keyword of `token`, or an empty view for the unused tokens and non-tokens.
+std::string_view keyword_of(int token);
+
+// Looks for a keyword starting at `position` in `text`: on a match moves
+// `position` past it and returns its token, otherwise returns 0. The first
+// entry in table order wins, which with this table is the longest match.
+int match_keyword(std::string_view text, std::size_t &position);
+
+// Crunches a statement text: keywords become tokens except inside strings,
+// after REM and inside DATA. The result is never longer than `text`.
+std::string tokenize_line(std::string_view text);
