@@ -1,0 +1,96 @@
+#include "cli/run.h"
+
+#include "basic/importer.h"
+#include "cli/options.h"
+#include "io/files.h"
+#include "io/status.h"
+#include "tape/blocks.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int payload_capacity = 65536;
+constexpr int binary_min = 1;
+constexpr int binary_max = 65533;
+
+// Produces the payload and encodes it into `image`; returns the status.
+int encode(const conversion_settings &settings, std::vector<std::uint8_t> &payload,
+           output_image &image, std::FILE *&basic_source)
+{
+    const std::string &input = *settings.input_path;
+    const int length =
+        settings.basic ? load_basic_program(input, payload.data(), payload_capacity, basic_source)
+                       : load_input(input, payload.data(), binary_min, binary_max);
+    if (length < 0)
+        return length;
+    image.reserve(static_cast<std::size_t>(length) + tape_file_overhead);
+    if (settings.headless)
+        put_headless_block(image, payload.data(), length);
+    else
+        put_tape_file(image, payload.data(), length, settings.file_type,
+                      static_cast<int>(settings.file_number), settings.name,
+                      static_cast<int>(settings.address));
+    return status_ok;
+}
+
+} // namespace
+
+void print_banner()
+{
+    std::fputs("cassmak 1.0 - packs a binary file or a BASIC program into a tape image\n", stdout);
+}
+
+void print_usage()
+{
+    print_banner();
+    std::printf("Usage: %s [options] infile.ext\n", "cassmak");
+    std::fputs("\nCommon options:\n"
+               "  -o outfile.ext  output file name\n"
+               "  -append\t  append at the end of the output file\n"
+               "  -a address\t  begin address [0]\n"
+               "  -n number\t  file number [0]\n"
+               "  -t char\t  file type [?]\n"
+               "  -m name\t  file name max. 8 chars [infile name]\n"
+               "  -hless\t  store as headless block\n"
+               "  -b\t\t  import BASIC program from TXT file\n"
+               "  -h\t\t  usage information\n"
+               "  -v\t\t  version info\n"
+               "\nAll numeric parameters must be nonnegative integers and can be in three forms:\n"
+               "  decimal (e.g. 12345)\n"
+               "  octal (e.g. 01234)\n"
+               "  hexadecimal (e.g. 0x1234)\n\n",
+               stdout);
+}
+
+int run(int argc, const char *const *argv)
+{
+    conversion_settings settings;
+    std::vector<std::uint8_t> payload(payload_capacity);
+    output_image image;
+    std::FILE *basic_source = nullptr;
+
+    int status = parse_arguments(argc, argv, settings);
+    if (status == status_ok)
+        status = complete_settings(settings);
+    if (status == status_ok)
+        status = encode(settings, payload, image, basic_source);
+    if (status == status_ok) {
+        std::printf("Writing to the output file '%s'\n", settings.output_path->c_str());
+        status = save_output(*settings.output_path, image.data(), static_cast<int>(image.size()),
+                             settings.append);
+    }
+
+    if (basic_source)
+        std::fclose(basic_source);
+    if (status == status_usage) {
+        print_usage();
+        status = status_ok;
+    } else if (status == status_version) {
+        print_banner();
+        status = status_ok;
+    }
+    return -status;
+}
