@@ -182,3 +182,34 @@ run_result run_cassmak(const std::vector<std::string> &args, const run_options &
         result.exit_code = 128 + WTERMSIG(wait_status);
     return result;
 }
+
+namespace {
+
+std::string hex_around(const bytes &data, std::size_t at)
+{
+    std::string out;
+    char cell[4];
+    std::size_t from = at >= 8 ? at - 8 : 0;
+    for (std::size_t i = from; i < data.size() && i < at + 8; ++i) {
+        std::snprintf(cell, sizeof cell, i == at ? "[%02X" : " %02X", data[i]);
+        out += cell;
+        if (i == at)
+            out += ']';
+    }
+    return out;
+}
+
+} // namespace
+
+testing::AssertionResult same_bytes(const bytes &expected, const bytes &actual)
+{
+    if (expected == actual)
+        return testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at])
+        ++at;
+    return testing::AssertionFailure()
+           << "sizes " << expected.size() << " and " << actual.size() << ", first difference at "
+           << at << "\n  expected:" << hex_around(expected, at)
+           << "\n  actual:  " << hex_around(actual, at);
+}

@@ -2,6 +2,8 @@
 // running the built executable as a user would.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -53,3 +55,6 @@ struct run_result {
 };
 
 run_result run_cassmak(const std::vector<std::string> &args, const run_options &options = {});
+
+// Compares byte buffers and, on a mismatch, shows where they first differ.
+testing::AssertionResult same_bytes(const bytes &expected, const bytes &actual);
