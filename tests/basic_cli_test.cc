@@ -11,13 +11,13 @@ namespace {
 const std::string begin = "Importing BASIC program...\n";
 const std::string done = "\rDone.\t\t\n";
 
-std::string writing(const std::string &path)
+std::string writing(const std::string& path)
 {
     return "Writing to the output file '" + path + "'\n";
 }
 
 // A BASIC tape file as the machine expects it, checksums worked out here.
-bytes basic_tape(const bytes &image, std::uint8_t number, std::string_view name)
+bytes basic_tape(const bytes& image, std::uint8_t number, std::string_view name)
 {
     const std::size_t last = image.size() - 1;
     bytes head = {number,
@@ -28,7 +28,7 @@ bytes basic_tape(const bytes &image, std::uint8_t number, std::string_view name)
                   static_cast<std::uint8_t>(last >> 8)};
     for (std::size_t i = 0; i < 8; ++i)
         head.push_back(static_cast<std::uint8_t>(i < name.size() ? name[i] : ' '));
-    auto sum = [](const bytes &b) {
+    auto sum = [](const bytes& b) {
         return static_cast<std::uint8_t>(std::accumulate(b.begin(), b.end(), 0u) & 0xFF);
     };
     const std::size_t data = image.size() + 1;
@@ -42,7 +42,7 @@ bytes basic_tape(const bytes &image, std::uint8_t number, std::string_view name)
 
 class BasicCli : public testing::Test {
   protected:
-    run_result run(const std::vector<std::string> &args)
+    run_result run(const std::vector<std::string>& args)
     {
         run_options options;
         options.cwd = dir.root().string();
@@ -83,9 +83,9 @@ TEST_F(BasicCli, OneLineProgramGivesTheWholeTapeFile)
 TEST_F(BasicCli, ProgramsThroughToTheTape)
 {
     struct {
-        const char *what;
+        const char* what;
         std::string_view source;
-        const char *image;
+        const char* image;
         std::string out;
     } cases[] = {
         {"linked lines, last without a break", "10 PRINT \"HI\"\n20 GOTO 10",
@@ -114,7 +114,7 @@ TEST_F(BasicCli, ProgramsThroughToTheTape)
          "00 00 00",
          "\rLine: 10"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         run_result result = convert(c.source);
         EXPECT_EQ(0, result.exit_code) << c.what;
         EXPECT_EQ("", result.err) << c.what;
@@ -220,7 +220,7 @@ TEST_F(BasicCli, SourceFailures)
         {{"-b", "-a", "0x2401", "x.bas"}, 3, "Bad combination of options!\n\n"},
         {{"-b", "-t", ">", "x.bas"}, 3, "Bad combination of options!\n\n"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         run_result result = run(c.args);
         EXPECT_EQ(c.exit_code, result.exit_code) << c.args[1];
         EXPECT_EQ(c.err, result.err) << c.args[1];

@@ -27,7 +27,7 @@ const std::string usage =
              "  octal (e.g. 01234)\n"
              "  hexadecimal (e.g. 0x1234)\n\n";
 
-std::string writing(const std::string &path)
+std::string writing(const std::string& path)
 {
     return "Writing to the output file '" + path + "'\n";
 }
@@ -43,17 +43,17 @@ class Cli : public testing::Test {
         write_file(dir.path("game.bin"), hex("01 02"));
     }
 
-    run_result run(const std::vector<std::string> &args, run_options options = {})
+    run_result run(const std::vector<std::string>& args, run_options options = {})
     {
         options.cwd = dir.root().string();
         return run_cassmak(args, options);
     }
 
-    bytes file(const char *name) const
+    bytes file(const char* name) const
     {
         return read_file(dir.path(name));
     }
-    bool exists(const char *name) const
+    bool exists(const char* name) const
     {
         return std::filesystem::exists(dir.path(name));
     }
@@ -74,7 +74,7 @@ TEST_F(Cli, OptionsReachTheFileHead)
 {
     struct {
         std::vector<std::string> args;
-        const char *output;
+        const char* output;
         bytes expected;
     } cases[] = {
         {{"-n", "3", "-a", "0x1234", "-m", "demo", "game.bin"},
@@ -93,7 +93,7 @@ TEST_F(Cli, OptionsReachTheFileHead)
         {{"-hless", "-o", "raw", "game.bin"}, "raw", hex("02 00 01 02")},
         {{"-b", "-b", "-hless", "-hless", "-append", "-append", "-o", "x", "-h"}, nullptr, {}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         run_result result = run(c.args);
         EXPECT_EQ(0, result.exit_code) << c.args[0];
         EXPECT_EQ("", result.err) << c.args[0];
@@ -150,7 +150,7 @@ TEST_F(Cli, InputLengthBounds)
     EXPECT_EQ(0, max_headless.exit_code);
     EXPECT_EQ(65535u, file("h.kst").size());
 
-    for (const char *name : {"over.bin", "empty.bin"}) {
+    for (const char* name : {"over.bin", "empty.bin"}) {
         run_result refused = run({name});
         EXPECT_EQ(7, refused.exit_code) << name;
         EXPECT_EQ("", refused.out) << name;
@@ -166,7 +166,7 @@ TEST_F(Cli, RequestsPrintInsteadOfConverting)
 {
     struct {
         std::vector<std::string> args;
-        const std::string &out;
+        const std::string& out;
     } cases[] = {
         {{"-h"}, usage},
         {{"-v"}, banner},
@@ -176,7 +176,7 @@ TEST_F(Cli, RequestsPrintInsteadOfConverting)
         {{"-v", "-h"}, banner},
         {{"-o", "x", "-h", "-o", "y"}, usage},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         run_result result = run(c.args);
         EXPECT_EQ(0, result.exit_code) << c.args[0];
         EXPECT_EQ(c.out, result.out) << c.args[0];
@@ -227,10 +227,10 @@ TEST_F(Cli, CommandLineFailures)
          18,
          "After '-m' must follow file name (max. 8 characters)!\n\n"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         run_result result = run(c.args);
         std::string joined;
-        for (const std::string &arg : c.args)
+        for (const std::string& arg : c.args)
             joined += arg + ' ';
         EXPECT_EQ(c.exit_code, result.exit_code) << joined;
         EXPECT_EQ(c.err, result.err) << joined;
@@ -285,17 +285,30 @@ TEST_F(Cli, FileFailures)
          writing("/dev/full"),
          "Can't write to the output file '/dev/full'!\n\n"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         run_options options;
         options.stdin_pipe = c.pipe_on_stdin;
         run_result result = run(c.args, options);
-        const std::string &what = c.args.back();
+        const std::string& what = c.args.back();
         EXPECT_EQ(c.exit_code, result.exit_code) << what;
         EXPECT_EQ(c.out, result.out) << what;
         EXPECT_EQ(c.err, result.err) << what;
     }
     EXPECT_FALSE(exists("x.kst"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.path("folder")));
+}
+
+TEST_F(Cli, ShortReadIsAFailure)
+{
+    // sysfs files claim 4096 bytes but yield only their few bytes of text.
+    const std::string input = "/sys/devices/system/cpu/online";
+    if (!std::filesystem::exists(input))
+        GTEST_SKIP() << input << " is not here";
+    run_result result = run({"-o", "x.kst", input});
+    EXPECT_EQ(8, result.exit_code);
+    EXPECT_EQ("", result.out);
+    EXPECT_EQ("Can't read from the input file '" + input + "'!\n\n", result.err);
+    EXPECT_FALSE(exists("x.kst"));
 }
 
 TEST_F(Cli, AppendingToAPipeWritesTheImage)

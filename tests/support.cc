@@ -36,7 +36,7 @@ bytes to_bytes(std::string_view text)
 bytes concat(std::initializer_list<bytes> parts)
 {
     bytes out;
-    for (const bytes &part : parts)
+    for (const bytes& part : parts)
         out.insert(out.end(), part.begin(), part.end());
     return out;
 }
@@ -65,20 +65,20 @@ std::string scratch_dir::path(std::string_view name) const
     return (root_ / name).string();
 }
 
-void write_file(const std::string &path, const bytes &content)
+void write_file(const std::string& path, const bytes& content)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char *>(content.data()),
+    file.write(reinterpret_cast<const char*>(content.data()),
                static_cast<std::streamsize>(content.size()));
     ASSERT_TRUE(file.good()) << path;
 }
 
-void write_file(const std::string &path, std::string_view content)
+void write_file(const std::string& path, std::string_view content)
 {
     write_file(path, to_bytes(content));
 }
 
-bytes read_file(const std::string &path)
+bytes read_file(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
     return bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -87,10 +87,10 @@ bytes read_file(const std::string &path)
 namespace {
 
 // Reads both pipes to their ends without letting either fill up and stall.
-void drain(int out_fd, int err_fd, std::string &out, std::string &err)
+void drain(int out_fd, int err_fd, std::string& out, std::string& err)
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string *sinks[2] = {&out, &err};
+    std::string* sinks[2] = {&out, &err};
     int open = (out_fd >= 0) + (err_fd >= 0);
     if (out_fd < 0)
         fds[0].fd = -1;
@@ -115,7 +115,7 @@ void drain(int out_fd, int err_fd, std::string &out, std::string &err)
 
 } // namespace
 
-run_result run_cassmak(const std::vector<std::string> &args, const run_options &options)
+run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
 {
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
@@ -151,11 +151,11 @@ run_result run_cassmak(const std::vector<std::string> &args, const run_options &
         }
         dup2(err_pipe[1], 2);
         close(err_pipe[0]);
-        std::vector<char *> argv;
+        std::vector<char*> argv;
         std::string exe = CASSMAK_EXE;
         argv.push_back(exe.data());
         std::vector<std::string> copies = args;
-        for (std::string &arg : copies)
+        for (std::string& arg : copies)
             argv.push_back(arg.data());
         argv.push_back(nullptr);
         execv(exe.c_str(), argv.data());
@@ -185,7 +185,7 @@ run_result run_cassmak(const std::vector<std::string> &args, const run_options &
 
 namespace {
 
-std::string hex_around(const bytes &data, std::size_t at)
+std::string hex_around(const bytes& data, std::size_t at)
 {
     std::string out;
     char cell[4];
@@ -201,7 +201,7 @@ std::string hex_around(const bytes &data, std::size_t at)
 
 } // namespace
 
-testing::AssertionResult same_bytes(const bytes &expected, const bytes &actual)
+testing::AssertionResult same_bytes(const bytes& expected, const bytes& actual)
 {
     if (expected == actual)
         return testing::AssertionSuccess();

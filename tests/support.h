@@ -25,10 +25,10 @@ class scratch_dir {
   public:
     scratch_dir();
     ~scratch_dir();
-    scratch_dir(const scratch_dir &) = delete;
-    scratch_dir &operator=(const scratch_dir &) = delete;
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
     std::string path(std::string_view name) const;
-    const std::filesystem::path &root() const
+    const std::filesystem::path& root() const
     {
         return root_;
     }
@@ -37,9 +37,9 @@ class scratch_dir {
     std::filesystem::path root_;
 };
 
-void write_file(const std::string &path, const bytes &content);
-void write_file(const std::string &path, std::string_view content);
-bytes read_file(const std::string &path);
+void write_file(const std::string& path, const bytes& content);
+void write_file(const std::string& path, std::string_view content);
+bytes read_file(const std::string& path);
 
 struct run_options {
     std::string cwd;           // where the tool runs; empty: the current folder
@@ -54,7 +54,7 @@ struct run_result {
     std::string err;
 };
 
-run_result run_cassmak(const std::vector<std::string> &args, const run_options &options = {});
+run_result run_cassmak(const std::vector<std::string>& args, const run_options& options = {});
 
 // Compares byte buffers and, on a mismatch, shows where they first differ.
-testing::AssertionResult same_bytes(const bytes &expected, const bytes &actual);
+testing::AssertionResult same_bytes(const bytes& expected, const bytes& actual);

@@ -30,7 +30,7 @@ std::int32_t as_signed(std::uint32_t value)
     return static_cast<std::int32_t>(value - 0x80000000u) + INT32_MIN;
 }
 
-void put_word(std::uint8_t *at, std::uint32_t value)
+void put_word(std::uint8_t* at, std::uint32_t value)
 {
     at[0] = static_cast<std::uint8_t>(value & 0xFF);
     at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
@@ -38,8 +38,8 @@ void put_word(std::uint8_t *at, std::uint32_t value)
 
 } // namespace
 
-int import_basic(std::uint8_t *buffer, int capacity, std::FILE *source,
-                 const std::string &source_path)
+int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
+                 const std::string& source_path)
 {
     const int limit = std::min(capacity, basic_image_max);
     std::fputs("Importing BASIC program...\n", stdout);
@@ -77,7 +77,7 @@ int import_basic(std::uint8_t *buffer, int capacity, std::FILE *source,
         if (length + record_length + 2 > limit)
             return report_status(status_basic_too_large, source_path, 0, limit);
         next_address += static_cast<std::uint32_t>(record_length);
-        std::uint8_t *record = buffer + length;
+        std::uint8_t* record = buffer + length;
         put_word(record, next_address);
         put_word(record + 2, digits);
         std::memcpy(record + 4, tokens.data(), tokens.size());
@@ -93,8 +93,8 @@ int import_basic(std::uint8_t *buffer, int capacity, std::FILE *source,
     return length;
 }
 
-int load_basic_program(const std::string &path, std::uint8_t *buffer, int capacity,
-                       std::FILE *&source_out)
+int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity,
+                       std::FILE*& source_out)
 {
     int status = open_basic_source(path, basic_source_min, basic_source_max, source_out);
     if (status < 0)

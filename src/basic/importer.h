@@ -18,11 +18,11 @@ constexpr int basic_image_max = 0x10000 - basic_base_address + 1;
 // holds `capacity` bytes; returns the image length. Progress and warnings go
 // to standard output. An image that would exceed `capacity` or
 // basic_image_max is refused with status -19, naming `source_path`.
-int import_basic(std::uint8_t *buffer, int capacity, std::FILE *source,
-                 const std::string &source_path);
+int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
+                 const std::string& source_path);
 
 // The BASIC road of a run: opens the source at `path` within the source
 // bounds and imports it into `buffer`. The open source is handed to the
 // caller in `source_out`, which closes it, whatever the outcome.
-int load_basic_program(const std::string &path, std::uint8_t *buffer, int capacity,
-                       std::FILE *&source_out);
+int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity,
+                       std::FILE*& source_out);

@@ -18,7 +18,7 @@ struct imported {
 // Runs the importer over `source` held in a temporary file.
 imported import_text(std::string_view source, int capacity = 65536)
 {
-    std::FILE *file = std::tmpfile();
+    std::FILE* file = std::tmpfile();
     EXPECT_NE(nullptr, file);
     std::fwrite(source.data(), 1, source.size(), file);
     std::rewind(file);
@@ -43,9 +43,9 @@ imported import_text(std::string_view source, int capacity = 65536)
 TEST(ImportBasic, LineRecords)
 {
     struct {
-        const char *what;
+        const char* what;
         std::string_view source;
-        const char *image;
+        const char* image;
     } cases[] = {
         {"one line, CR LF", "10 PRINT \"HI\"\r\n", "0C 24 0A 00 96 20 22 48 49 22 00 00 00"},
         {"two linked lines", "10 PRINT \"HI\"\n20 GOTO 10\n",
@@ -70,7 +70,7 @@ TEST(ImportBasic, LineRecords)
         {"number keeps its low 16 bits", "70000 A\n", "07 24 70 11 41 00 00 00"},
         {"number past 2^32 wraps", "4294967306 A\n", "07 24 0A 00 41 00 00 00"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         imported result = import_text(c.source);
         EXPECT_EQ(hex(c.image), result.image) << c.what;
         EXPECT_EQ(static_cast<int>(hex(c.image).size()), result.status) << c.what;
@@ -84,7 +84,7 @@ TEST(ImportBasic, ProgressAndWarnings)
     const std::string done = "\rDone.\t\t\n";
     const std::string shortline = "\tLine is short. Possible problem!\n";
     struct {
-        const char *what;
+        const char* what;
         std::string_view source;
         std::string out;
     } cases[] = {
@@ -103,7 +103,7 @@ TEST(ImportBasic, ProgressAndWarnings)
         {"number wraps modulo 2^32", "4294967306 END\n5 END\n",
          begin + "\rLine: 10\rLine: 5\tWrong order of line. Last line 10\n" + done},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.out, import_text(c.source).out) << c.what;
 }
 

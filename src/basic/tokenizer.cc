@@ -45,7 +45,7 @@ std::string_view keyword_of(int token)
     return keywords[static_cast<std::size_t>(index)];
 }
 
-int match_keyword(std::string_view text, std::size_t &position)
+int match_keyword(std::string_view text, std::size_t& position)
 {
     std::string_view rest = position < text.size() ? text.substr(position) : std::string_view();
     for (std::size_t i = 0; i < keywords.size(); ++i) {

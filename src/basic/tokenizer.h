@@ -17,7 +17,7 @@ std::string_view keyword_of(int token);
 // Looks for a keyword starting at `position` in `text`: on a match moves
 // `position` past it and returns its token, otherwise returns 0. The first
 // entry in table order wins, which with this table is the longest match.
-int match_keyword(std::string_view text, std::size_t &position);
+int match_keyword(std::string_view text, std::size_t& position);
 
 // Crunches a statement text: keywords become tokens except inside strings,
 // after REM and inside DATA. The result is never longer than `text`.

@@ -24,7 +24,7 @@ TEST(KeywordTable, TokensSitAtTheirPlaces)
                  {0xDF, "INKEY"}, {0xE4, "INK("},   {0xE9, "DEG"},   {0xEA, ""},
                  {0xEC, ""},      {0xED, "WINDOW"}, {0xEE, "REN"},   {0xEF, ""},
                  {0x7F, ""}};
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.keyword, keyword_of(c.token)) << std::hex << c.token;
 }
 
@@ -57,7 +57,7 @@ TEST(MatchKeyword, MovesOnlyOnAMatch)
         {"ATN", 0, 0xBC, 3},   {"AT", 0, 0xE7, 2},     {"ABC", 3, 0, 3},
         {"GOTO", 2, 0x9E, 4},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         std::size_t position = c.start;
         EXPECT_EQ(c.token, match_keyword(c.text, position)) << c.text;
         EXPECT_EQ(c.end, position) << c.text;
@@ -68,7 +68,7 @@ TEST(TokenizeLine, CrunchesStatements)
 {
     struct {
         std::string_view text;
-        const char *expected;
+        const char* expected;
     } cases[] = {
         {"PRINT \"HI\"", "96 20 22 48 49 22"},
         {"A=B+1", "41 AC 42 A4 31"},
@@ -90,7 +90,7 @@ TEST(TokenizeLine, CrunchesStatements)
         {"  ", "20 20"},
         {"", ""},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(hex(c.expected), crunch(c.text)) << c.text;
 }
 
@@ -98,7 +98,7 @@ TEST(TokenizeLine, StringsRemAndData)
 {
     struct {
         std::string_view text;
-        const char *expected;
+        const char* expected;
     } cases[] = {
         {"DATA 1,2:PRINT", "83 20 31 2C 32 3A 96"},
         {"DATA \"A:B\",C:END", "83 20 22 41 3A 42 22 2C 43 3A 80"},
@@ -116,7 +116,7 @@ TEST(TokenizeLine, StringsRemAndData)
         {"REM \"", "8E 20 22"},
         {"\"unterminated PRINT", "22 75 6E 74 65 72 6D 69 6E 61 74 65 64 20 50 52 49 4E 54"},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(hex(c.expected), crunch(c.text)) << c.text;
 }
 
@@ -124,7 +124,7 @@ TEST(TokenizeLine, CopiedBytesSteerLikeTokens)
 {
     struct {
         std::string_view text;
-        const char *expected;
+        const char* expected;
     } cases[] = {
         {"\x8E"
          "A PRINT",
@@ -135,7 +135,7 @@ TEST(TokenizeLine, CopiedBytesSteerLikeTokens)
         {"\xEA\xEB\xEC\xFF", "EA EB EC FF"},
         {std::string_view("A\0B\x01\x1F", 5), "41 00 42 01 1F"},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(hex(c.expected), crunch(c.text)) << c.text;
 }
 

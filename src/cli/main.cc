@@ -1,6 +1,6 @@
 #include "cli/run.h"
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     return run(argc, argv);
 }

@@ -17,13 +17,13 @@ std::string pad_name(std::string name)
 }
 
 // The option's value, or null when the option is the last argument.
-const char *value_after(int argc, const char *const *argv, int &i)
+const char* value_after(int argc, const char* const* argv, int& i)
 {
     return i + 1 < argc ? argv[++i] : nullptr;
 }
 
 // Handles one option that takes a value; returns its status.
-int take_value(const char *option, const char *value, conversion_settings &settings)
+int take_value(const char* option, const char* value, conversion_settings& settings)
 {
     if (std::strcmp(option, "-a") == 0) {
         long address = value ? parse_number(value) : -1;
@@ -53,9 +53,9 @@ int take_value(const char *option, const char *value, conversion_settings &setti
     return status_ok;
 }
 
-bool takes_value(const char *argument)
+bool takes_value(const char* argument)
 {
-    for (const char *option : {"-a", "-n", "-t", "-m", "-o"})
+    for (const char* option : {"-a", "-n", "-t", "-m", "-o"})
         if (std::strcmp(argument, option) == 0)
             return true;
     return false;
@@ -63,9 +63,9 @@ bool takes_value(const char *argument)
 
 } // namespace
 
-long parse_number(const char *text)
+long parse_number(const char* text)
 {
-    char *end = nullptr;
+    char* end = nullptr;
     long value = std::strtol(text, &end, 0);
     // With no digits at all strtol leaves `end` at the start, so the whole
     // text counts as unread.
@@ -74,10 +74,10 @@ long parse_number(const char *text)
     return value;
 }
 
-int parse_arguments(int argc, const char *const *argv, conversion_settings &settings)
+int parse_arguments(int argc, const char* const* argv, conversion_settings& settings)
 {
     for (int i = 1; i < argc && settings.status == status_ok; ++i) {
-        const char *argument = argv[i];
+        const char* argument = argv[i];
         if (std::strcmp(argument, "-h") == 0) {
             settings.status = status_usage;
         } else if (std::strcmp(argument, "-v") == 0) {
@@ -89,7 +89,7 @@ int parse_arguments(int argc, const char *const *argv, conversion_settings &sett
         } else if (std::strcmp(argument, "-b") == 0) {
             settings.basic = true;
         } else if (takes_value(argument)) {
-            const char *value = value_after(argc, argv, i);
+            const char* value = value_after(argc, argv, i);
             settings.status = take_value(argument, value, settings);
         } else if (settings.input_path) {
             settings.status = report_status(status_two_inputs, argument);
@@ -100,7 +100,7 @@ int parse_arguments(int argc, const char *const *argv, conversion_settings &sett
     return settings.status;
 }
 
-int complete_settings(conversion_settings &settings)
+int complete_settings(conversion_settings& settings)
 {
     const bool address_given = settings.address != -1;
     const bool type_given = settings.file_type != 0;
@@ -123,7 +123,7 @@ int complete_settings(conversion_settings &settings)
     return status_ok;
 }
 
-std::string derive_name(const std::string &output_path)
+std::string derive_name(const std::string& output_path)
 {
     std::size_t slash = output_path.rfind('/');
     if (slash == std::string::npos)

@@ -20,16 +20,16 @@ struct conversion_settings {
 
 // Reads a number as strtol with automatic base does (0x hex, leading 0 octal);
 // returns -1 for a negative number or for a zero followed by anything unread.
-long parse_number(const char *text);
+long parse_number(const char* text);
 
 // Walks the arguments after the program name into `settings` and returns its
 // status: 0, -1 for -h, -2 for -v, or the first reported failure.
-int parse_arguments(int argc, const char *const *argv, conversion_settings &settings);
+int parse_arguments(int argc, const char* const* argv, conversion_settings& settings);
 
 // Rejects options that exclude each other, requires an input, and fills in
 // the output path, the defaults and the name. Returns 0 or a reported failure.
-int complete_settings(conversion_settings &settings);
+int complete_settings(conversion_settings& settings);
 
 // The 8-character tape name derived from an output path: its last component,
 // at most 8 characters, cut at the last dot among them, padded with spaces.
-std::string derive_name(const std::string &output_path);
+std::string derive_name(const std::string& output_path);

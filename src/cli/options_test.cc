@@ -10,7 +10,7 @@
 TEST(ParseNumber, ReadsLikeStrtolWithAutomaticBase)
 {
     struct {
-        const char *text;
+        const char* text;
         long expected;
     } cases[] = {
         {"0", 0},         {"12345", 12345}, {"0x1234", 0x1234},
@@ -24,7 +24,7 @@ TEST(ParseNumber, ReadsLikeStrtolWithAutomaticBase)
         {"0 ", -1},       {"00", 0},        {"0x0", 0},
         {"0x0g", -1},     {"1x", 1},        {"99999999999999999999", LONG_MAX},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.expected, parse_number(c.text)) << '"' << c.text << '"';
 }
 
@@ -37,7 +37,7 @@ struct parsed {
 };
 
 // Parses and completes as a run does, keeping what went to standard error.
-parsed parse(std::vector<const char *> args, bool complete = true)
+parsed parse(std::vector<const char*> args, bool complete = true)
 {
     args.insert(args.begin(), "cassmak");
     parsed result{};
@@ -54,9 +54,9 @@ parsed parse(std::vector<const char *> args, bool complete = true)
 TEST(ParseArguments, StatusOfEachWalk)
 {
     struct {
-        std::vector<const char *> args;
+        std::vector<const char*> args;
         int status;
-        const char *err;
+        const char* err;
     } cases[] = {
         {{}, -12, "Input file not specified!\nTry 'cassmak -h' for help.\n\n"},
         {{"-h"}, -1, ""},
@@ -94,10 +94,10 @@ TEST(ParseArguments, StatusOfEachWalk)
         {{"-n", "99", "-t", "A", "-m", "ABCDEFGH", "x"}, 0, ""},
         {{"-x"}, 0, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         parsed result = parse(c.args);
         std::string joined;
-        for (const char *arg : c.args)
+        for (const char* arg : c.args)
             joined += std::string(arg) + ' ';
         EXPECT_EQ(c.status, result.status) << joined;
         EXPECT_EQ(c.status, result.settings.status) << joined;
@@ -108,13 +108,13 @@ TEST(ParseArguments, StatusOfEachWalk)
 TEST(ParseArguments, ValuesAndDefaults)
 {
     struct {
-        std::vector<const char *> args;
-        const char *input;
-        const char *output;
+        std::vector<const char*> args;
+        const char* input;
+        const char* output;
         long address;
         long number;
         char type;
-        const char *name;
+        const char* name;
     } cases[] = {
         {{"game.bin"}, "game.bin", "game.bin.kst", 0, 0, '?', "game    "},
         {{"-b", "prog.bas"}, "prog.bas", "prog.bas.kst", 0x2401, 0, '>', "prog    "},
@@ -132,7 +132,7 @@ TEST(ParseArguments, ValuesAndDefaults)
         {{"-x"}, "-x", "-x.kst", 0, 0, '?', "-x      "},
         {{"-append", "-hless", "x"}, "x", "x.kst", 0, 0, '?', "x       "},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         parsed result = parse(c.args);
         ASSERT_EQ(0, result.status) << c.input;
         EXPECT_EQ(c.input, *result.settings.input_path);
@@ -159,8 +159,8 @@ TEST(ParseArguments, LongInputPathGetsAWholeDefaultOutputPath)
 TEST(DeriveName, TakesTheLastComponentCutAtItsLastDot)
 {
     struct {
-        const char *path;
-        const char *name;
+        const char* path;
+        const char* name;
     } cases[] = {
         {"game.bin.kst", "game    "},
         {"dir/mygame.bin.kst", "mygame  "},
@@ -177,6 +177,6 @@ TEST(DeriveName, TakesTheLastComponentCutAtItsLastDot)
         {"x.y/nodot", "nodot   "},
         {"back\\slash", "slash   "},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.name, derive_name(c.path)) << c.path;
 }

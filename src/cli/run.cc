@@ -17,10 +17,10 @@ constexpr int binary_min = 1;
 constexpr int binary_max = 65533;
 
 // Produces the payload and encodes it into `image`; returns the status.
-int encode(const conversion_settings &settings, std::vector<std::uint8_t> &payload,
-           output_image &image, std::FILE *&basic_source)
+int encode(const conversion_settings& settings, std::vector<std::uint8_t>& payload,
+           output_image& image, std::FILE*& basic_source)
 {
-    const std::string &input = *settings.input_path;
+    const std::string& input = *settings.input_path;
     const int length =
         settings.basic ? load_basic_program(input, payload.data(), payload_capacity, basic_source)
                        : load_input(input, payload.data(), binary_min, binary_max);
@@ -65,12 +65,12 @@ void print_usage()
                stdout);
 }
 
-int run(int argc, const char *const *argv)
+int run(int argc, const char* const* argv)
 {
     conversion_settings settings;
     std::vector<std::uint8_t> payload(payload_capacity);
     output_image image;
-    std::FILE *basic_source = nullptr;
+    std::FILE* basic_source = nullptr;
 
     int status = parse_arguments(argc, argv, settings);
     if (status == status_ok)

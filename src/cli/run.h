@@ -6,4 +6,4 @@ void print_usage();
 
 // Runs the whole conversion for `argv` and returns the process exit code:
 // 0 on success and after -h or -v, otherwise the failure's number.
-int run(int argc, const char *const *argv);
+int run(int argc, const char* const* argv);

@@ -3,6 +3,7 @@
 #include "io/status.h"
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -12,7 +13,7 @@ namespace {
 // Opens `path` and checks its length against the bounds; leaves the file
 // positioned at its start. Returns the length or a reported failure, in which
 // case the file is closed again.
-int open_checked(const std::string &path, int min_length, int max_length, std::FILE *&file)
+int open_checked(const std::string& path, int min_length, int max_length, std::FILE*& file)
 {
     file = nullptr;
     // A directory opens like a file on Linux, but what seeking and reading it
@@ -44,14 +45,16 @@ int open_checked(const std::string &path, int min_length, int max_length, std::F
 
 // Undoes a failed write so that no torn image stays behind. Only regular files
 // are touched: a device or a pipe is left alone.
-void discard_failed_write(const std::string &path, bool append, bool existed,
-                          std::uintmax_t old_length)
+void discard_failed_write(const std::string& path, bool append, bool existed,
+                          std::optional<std::uintmax_t> old_length)
 {
     std::error_code ignored;
     if (!fs::is_regular_file(fs::status(path, ignored)))
         return;
     if (append && existed) {
-        fs::resize_file(path, old_length, ignored);
+        // An old length that could not be learned is no length to cut to.
+        if (old_length)
+            fs::resize_file(path, *old_length, ignored);
     } else if (fs::is_symlink(fs::symlink_status(path, ignored))) {
         // Removing would only drop the link; empty the file it points to.
         fs::resize_file(path, 0, ignored);
@@ -62,9 +65,9 @@ void discard_failed_write(const std::string &path, bool append, bool existed,
 
 } // namespace
 
-int load_input(const std::string &path, std::uint8_t *buffer, int min_length, int max_length)
+int load_input(const std::string& path, std::uint8_t* buffer, int min_length, int max_length)
 {
-    std::FILE *file = nullptr;
+    std::FILE* file = nullptr;
     int length = open_checked(path, min_length, max_length, file);
     if (length < 0)
         return length;
@@ -75,23 +78,26 @@ int load_input(const std::string &path, std::uint8_t *buffer, int min_length, in
     return length;
 }
 
-int open_basic_source(const std::string &path, int min_length, int max_length,
-                      std::FILE *&handle_out)
+int open_basic_source(const std::string& path, int min_length, int max_length,
+                      std::FILE*& handle_out)
 {
     return open_checked(path, min_length, max_length, handle_out);
 }
 
-int save_output(const std::string &path, const std::uint8_t *bytes, int count, bool append)
+int save_output(const std::string& path, const std::uint8_t* bytes, int count, bool append)
 {
     // Remember what an appended image held, to restore it if the write fails.
     std::error_code error;
     fs::file_status before = fs::status(path, error);
     bool existed = fs::exists(before);
-    std::uintmax_t old_length = 0;
-    if (append && fs::is_regular_file(before))
-        old_length = fs::file_size(path, error);
+    std::optional<std::uintmax_t> old_length;
+    if (append && fs::is_regular_file(before)) {
+        std::uintmax_t size = fs::file_size(path, error);
+        if (!error)
+            old_length = size;
+    }
 
-    std::FILE *file = std::fopen(path.c_str(), append ? "ab" : "wb");
+    std::FILE* file = std::fopen(path.c_str(), append ? "ab" : "wb");
     if (!file)
         return report_status(status_output_open, path);
     if (!append && std::fseek(file, 0, SEEK_SET) != 0) {

@@ -6,7 +6,7 @@
 namespace {
 
 // The message for a status, with "%s" where the text goes.
-const char *message_of(int status)
+const char* message_of(int status)
 {
     switch (status) {
     case status_bad_combination: return "Bad combination of options!";
@@ -39,7 +39,7 @@ int report_status(int status, std::string_view text, long low, long high)
     } else if (status == status_basic_too_large) {
         message = "BASIC program from '" + std::string(text) + "' is too large (max. " +
                   std::to_string(high) + " bytes)!";
-    } else if (const char *format = message_of(status)) {
+    } else if (const char* format = message_of(status)) {
         message = format;
         // -12 always names the program, whatever it was started as.
         std::string_view fill = status == status_no_input ? std::string_view("cassmak") : text;

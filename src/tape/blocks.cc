@@ -9,13 +9,13 @@ constexpr int file_head_offset = 48;
 constexpr int file_head_length = 14;
 constexpr int name_length = 8;
 
-void put_word(output_image &image, int value)
+void put_word(output_image& image, int value)
 {
     image.push_back(static_cast<std::uint8_t>(value & 0xFF));
     image.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
 }
 
-void put_bytes(output_image &image, const std::uint8_t *bytes, int count)
+void put_bytes(output_image& image, const std::uint8_t* bytes, int count)
 {
     if (count > 0)
         image.insert(image.end(), bytes, bytes + count);
@@ -31,13 +31,13 @@ std::uint8_t to_upper(char c)
 
 } // namespace
 
-void sum_bytes(const std::uint8_t *bytes, int count, std::uint8_t &accumulator)
+void sum_bytes(const std::uint8_t* bytes, int count, std::uint8_t& accumulator)
 {
     for (int i = 0; i < count; ++i)
         accumulator = static_cast<std::uint8_t>(accumulator + bytes[i]);
 }
 
-void put_tape_file(output_image &image, const std::uint8_t *payload, int length, char file_type,
+void put_tape_file(output_image& image, const std::uint8_t* payload, int length, char file_type,
                    int file_number, std::string_view name, int address)
 {
     std::array<std::uint8_t, header_body_length> header{};
@@ -46,7 +46,7 @@ void put_tape_file(output_image &image, const std::uint8_t *payload, int length,
         header[16 + i] = 0x00;
         header[32 + i] = 0x55;
     }
-    std::uint8_t *head = header.data() + file_head_offset;
+    std::uint8_t* head = header.data() + file_head_offset;
     head[0] = static_cast<std::uint8_t>(file_number & 0xFF);
     head[1] = static_cast<std::uint8_t>(file_type);
     head[2] = static_cast<std::uint8_t>(address & 0xFF);
@@ -69,7 +69,7 @@ void put_tape_file(output_image &image, const std::uint8_t *payload, int length,
     image.push_back(data_sum);
 }
 
-void put_headless_block(output_image &image, const std::uint8_t *payload, int length)
+void put_headless_block(output_image& image, const std::uint8_t* payload, int length)
 {
     put_word(image, length);
     put_bytes(image, payload, length);

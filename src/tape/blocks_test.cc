@@ -13,7 +13,7 @@ TEST(SumBytes, WrapsModulo256AndKeepsTheAccumulatorForEmptyInput)
         std::uint8_t expected;
     } cases[] = {{0, 0x12, 0x12}, {-3, 0x12, 0x12}, {1, 0, 0xFF},
                  {2, 0, 0x01},    {4, 0, 0x01},     {4, 0xFF, 0x00}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         std::uint8_t sum = c.start;
         sum_bytes(data.data(), c.count, sum);
         EXPECT_EQ(c.expected, sum) << "count " << c.count;
@@ -23,7 +23,7 @@ TEST(SumBytes, WrapsModulo256AndKeepsTheAccumulatorForEmptyInput)
 TEST(PutTapeFile, EncodesHeaderAndDataBlocks)
 {
     struct {
-        const char *what;
+        const char* what;
         bytes payload;
         char type;
         int number;
@@ -50,7 +50,7 @@ TEST(PutTapeFile, EncodesHeaderAndDataBlocks)
         {"only low bits of number and address", hex("01"), '?', 0x1FF, "A", 0x12345,
          concat({header_block("FF 3F 45 23 00 00 41 20*7 C7"), hex("02 00 01 01")})},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         output_image image;
         put_tape_file(image, c.payload.data(), static_cast<int>(c.payload.size()), c.type, c.number,
                       c.name, c.address);
