@@ -11,11 +11,6 @@ namespace {
 const std::string begin = "Importing BASIC program...\n";
 const std::string done = "\rDone.\t\t\n";
 
-std::string writing(const std::string& path)
-{
-    return "Writing to the output file '" + path + "'\n";
-}
-
 // A BASIC tape file as the machine expects it, checksums worked out here.
 bytes basic_tape(const bytes& image, std::uint8_t number, std::string_view name)
 {

@@ -27,11 +27,6 @@ const std::string usage =
              "  octal (e.g. 01234)\n"
              "  hexadecimal (e.g. 0x1234)\n\n";
 
-std::string writing(const std::string& path)
-{
-    return "Writing to the output file '" + path + "'\n";
-}
-
 // The tape file of the two-byte payload 01 02 named GAME, number 0, type ?.
 const bytes game_tape =
     concat({header_block("00 3F 00 00 01 00 47 41 4D 45 20 20 20 20 DA"), hex("03 00 01 02 03")});

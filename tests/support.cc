@@ -183,6 +183,11 @@ run_result run_cassmak(const std::vector<std::string>& args, const run_options& 
     return result;
 }
 
+std::string writing(const std::string& path)
+{
+    return "Writing to the output file '" + path + "'\n";
+}
+
 namespace {
 
 std::string hex_around(const bytes& data, std::size_t at)

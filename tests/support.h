@@ -56,5 +56,8 @@ struct run_result {
 
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options = {});
 
+// The line the tool prints before it writes `path`.
+std::string writing(const std::string& path);
+
 // Compares byte buffers and, on a mismatch, shows where they first differ.
 testing::AssertionResult same_bytes(const bytes& expected, const bytes& actual);

@@ -7,27 +7,20 @@ namespace {
 // Token 0x80 + index. 0xEA to 0xEC are unused and never match.
 // clang-format off
 constexpr std::array<std::string_view, keyword_count> keywords = {
-    // 0x80
-    "END",   "FOR",   "NEXT",  "DATA",  "INPUT", "DIM",    "READ",   "LET",
-    "GOTO",  "RUN",   "IF",    "RESTORE", "GOSUB", "RETURN", "REM",  "STOP",
-    // 0x90
-    "BIT",   "ON",    "NULL",  "WAIT",  "DEF",   "POKE",   "PRINT",  "ERR",
-    "LIST",  "CLEAR", "LLIST", "RAD",   "NEW",   "TAB(",   "TO",     "FNC",
-    // 0xA0
-    "SPC(",  "THEN",  "NOT",   "STEP",  "+",     "-",      "*",      "/",
-    "^",     "AND",   "OR",    ">",     "=",     "<",      "SGN",    "INT",
-    // 0xB0
-    "ABS",   "USR",   "FRE",   "INP",   "POS",   "SQR",    "RND",    "LOG",
-    "EXP",   "COS",   "SIN",   "TAN",   "ATN",   "PEEK",   "LEN",    "STR$",
-    // 0xC0
-    "VAL",   "ASC",   "CHR$",  "LEFT$", "RIGHT$", "MID$",  "SCALE",  "PLOT",
-    "MOVE",  "BEEP",  "AXES",  "GCLEAR", "PAUSE", "DISP",  "?",      "BMOVE",
-    // 0xD0
-    "BPLOT", "LOAD",  "SAVE",  "DLOAD", "DSAVE", "LABEL",  "FILL",   "AUTO",
-    "OUTPUT", "STATUS", "ENTER", "CONTROL", "CHECK", "CONT", "OUT",  "INKEY",
-    // 0xE0
-    "CODE",  "ROM",   "APOKE", "PEN",   "INK(",  "APEEK",  "ADR",    "AT",
-    "HEX$",  "DEG",   "",      "",      "",      "WINDOW", "REN",
+    /* 0x80 */ "END",   "FOR",   "NEXT",  "DATA",  "INPUT", "DIM",    "READ",   "LET",
+    /* 0x88 */ "GOTO",  "RUN",   "IF",    "RESTORE", "GOSUB", "RETURN", "REM",  "STOP",
+    /* 0x90 */ "BIT",   "ON",    "NULL",  "WAIT",  "DEF",   "POKE",   "PRINT",  "ERR",
+    /* 0x98 */ "LIST",  "CLEAR", "LLIST", "RAD",   "NEW",   "TAB(",   "TO",     "FNC",
+    /* 0xA0 */ "SPC(",  "THEN",  "NOT",   "STEP",  "+",     "-",      "*",      "/",
+    /* 0xA8 */ "^",     "AND",   "OR",    ">",     "=",     "<",      "SGN",    "INT",
+    /* 0xB0 */ "ABS",   "USR",   "FRE",   "INP",   "POS",   "SQR",    "RND",    "LOG",
+    /* 0xB8 */ "EXP",   "COS",   "SIN",   "TAN",   "ATN",   "PEEK",   "LEN",    "STR$",
+    /* 0xC0 */ "VAL",   "ASC",   "CHR$",  "LEFT$", "RIGHT$", "MID$",  "SCALE",  "PLOT",
+    /* 0xC8 */ "MOVE",  "BEEP",  "AXES",  "GCLEAR", "PAUSE", "DISP",  "?",      "BMOVE",
+    /* 0xD0 */ "BPLOT", "LOAD",  "SAVE",  "DLOAD", "DSAVE", "LABEL",  "FILL",   "AUTO",
+    /* 0xD8 */ "OUTPUT", "STATUS", "ENTER", "CONTROL", "CHECK", "CONT", "OUT",  "INKEY",
+    /* 0xE0 */ "CODE",  "ROM",   "APOKE", "PEN",   "INK(",  "APEEK",  "ADR",    "AT",
+    /* 0xE8 */ "HEX$",  "DEG",   "",      "",      "",      "WINDOW", "REN",
 };
 // clang-format on
 static_assert(keywords[keyword_count - 1] == "REN", "a keyword is missing from the table");
