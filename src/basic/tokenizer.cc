@@ -28,6 +28,35 @@ static_assert(keywords[0xEA - first_token].empty() && keywords[0xEC - first_toke
                   keywords[0xED - first_token] == "WINDOW",
               "the unused tokens must stay at 0xEA to 0xEC");
 
+// The entries grouped by their first byte, each group in table order, so that
+// a lookup tries only the keywords that can match and still takes the first
+// match in table order.
+struct first_byte_index {
+    std::array<int, 257> start{};
+    std::array<int, keyword_count> entries{};
+};
+
+constexpr first_byte_index build_index()
+{
+    first_byte_index index;
+    std::array<int, 256> count{};
+    for (std::string_view keyword : keywords)
+        if (!keyword.empty())
+            ++count[static_cast<unsigned char>(keyword[0])];
+    for (std::size_t byte = 0; byte < 256; ++byte)
+        index.start[byte + 1] = index.start[byte] + count[byte];
+    std::array<int, 256> next{};
+    for (std::size_t byte = 0; byte < 256; ++byte)
+        next[byte] = index.start[byte];
+    for (std::size_t i = 0; i < keywords.size(); ++i)
+        if (!keywords[i].empty())
+            index.entries[static_cast<std::size_t>(
+                next[static_cast<unsigned char>(keywords[i][0])]++)] = static_cast<int>(i);
+    return index;
+}
+
+constexpr first_byte_index keyword_index = build_index();
+
 } // namespace
 
 std::string_view keyword_of(int token)
@@ -40,12 +69,16 @@ std::string_view keyword_of(int token)
 
 int match_keyword(std::string_view text, std::size_t& position)
 {
-    std::string_view rest = position < text.size() ? text.substr(position) : std::string_view();
-    for (std::size_t i = 0; i < keywords.size(); ++i) {
-        std::string_view keyword = keywords[i];
-        if (!keyword.empty() && rest.substr(0, keyword.size()) == keyword) {
+    if (position >= text.size())
+        return 0;
+    std::string_view rest = text.substr(position);
+    const auto first = static_cast<unsigned char>(rest[0]);
+    for (int k = keyword_index.start[first]; k < keyword_index.start[first + 1]; ++k) {
+        const int entry = keyword_index.entries[static_cast<std::size_t>(k)];
+        std::string_view keyword = keywords[static_cast<std::size_t>(entry)];
+        if (rest.substr(0, keyword.size()) == keyword) {
             position += keyword.size();
-            return first_token + static_cast<int>(i);
+            return first_token + entry;
         }
     }
     return 0;

@@ -42,6 +42,30 @@ TEST(KeywordTable, EveryKeywordMatchesItsOwnToken)
     }
 }
 
+TEST(MatchKeyword, AgreesWithAPlainScanOfTheTable)
+{
+    // Texts glued from keyword fragments, so that prefixes and near misses of
+    // every entry meet at every position.
+    std::string text;
+    unsigned seed = 12345;
+    for (int i = 0; i < 4000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        std::string_view keyword = keyword_of(first_token + static_cast<int>(seed >> 8) % 111);
+        text += keyword.substr(0, 1 + (seed >> 20) % 7);
+    }
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        int expected = 0;
+        for (int token = first_token; token < first_token + keyword_count && !expected; ++token) {
+            std::string_view keyword = keyword_of(token);
+            if (!keyword.empty() && text.compare(at, keyword.size(), keyword) == 0)
+                expected = token;
+        }
+        std::size_t position = at;
+        ASSERT_EQ(expected, match_keyword(text, position)) << "at " << at;
+        ASSERT_EQ(at + keyword_of(expected).size(), position) << "at " << at;
+    }
+}
+
 TEST(MatchKeyword, MovesOnlyOnAMatch)
 {
     struct {
