@@ -41,6 +41,7 @@ class BasicCli : public testing::Test {
     {
         run_options options;
         options.cwd = dir.root().string();
+        options.stdin_pipe = true;
         return run_cassmak(args, options);
     }
 
@@ -212,6 +213,8 @@ TEST_F(BasicCli, SourceFailures)
     } cases[] = {
         {{"-b", "missing.bas"}, 4, "Can't open input file 'missing.bas'!\n\n"},
         {{"-b", "folder"}, 4, "Can't open input file 'folder'!\n\n"},
+        {{"-b", ""}, 4, "Can't open input file ''!\n\n"},
+        {{"-b", "/dev/stdin"}, 5, "Can't access input file '/dev/stdin'!\n\n"},
         {{"-b", "-a", "0x2401", "x.bas"}, 3, "Bad combination of options!\n\n"},
         {{"-b", "-t", ">", "x.bas"}, 3, "Bad combination of options!\n\n"},
     };
