@@ -351,6 +351,26 @@ TEST_F(Cli, FailedWriteLeavesNoTornImage)
     }
 }
 
+TEST_F(Cli, FailedWriteThroughALinkKeepsTheLink)
+{
+    write_file(dir.path("big.bin"), bytes(65533, 0x33));
+    const bytes old(1000, 0x77);
+    write_file(dir.path("target.kst"), old);
+    std::filesystem::create_symlink("target.kst", dir.path("link.kst"));
+    run_options limited;
+    limited.file_size_limit = 1010;
+
+    run_result appended = run({"-append", "-o", "link.kst", "big.bin"}, limited);
+    EXPECT_EQ(11, appended.exit_code);
+    EXPECT_EQ(old, file("target.kst"));
+
+    limited.file_size_limit = 10;
+    run_result replaced = run({"-o", "link.kst", "big.bin"}, limited);
+    EXPECT_EQ(11, replaced.exit_code);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path("link.kst")));
+    EXPECT_EQ(bytes(), file("target.kst"));
+}
+
 TEST_F(Cli, FullDeviceIsAWriteFailure)
 {
     write_file(dir.path("big.bin"), bytes(65533, 0x33));
