@@ -3,6 +3,7 @@
 #include "basic/tokenizer.h"
 #include "io/files.h"
 #include "io/status.h"
+#include "tape/blocks.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -28,12 +29,6 @@ std::int32_t as_signed(std::uint32_t value)
     if (value <= INT32_MAX)
         return static_cast<std::int32_t>(value);
     return static_cast<std::int32_t>(value - 0x80000000u) + INT32_MIN;
-}
-
-void put_word(std::uint8_t* at, std::uint32_t value)
-{
-    at[0] = static_cast<std::uint8_t>(value & 0xFF);
-    at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
 }
 
 } // namespace
@@ -78,8 +73,8 @@ int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
             return report_status(status_basic_too_large, source_path, 0, limit);
         next_address += static_cast<std::uint32_t>(record_length);
         std::uint8_t* record = buffer + length;
-        put_word(record, next_address);
-        put_word(record + 2, digits);
+        store_word(record, next_address);
+        store_word(record + 2, digits);
         std::memcpy(record + 4, tokens.data(), tokens.size());
         record[record_length - 1] = 0x00;
         length += record_length;

@@ -11,8 +11,9 @@ constexpr int name_length = 8;
 
 void put_word(output_image& image, int value)
 {
-    image.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    image.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
+    std::uint8_t word[2];
+    store_word(word, static_cast<std::uint32_t>(value));
+    image.insert(image.end(), word, word + 2);
 }
 
 void put_bytes(output_image& image, const std::uint8_t* bytes, int count)
@@ -30,6 +31,12 @@ std::uint8_t to_upper(char c)
 }
 
 } // namespace
+
+void store_word(std::uint8_t* at, std::uint32_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value & 0xFF);
+    at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+}
 
 void sum_bytes(const std::uint8_t* bytes, int count, std::uint8_t& accumulator)
 {
@@ -49,10 +56,8 @@ void put_tape_file(output_image& image, const std::uint8_t* payload, int length,
     std::uint8_t* head = header.data() + file_head_offset;
     head[0] = static_cast<std::uint8_t>(file_number & 0xFF);
     head[1] = static_cast<std::uint8_t>(file_type);
-    head[2] = static_cast<std::uint8_t>(address & 0xFF);
-    head[3] = static_cast<std::uint8_t>((address >> 8) & 0xFF);
-    head[4] = static_cast<std::uint8_t>((length - 1) & 0xFF);
-    head[5] = static_cast<std::uint8_t>(((length - 1) >> 8) & 0xFF);
+    store_word(head + 2, static_cast<std::uint32_t>(address));
+    store_word(head + 4, static_cast<std::uint32_t>(length - 1));
     for (std::size_t i = 0; i < name_length; ++i)
         head[6 + i] = i < name.size() ? to_upper(name[i]) : ' ';
     std::uint8_t head_sum = 0;

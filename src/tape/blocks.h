@@ -12,6 +12,10 @@ using output_image = std::vector<std::uint8_t>;
 // Bytes a header-and-data pair adds around its payload.
 constexpr int tape_file_overhead = 68;
 
+// Stores the low 16 bits of `value` at `at`, low byte first, as every 16-bit
+// field of the tape and of the BASIC program image is laid out.
+void store_word(std::uint8_t* at, std::uint32_t value);
+
 // Adds `count` bytes to `accumulator`, modulo 256.
 void sum_bytes(const std::uint8_t* bytes, int count, std::uint8_t& accumulator);
 
