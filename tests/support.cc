@@ -91,9 +91,8 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err)
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
+    // A negative descriptor (stdout sent to a file) is one poll skips.
     int open = (out_fd >= 0) + (err_fd >= 0);
-    if (out_fd < 0)
-        fds[0].fd = -1;
     while (open > 0) {
         if (poll(fds, 2, -1) < 0 && errno != EINTR)
             return;
