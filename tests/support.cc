@@ -91,9 +91,8 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err)
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
-    // A negative descriptor (stdout sent to a file) is one poll skips.
-    int open = (out_fd >= 0) + (err_fd >= 0);
-    while (open > 0) {
+    int remaining = 2;
+    while (remaining > 0) {
         if (poll(fds, 2, -1) < 0 && errno != EINTR)
             return;
         for (int i = 0; i < 2; ++i) {
@@ -106,7 +105,7 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err)
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;
-                --open;
+                --remaining;
             }
         }
     }
@@ -119,8 +118,7 @@ run_result run_cassmak(const std::vector<std::string>& args, const run_options& 
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
     int in_pipe[2] = {-1, -1};
-    if ((options.stdout_file.empty() && pipe(out_pipe) != 0) || pipe(err_pipe) != 0 ||
-        (options.stdin_pipe && pipe(in_pipe) != 0)) {
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || (options.stdin_pipe && pipe(in_pipe) != 0)) {
         ADD_FAILURE() << "pipe failed";
         return {-1, "", ""};
     }
@@ -141,13 +139,8 @@ run_result run_cassmak(const std::vector<std::string>& args, const run_options& 
             int null_fd = open("/dev/null", O_RDONLY);
             dup2(null_fd, 0);
         }
-        if (options.stdout_file.empty()) {
-            dup2(out_pipe[1], 1);
-            close(out_pipe[0]);
-        } else {
-            int file_fd = open(options.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(file_fd, 1);
-        }
+        dup2(out_pipe[1], 1);
+        close(out_pipe[0]);
         dup2(err_pipe[1], 2);
         close(err_pipe[0]);
         std::vector<char*> argv;
@@ -168,8 +161,7 @@ run_result run_cassmak(const std::vector<std::string>& args, const run_options& 
         close(in_pipe[1]);
         close(in_pipe[0]);
     }
-    if (out_pipe[1] >= 0)
-        close(out_pipe[1]);
+    close(out_pipe[1]);
     close(err_pipe[1]);
     run_result result{-1, "", ""};
     drain(out_pipe[0], err_pipe[0], result.out, result.err);

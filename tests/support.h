@@ -44,7 +44,6 @@ bytes read_file(const std::string& path);
 struct run_options {
     std::string cwd;           // where the tool runs; empty: the current folder
     long file_size_limit = -1; // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
-    std::string stdout_file;   // send stdout to this file instead of a pipe
     bool stdin_pipe = false;   // give the tool a pipe with a few bytes on stdin
 };
 
