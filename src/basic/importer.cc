@@ -12,8 +12,6 @@
 
 namespace {
 
-// A read takes at most this many characters; a longer line comes in pieces.
-constexpr int piece_length = 126;
 constexpr std::size_t long_line = 77;
 constexpr std::size_t short_text = 3;
 
@@ -22,16 +20,40 @@ bool is_space(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Two's complement reading of the low 32 bits, without relying on how the
-// compiler converts an out-of-range unsigned value.
-std::int32_t as_signed(std::uint32_t value)
+} // namespace
+
+std::size_t next_piece_end(std::string_view text, std::size_t from)
 {
-    if (value <= INT32_MAX)
-        return static_cast<std::int32_t>(value);
-    return static_cast<std::int32_t>(value - 0x80000000u) + INT32_MIN;
+    const std::size_t limit = std::min(text.size(), from + basic_piece_length);
+    std::size_t end = from;
+    while (end < limit && text[end++] != '\n') {
+    }
+    return end;
 }
 
-} // namespace
+source_line split_source_line(std::string_view piece)
+{
+    source_line result;
+    std::string_view line = piece.substr(0, piece.find('\0'));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    result.line = line;
+    std::size_t at = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at)
+        result.number = result.number * 10 + static_cast<std::uint32_t>(line[at] - '0');
+    while (at < line.size() && is_space(line[at]))
+        ++at;
+    result.statement_at = at;
+    return result;
+}
+
+// Without relying on how the compiler converts an out-of-range unsigned value.
+std::int32_t signed_line_number(std::uint32_t number)
+{
+    if (number <= INT32_MAX)
+        return static_cast<std::int32_t>(number);
+    return static_cast<std::int32_t>(number - 0x80000000u) + INT32_MIN;
+}
 
 int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
                  const std::string& source_path)
@@ -41,22 +63,16 @@ int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
     std::uint32_t next_address = basic_base_address;
     std::int32_t previous_number = 0;
     int length = 0;
-    char piece[piece_length + 1];
+    char piece[basic_piece_length + 1];
     while (std::fgets(piece, sizeof piece, source)) {
         // A NUL ends the line; strlen stops there by itself.
-        std::string_view line(piece, std::strlen(piece));
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.remove_suffix(1);
+        const source_line split = split_source_line(std::string_view(piece, std::strlen(piece)));
+        const std::string_view line = split.line;
         if (line.empty())
             continue;
-
-        std::uint32_t digits = 0;
-        std::size_t at = 0;
-        for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at)
-            digits = digits * 10 + static_cast<std::uint32_t>(line[at] - '0');
-        const std::int32_t number = as_signed(digits);
-        while (at < line.size() && is_space(line[at]))
-            ++at;
+        const std::uint32_t digits = split.number;
+        const std::int32_t number = signed_line_number(digits);
+        const std::size_t at = split.statement_at;
 
         std::printf("\rLine: %d", static_cast<int>(number));
         if (line.size() > long_line)

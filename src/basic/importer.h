@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 constexpr int basic_base_address = 0x2401;
 constexpr char basic_file_type = '>';
@@ -13,6 +14,34 @@ constexpr int basic_source_max = 65535;
 // Past this the links, which count from the base address, would leave the
 // 16-bit address space.
 constexpr int basic_image_max = 0x10000 - basic_base_address + 1;
+
+// A read takes at most this many characters; a longer line comes in pieces.
+constexpr int basic_piece_length = 126;
+
+// Where the importer's next read ends when the source is `text` and the read
+// starts at `from`: after a newline if one comes within basic_piece_length
+// characters, else after basic_piece_length characters, else at the end.
+std::size_t next_piece_end(std::string_view text, std::size_t from);
+
+// One read of the importer taken apart: the line cut at its first NUL and
+// stripped of trailing carriage returns and newlines (empty: the read is
+// skipped), the number its leading digits give (modulo 2^32; 0 without
+// digits; the record keeps the low 16 bits), and where the statement text
+// starts after the digits and the white space that follows them.
+struct source_line {
+    std::string_view line;
+    std::uint32_t number = 0;
+    std::size_t statement_at = 0;
+    std::string_view statement() const
+    {
+        return line.substr(statement_at);
+    }
+};
+source_line split_source_line(std::string_view piece);
+
+// Two's complement reading of a line number's 32 bits, as the progress line
+// and the order test see it.
+std::int32_t signed_line_number(std::uint32_t number);
 
 // Reads `source` to its end and writes the program image into `buffer`, which
 // holds `capacity` bytes; returns the image length. Progress and warnings go
