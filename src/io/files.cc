@@ -85,6 +85,18 @@ int open_basic_source(const std::string& path, int min_length, int max_length,
     return open_checked(path, min_length, max_length, handle_out);
 }
 
+write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                           bool append)
+{
+    // Placeholder until the safe replace lands.
+    std::FILE* file = std::fopen(path.c_str(), append ? "ab" : "wb");
+    if (!file)
+        return write_outcome::open_failed;
+    bool written = std::fwrite(bytes, 1, count, file) == count;
+    written = std::fclose(file) == 0 && written;
+    return written ? write_outcome::written : write_outcome::write_failed;
+}
+
 int save_output(const std::string& path, const std::uint8_t* bytes, int count, bool append)
 {
     // Remember what an appended image held, to restore it if the write fails.

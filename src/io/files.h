@@ -16,6 +16,20 @@ int load_input(const std::string& path, std::uint8_t* buffer, int min_length, in
 int open_basic_source(const std::string& path, int min_length, int max_length,
                       std::FILE*& handle_out);
 
+// What became of a write_output call; nothing is reported by it, so that each
+// program words its own failures.
+enum class write_outcome {
+    written,
+    open_failed,   // the output could not be opened (or created)
+    access_failed, // a replaced output could not be positioned (a pipe or terminal)
+    write_failed,  // fewer bytes than asked could be written; nothing torn is left
+};
+
+// Writes `count` bytes to `path`, replacing it or, with `append`, adding to
+// its end, so that the output never holds a torn image.
+write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                           bool append);
+
 // Writes `count` bytes to `path`, replacing the file or, with `append`,
 // adding to its end. A failed write never leaves a torn image behind: an
 // appended regular file is cut back to its old length, a replaced regular file

@@ -1,0 +1,5 @@
+#include "cli/tool_report.h"
+int main()
+{
+    return report_tool(tool_failed, "not built yet");
+}

@@ -1,0 +1,1 @@
+#include "cli/tool_commands.h"

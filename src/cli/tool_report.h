@@ -1,0 +1,16 @@
+// casstool's statuses and its one failure reporter.
+#pragma once
+
+#include <string_view>
+
+// casstool's exit statuses: everything read is sound; something read is
+// damaged (or, for `basic`, will not come back identically); a usage error,
+// an unreadable file, a missing or unfit entry, or a refused output.
+constexpr int tool_ok = 0;
+constexpr int tool_damaged = 1;
+constexpr int tool_failed = 2;
+
+// Writes "casstool: MESSAGE" and a newline to standard error, after flushing
+// standard output so that a combined log keeps its order, and returns
+// `status` unchanged.
+int report_tool(int status, std::string_view message);
