@@ -113,7 +113,10 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err)
 
 } // namespace
 
-run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
+namespace {
+
+run_result run_exe(const std::string& exe, const std::vector<std::string>& args,
+                   const run_options& options)
 {
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
@@ -144,8 +147,8 @@ run_result run_cassmak(const std::vector<std::string>& args, const run_options& 
         dup2(err_pipe[1], 2);
         close(err_pipe[0]);
         std::vector<char*> argv;
-        std::string exe = CASSMAK_EXE;
-        argv.push_back(exe.data());
+        std::string name = exe;
+        argv.push_back(name.data());
         std::vector<std::string> copies = args;
         for (std::string& arg : copies)
             argv.push_back(arg.data());
@@ -172,6 +175,18 @@ run_result run_cassmak(const std::vector<std::string>& args, const run_options& 
     else if (WIFSIGNALED(wait_status))
         result.exit_code = 128 + WTERMSIG(wait_status);
     return result;
+}
+
+} // namespace
+
+run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
+{
+    return run_exe(CASSMAK_EXE, args, options);
+}
+
+run_result run_casstool(const std::vector<std::string>& args, const run_options& options)
+{
+    return run_exe(CASSTOOL_EXE, args, options);
 }
 
 std::string writing(const std::string& path)

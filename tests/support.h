@@ -54,6 +54,7 @@ struct run_result {
 };
 
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options = {});
+run_result run_casstool(const std::vector<std::string>& args, const run_options& options = {});
 
 // The line the tool prints before it writes `path`.
 std::string writing(const std::string& path);
