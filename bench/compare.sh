@@ -3,10 +3,18 @@
 # the same file, and prints the ratios. Usage: bench/compare.sh [runs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# CASSMAK_BENCH_DIR names a Release build folder of one's own instead of the
+# bench preset's, for machines where several people build side by side.
 runs=${1:-200}
-cmake --preset bench >/dev/null
-cmake --build --preset bench --target cassmak >/dev/null
-exe=$PWD/build-bench/cassmak
+if [ -n "${CASSMAK_BENCH_DIR:-}" ]; then
+  cmake -S . -B "$CASSMAK_BENCH_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  cmake --build "$CASSMAK_BENCH_DIR" --target cassmak >/dev/null
+  exe=$(cd "$CASSMAK_BENCH_DIR" && pwd)/cassmak
+else
+  cmake --preset bench >/dev/null
+  cmake --build --preset bench --target cassmak >/dev/null
+  exe=$PWD/build-bench/cassmak
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
