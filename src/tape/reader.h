@@ -1,0 +1,53 @@
+// Reading a tape image back: the walk over its blocks, grouped into entries
+// as the machine's loader sees them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class entry_kind {
+    file,      // a header block and the block after it
+    headless,  // any other whole block
+    truncated, // bytes at the end that do not make a whole block
+};
+
+enum class data_checksum_state { good, bad, absent };
+
+struct tape_entry {
+    std::size_t entry = 0;  // 1-based position in the image
+    std::size_t offset = 0; // of the entry's first length field
+    std::size_t span = 0;   // bytes of the image the entry takes, length fields included
+    entry_kind kind = entry_kind::headless;
+    // The payload length: the header's field + 1 for a file, the block length
+    // for a headless block, the bytes left for a truncated entry.
+    std::size_t length = 0;
+    // Only meaningful for a file.
+    std::uint8_t number = 0;
+    std::uint8_t type = 0;
+    std::uint16_t address = 0;
+    std::array<std::uint8_t, 8> name{};
+    bool header_checksum_good = false;
+    data_checksum_state data_checksum = data_checksum_state::absent;
+    // Where the bytes `extract` gives back lie in the image: a file's data
+    // block without its checksum byte, a headless block's body, a truncated
+    // entry's every byte. Empty for a file without a data block.
+    std::size_t payload_offset = 0;
+    std::size_t payload_size = 0;
+    std::string problem; // empty when the entry is sound
+};
+
+// Bytes of a header block's body, and the sync pattern it begins with.
+constexpr std::size_t header_body_size = 63;
+constexpr std::size_t sync_size = 48;
+
+// Walks the `size` bytes at `image` into its entries, in image order; they
+// cover the image from its first byte to its last without gap or overlap.
+std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t size);
+
+inline bool entry_damaged(const tape_entry& entry)
+{
+    return !entry.problem.empty();
+}
