@@ -8,7 +8,7 @@
 namespace {
 
 const std::string banner =
-    "cassmak 1.0 - packs a binary file or a BASIC program into a tape image\n";
+    "cassmak " CASSMAK_VERSION " - packs a binary file or a BASIC program into a tape image\n";
 const std::string usage =
     banner + "Usage: cassmak [options] infile.ext\n"
              "\nCommon options:\n"

@@ -40,7 +40,9 @@ int encode(const conversion_settings& settings, std::vector<std::uint8_t>& paylo
 
 void print_banner()
 {
-    std::fputs("cassmak 1.0 - packs a binary file or a BASIC program into a tape image\n", stdout);
+    std::fputs("cassmak " CASSMAK_VERSION
+               " - packs a binary file or a BASIC program into a tape image\n",
+               stdout);
 }
 
 void print_usage()

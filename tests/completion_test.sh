@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Drives the bash completions of cassmak and casstool as bash does: sets
+# COMP_WORDS and COMP_CWORD for a command line with the cursor at its end,
+# calls the completion function and compares the sorted COMPREPLY.
+# Usage: completion_test.sh COMPLETIONS_FOLDER
+set -u
+export LC_ALL=C
+source "$1/cassmak" && source "$1/casstool" || exit 1
+[[ $(complete -p cassmak casstool) == *"_cassmak cassmak"*"_casstool casstool" ]] || {
+    echo "FAIL: the completions are not registered"
+    exit 1
+}
+
+scratch=$(mktemp -d) || exit 1
+trap 'rm -rf "$scratch"' EXIT
+cd "$scratch" && mkdir raw && touch a.kst b.kst prog.bas data.bin raw/x.bin || exit 1
+
+# Each case: the command line up to the cursor | the completions expected.
+cases=(
+    'cassmak -h|-h -hless'
+    'cassmak -|-a -append -b -h -hless -m -n -o -t -v'
+    'cassmak |a.kst b.kst data.bin prog.bas raw'
+    'cassmak -o |a.kst b.kst data.bin prog.bas raw'
+    'cassmak -b p|prog.bas'
+    'cassmak -n |'
+    'cassmak -m -|'
+    'cassmak -m -o -b -t X |a.kst b.kst data.bin prog.bas raw'
+    'casstool |--help --version -h -v basic check extract list'
+    'casstool e|extract'
+    'casstool list |a.kst b.kst raw'
+    'casstool list raw/|raw/x.bin'
+    'casstool list --j|--json'
+    'casstool extract -|--force --help -o'
+    'casstool extract -o |a.kst b.kst data.bin prog.bas raw'
+    'casstool extract -o out.bin a|a.kst'
+    'casstool extract a.kst |'
+    'casstool basic b.kst -o |a.kst b.kst data.bin prog.bas raw'
+    'casstool check -W |no-bom no-cr-line-ends no-empty-line-number no-lower-case-keyword no-no-number no-non-ascii no-nul no-number-range no-order no-split-line no-too-large no-unclosed-string'
+    'casstool check -W no-n|no-no-number no-non-ascii no-nul no-number-range'
+    'casstool check -W bom|'
+    'casstool check -W no-bom p|prog.bas'
+    'casstool check --|--help'
+    'casstool frobnicate |'
+)
+
+failures=0
+for case in "${cases[@]}"; do
+    line=${case%%|*} expected=${case#*|}
+    read -r -a COMP_WORDS <<<"$line"
+    [[ $line == *' ' ]] && COMP_WORDS+=('')
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    "_${COMP_WORDS[0]}"
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -s -d ' ')
+    if [[ $got != "$expected" ]]; then
+        echo "FAIL: '$line' completes to '$got', expected '$expected'"
+        ((failures++))
+    fi
+done
+echo "${#cases[@]} completions checked, $failures failed"
+((failures == 0))
