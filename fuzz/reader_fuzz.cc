@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t at = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const tape_entry& entry = entries[i];
-        if (entry.entry != i + 1 || entry.offset != at || entry.span == 0 ||
-            entry.span > size - at)
+        if (entry.entry != i + 1 || entry.offset != at || entry.span == 0 || entry.span > size - at)
             std::abort();
         const std::size_t end = entry.offset + entry.span;
         if (entry.payload_size > 0 &&
