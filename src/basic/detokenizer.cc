@@ -1,1 +1,339 @@
 #include "basic/detokenizer.h"
+
+#include "basic/importer.h"
+#include "basic/tokenizer.h"
+
+#include <cstdio>
+#include <string_view>
+
+// Why a token may always be written as its raw byte: a token is 0x80 or
+// above and no keyword holds such a byte, so the raw byte can neither start
+// nor complete nor extend a match. Every lookup before it fails or matches as
+// it did, the byte itself is copied through as the very token it stands for,
+// and the flags, which follow the bytes appended, stay as they were. So any
+// text the tokenizer turned into a record still gives that record with any
+// of its keywords replaced by their tokens, and the all-raw text (the record
+// itself) is a valid line for every record the tokenizer made.
+
+namespace {
+
+struct line_record {
+    int index = 0;           // 1-based position in the program
+    std::uint32_t address{}; // where the record sits in memory
+    std::uint16_t number{};
+    std::string_view text; // the tokenized statement, without its 0x00
+};
+
+// A record's line as it will be printed.
+struct listed_line {
+    line_record record;
+    std::vector<bool> as_keyword; // per text byte: written as its keyword
+    std::string text;             // the whole line, line break included
+    bool comes_back = false;
+};
+
+constexpr std::size_t line_limit = basic_piece_length;
+
+std::uint32_t load_word(const std::uint8_t* at)
+{
+    return static_cast<std::uint32_t>(at[0] | (at[1] << 8));
+}
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string record_name(const line_record& record)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "line %u (record %d at 0x%04X)",
+                  static_cast<unsigned>(record.number), record.index,
+                  static_cast<unsigned>(record.address));
+    return name;
+}
+
+// The token bytes the tokenizer would have looked up at, reading the record's
+// own bytes: the flags follow the bytes appended, so the record alone gives
+// them at every position, with the very rules the tokenizer applies.
+std::vector<bool> keyword_places(std::string_view text)
+{
+    std::vector<bool> places(text.size());
+    bool in_string = false;
+    bool after_rem = false;
+    bool in_data = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        places[i] = !in_string && !after_rem && !in_data && !keyword_of(byte).empty();
+        if (byte == '"' && !in_string)
+            in_string = true;
+        else if (byte == '"')
+            in_string = false;
+        else if (byte == token_rem && !after_rem)
+            after_rem = true;
+        else if (byte == token_data && !in_data)
+            in_data = true;
+        else if (byte == ':' && in_data && !in_string)
+            in_data = false;
+    }
+    return places;
+}
+
+std::string render(std::string_view text, const std::vector<bool>& as_keyword)
+{
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (as_keyword[i])
+            out += keyword_of(static_cast<unsigned char>(text[i]));
+        else
+            out += text[i];
+    }
+    return out;
+}
+
+// Left to right, a token is written as its keyword when the text chosen so
+// far, the keyword and the rest of the record as raw bytes tokenize to the
+// record; otherwise raw. A raw 0xE7 (AT) before `N` must not become ATN, nor
+// a literal `O` before NOT become ON + OT. When every keyword at once passes,
+// each step would pass (each step's text is that one with keywords made raw),
+// so the one check stands for them all.
+std::vector<bool> choose_keywords(std::string_view text)
+{
+    std::vector<bool> as_keyword = keyword_places(text);
+    if (tokenize_line(render(text, as_keyword)) == text)
+        return as_keyword;
+    // No text gives this record; the plain form is printed and warned about.
+    if (tokenize_line(text) != text)
+        return as_keyword;
+    std::string chosen;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (as_keyword[i]) {
+            std::string trial = chosen;
+            trial += keyword_of(byte);
+            trial.append(text.substr(i + 1));
+            as_keyword[i] = tokenize_line(trial) == text;
+        }
+        if (as_keyword[i])
+            chosen += keyword_of(byte);
+        else
+            chosen += text[i];
+    }
+    return as_keyword;
+}
+
+std::string plain_prefix(const line_record& record)
+{
+    std::string prefix = std::to_string(record.number);
+    if (!record.text.empty())
+        prefix += ' ';
+    return prefix;
+}
+
+// The importer takes the leading digits as the number (none: 0) and skips
+// the white space after them, so the space is needed only before a digit,
+// and a record numbered 0 needs no number at all.
+std::string short_prefix(const line_record& record)
+{
+    const bool digit_first = !record.text.empty() && is_digit(record.text[0]);
+    if (record.number == 0 && !record.text.empty())
+        return digit_first ? " " : "";
+    std::string prefix = std::to_string(record.number);
+    if (digit_first)
+        prefix += ' ';
+    return prefix;
+}
+
+// Runs `line` through the importer's own read, split and tokenizer: it must
+// give exactly one record, and that one equal to `record`.
+bool comes_back(std::string_view line, const line_record& record)
+{
+    int records = 0;
+    bool same = false;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const std::size_t end = next_piece_end(line, at);
+        const source_line split = split_source_line(line.substr(at, end - at));
+        at = end;
+        if (split.line.empty())
+            continue;
+        ++records;
+        same = (split.number & 0xFFFFu) == record.number &&
+               tokenize_line(split.statement()) == record.text;
+    }
+    return records == 1 && same;
+}
+
+// Writes the longest keywords raw, first the leftmost, until the line fits.
+void fit_line(listed_line& line)
+{
+    const std::string_view text = line.record.text;
+    std::string prefix = plain_prefix(line.record);
+    std::size_t length = prefix.size() + render(text, line.as_keyword).size();
+    if (length > line_limit) {
+        const std::string shorter = short_prefix(line.record);
+        length = length - prefix.size() + shorter.size();
+        prefix = shorter;
+    }
+    while (length > line_limit) {
+        std::size_t longest = 1;
+        std::size_t at = text.size();
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const std::size_t size = keyword_of(static_cast<unsigned char>(text[i])).size();
+            if (line.as_keyword[i] && size > longest) {
+                longest = size;
+                at = i;
+            }
+        }
+        if (at == text.size())
+            break;
+        line.as_keyword[at] = false;
+        length -= longest - 1;
+    }
+    line.text = prefix + render(text, line.as_keyword) + '\n';
+}
+
+std::string reason_for(const listed_line& line)
+{
+    const std::string_view text = line.record.text;
+    if (tokenize_line(text) != text)
+        return "its text spells out a keyword where the importer would store a token";
+    if (!text.empty() && is_space(text[0]))
+        return "its text begins with white space, which the importer skips";
+    if (text.find('\n') != std::string_view::npos)
+        return "its text holds a newline, which ends a source line";
+    if (!text.empty() && text.back() == '\r')
+        return "its text ends with a carriage return, which the importer strips";
+    if (line.text.size() - 1 > line_limit)
+        return "its shortest line has " + std::to_string(line.text.size() - 1) +
+               " characters, more than the importer reads at once (126)";
+    return "the importer would read its line differently";
+}
+
+listed_line list_record(const line_record& record)
+{
+    listed_line line{record, choose_keywords(record.text), {}, false};
+    fit_line(line);
+    line.comes_back = comes_back(line.text, record);
+    return line;
+}
+
+// Keeps the whole text within the source lengths cassmak accepts. Lines that
+// come back keep doing so: the shortest form is checked like any line, a
+// blank line gives no record, and a line of exactly 126 characters ends a
+// read by its length alone, as the last line ends it by the end of the file.
+void fit_listing(std::vector<listed_line>& lines, std::size_t& total)
+{
+    for (std::size_t i = 0; i < lines.size() && total > basic_source_max; ++i) {
+        listed_line& line = lines[i];
+        if (!line.comes_back)
+            continue;
+        std::string shortest = short_prefix(line.record);
+        shortest.append(line.record.text);
+        shortest += '\n';
+        if (shortest.size() < line.text.size() && comes_back(shortest, line.record)) {
+            total -= line.text.size() - shortest.size();
+            line.text = std::move(shortest);
+        }
+    }
+    for (std::size_t i = 0; i < lines.size() && total > basic_source_max; ++i) {
+        listed_line& line = lines[i];
+        const bool last = i + 1 == lines.size();
+        if (line.comes_back && (line.text.size() == line_limit + 1 || last) &&
+            comes_back(std::string_view(line.text).substr(0, line.text.size() - 1), line.record)) {
+            line.text.pop_back();
+            --total;
+        }
+    }
+}
+
+} // namespace
+
+basic_listing list_basic_program(const std::uint8_t* image, std::size_t size)
+{
+    basic_listing listing;
+    std::vector<listed_line> lines;
+    std::size_t at = 0;
+    for (int index = 1;; ++index) {
+        const auto address = static_cast<std::uint32_t>(basic_base_address + at);
+        auto after = [&lines] {
+            return lines.empty() ? std::string("before any record")
+                                 : "after " + record_name(lines.back().record);
+        };
+        char where[80];
+        if (at + 2 > size) {
+            std::snprintf(where, sizeof where, "the data ends at 0x%04X without the zero link ",
+                          static_cast<unsigned>(basic_base_address + size));
+            listing.warnings.push_back(where + after());
+            break;
+        }
+        const std::uint32_t link = load_word(image + at);
+        if (link == 0) {
+            if (at + 2 != size) {
+                const std::size_t extra = size - at - 2;
+                std::snprintf(where, sizeof where, "%zu %s the zero link at 0x%04X ", extra,
+                              extra == 1 ? "byte follows" : "bytes follow",
+                              static_cast<unsigned>(address));
+                listing.warnings.push_back(where + after());
+            }
+            break;
+        }
+        if (at + 4 > size) {
+            std::snprintf(where, sizeof where, "record %d at 0x%04X is cut off before its number",
+                          index, static_cast<unsigned>(address));
+            listing.warnings.emplace_back(where);
+            break;
+        }
+        line_record record;
+        record.index = index;
+        record.address = address;
+        record.number = static_cast<std::uint16_t>(load_word(image + at + 2));
+        const auto* text = reinterpret_cast<const char*>(image + at + 4);
+        std::size_t length = 0;
+        while (at + 4 + length < size && text[length] != '\0')
+            ++length;
+        record.text = std::string_view(text, length);
+        const bool cut_off = at + 4 + length == size;
+        const std::size_t record_size = 4 + length + 1;
+        if (cut_off) {
+            listing.warnings.push_back(record_name(record) +
+                                       " runs past the end of the data, without its 0x00 "
+                                       "and the zero link");
+        } else if (link != address + record_size) {
+            std::snprintf(where, sizeof where, " links to 0x%04X instead of 0x%04X",
+                          static_cast<unsigned>(link),
+                          static_cast<unsigned>(address + record_size));
+            listing.warnings.push_back(record_name(record) + where);
+        }
+        lines.push_back(list_record(record));
+        if (!lines.back().comes_back)
+            listing.warnings.push_back(record_name(record) + " will not come back identically: " +
+                                       reason_for(lines.back()));
+        if (cut_off)
+            break;
+        at += record_size;
+    }
+
+    std::size_t total = 0;
+    for (const listed_line& line : lines)
+        total += line.text.size();
+    if (total > basic_source_max)
+        fit_listing(lines, total);
+    if (total > basic_source_max)
+        listing.warnings.push_back("the listing has " + std::to_string(total) +
+                                   " bytes, more than cassmak reads from a source (65535)");
+    listing.text.reserve(total + basic_source_min);
+    for (const listed_line& line : lines)
+        listing.text += line.text;
+    // Blank lines give no record; they only bring a tiny program up to the
+    // shortest source cassmak reads.
+    if (listing.text.size() < basic_source_min)
+        listing.text.resize(basic_source_min, '\n');
+    return listing;
+}

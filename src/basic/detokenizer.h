@@ -13,4 +13,19 @@ struct basic_listing {
 };
 
 // Lists the program image `image` (the payload of a type '>' tape file).
+//
+// Each record becomes `NUMBER TEXT`, its tokens written as keywords where
+// that re-tokenizes to the same bytes and as their raw bytes elsewhere; a
+// line that would pass the importer's 126-character read drops the space
+// after the number (or, numbered 0, the number), then writes its longest
+// keywords raw until it fits. Every line is checked by the importer's own
+// read, split and tokenizer. The text is kept within the source lengths
+// cassmak accepts: blank lines pad a shorter one, and a longer one gets its
+// lines in their shortest form, from the first on, and then loses the line
+// breaks the importer does not need (after a line of exactly 126 characters
+// and at the very end).
+//
+// Warnings name the line number and the record (its position and address),
+// for damaged links, a missing zero link, bytes after it, a record cut off
+// by the end of the data, and each line that would not come back identically.
 basic_listing list_basic_program(const std::uint8_t* image, std::size_t size);

@@ -1,0 +1,231 @@
+#include "basic/detokenizer.h"
+
+#include "basic/importer.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace {
+
+struct record {
+    unsigned number;
+    std::string text;
+};
+
+// A program image of `records`, each linked to the next, and the zero link.
+bytes program(const std::vector<record>& records)
+{
+    bytes image;
+    for (const record& r : records) {
+        const std::size_t next = basic_base_address + image.size() + 4 + r.text.size() + 1;
+        image.insert(image.end(),
+                     {static_cast<std::uint8_t>(next), static_cast<std::uint8_t>(next >> 8),
+                      static_cast<std::uint8_t>(r.number),
+                      static_cast<std::uint8_t>(r.number >> 8)});
+        image.insert(image.end(), r.text.begin(), r.text.end());
+        image.push_back(0);
+    }
+    image.insert(image.end(), {0, 0});
+    return image;
+}
+
+basic_listing list(const bytes& image)
+{
+    return list_basic_program(image.data(), image.size());
+}
+
+bytes import(const std::string& source)
+{
+    std::string copy = source;
+    std::FILE* file = fmemopen(copy.data(), copy.size(), "rb");
+    bytes buffer(65536);
+    testing::internal::CaptureStdout();
+    const int length = import_basic(buffer.data(), 65536, file, "test.bas");
+    testing::internal::GetCapturedStdout();
+    std::fclose(file);
+    EXPECT_GE(length, 2);
+    buffer.resize(static_cast<std::size_t>(std::max(length, 0)));
+    return buffer;
+}
+
+// Source -> image -> listing -> image: no warnings, the same bytes, and a
+// listing cassmak takes as a source.
+void expect_round_trip(const std::string& source, const std::string& what)
+{
+    const bytes image = import(source);
+    const basic_listing listing = list(image);
+    EXPECT_EQ(std::vector<std::string>{}, listing.warnings) << what;
+    EXPECT_TRUE(same_bytes(image, import(listing.text))) << what;
+    EXPECT_GE(listing.text.size(), static_cast<std::size_t>(basic_source_min)) << what;
+    if (source.size() <= basic_source_max) {
+        EXPECT_LE(listing.text.size(), static_cast<std::size_t>(basic_source_max)) << what;
+    }
+}
+
+} // namespace
+
+TEST(ListBasicProgram, LinesOfRecords)
+{
+    const std::string a123(123, 'A');
+    struct {
+        const char* what;
+        record in;
+        std::string line;
+    } cases[] = {
+        {"keywords", {10, "\x96 \"HI\":\x88 10"}, "10 PRINT \"HI\":GOTO 10\n"},
+        {"raw AT before N", {10, "\xE7N"}, "10 \xE7N\n"},
+        {"raw INP before UT", {10, "\xB3UT"}, "10 \xB3UT\n"},
+        {"raw NOT after O", {10, "O\xA2X"}, "10 O\xA2X\n"},
+        {"token bytes inside a string", {10, "\"\x96\"\x96"}, "10 \"\x96\"PRINT\n"},
+        {"nothing after REM", {10, "\x8E \x96"}, "10 REM \x96\n"},
+        {"quoted colon in DATA",
+         {10, "\x83 \"\x96:\",\x96:\x96"},
+         "10 DATA \"\x96:\",\x96:PRINT\n"},
+        {"empty text", {7, ""}, "7\n\n\n\n"},
+        {"number 0", {0, "AB"}, "0 AB\n"},
+        {"126 characters", {10, a123}, "10 " + a123 + "\n"},
+        {"127: no space", {10, a123 + "B"}, "10" + a123 + "B\n"},
+        {"128 numbered 0: no number", {0, a123 + "BCD"}, a123 + "BCD\n"},
+        {"127 numbered 0, digit first", {0, "9" + a123 + "B"}, " 9" + a123 + "B\n"},
+        {"longest keywords raw first, leftmost first",
+         {10, std::string(2, '\xDB') + std::string(28, '\x96')},
+         "10\xDB\xDB" + std::string(5, '\x96') +
+             [] {
+                 std::string rest;
+                 for (int i = 0; i < 23; ++i)
+                     rest += "PRINT";
+                 return rest;
+             }() +
+             "\n"},
+    };
+    for (const auto& c : cases) {
+        const basic_listing listing = list(program({c.in}));
+        EXPECT_EQ(c.line, listing.text) << c.what;
+        EXPECT_EQ(std::vector<std::string>{}, listing.warnings) << c.what;
+    }
+}
+
+TEST(ListBasicProgram, WarnsAboutLinksAndLinesThatWillNotComeBack)
+{
+    bytes bad_link = program({{10, "A"}, {20, "B"}});
+    bad_link[6] = 0x99;
+    bytes trailing = program({{10, "A"}});
+    trailing.push_back(0x41);
+    bytes no_end = program({{10, "A"}});
+    no_end.pop_back();
+    const bytes cut = hex("07 24 0A 00 41");
+    const std::string will_not = "line 10 (record 1 at 0x2401) will not come back identically: ";
+    struct {
+        const char* what;
+        bytes image;
+        std::string text;
+        std::vector<std::string> warnings;
+    } cases[] = {
+        {"link",
+         bad_link,
+         "10 A\n20 B\n",
+         {"line 20 (record 2 at 0x2407) links to 0x2499 instead of 0x240D"}},
+        {"bytes after the zero link",
+         trailing,
+         "10 A\n",
+         {"1 byte follows the zero link at 0x2407 after line 10 (record 1 at 0x2401)"}},
+        {"no zero link",
+         no_end,
+         "10 A\n",
+         {"the data ends at 0x2408 without the zero link after line 10 (record 1 at 0x2401)"}},
+        {"empty data",
+         {},
+         "\n\n\n\n\n",
+         {"the data ends at 0x2401 without the zero link before any record"}},
+        {"cut off",
+         cut,
+         "10 A\n",
+         {"line 10 (record 1 at 0x2401) runs past the end of the data, without its 0x00 and the "
+          "zero link"}},
+        {"keyword in letters",
+         program({{10, "PRINT"}}),
+         "10 PRINT\n",
+         {will_not + "its text spells out a keyword where the importer would store a token"}},
+        {"leading blank",
+         program({{10, " A"}}),
+         "10  A\n",
+         {will_not + "its text begins with white space, which the importer skips"}},
+        {"newline",
+         program({{10, "A\nB"}}),
+         "10 A\nB\n",
+         {will_not + "its text holds a newline, which ends a source line"}},
+        {"carriage return",
+         program({{10, "A\r"}}),
+         "10 A\r\n",
+         {will_not + "its text ends with a carriage return, which the importer strips"}},
+        {"too long",
+         program({{10, "9" + std::string(123, 'A')}}),
+         "10 9" + std::string(123, 'A') + "\n",
+         {will_not +
+          "its shortest line has 127 characters, more than the importer reads at once (126)"}},
+    };
+    for (const auto& c : cases) {
+        const basic_listing listing = list(c.image);
+        EXPECT_EQ(c.text, listing.text) << c.what;
+        EXPECT_EQ(c.warnings, listing.warnings) << c.what;
+    }
+}
+
+TEST(ListBasicProgram, RoundTripOfTheBundledExample)
+{
+    const std::string path =
+        (std::filesystem::path(__FILE__).parent_path() / "../../examples/primes.bas").string();
+    std::ifstream file(path, std::ios::binary);
+    ASSERT_TRUE(file) << path;
+    std::stringstream source;
+    source << file.rdbuf();
+    expect_round_trip(source.str(), "primes.bas");
+}
+
+// Sources of every kind the importer meets: keywords, pieces of keywords,
+// raw token bytes, strings, REM, DATA, colons, leading blanks and digits,
+// CR inside lines, and lines longer than one read.
+TEST(ListBasicProgram, RoundTripOfGeneratedSources)
+{
+    const std::vector<std::string> words = {
+        "PRINT", "AT",  "ATN",  "N",    "O",    "NOT",  "ON",   "TO",   "INPUT", "INP", "CONTROL",
+        "CONT",  "REM", "DATA", "\"",   ":",    " ",    "\t",   "\r",   "0",     "12",  "70000",
+        "A",     "+",   "?",    "\x96", "\xE7", "\x8E", "\x83", "\xEB", "\xFF",  "X$",  "GOTO 10"};
+    std::mt19937 random(12345);
+    for (int round = 0; round < 300; ++round) {
+        std::string source;
+        const int lines = 1 + static_cast<int>(random() % 12);
+        for (int l = 0; l < lines; ++l) {
+            if (random() % 4 != 0)
+                source += std::to_string(random() % 70000) + std::string(random() % 3, ' ');
+            const std::size_t pieces = random() % (random() % 8 == 0 ? 90 : 20);
+            for (std::size_t p = 0; p < pieces; ++p)
+                source += words[random() % words.size()];
+            source += random() % 3 == 0 ? "\r\n" : "\n";
+        }
+        expect_round_trip(source, "round " + std::to_string(round) + ": " + source);
+    }
+}
+
+// A source of exactly the most cassmak reads whose plain listing would be
+// longer: lines that need no space after the number, lines cut by the read,
+// and a last line without a line break.
+TEST(ListBasicProgram, ListingOfTheLargestSourceStaysASource)
+{
+    std::string source;
+    for (int i = 0; i < 4; ++i)
+        source += "12345" + std::string(121, 'B') + "C\n";
+    for (int i = 0; i < 9288; ++i)
+        source += "12345A\n";
+    source += "12345AB";
+    ASSERT_EQ(static_cast<std::size_t>(basic_source_max), source.size());
+    expect_round_trip(source, "largest");
+    EXPECT_EQ(source, list(import(source)).text);
+}
