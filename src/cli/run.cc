@@ -81,6 +81,9 @@ int run(int argc, const char* const* argv)
         status = encode(settings, payload, image, basic_source);
     if (status == status_ok) {
         std::printf("Writing to the output file '%s'\n", settings.output_path->c_str());
+        // Out before the output is opened: it may be this very stream
+        // (`-o /dev/stdout`), and the line must not land in the image.
+        std::fflush(stdout);
         status = save_output(*settings.output_path, image.data(), static_cast<int>(image.size()),
                              settings.append);
     }

@@ -26,12 +26,22 @@ enum class write_outcome {
 };
 
 // Writes `count` bytes to `path`, replacing it or, with `append`, adding to
-// its end, so that the output never holds a torn image.
+// its end, so that the output never holds a torn image:
+// - a regular file is replaced by renaming a new file over it (its final
+//   target, for a link), which keeps its permission bits, owner and group;
+//   where that cannot give the same file (several hard links, an owner the
+//   process cannot give, no room or no new file in its folder) it is rewritten
+//   in place and its old contents are written back if the write fails;
+// - an append is one write under an exclusive flock, cut back on failure to
+//   the length measured under the lock (a file the run created goes again);
+// - devices, pipes and terminals are written in place; a replaced one must be
+//   positionable (access_failed otherwise, before anything is written);
+// - SIGINT, SIGTERM and SIGHUP are held while a regular file is being
+//   changed, and SIGXFSZ is ignored so that a size limit fails the write.
+// An output the run may not write fails with open_failed, untouched.
 write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
                            bool append);
 
-// Writes `count` bytes to `path`, replacing the file or, with `append`,
-// adding to its end. A failed write never leaves a torn image behind: an
-// appended regular file is cut back to its old length, a replaced regular file
-// is removed.
+// write_output for cassmak: reports a failure as status -9, -10 or -11 and
+// returns it, or returns 0.
 int save_output(const std::string& path, const std::uint8_t* bytes, int count, bool append);

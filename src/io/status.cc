@@ -50,6 +50,9 @@ int report_status(int status, std::string_view text, long low, long high)
         message = "Internal error " + std::to_string(status) + "!";
     }
     message += "\n\n";
+    // Whatever the run printed before the failure comes before it in a log
+    // that holds both streams.
+    std::fflush(stdout);
     std::fwrite(message.data(), 1, message.size(), stderr);
     return status;
 }
