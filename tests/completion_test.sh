@@ -2,7 +2,9 @@
 # Drives the bash completions of cassmak and casstool as bash does: sets
 # COMP_WORDS and COMP_CWORD for a command line with the cursor at its end,
 # calls the completion function and compares the sorted COMPREPLY.
-# Usage: completion_test.sh COMPLETIONS_FOLDER
+# With a casstool executable, also checks that `-W` offers exactly the kinds
+# that `casstool check --help` lists.
+# Usage: completion_test.sh COMPLETIONS_FOLDER [CASSTOOL]
 set -u
 export LC_ALL=C
 source "$1/cassmak" && source "$1/casstool" || exit 1
@@ -11,6 +13,8 @@ source "$1/cassmak" && source "$1/casstool" || exit 1
     exit 1
 }
 
+casstool=
+(($# > 1)) && casstool=$(realpath -- "$2")
 scratch=$(mktemp -d) || exit 1
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" && mkdir raw && touch a.kst b.kst prog.bas data.bin raw/x.bin || exit 1
@@ -34,8 +38,10 @@ cases=(
     'casstool extract -o |a.kst b.kst data.bin prog.bas raw'
     'casstool extract -o out.bin a|a.kst'
     'casstool extract a.kst |'
+    'casstool extract -- a|a.kst'
+    'casstool extract -- -x 1 -|'
     'casstool basic b.kst -o |a.kst b.kst data.bin prog.bas raw'
-    'casstool check -W |no-bom no-cr-line-ends no-empty-line-number no-lower-case-keyword no-no-number no-non-ascii no-nul no-number-range no-order no-split-line no-too-large no-unclosed-string'
+    'casstool check -W no-s|no-source-size no-split-line'
     'casstool check -W no-n|no-no-number no-non-ascii no-nul no-number-range'
     'casstool check -W bom|'
     'casstool check -W no-bom p|prog.bas'
@@ -57,5 +63,15 @@ for case in "${cases[@]}"; do
         ((failures++))
     fi
 done
+if [[ -n $casstool ]]; then
+    kinds=$("$casstool" check --help | sed -n 's/^Kinds://p' | tr ' ' '\n' | sed -n 's/^./no-&/p' | sort | paste -s -d ' ')
+    COMP_WORDS=(casstool check -W '') COMP_CWORD=3
+    _casstool
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -s -d ' ')
+    if [[ -z $kinds || $got != "$kinds" ]]; then
+        echo "FAIL: -W completes to '$got', casstool check --help lists '$kinds'"
+        ((failures++))
+    fi
+fi
 echo "${#cases[@]} completions checked, $failures failed"
 ((failures == 0))
