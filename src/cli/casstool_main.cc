@@ -1,5 +1,6 @@
-#include "cli/tool_report.h"
-int main()
+#include "cli/tool_run.h"
+
+int main(int argc, char** argv)
 {
-    return report_tool(tool_failed, "not built yet");
+    return run_tool(argc, argv);
 }

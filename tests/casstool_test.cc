@@ -1,0 +1,252 @@
+// casstool end to end: tapes written by cassmak are listed, taken apart and
+// turned back into BASIC source that cassmak turns into the same tape.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A BASIC source with the forms the way back has to keep: strings, REM and
+// DATA text, lower case, a token-valued byte in a string, a line without a
+// number, a line with a number only, and a line cut into two pieces.
+const std::string basic_source = "10 PRINT \"HI\":GOTO 10\n"
+                                 "20 REM print THEN \"x\n"
+                                 "30 DATA 1,\"A:B\",c:FOR I=1 TO 9\n"
+                                 "40 A$=\"\xC9\xA4\":IF A THEN 20\n"
+                                 "   50 leading spaces give line 0\n"
+                                 "60\n"
+                                 "70 REM " +
+                                 std::string(130, 'X') + "\n";
+
+const std::string binary_input = [] {
+    std::string bytes;
+    for (int i = 0; i < 300; ++i)
+        bytes += static_cast<char>(i * 7);
+    return bytes;
+}();
+
+struct tape_fixture {
+    scratch_dir dir;
+    std::string tape = dir.path("tape.kst");
+
+    tape_fixture()
+    {
+        write_file(dir.path("game.bin"), binary_input);
+        write_file(dir.path("table.dat"), std::string("\0\x01\xFF", 3));
+        write_file(dir.path("prog.bas"), basic_source);
+        EXPECT_EQ(0, run_cassmak({"-o", tape, "-n", "7", "-a", "0x4000", "-m", "game",
+                                  dir.path("game.bin")})
+                         .exit_code);
+        EXPECT_EQ(0,
+                  run_cassmak({"-append", "-hless", "-o", tape, dir.path("table.dat")}).exit_code);
+        EXPECT_EQ(0, run_cassmak({"-append", "-b", "-n", "1", "-m", "prog", "-o", tape,
+                                  dir.path("prog.bas")})
+                         .exit_code);
+    }
+};
+
+std::string json_file(const std::string& image, int entry, int offset, int length,
+                      const std::string& head, const char* data_checksum,
+                      const char* problem = "null")
+{
+    return "{\"image\":\"" + image + "\",\"entry\":" + std::to_string(entry) +
+           ",\"offset\":" + std::to_string(offset) +
+           ",\"kind\":\"file\",\"length\":" + std::to_string(length) + "," + head +
+           ",\"header_checksum\":true,\"data_checksum\":" + data_checksum +
+           ",\"problem\":" + problem + "}\n";
+}
+
+const std::string game_head = R"("number":7,"type":"?","address":16384,"name":"GAME    ")";
+const std::string prog_head = R"("number":1,"type":">","address":9217,"name":"PROG    ")";
+
+} // namespace
+
+TEST(Casstool, ListsExtractsAndListsBasicBackToTheSameTape)
+{
+    tape_fixture f;
+    const int program_length = static_cast<int>(read_file(f.tape).size()) - 373 - 68;
+    run_result listed = run_casstool({"list", "--json", f.tape});
+    EXPECT_EQ(0, listed.exit_code) << listed.err;
+    EXPECT_EQ(json_file(f.tape, 1, 0, 300, game_head, "true") + "{\"image\":\"" + f.tape +
+                  "\",\"entry\":2,\"offset\":368,\"kind\":\"headless\",\"length\":3,"
+                  "\"problem\":null}\n" +
+                  json_file(f.tape, 3, 373, program_length, prog_head, "true"),
+              listed.out);
+    EXPECT_EQ("", listed.err);
+
+    for (auto [entry, input] : {std::pair{"1", "game.bin"}, std::pair{"2", "table.dat"}}) {
+        run_result to_stdout = run_casstool({"extract", f.tape, entry});
+        EXPECT_EQ(0, to_stdout.exit_code) << to_stdout.err;
+        EXPECT_TRUE(same_bytes(read_file(f.dir.path(input)), to_bytes(to_stdout.out)));
+        const std::string copy = f.dir.path(std::string("copy") + entry);
+        EXPECT_EQ(0, run_casstool({"extract", "-o", copy, f.tape, entry}).exit_code);
+        EXPECT_TRUE(same_bytes(read_file(f.dir.path(input)), read_file(copy)));
+    }
+
+    // The listing, imported again with the same -n and -m, gives the same
+    // tape file as the original source; with and without -o.
+    run_result basic = run_casstool({"basic", f.tape});
+    EXPECT_EQ(0, basic.exit_code) << basic.err;
+    EXPECT_EQ("", basic.err);
+    EXPECT_EQ(0, run_casstool({"basic", f.tape, "3", "-o", f.dir.path("listed.bas")}).exit_code);
+    EXPECT_EQ(basic.out,
+              std::string(reinterpret_cast<const char*>(read_file(f.dir.path("listed.bas")).data()),
+                          read_file(f.dir.path("listed.bas")).size()));
+    write_file(f.dir.path("back.bas"), basic.out);
+    for (const char* source : {"prog.bas", "back.bas"})
+        EXPECT_EQ(0, run_cassmak({"-b", "-n", "1", "-m", "prog", "-o",
+                                  f.dir.path(std::string(source) + ".kst"), f.dir.path(source)})
+                         .exit_code);
+    const bytes tape = read_file(f.tape);
+    EXPECT_TRUE(
+        same_bytes(bytes(tape.begin() + 373, tape.end()), read_file(f.dir.path("back.bas.kst"))));
+    EXPECT_TRUE(
+        same_bytes(read_file(f.dir.path("prog.bas.kst")), read_file(f.dir.path("back.bas.kst"))));
+}
+
+TEST(Casstool, ShowsDamageAndRefusesItUnlessForced)
+{
+    tape_fixture f;
+    bytes tape = read_file(f.tape);
+    bytes flipped = tape;
+    flipped[367] ^= 0x01; // the first file's data checksum
+    write_file(f.dir.path("flipped.kst"), flipped);
+    write_file(f.dir.path("cut.kst"), bytes(tape.begin(), tape.end() - 1));
+    write_file(f.dir.path("nodata.kst"), bytes(tape.begin(), tape.begin() + 65 + 1));
+
+    const std::string flipped_path = f.dir.path("flipped.kst");
+    const std::string cut = f.dir.path("cut.kst");
+    const std::string nodata = f.dir.path("nodata.kst");
+    const int program_length = static_cast<int>(tape.size()) - 373 - 68;
+    run_result listed = run_casstool({"list", "--json", flipped_path, cut, nodata});
+    EXPECT_EQ(1, listed.exit_code);
+    const std::string headless = "\",\"entry\":2,\"offset\":368,\"kind\":\"headless\",\"length\":"
+                                 "3,\"problem\":null}\n";
+    EXPECT_EQ(json_file(flipped_path, 1, 0, 300, game_head, "false", "\"bad data checksum\"") +
+                  "{\"image\":\"" + flipped_path + headless +
+                  json_file(flipped_path, 3, 373, program_length, prog_head, "true") +
+                  json_file(cut, 1, 0, 300, game_head, "true") + "{\"image\":\"" + cut + headless +
+                  json_file(cut, 3, 373, program_length, prog_head, "null", "\"no data block\"") +
+                  "{\"image\":\"" + cut +
+                  "\",\"entry\":4,\"offset\":438,\"kind\":\"truncated\","
+                  "\"length\":" +
+                  std::to_string(program_length + 2) + ",\"problem\":\"block of " +
+                  std::to_string(program_length + 1) + " bytes cut short after " +
+                  std::to_string(program_length) + "\"}\n" +
+                  json_file(nodata, 1, 0, 300, game_head, "null", "\"no data block\"") +
+                  "{\"image\":\"" + nodata +
+                  "\",\"entry\":2,\"offset\":65,\"kind\":\"truncated\",\"length\":1,\"problem\":"
+                  "\"1 byte, too short for a length field\"}\n",
+              listed.out);
+    EXPECT_EQ("", listed.err);
+
+    run_result table = run_casstool({"list", nodata});
+    EXPECT_EQ(1, table.exit_code);
+    EXPECT_EQ(nodata + ": 66 bytes\n"
+                       "entry   offset  kind       no  type   addr    length  name          "
+                       "checksums\n"
+                       "    1        0  file        7  '?'    0x4000     300  \"GAME    \"    "
+                       "no data  no data block\n"
+                       "    2       65  truncated   -  -      -            1  -             -  "
+                       "1 byte, too short for a length field\n"
+                       "1 file, 0 headless blocks, 1 truncated tail; damaged: entries 1, 2\n",
+              table.out);
+
+    const std::string out = f.dir.path("out.bin");
+    run_result refused = run_casstool({"extract", flipped_path, "1", "-o", out});
+    EXPECT_EQ(2, refused.exit_code);
+    EXPECT_EQ("casstool: " + flipped_path +
+                  ": entry 1 is damaged (bad data checksum); --force extracts it anyway\n",
+              refused.err);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    run_result forced = run_casstool({"extract", flipped_path, "1", "-o", out, "--force"});
+    EXPECT_EQ(1, forced.exit_code);
+    EXPECT_EQ("casstool: " + flipped_path +
+                  ": entry 1 is damaged (bad data checksum); written as it is\n",
+              forced.err);
+    EXPECT_TRUE(same_bytes(to_bytes(binary_input), read_file(out)));
+
+    run_result no_data = run_casstool({"extract", nodata, "1", "--force"});
+    EXPECT_EQ(2, no_data.exit_code);
+    EXPECT_EQ("casstool: " + nodata + ": entry 1 has no data block\n", no_data.err);
+    EXPECT_EQ("", no_data.out);
+}
+
+TEST(Casstool, UsageErrorsAndUnreadableFilesGiveStatus2AndOneLine)
+{
+    tape_fixture f;
+    const std::string missing = f.dir.path("missing.kst");
+    struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{}, "no command given (see 'casstool --help')"},
+        {{"lst"}, "unknown command 'lst' (see 'casstool --help')"},
+        {{"--json"}, "unknown option '--json' (see 'casstool --help')"},
+        {{"list"}, "list: no image given (see 'casstool list --help')"},
+        {{"list", "--force", f.tape},
+         "list: unknown option '--force' (see 'casstool list --help')"},
+        {{"extract", f.tape}, "extract: no entry given (see 'casstool extract --help')"},
+        {{"extract", f.tape, "1x"},
+         "extract: entry '1x' is not a number (see 'casstool extract --help')"},
+        {{"extract", f.tape, "1", "2"},
+         "extract: unexpected argument '2' (see 'casstool extract --help')"},
+        {{"extract", f.tape, "1", "-o"},
+         "extract: option -o needs a file name (see 'casstool extract --help')"},
+        {{"basic", f.tape, "-o", "a", "-o", "b"},
+         "basic: option -o given twice (see 'casstool basic --help')"},
+        {{"check", "-W", "no-such-kind", "x.bas"},
+         "check: unknown warning kind 'such-kind' (see 'casstool check --help')"},
+        {{"check", "-Wbom", "x.bas"},
+         "check: option -W takes no-KIND, not 'bom' (see 'casstool check --help')"},
+        {{"extract", f.tape, "0"}, f.tape + ": no entry 0; its entries are 1 to 3"},
+        {{"extract", f.tape, "99999999999999999999999"},
+         f.tape + ": no entry 18446744073709551615; its entries are 1 to 3"},
+        {{"basic", f.tape, "2"}, f.tape + ": entry 2 is a headless block, not a file"},
+        {{"basic", f.dir.path("game.bin.kst")},
+         f.dir.path("game.bin.kst") + ": cannot open: No such file or directory"},
+        {{"extract", f.dir.root().string(), "1"},
+         f.dir.root().string() + ": cannot read: Is a directory"},
+        {{"extract", f.tape, "1", "-o", f.dir.path("no/such/folder")},
+         f.dir.path("no/such/folder") + ": cannot open for writing"},
+    };
+    for (const auto& c : cases) {
+        run_result result = run_casstool(c.args);
+        EXPECT_EQ(2, result.exit_code) << c.err;
+        EXPECT_EQ("casstool: " + c.err + "\n", result.err);
+        EXPECT_EQ("", result.out) << c.err;
+    }
+
+    // An unreadable image does not stop the others from being listed.
+    run_result listed = run_casstool({"list", "--json", missing, f.tape});
+    EXPECT_EQ(2, listed.exit_code);
+    EXPECT_EQ("casstool: " + missing + ": cannot open: No such file or directory\n", listed.err);
+    EXPECT_EQ(3, std::count(listed.out.begin(), listed.out.end(), '\n'));
+}
+
+TEST(Casstool, HelpAndVersion)
+{
+    struct {
+        std::vector<std::string> args;
+        std::string first_line;
+    } cases[] = {
+        {{"--help"}, "Usage: casstool COMMAND [ARGUMENTS]"},
+        {{"-h", "list"}, "Usage: casstool COMMAND [ARGUMENTS]"},
+        {{"list", "x", "--bad", "-h"}, "Usage: casstool list [--json] IMAGE..."},
+        {{"extract", "--help"}, "Usage: casstool extract IMAGE ENTRY [-o FILE] [--force]"},
+        {{"basic", "--help"}, "Usage: casstool basic IMAGE [ENTRY] [-o FILE]"},
+        {{"check", "--help"}, "Usage: casstool check [-W no-KIND]... SOURCE..."},
+        {{"-v"}, "casstool " CASSMAK_VERSION},
+        {{"--version"}, "casstool " CASSMAK_VERSION},
+    };
+    for (const auto& c : cases) {
+        run_result result = run_casstool(c.args);
+        EXPECT_EQ(0, result.exit_code);
+        EXPECT_EQ(c.first_line, result.out.substr(0, result.out.find('\n')));
+        EXPECT_EQ("", result.err);
+    }
+}
