@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -130,20 +131,21 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
                                   (meant_end >= text.size() || !is_letter(text[meant_end]) ||
                                    !is_letter(upper[meant_end - 1]));
             if (own_word && meant_end > position) {
-                const std::string_view written = text.substr(start, meant_end - start);
-                const std::string_view keyword = keyword_of(meant);
-                std::string read_as =
-                    token == 0 ? "stays letters"
-                               : "is read as " + std::string(keyword_of(token)) + " and letters";
-                std::string effect;
+                std::string message = "'";
+                message.append(text.substr(start, meant_end - start));
+                if (token == 0)
+                    message += "' stays letters";
+                else
+                    message.append("' is read as ")
+                        .append(keyword_of(token))
+                        .append(" and letters");
+                message += ": cassmak -b knows keywords only in upper case";
                 if (meant == token_rem)
-                    effect = ", so the remark after it is tokenized as statements";
+                    message += ", so the remark after it is tokenized as statements";
                 else if (meant == token_data)
-                    effect = ", so its values are tokenized";
-                state.warn(line, first_column + start, "lower-case-keyword",
-                           "'" + std::string(written) + "' " + read_as +
-                               ": cassmak -b knows keywords only in upper case" + effect +
-                               "; write " + std::string(keyword));
+                    message += ", so its values are tokenized";
+                message.append("; write ").append(keyword_of(meant));
+                state.warn(line, first_column + start, "lower-case-keyword", std::move(message));
                 token = meant;
                 position = meant_end;
             }

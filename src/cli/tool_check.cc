@@ -15,7 +15,7 @@ int read_source(const std::string& path, std::string& content)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
-        return report_tool(tool_failed, "cannot read '" + path + "': " + std::strerror(errno));
+        return report_tool(tool_failed, path + ": cannot open: " + std::strerror(errno));
     char chunk[65536];
     std::size_t got = 0;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
@@ -23,7 +23,7 @@ int read_source(const std::string& path, std::string& content)
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error != 0)
-        return report_tool(tool_failed, "cannot read '" + path + "': " + std::strerror(error));
+        return report_tool(tool_failed, path + ": cannot read: " + std::strerror(error));
     return tool_ok;
 }
 
