@@ -54,7 +54,8 @@ TEST(CheckCommand, EveryKindOnceThenClean)
             "20 in its text; start the line with its number [no-number]\n" +
             p +
             "3:127: warning: line of 130 characters: cassmak -b cuts it into 2 lines; from "
-            "column 127 it is stored as line 35; keep lines within 126 characters "
+            "column 127 it is stored as line 35, a number taken from its leading digits; keep "
+            "lines within 126 characters "
             "[split-line]\n" +
             p +
             "4:1: warning: line number 70000 is stored as 4464 (its low 16 bits); use 0 to 65535 "

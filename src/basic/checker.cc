@@ -18,6 +18,11 @@ bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
+bool is_lower(char c)
+{
+    return c >= 'a' && c <= 'z';
+}
+
 bool is_letter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -27,6 +32,17 @@ bool is_letter(char c)
 bool is_space(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::size_t longest_keyword()
+{
+    static const std::size_t longest = [] {
+        std::size_t length = 0;
+        for (int token = first_token; token < first_token + keyword_count; ++token)
+            length = std::max(length, keyword_of(token).size());
+        return length;
+    }();
+    return longest;
 }
 
 std::string upper_case(std::string_view text)
@@ -123,8 +139,14 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
         const std::size_t start = position;
         if (looking) {
             token = match_keyword(text, position);
-            std::size_t meant_end = start;
-            const int meant = match_keyword(upper, meant_end);
+            // Only a lower-case letter within a keyword's length can change the match.
+            const std::string_view ahead = text.substr(start, longest_keyword());
+            std::size_t meant_end = position;
+            int meant = token;
+            if (std::any_of(ahead.begin(), ahead.end(), is_lower)) {
+                meant_end = start;
+                meant = match_keyword(upper, meant_end);
+            }
             // A keyword in another case counts only as a word of its own:
             // crunched names such as `total` must not be read as `TO` + `tal`.
             const bool own_word = meant != 0 && !after_name_letter &&
@@ -277,6 +299,7 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
     std::size_t records = 0;
     std::optional<std::size_t> cut_at; // the first later piece that becomes a line
     std::uint32_t cut_number = 0;
+    bool cut_at_digit = false; // the cut piece's number comes from its own text
     std::size_t returns = 0;
     std::size_t first_return = 0;
 
@@ -301,6 +324,7 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
             else if (!cut_at) {
                 cut_at = from;
                 cut_number = split.number & 0xFFFFu;
+                cut_at_digit = is_digit(split.line[0]);
             }
             ++records;
             state.previous_number = signed_line_number(split.number);
@@ -341,8 +365,9 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
                    "line of " + std::to_string(body.size()) +
                        " characters: cassmak -b cuts it into " + plural(records, "line", "lines") +
                        "; from column " + std::to_string(*cut_at + 1) + " it is stored as line " +
-                       std::to_string(cut_number) + "; keep lines within " +
-                       std::to_string(basic_piece_length) + " characters");
+                       std::to_string(cut_number) +
+                       (cut_at_digit ? ", a number taken from its leading digits" : "") +
+                       "; keep lines within " + std::to_string(basic_piece_length) + " characters");
 }
 
 } // namespace

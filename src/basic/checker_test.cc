@@ -53,7 +53,8 @@ TEST(CheckBasicSource, Messages)
          "white space [no-number]\n"},
         {"10 REM " + std::string(119, 'X') + "12X\r\n",
          "1:127: line of 129 characters: cassmak -b cuts it into 2 lines; from column 127 it is "
-         "stored as line 12; keep lines within 126 characters [split-line]\n"},
+         "stored as line 12, a number taken from its leading digits; keep lines within 126 "
+         "characters [split-line]\n"},
         {"70000 A\n03000000000 B\n",
          "1:1: line number 70000 is stored as 4464 (its low 16 bits); use 0 to 65535 "
          "[number-range]\n"
