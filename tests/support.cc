@@ -179,6 +179,8 @@ run_result run_exe(const std::string& exe, const std::vector<std::string>& args,
 
 } // namespace
 
+const char* const cassmak_path = CASSMAK_EXE;
+
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
 {
     return run_exe(CASSMAK_EXE, args, options);

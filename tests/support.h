@@ -54,6 +54,8 @@ struct run_result {
 };
 
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options = {});
+// The built cassmak, for tests that start it themselves.
+extern const char* const cassmak_path;
 run_result run_casstool(const std::vector<std::string>& args, const run_options& options = {});
 
 // The line the tool prints before it writes `path`.

@@ -1,0 +1,383 @@
+// End-to-end: the output file when a write fails, is interrupted, or races
+// other runs. Every case ends with the old image whole or the new one whole.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Starts cassmak in `cwd` without waiting; its standard output goes to
+// `out` and standard error to /dev/null. A file size limit leaves SIGXFSZ at
+// its default action, which would end the process.
+pid_t start_cassmak(const std::string& cwd, const std::vector<std::string>& args,
+                    long file_size_limit = -1, const std::string& out = "/dev/null")
+{
+    std::vector<std::string> words = args;
+    words.insert(words.begin(), cassmak_path);
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int null_fd = open("/dev/null", O_RDWR);
+        if (out_fd < 0 || null_fd < 0 || chdir(cwd.c_str()) != 0)
+            _exit(126);
+        dup2(null_fd, 0);
+        dup2(out_fd, 1);
+        dup2(null_fd, 2);
+        // Whatever the test runner ignores or holds, these end the tool.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            std::signal(signal, SIG_DFL);
+        if (file_size_limit >= 0) {
+            rlimit limit{static_cast<rlim_t>(file_size_limit),
+                         static_cast<rlim_t>(file_size_limit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+// The exit code, or 128 and the signal that ended the process.
+int finish(pid_t child)
+{
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+std::set<std::string> names_in(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Walks a tape image made of tape files; maps each file number to its
+// payload, or explains the first fault (a bad block, a checksum, a number
+// seen twice).
+std::string walk_tape(const bytes& image, std::map<int, bytes>& files)
+{
+    auto word = [&](std::size_t at) { return image[at] | image[at + 1] << 8; };
+    std::size_t at = 0;
+    while (at < image.size()) {
+        if (image.size() - at < 67 || word(at) != 63)
+            return "no header block at " + std::to_string(at);
+        int sum = 0;
+        for (std::size_t i = at + 50; i < at + 64; ++i)
+            sum += image[i];
+        const int number = image[at + 50];
+        const std::size_t length = word(at + 54) + 1U;
+        if ((sum & 0xFF) != image[at + 64] || word(at + 65) != static_cast<int>(length) + 1 ||
+            image.size() - at - 67 < length + 1)
+            return "torn tape file at " + std::to_string(at);
+        bytes payload(image.begin() + static_cast<long>(at) + 67,
+                      image.begin() + static_cast<long>(at + 67 + length));
+        sum = 0;
+        for (std::uint8_t byte : payload)
+            sum += byte;
+        if ((sum & 0xFF) != image[at + 67 + length])
+            return "bad data checksum at " + std::to_string(at);
+        if (!files.emplace(number, payload).second)
+            return "file " + std::to_string(number) + " twice";
+        at += 67 + length + 1;
+    }
+    return "";
+}
+
+class Output : public testing::Test {
+  protected:
+    std::string path(const std::string& name) const
+    {
+        return dir.path(name);
+    }
+
+    scratch_dir dir;
+};
+
+const bytes old_image(1000, 0x77);
+
+// The tape file of the two-byte payload 01 02 named GAME, number 0, type ?.
+const bytes game_tape =
+    concat({header_block("00 3F 00 00 01 00 47 41 4D 45 20 20 20 20 DA"), hex("03 00 01 02 03")});
+
+// Fails a large replace and a large append on each kind of output in
+// `folder` under `options`; nothing may change and nothing may be left over.
+void check_failed_writes(const std::string& folder, const scratch_dir& dir, run_options options,
+                         long limit_beyond_old)
+{
+    const std::string big = dir.path("big.bin");
+    write_file(big, bytes(65533, 0x33));
+    enum kind { plain, hard_link, symlink };
+    for (kind output : {plain, hard_link, symlink}) {
+        for (bool append : {false, true}) {
+            const std::string what = std::to_string(output) + (append ? " -append" : " replace");
+            fs::remove_all(folder);
+            fs::create_directory(folder);
+            write_file(folder + "/tape.kst", old_image);
+            std::set<std::string> names = {"tape.kst"};
+            if (output == hard_link)
+                fs::create_hard_link(folder + "/tape.kst", folder + "/other.kst");
+            if (output == symlink)
+                fs::create_symlink("tape.kst", folder + "/other.kst");
+            if (output != plain)
+                names.insert("other.kst");
+            std::vector<std::string> args = {
+                "-o", folder + "/" + (output == plain ? "tape.kst" : "other.kst"), big};
+            if (append)
+                args.insert(args.begin(), "-append");
+            if (limit_beyond_old >= 0)
+                options.file_size_limit = (append ? 1000 : 0) + limit_beyond_old;
+            run_result result = run_cassmak(args, options);
+            EXPECT_EQ(11, result.exit_code) << what;
+            EXPECT_EQ(writing(args[args.size() - 2]), result.out) << what;
+            EXPECT_EQ("Can't write to the output file '" + args[args.size() - 2] + "'!\n\n",
+                      result.err)
+                << what;
+            EXPECT_EQ(old_image, read_file(folder + "/tape.kst")) << what;
+            if (output != plain) {
+                EXPECT_EQ(old_image, read_file(folder + "/other.kst")) << what;
+            }
+            EXPECT_EQ(output == symlink, fs::is_symlink(folder + "/other.kst")) << what;
+            EXPECT_EQ(names, names_in(folder)) << what;
+        }
+    }
+}
+
+TEST_F(Output, FailedWritesUnderASizeLimitLoseNothing)
+{
+    check_failed_writes(path("out"), dir, {}, 10);
+}
+
+TEST_F(Output, FailedWritesOnAFullDeviceLoseNothing)
+{
+    // A 64 KiB file system cannot hold the largest image even once the old
+    // one is gone, so a write that truncates first loses the old image.
+    const std::string mount_point = path("small");
+    fs::create_directory(mount_point);
+    if (mount("cassmak-test", mount_point.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    check_failed_writes(mount_point + "/out", dir, {}, -1);
+    umount2(mount_point.c_str(), MNT_DETACH);
+}
+
+TEST_F(Output, SizeLimitIsAFailureNotASignal)
+{
+    write_file(path("big.bin"), bytes(65533, 0x33));
+    for (bool append : {false, true}) {
+        write_file(path("tape.kst"), old_image);
+        std::vector<std::string> args = {"-o", "tape.kst", "big.bin"};
+        if (append)
+            args.insert(args.begin(), "-append");
+        EXPECT_EQ(11, finish(start_cassmak(dir.root().string(), args, 1010))) << append;
+        EXPECT_EQ(old_image, read_file(path("tape.kst"))) << append;
+        EXPECT_EQ((std::set<std::string>{"big.bin", "tape.kst"}), names_in(dir.root()));
+    }
+}
+
+TEST_F(Output, ReplaceKeepsLinksModeAndOwner)
+{
+    write_file(path("game.bin"), hex("01 02"));
+    const bool root = geteuid() == 0;
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct {
+        const char* name;
+        const char* other; // a second name for the output; nullptr: none
+        bool hard;         // the second name is a hard link, else `name` is a symlink to it
+        mode_t mode;       // of the old file; 0: there is none
+    } cases[] = {
+        {"tape.kst", nullptr, false, 0640},
+        {"link.kst", "tape.kst", false, 0604},
+        {"tape.kst", "other.kst", true, 0600},
+        {"new.kst", nullptr, false, 0},
+    };
+    for (const auto& c : cases) {
+        const std::string out = path("out") + "/";
+        fs::remove_all(out);
+        fs::create_directory(out);
+        const std::string file = out + (c.other && !c.hard ? c.other : c.name);
+        if (c.mode) {
+            write_file(file, old_image);
+            chmod(file.c_str(), c.mode);
+            // Another owner and group, where this process may give them.
+            if (root) {
+                EXPECT_EQ(0, chown(file.c_str(), 1234, 5678));
+            }
+        }
+        if (c.other && c.hard)
+            fs::create_hard_link(file, out + c.other);
+        else if (c.other)
+            fs::create_symlink(c.other, out + c.name);
+
+        run_result result = run_cassmak({"-o", out + c.name, "-m", "game", path("game.bin")});
+        EXPECT_EQ(0, result.exit_code) << c.name;
+        struct stat state {};
+        ASSERT_EQ(0, stat(file.c_str(), &state));
+        EXPECT_EQ(c.mode ? c.mode : 0666 & ~mask, state.st_mode & 07777) << c.name;
+        EXPECT_EQ(c.mode && root ? 1234U : geteuid(), state.st_uid) << c.name;
+        EXPECT_EQ(c.mode && root ? 5678U : getegid(), state.st_gid) << c.name;
+        EXPECT_EQ(game_tape, read_file(out + c.name)) << c.name;
+        std::set<std::string> names = {c.name};
+        if (c.other) {
+            names.insert(c.other);
+            EXPECT_EQ(game_tape, read_file(out + c.other)) << c.name;
+        }
+        EXPECT_EQ(c.other && !c.hard, fs::is_symlink(out + c.name)) << c.name;
+        EXPECT_EQ(names, names_in(out)) << c.name;
+    }
+}
+
+TEST_F(Output, OutputThatIsStdoutOrTheInput)
+{
+    // Standard output sent to a file: the announcement must not end up in the
+    // image. The input as the output: it is read whole before it is replaced.
+    struct {
+        std::vector<std::string> args;
+        const char* file;
+    } cases[] = {
+        {{"-o", "/dev/stdout", "-m", "game", "game.bin"}, "log.kst"},
+        {{"-o", "game.bin", "-m", "game", "game.bin"}, "game.bin"},
+    };
+    for (const auto& c : cases) {
+        write_file(path("game.bin"), hex("01 02"));
+        EXPECT_EQ(0, finish(start_cassmak(dir.root().string(), c.args, -1, path("log.kst"))));
+        EXPECT_EQ(game_tape, read_file(path(c.file))) << c.file;
+        EXPECT_EQ((std::set<std::string>{"game.bin", "log.kst"}), names_in(dir.root()));
+    }
+}
+
+TEST_F(Output, ConcurrentAppendsStayWhole)
+{
+    // Images over 4 KiB, each of its run's own bytes. Two runs fail under a
+    // file size limit below their image and must take away only their own
+    // bytes (and the file, if they made it and nobody else wrote to it).
+    constexpr int runs = 20;
+    auto limited = [](int run) { return run % 10 == 3; };
+    std::vector<bytes> inputs;
+    for (int run = 0; run < runs; ++run) {
+        bytes input(40000 + 500 * static_cast<std::size_t>(run));
+        for (std::size_t i = 0; i < input.size(); ++i)
+            input[i] = static_cast<std::uint8_t>(run * 37 + i * 11);
+        write_file(path("in" + std::to_string(run)), input);
+        inputs.push_back(input);
+    }
+    for (int round = 0; round < 6; ++round) {
+        fs::remove(path("tape.kst"));
+        std::vector<pid_t> children;
+        for (int run = 0; run < runs; ++run)
+            children.push_back(start_cassmak(dir.root().string(),
+                                             {"-append", "-o", "tape.kst", "-n",
+                                              std::to_string(run), "in" + std::to_string(run)},
+                                             limited(run) ? 30000 : -1));
+        std::map<int, bytes> expected;
+        for (int run = 0; run < runs; ++run) {
+            EXPECT_EQ(limited(run) ? 11 : 0, finish(children[run])) << round << " " << run;
+            if (!limited(run))
+                expected[run] = inputs[run];
+        }
+        std::map<int, bytes> found;
+        EXPECT_EQ("", walk_tape(read_file(path("tape.kst")), found)) << round;
+        EXPECT_TRUE(expected == found) << round << ": " << found.size() << " files";
+        EXPECT_EQ(runs + 1U, names_in(dir.root()).size()) << round;
+    }
+}
+
+// Whether process `pid` is waiting for a flock.
+bool waits_for_lock(pid_t pid)
+{
+    std::ifstream locks("/proc/locks");
+    const std::string owner = " " + std::to_string(pid) + " ";
+    for (std::string line; std::getline(locks, line);)
+        if (line.find("-> FLOCK") != std::string::npos && line.find(owner) != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST_F(Output, InterruptWhileWaitingForTheLockChangesNothing)
+{
+    write_file(path("game.bin"), hex("01 02"));
+    struct {
+        bool append;
+        int signal;
+    } cases[] = {{true, SIGTERM}, {false, SIGINT}, {false, SIGHUP}};
+    for (const auto& c : cases) {
+        write_file(path("tape.kst"), old_image);
+        int held = open(path("tape.kst").c_str(), O_RDONLY);
+        ASSERT_EQ(0, flock(held, LOCK_EX));
+        std::vector<std::string> args = {"-o", "tape.kst", "game.bin"};
+        if (c.append)
+            args.insert(args.begin(), "-append");
+        pid_t child = start_cassmak(dir.root().string(), args);
+        bool waiting = false;
+        for (int i = 0; i < 500 && !(waiting = waits_for_lock(child)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(waiting) << c.signal;
+        kill(child, c.signal);
+        EXPECT_EQ(128 + c.signal, finish(child));
+        close(held);
+        EXPECT_EQ(old_image, read_file(path("tape.kst"))) << c.signal;
+        EXPECT_EQ((std::set<std::string>{"game.bin", "tape.kst"}), names_in(dir.root()));
+    }
+}
+
+TEST_F(Output, TerminatedAtAnyMomentLeavesOldOrNewImage)
+{
+    write_file(path("big.bin"), bytes(65533, 0x33));
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, finish(start_cassmak(dir.root().string(),
+                                      {"-m", "tape", "-o", "fresh.kst", "big.bin"})));
+    const auto run_time = std::chrono::steady_clock::now() - begin;
+    const bytes fresh = read_file(path("fresh.kst"));
+    fs::remove(path("fresh.kst"));
+
+    std::mt19937 random(8);
+    std::uniform_int_distribution<long> moment(
+        0, std::chrono::duration_cast<std::chrono::microseconds>(run_time).count() * 5 / 4);
+    for (int i = 0; i < 60; ++i) {
+        const bool append = i % 2 == 1;
+        write_file(path("tape.kst"), old_image);
+        std::vector<std::string> args = {"-o", "tape.kst", "big.bin"};
+        if (append)
+            args.insert(args.begin(), "-append");
+        pid_t child = start_cassmak(dir.root().string(), args);
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        kill(child, SIGTERM);
+        const int code = finish(child);
+        const bytes now = read_file(path("tape.kst"));
+        const bytes written = append ? concat({old_image, fresh}) : fresh;
+        EXPECT_TRUE(now == written || (code != 0 && now == old_image))
+            << i << (append ? " -append" : "") << ", exit " << code << ", " << now.size()
+            << " bytes";
+        EXPECT_EQ((std::set<std::string>{"big.bin", "tape.kst"}), names_in(dir.root())) << i;
+    }
+}
+
+} // namespace
