@@ -250,3 +250,56 @@ TEST(Casstool, HelpAndVersion)
         EXPECT_EQ("", result.err);
     }
 }
+
+TEST(Casstool, NamesKeepEveryByteInJsonAndTable)
+{
+    scratch_dir dir;
+    const std::string tape = dir.path("t.kst");
+    write_file(dir.path("x.bin"), "x");
+    ASSERT_EQ(
+        0, run_cassmak({"-m", "\x01\"\\\x80\xFF\x7F\na", "-o", tape, dir.path("x.bin")}).exit_code);
+    run_result json = run_casstool({"list", "--json", tape});
+    EXPECT_EQ(0, json.exit_code);
+    EXPECT_NE(std::string::npos, json.out.find(R"("name":"\u0001\"\\)"
+                                               "\xC2\x80\xC3\xBF\x7F"
+                                               R"(\nA",)"))
+        << json.out;
+    run_result table = run_casstool({"list", tape});
+    EXPECT_NE(std::string::npos, table.out.find(R"("\x01\"\\\x80\xFF\x7F\x0AA")")) << table.out;
+}
+
+TEST(Casstool, BasicNamesBrokenLinksAndDamageOnStandardError)
+{
+    tape_fixture f;
+    bytes tape = read_file(f.tape);
+    // The first record's link, one too far; the data checksum made to match.
+    bytes relinked = tape;
+    relinked[373 + 67] += 1;
+    relinked.back() += 1;
+    write_file(f.dir.path("relinked.kst"), relinked);
+    bytes damaged = tape;
+    damaged.back() ^= 0x40;
+    write_file(f.dir.path("damaged.kst"), damaged);
+
+    const std::string original = run_casstool({"basic", f.tape}).out;
+    run_result broken = run_casstool({"basic", f.dir.path("relinked.kst"), "3"});
+    EXPECT_EQ(1, broken.exit_code);
+    EXPECT_EQ(original, broken.out);
+    const std::string prefix = "casstool: " + f.dir.path("relinked.kst") + ": entry 3: ";
+    EXPECT_EQ(0U, broken.err.find(prefix)) << broken.err;
+    EXPECT_EQ(1, std::count(broken.err.begin(), broken.err.end(), '\n')) << broken.err;
+
+    run_result hurt = run_casstool({"basic", f.dir.path("damaged.kst")});
+    EXPECT_EQ(1, hurt.exit_code);
+    EXPECT_EQ(original, hurt.out);
+    EXPECT_EQ("casstool: " + f.dir.path("damaged.kst") +
+                  ": entry 3 is damaged (bad data checksum)\n",
+              hurt.err);
+
+    write_file(f.dir.path("plain.kst"), hex("03 00 01 02 03"));
+    run_result none = run_casstool({"basic", f.dir.path("plain.kst")});
+    EXPECT_EQ(2, none.exit_code);
+    EXPECT_EQ("casstool: " + f.dir.path("plain.kst") +
+                  ": no BASIC program in it (no file of type '>')\n",
+              none.err);
+}
