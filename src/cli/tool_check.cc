@@ -10,6 +10,9 @@
 
 namespace {
 
+// Far past what cassmak -b takes, and a stop for endless devices.
+constexpr std::size_t source_limit = std::size_t{16} << 20;
+
 // Reads the file at `path` whole into `content`; reports a failure itself.
 int read_source(const std::string& path, std::string& content)
 {
@@ -18,8 +21,13 @@ int read_source(const std::string& path, std::string& content)
         return report_tool(tool_failed, path + ": cannot open: " + std::strerror(errno));
     char chunk[65536];
     std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (content.size() + got > source_limit) {
+            std::fclose(file);
+            return report_tool(tool_failed, path + ": larger than 16 MiB, not a BASIC source");
+        }
         content.append(chunk, got);
+    }
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error != 0)
@@ -49,7 +57,8 @@ int run_check(const std::vector<std::string>& sources, const std::vector<std::st
             ++shown;
         }
         // The summary follows its source's warnings also in a combined log.
-        std::fflush(stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return report_tool(tool_failed, "standard output: write failed");
         if (shown == 0)
             std::fprintf(stderr, "%s: no problems\n", source.c_str());
         else
