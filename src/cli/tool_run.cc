@@ -109,13 +109,13 @@ int run_tool(int argc, const char* const* argv)
     tool_settings settings;
     if (parse_tool_arguments(argc, argv, settings) != tool_ok)
         return tool_failed;
-    if (settings.version) {
+    if (!settings.version && !settings.help)
+        return run_command(settings);
+    if (settings.version)
         std::fputs("casstool " CASSMAK_VERSION "\n", stdout);
-        return tool_ok;
-    }
-    if (settings.help) {
+    else
         print_help(settings.command);
-        return tool_ok;
-    }
-    return run_command(settings);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return report_tool(tool_failed, "standard output: write failed");
+    return tool_ok;
 }
