@@ -100,8 +100,11 @@ struct checker {
 };
 
 // Walks a statement text as tokenize_line does, flag for flag, and reports
-// what the lookup turns into something else than was meant. `skip` bytes at
-// the start are already explained (a byte order mark).
+// what the lookup turns into something else than was meant. A keyword found
+// in lower case steers the flags from there on as the keyword it means, so
+// that what it brings about later in the line (a remark that is tokenized)
+// is not reported once more. `skip` bytes at the start are already explained
+// (a byte order mark).
 void check_statement(checker& state, std::string_view text, std::size_t line,
                      std::size_t first_column, std::size_t skip)
 {
