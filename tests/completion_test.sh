@@ -44,6 +44,8 @@ cases=(
     'casstool check -W no-s|no-source-size no-split-line'
     'casstool check -W no-n|no-no-number no-non-ascii no-nul no-number-range'
     'casstool check -W bom|'
+    'casstool check -Wno-so|-Wno-source-size'
+    'casstool check -Wx|'
     'casstool check -W no-bom p|prog.bas'
     'casstool check --|--help'
     'casstool frobnicate |'
