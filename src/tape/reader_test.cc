@@ -1,7 +1,6 @@
 #include "tape/reader.h"
 
 #include "support.h"
-#include "tape/blocks.h"
 
 #include <gtest/gtest.h>
 
@@ -99,22 +98,4 @@ TEST(ReadTapeImage, WalksBlocksIntoEntries)
             rows.push_back(describe(entry));
         EXPECT_EQ(c.rows, rows) << c.what;
     }
-}
-
-TEST(ReadTapeImage, ReadsBackWhatTheWritersStore)
-{
-    const bytes payload = hex("00 FF 80 7F 01");
-    output_image image;
-    put_tape_file(image, payload.data(), 5, '>', 42, "prog", 0x2401);
-    put_headless_block(image, payload.data(), 5);
-    const auto entries = read_tape_image(image.data(), image.size());
-    ASSERT_EQ(2U, entries.size());
-    for (const tape_entry& entry : entries) {
-        EXPECT_TRUE(entry.problem.empty()) << entry.problem;
-        EXPECT_EQ(payload, bytes(image.begin() + static_cast<long>(entry.payload_offset),
-                                 image.begin() +
-                                     static_cast<long>(entry.payload_offset + entry.payload_size)));
-    }
-    EXPECT_EQ("1 file@0+73 len=5 no=42 type=> addr=9217 name=PROG     hdr=good data=good at=67:5",
-              describe(entries[0]));
 }
