@@ -129,8 +129,9 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
         }
         state.warn(line, first_column + run_at, "non-ascii",
                    std::string(run.size() == 1 ? "byte " : "bytes ") + listed +
-                       " outside a string: cassmak -b stores " + (run.size() == 1 ? "it" : "them") +
-                       " as they are and the machine reads tokens (" + readings +
+                       " outside a string: cassmak -b stores " +
+                       (run.size() == 1 ? "it as it is" : "them as they are") +
+                       " and the machine reads tokens (" + readings +
                        "); write ASCII or put the text in quotes");
         run.clear();
     };
