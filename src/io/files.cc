@@ -84,9 +84,9 @@ constexpr int open_flags = O_NOCTTY | O_CLOEXEC;
 // lock; every start-over needs such a run to have finished in between.
 constexpr int max_attempts = 1000;
 
-// Writes all `count` bytes, at the descriptor's position or, from `at` when it
-// is not negative; a short write goes on where it stopped. False (with errno)
-// on the first failure.
+// Writes all `count` bytes at the descriptor's position, or from offset `at`
+// when that is not negative; a short write goes on where it stopped. False
+// (with errno set) on the first failure.
 bool write_all(int fd, const std::uint8_t* bytes, std::size_t count, off_t at = -1)
 {
     while (count > 0) {
