@@ -18,4 +18,10 @@ struct check_warning {
 const std::vector<std::string_view>& check_kinds();
 
 // The warnings for the whole source `content`, in the order of the source.
+// Each is computed with the importer's own read, line split and tokenizer. A
+// warning that explains another stands alone: a byte order mark before the
+// first number hides that line's no-number, pieces after a cut get no number
+// warnings (split-line names their number), a line without a number gets no
+// order warning, and a cut that only carriage-return line ends cause is left
+// to cr-line-ends.
 std::vector<check_warning> check_basic_source(std::string_view content);
