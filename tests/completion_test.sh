@@ -18,29 +18,32 @@ casstool=
 scratch=$(mktemp -d) || exit 1
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" && mkdir raw && touch a.kst b.kst prog.bas data.bin raw/x.bin || exit 1
+mkdir names && touch 'names/a*' names/a.kst || exit 1 # a name that is also a pattern
 
 # Each case: the command line up to the cursor | the completions expected.
 cases=(
     'cassmak -h|-h -hless'
     'cassmak -|-a -append -b -h -hless -m -n -o -t -v'
-    'cassmak |a.kst b.kst data.bin prog.bas raw'
-    'cassmak -o |a.kst b.kst data.bin prog.bas raw'
+    'cassmak |a.kst b.kst data.bin names prog.bas raw'
+    'cassmak -o |a.kst b.kst data.bin names prog.bas raw'
     'cassmak -b p|prog.bas'
+    'cassmak names/a|names/a* names/a.kst'
     'cassmak -n |'
     'cassmak -m -|'
-    'cassmak -m -o -b -t X |a.kst b.kst data.bin prog.bas raw'
+    'cassmak -m -o -b -t X |a.kst b.kst data.bin names prog.bas raw'
     'casstool |--help --version -h -v basic check extract list'
     'casstool e|extract'
-    'casstool list |a.kst b.kst raw'
+    'casstool list |a.kst b.kst names raw'
     'casstool list raw/|raw/x.bin'
+    'casstool list names/|names/a.kst'
     'casstool list --j|--json'
     'casstool extract -|--force --help -o'
-    'casstool extract -o |a.kst b.kst data.bin prog.bas raw'
+    'casstool extract -o |a.kst b.kst data.bin names prog.bas raw'
     'casstool extract -o out.bin a|a.kst'
     'casstool extract a.kst |'
     'casstool extract -- a|a.kst'
     'casstool extract -- -x 1 -|'
-    'casstool basic b.kst -o |a.kst b.kst data.bin prog.bas raw'
+    'casstool basic b.kst -o |a.kst b.kst data.bin names prog.bas raw'
     'casstool check -W no-s|no-source-size no-split-line'
     'casstool check -W no-n|no-no-number no-non-ascii no-nul no-number-range'
     'casstool check -W bom|'
