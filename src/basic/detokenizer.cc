@@ -3,6 +3,7 @@
 #include "basic/importer.h"
 #include "basic/tokenizer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -58,18 +59,18 @@ std::string record_name(const line_record& record)
     return name;
 }
 
-// The token bytes the tokenizer would have looked up at, reading the record's
-// own bytes: the flags follow the bytes appended, so the record alone gives
-// them at every position, with the very rules the tokenizer applies.
-std::vector<bool> keyword_places(std::string_view text)
+// Where the tokenizer, reading the record's own bytes, looks keywords up:
+// the flags follow the bytes appended, so the record alone gives them at
+// every position, with the very rules the tokenizer applies.
+std::vector<bool> lookup_positions(std::string_view text)
 {
-    std::vector<bool> places(text.size());
+    std::vector<bool> lookup(text.size());
     bool in_string = false;
     bool after_rem = false;
     bool in_data = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        places[i] = !in_string && !after_rem && !in_data && !keyword_of(byte).empty();
+        lookup[i] = !in_string && !after_rem && !in_data;
         if (byte == '"' && !in_string)
             in_string = true;
         else if (byte == '"')
@@ -81,7 +82,15 @@ std::vector<bool> keyword_places(std::string_view text)
         else if (byte == ':' && in_data && !in_string)
             in_data = false;
     }
-    return places;
+    return lookup;
+}
+
+std::size_t longest_keyword()
+{
+    std::size_t longest = 0;
+    for (int token = first_token; token < first_token + keyword_count; ++token)
+        longest = std::max(longest, keyword_of(token).size());
+    return longest;
 }
 
 std::string render(std::string_view text, const std::vector<bool>& as_keyword)
@@ -103,22 +112,44 @@ std::string render(std::string_view text, const std::vector<bool>& as_keyword)
 // a literal `O` before NOT become ON + OT. When every keyword at once passes,
 // each step would pass (each step's text is that one with keywords made raw),
 // so the one check stands for them all.
+//
+// Each step tokenizes a window, not the whole text. Lookups read at most
+// `longest` bytes, so those that start `longest - 1` or more bytes before the
+// keyword go as in the valid text with the raw byte, where every element of
+// the record starts a lookup of its own with the flags as the record gives
+// them. The window starts at such an element with the flags off, where
+// tokenize_line's fresh start is exact, and ends `longest - 1` bytes past
+// the keyword, enough for every lookup before its end. Elements are written
+// so that each can only come back as itself (a keyword starts with a byte
+// below 0x80 and only a match gives a token byte), so the window giving the
+// record's bytes up to the keyword means the text's read passes the keyword's
+// end there with the record's flags, and the raw rest then goes as before.
 std::vector<bool> choose_keywords(std::string_view text)
 {
-    std::vector<bool> as_keyword = keyword_places(text);
+    const std::vector<bool> lookup = lookup_positions(text);
+    std::vector<bool> as_keyword(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        as_keyword[i] = lookup[i] && !keyword_of(static_cast<unsigned char>(text[i])).empty();
     if (tokenize_line(render(text, as_keyword)) == text)
         return as_keyword;
     // No text gives this record; the plain form is printed and warned about.
     if (tokenize_line(text) != text)
         return as_keyword;
+    static const std::size_t longest = longest_keyword();
     std::string chosen;
+    std::vector<std::size_t> starts(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
+        starts[i] = chosen.size();
         if (as_keyword[i]) {
-            std::string trial = chosen;
-            trial += keyword_of(byte);
-            trial.append(text.substr(i + 1));
-            as_keyword[i] = tokenize_line(trial) == text;
+            std::size_t from = i;
+            while (from > 0 && !(lookup[from] && starts[from] + longest - 1 <= starts[i]))
+                --from;
+            std::string window = chosen.substr(starts[from]);
+            window += keyword_of(byte);
+            window.append(text.substr(i + 1, longest - 1));
+            const std::string_view expected = text.substr(from, i + 1 - from);
+            as_keyword[i] = tokenize_line(window).compare(0, expected.size(), expected) == 0;
         }
         if (as_keyword[i])
             chosen += keyword_of(byte);
