@@ -255,6 +255,14 @@ bool take_attributes(int fd, const struct stat& old)
     return fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+// Writes the old image back over the first `count` bytes of the file open on
+// `fd` and cuts the file to the old length.
+bool put_back(int fd, const std::vector<std::uint8_t>& old, std::size_t count)
+{
+    bool restored = write_all(fd, old.data(), std::min(old.size(), count), 0);
+    return ftruncate(fd, static_cast<off_t>(old.size())) == 0 && restored;
+}
+
 // Overwrites the regular file open on `fd` where it lies. The old contents are
 // kept in memory and written back if the new image does not go in whole; the
 // file is cut to its new length only at the end, so the old blocks stay
@@ -269,8 +277,8 @@ write_outcome rewrite_in_place(int fd, const std::uint8_t* bytes, std::size_t co
         return write_outcome::write_failed;
     if (write_all(fd, bytes, count, 0) && ftruncate(fd, static_cast<off_t>(count)) == 0)
         return write_outcome::written;
-    if (kept && ftruncate(fd, static_cast<off_t>(old.size())) == 0)
-        write_all(fd, old.data(), std::min(old.size(), count), 0);
+    if (kept)
+        put_back(fd, old, count);
     return write_outcome::write_failed;
 }
 
