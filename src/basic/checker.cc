@@ -109,9 +109,7 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
                      std::size_t first_column, std::size_t skip)
 {
     const std::string upper = upper_case(text);
-    bool in_string = false;
-    bool after_rem = false;
-    bool in_data = false;
+    lookup_flags flags;
     bool after_name_letter = false; // the byte before is a letter that was copied
     std::size_t quote_at = 0;
     std::string run;        // consecutive looked-up bytes of 0x80 and above
@@ -139,7 +137,7 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
     std::size_t position = 0;
     while (position < text.size()) {
         int token = 0;
-        const bool looking = !in_string && !after_rem && !in_data;
+        const bool looking = flags.looking();
         const std::size_t start = position;
         if (looking) {
             token = match_keyword(text, position);
@@ -193,23 +191,14 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
             after_name_letter = is_letter(static_cast<char>(byte));
         }
 
-        if (byte == '"' && !in_string) {
-            in_string = true;
+        if (byte == '"' && !flags.in_string)
             quote_at = start;
-        } else if (byte == '"') {
-            in_string = false;
-        } else if (byte == token_rem && !after_rem) {
-            after_rem = true;
-        } else if (byte == token_data && !in_data) {
-            in_data = true;
-        } else if (byte == ':' && in_data && !in_string) {
-            in_data = false;
-        }
-        if (!looking || in_string || after_rem || in_data)
+        follow_byte(flags, byte);
+        if (!looking || !flags.looking())
             end_run();
     }
     end_run();
-    if (in_string && !after_rem)
+    if (flags.in_string && !flags.after_rem)
         state.warn(line, first_column + quote_at, "unclosed-string",
                    "string is not closed: cassmak -b tokenizes nothing after this quote up to the "
                    "end of the line; close it with a double quote");

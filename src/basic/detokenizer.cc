@@ -65,22 +65,10 @@ std::string record_name(const line_record& record)
 std::vector<bool> lookup_positions(std::string_view text)
 {
     std::vector<bool> lookup(text.size());
-    bool in_string = false;
-    bool after_rem = false;
-    bool in_data = false;
+    lookup_flags flags;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        lookup[i] = !in_string && !after_rem && !in_data;
-        if (byte == '"' && !in_string)
-            in_string = true;
-        else if (byte == '"')
-            in_string = false;
-        else if (byte == token_rem && !after_rem)
-            after_rem = true;
-        else if (byte == token_data && !in_data)
-            in_data = true;
-        else if (byte == ':' && in_data && !in_string)
-            in_data = false;
+        lookup[i] = flags.looking();
+        follow_byte(flags, static_cast<unsigned char>(text[i]));
     }
     return lookup;
 }

@@ -84,33 +84,33 @@ int match_keyword(std::string_view text, std::size_t& position)
     return 0;
 }
 
+void follow_byte(lookup_flags& flags, unsigned char byte)
+{
+    if (byte == '"' && !flags.in_string)
+        flags.in_string = true;
+    else if (byte == '"')
+        flags.in_string = false;
+    else if (byte == token_rem && !flags.after_rem)
+        flags.after_rem = true;
+    else if (byte == token_data && !flags.in_data)
+        flags.in_data = true;
+    else if (byte == ':' && flags.in_data && !flags.in_string)
+        flags.in_data = false;
+}
+
 std::string tokenize_line(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    bool in_string = false;
-    bool after_rem = false;
-    bool in_data = false;
+    lookup_flags flags;
     std::size_t position = 0;
     while (position < text.size()) {
         int token = 0;
-        if (!in_string && !after_rem && !in_data)
+        if (flags.looking())
             token = match_keyword(text, position);
         auto byte = static_cast<unsigned char>(token != 0 ? token : text[position++]);
         out.push_back(static_cast<char>(byte));
-
-        // The flags follow the byte appended, so a source byte equal to a
-        // token steers exactly as the token would.
-        if (byte == '"' && !in_string)
-            in_string = true;
-        else if (byte == '"')
-            in_string = false;
-        else if (byte == token_rem && !after_rem)
-            after_rem = true;
-        else if (byte == token_data && !in_data)
-            in_data = true;
-        else if (byte == ':' && in_data && !in_string)
-            in_data = false;
+        follow_byte(flags, byte);
     }
     return out;
 }

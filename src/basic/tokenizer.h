@@ -11,6 +11,23 @@ constexpr int keyword_count = 111;
 constexpr unsigned char token_data = 0x83;
 constexpr unsigned char token_rem = 0x8E;
 
+// Where the tokenizer stands within a line: it looks keywords up only while
+// none of these is set.
+struct lookup_flags {
+    bool in_string = false;
+    bool after_rem = false;
+    bool in_data = false;
+    bool looking() const
+    {
+        return !in_string && !after_rem && !in_data;
+    }
+};
+
+// Updates `flags` from a byte just appended to the crunched text. Only the
+// byte counts, not whether it came from the table, so a copied byte equal to a
+// token steers exactly as the token would.
+void follow_byte(lookup_flags& flags, unsigned char byte);
+
 // Keyword of `token`, or an empty view for the unused tokens and non-tokens.
 std::string_view keyword_of(int token);
 
