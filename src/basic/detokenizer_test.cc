@@ -79,29 +79,30 @@ TEST(ListBasicProgram, LinesOfRecords)
         prints += "PRINT";
     struct {
         const char* what;
-        record in;
+        unsigned number;
+        std::string text;
         std::string line;
     } cases[] = {
         // clang-format off
-        {"keywords", {10, "\x96 \"HI\":\x88 10"}, "10 PRINT \"HI\":GOTO 10\n"},
-        {"raw AT before N", {10, "\xE7N"}, "10 \xE7N\n"},
-        {"raw INP before UT", {10, "\xB3UT"}, "10 \xB3UT\n"},
-        {"raw NOT after O", {10, "O\xA2X"}, "10 O\xA2X\n"},
-        {"token bytes inside a string", {10, "\"\x96\"\x96"}, "10 \"\x96\"PRINT\n"},
-        {"nothing after REM", {10, "\x8E \x96"}, "10 REM \x96\n"},
-        {"quoted colon in DATA", {10, "\x83 \"\x96:\",\x96:\x96"}, "10 DATA \"\x96:\",\x96:PRINT\n"},
-        {"empty text, padded", {7, ""}, "7\n\n\n\n"},
-        {"number 0", {0, "AB"}, "0 AB\n"},
-        {"126 characters", {10, a123}, "10 " + a123 + "\n"},
-        {"127: no space", {10, a123 + "B"}, "10" + a123 + "B\n"},
-        {"128 numbered 0: no number", {0, a123 + "BCD"}, a123 + "BCD\n"},
-        {"127 numbered 0, digit first", {0, "9" + a123 + "B"}, " 9" + a123 + "B\n"},
-        {"longest keywords raw, leftmost first", {10, "\xDB\xDB" + std::string(28, '\x96')},
+        {"keywords", 10, "\x96 \"HI\":\x88 10", "10 PRINT \"HI\":GOTO 10\n"},
+        {"raw AT before N", 10, "\xE7N", "10 \xE7N\n"},
+        {"raw INP before UT", 10, "\xB3UT", "10 \xB3UT\n"},
+        {"raw NOT after O", 10, "O\xA2X", "10 O\xA2X\n"},
+        {"token bytes inside a string", 10, "\"\x96\"\x96", "10 \"\x96\"PRINT\n"},
+        {"nothing after REM", 10, "\x8E \x96", "10 REM \x96\n"},
+        {"quoted colon in DATA", 10, "\x83 \"\x96:\",\x96:\x96", "10 DATA \"\x96:\",\x96:PRINT\n"},
+        {"empty text, padded", 7, "", "7\n\n\n\n"},
+        {"number 0", 0, "AB", "0 AB\n"},
+        {"126 characters", 10, a123, "10 " + a123 + "\n"},
+        {"127: no space", 10, a123 + "B", "10" + a123 + "B\n"},
+        {"128 numbered 0: no number", 0, a123 + "BCD", a123 + "BCD\n"},
+        {"127 numbered 0, digit first", 0, "9" + a123 + "B", " 9" + a123 + "B\n"},
+        {"longest keywords raw, leftmost first", 10, "\xDB\xDB" + std::string(28, '\x96'),
          "10\xDB\xDB" + std::string(5, '\x96') + prints + "\n"},
         // clang-format on
     };
     for (const auto& c : cases) {
-        const basic_listing listing = list(program({c.in}));
+        const basic_listing listing = list(program({{c.number, c.text}}));
         EXPECT_EQ(c.line, listing.text) << c.what;
         EXPECT_EQ(std::vector<std::string>{}, listing.warnings) << c.what;
     }
