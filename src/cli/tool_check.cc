@@ -3,9 +3,7 @@
 #include "cli/tool_report.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -13,39 +11,20 @@ namespace {
 // Far past what cassmak -b takes, and a stop for endless devices.
 constexpr std::size_t source_limit = std::size_t{16} << 20;
 
-// Reads the file at `path` whole into `content`; reports a failure itself.
-int read_source(const std::string& path, std::string& content)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return report_tool(tool_failed, path + ": cannot open: " + std::strerror(errno));
-    char chunk[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (content.size() + got > source_limit) {
-            std::fclose(file);
-            return report_tool(tool_failed, path + ": larger than 16 MiB, not a BASIC source");
-        }
-        content.append(chunk, got);
-    }
-    const int error = std::ferror(file) ? errno : 0;
-    std::fclose(file);
-    if (error != 0)
-        return report_tool(tool_failed, path + ": cannot read: " + std::strerror(error));
-    return tool_ok;
-}
-
 } // namespace
 
 int run_check(const std::vector<std::string>& sources, const std::vector<std::string>& disabled)
 {
     int status = tool_ok;
+    std::vector<std::uint8_t> buffer;
     for (const std::string& source : sources) {
-        std::string content;
-        if (read_source(source, content) != tool_ok) {
+        std::size_t size = 0;
+        if (load_file(source, source_limit, "larger than 16 MiB, not a BASIC source", buffer,
+                      size) != tool_ok) {
             status = tool_failed;
             continue;
         }
+        const std::string_view content(reinterpret_cast<const char*>(buffer.data()), size);
         std::size_t shown = 0;
         for (const check_warning& warning : check_basic_source(content)) {
             if (std::find(disabled.begin(), disabled.end(), warning.kind) != disabled.end())
@@ -57,8 +36,8 @@ int run_check(const std::vector<std::string>& sources, const std::vector<std::st
             ++shown;
         }
         // The summary follows its source's warnings also in a combined log.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout))
-            return report_tool(tool_failed, "standard output: write failed");
+        if (finish_stdout(tool_ok) != tool_ok)
+            return tool_failed;
         if (shown == 0)
             std::fprintf(stderr, "%s: no problems\n", source.c_str());
         else

@@ -18,35 +18,40 @@ namespace {
 
 using byte_buffer = std::vector<std::uint8_t>;
 
-// No tape image comes near this; it stops a device such as /dev/zero from
-// eating the memory.
-constexpr std::size_t image_limit = std::size_t{1} << 30;
+// The largest image read. No tape image comes near it; it stops a device such
+// as /dev/zero from eating the memory.
+constexpr std::size_t image_limit = (std::size_t{1} << 30) - 1;
 
-// Reads the whole file at `path` into `buffer` (kept between images, so that
-// listing many images allocates once) and sets `size`. A regular file is read
-// with one read into a buffer one byte larger than the file, the second read
-// confirming its end.
 int load_image(const std::string& path, byte_buffer& buffer, std::size_t& size)
+{
+    return load_file(path, image_limit, "larger than 1 GiB, not a tape image", buffer, size);
+}
+
+} // namespace
+
+int load_file(const std::string& path, std::size_t limit, std::string_view too_large,
+              std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return report_tool(tool_failed, path + ": cannot open: " + std::strerror(errno));
+    // A regular file is read with one read into a buffer one byte larger than
+    // the file, the second read confirming its end.
     struct stat info {};
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::size_t>(info.st_size) < image_limit &&
+        static_cast<std::size_t>(info.st_size) <= limit &&
         buffer.size() <= static_cast<std::size_t>(info.st_size))
         buffer.resize(static_cast<std::size_t>(info.st_size) + 1);
     if (buffer.size() < 65536)
         buffer.resize(65536);
     size = 0;
     for (;;) {
-        if (size == buffer.size()) {
-            if (size >= image_limit) {
-                close(fd);
-                return report_tool(tool_failed, path + ": larger than 1 GiB, not a tape image");
-            }
-            buffer.resize(size * 2);
+        if (size > limit) {
+            close(fd);
+            return report_tool(tool_failed, path + ": " + std::string(too_large));
         }
+        if (size == buffer.size())
+            buffer.resize(std::min(size * 2, limit + 1));
         const ssize_t got = read(fd, buffer.data() + size, buffer.size() - size);
         if (got < 0 && errno == EINTR)
             continue;
@@ -70,6 +75,8 @@ int finish_stdout(int status)
         return report_tool(tool_failed, "standard output: write failed");
     return status;
 }
+
+namespace {
 
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
                 std::size_t count)
@@ -339,6 +346,11 @@ std::string entry_label(const std::string& path, const tape_entry& entry)
     return path + ": entry " + std::to_string(entry.entry);
 }
 
+std::string damage_label(const std::string& path, const tape_entry& entry)
+{
+    return entry_label(path, entry) + " is damaged (" + entry.problem + ")";
+}
+
 // A file without a data block has no bytes to give back, forced or not.
 int refuse_missing_data(const std::string& path, const tape_entry& entry)
 {
@@ -390,8 +402,8 @@ int run_extract(const std::string& image_path, std::size_t number,
         return refuse_missing_data(image_path, *entry);
     const bool damaged = entry_damaged(*entry);
     if (damaged && !force)
-        return report_tool(tool_failed, entry_label(image_path, *entry) + " is damaged (" +
-                                            entry->problem + "); --force extracts it anyway");
+        return report_tool(tool_failed,
+                           damage_label(image_path, *entry) + "; --force extracts it anyway");
     if (!output && isatty(STDOUT_FILENO))
         return report_tool(tool_failed, "standard output is a terminal; give -o FILE or "
                                         "redirect it");
@@ -399,8 +411,7 @@ int run_extract(const std::string& image_path, std::size_t number,
         write_bytes(output, image.bytes.data() + entry->payload_offset, entry->payload_size);
     if (status != tool_ok || !damaged)
         return status;
-    return report_tool(tool_damaged, entry_label(image_path, *entry) + " is damaged (" +
-                                         entry->problem + "); written as it is");
+    return report_tool(tool_damaged, damage_label(image_path, *entry) + "; written as it is");
 }
 
 int run_basic(const std::string& image_path, std::optional<std::size_t> number,
@@ -441,8 +452,7 @@ int run_basic(const std::string& image_path, std::optional<std::size_t> number,
         return status;
     int result = tool_ok;
     if (entry_damaged(*entry))
-        result = report_tool(tool_damaged, entry_label(image_path, *entry) + " is damaged (" +
-                                               entry->problem + ")");
+        result = report_tool(tool_damaged, damage_label(image_path, *entry));
     for (const std::string& warning : listing.warnings)
         result = report_tool(tool_damaged, entry_label(image_path, *entry) + ": " + warning);
     return result;

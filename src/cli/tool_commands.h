@@ -3,9 +3,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// Reads the whole file at `path` into `buffer` (kept between files, so that
+// going through many allocates once) and sets `size`. A file of more than
+// `limit` bytes is refused, `too_large` saying why.
+int load_file(const std::string& path, std::size_t limit, std::string_view too_large,
+              std::vector<std::uint8_t>& buffer, std::size_t& size);
+
+// Flushes standard output, where stdio shows a failed write (a full disk, a
+// closed pipe), and reports that failure; otherwise returns `status`.
+int finish_stdout(int status);
 
 // `casstool list`: a table of each image's entries with a summary line, or
 // with `json` one JSON object per entry and line. Goes on past an image that
