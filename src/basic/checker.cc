@@ -28,23 +28,6 @@ bool is_letter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// The importer's white space after a line number.
-bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::size_t longest_keyword()
-{
-    static const std::size_t longest = [] {
-        std::size_t length = 0;
-        for (int token = first_token; token < first_token + keyword_count; ++token)
-            length = std::max(length, keyword_of(token).size());
-        return length;
-    }();
-    return longest;
-}
-
 std::string upper_case(std::string_view text)
 {
     std::string out(text);
@@ -217,7 +200,7 @@ void check_number(checker& state, const source_line& split, std::size_t line, bo
         return;
     if (!is_digit(text[0])) {
         std::size_t blank = 0;
-        while (blank < rest.size() && is_space(rest[blank]))
+        while (blank < rest.size() && is_line_space(rest[blank]))
             ++blank;
         std::size_t digits = blank;
         while (digits < rest.size() && is_digit(rest[digits]))

@@ -45,11 +45,6 @@ bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
-bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 std::string record_name(const line_record& record)
 {
     char name[64];
@@ -71,14 +66,6 @@ std::vector<bool> lookup_positions(std::string_view text)
         follow_byte(flags, static_cast<unsigned char>(text[i]));
     }
     return lookup;
-}
-
-std::size_t longest_keyword()
-{
-    std::size_t longest = 0;
-    for (int token = first_token; token < first_token + keyword_count; ++token)
-        longest = std::max(longest, keyword_of(token).size());
-    return longest;
 }
 
 std::string render(std::string_view text, const std::vector<bool>& as_keyword)
@@ -223,7 +210,7 @@ std::string reason_for(const listed_line& line)
     const std::string_view text = line.record.text;
     if (tokenize_line(text) != text)
         return "its text spells out a keyword where the importer would store a token";
-    if (!text.empty() && is_space(text[0]))
+    if (!text.empty() && is_line_space(text[0]))
         return "its text begins with white space, which the importer skips";
     if (text.find('\n') != std::string_view::npos)
         return "its text holds a newline, which ends a source line";

@@ -15,12 +15,12 @@ namespace {
 constexpr std::size_t long_line = 77;
 constexpr std::size_t short_text = 3;
 
-bool is_space(char c)
+} // namespace
+
+bool is_line_space(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-
-} // namespace
 
 std::size_t next_piece_end(std::string_view text, std::size_t from)
 {
@@ -41,7 +41,7 @@ source_line split_source_line(std::string_view piece)
     std::size_t at = 0;
     for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at)
         result.number = result.number * 10 + static_cast<std::uint32_t>(line[at] - '0');
-    while (at < line.size() && is_space(line[at]))
+    while (at < line.size() && is_line_space(line[at]))
         ++at;
     result.statement_at = at;
     return result;

@@ -39,6 +39,9 @@ struct source_line {
 };
 source_line split_source_line(std::string_view piece);
 
+// The white space skipped between a line's number and its statement text.
+bool is_line_space(char c);
+
 // Two's complement reading of a line number's 32 bits, as the progress line
 // and the order test see it.
 std::int32_t signed_line_number(std::uint32_t number);

@@ -1,5 +1,6 @@
 #include "basic/tokenizer.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -65,6 +66,17 @@ std::string_view keyword_of(int token)
     if (index < 0 || index >= keyword_count)
         return {};
     return keywords[static_cast<std::size_t>(index)];
+}
+
+std::size_t longest_keyword()
+{
+    constexpr std::size_t longest = [] {
+        std::size_t length = 0;
+        for (std::string_view keyword : keywords)
+            length = std::max(length, keyword.size());
+        return length;
+    }();
+    return longest;
 }
 
 int match_keyword(std::string_view text, std::size_t& position)

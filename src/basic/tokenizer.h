@@ -31,6 +31,9 @@ void follow_byte(lookup_flags& flags, unsigned char byte);
 // Keyword of `token`, or an empty view for the unused tokens and non-tokens.
 std::string_view keyword_of(int token);
 
+// The length of the longest keyword: a lookup never reads further ahead.
+std::size_t longest_keyword();
+
 // Looks for a keyword starting at `position` in `text`: on a match moves
 // `position` past it and returns its token, otherwise returns 0. The first
 // entry in table order wins, which with this table is the longest match.
