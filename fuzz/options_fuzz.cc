@@ -1,6 +1,6 @@
 // The option walk over an argument vector split from the input at NUL bytes
 // must end with one status of the table and leave consistent settings.
-#include "cli/options.h"
+#include "cassmak/options.h"
 
 #include <cstdint>
 #include <cstdlib>

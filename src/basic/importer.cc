@@ -1,8 +1,6 @@
 #include "basic/importer.h"
 
 #include "basic/tokenizer.h"
-#include "io/files.h"
-#include "io/status.h"
 #include "tape/blocks.h"
 
 #include <algorithm>
@@ -56,7 +54,7 @@ std::int32_t signed_line_number(std::uint32_t number)
 }
 
 int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
-                 const std::string& source_path)
+                 const std::string& /*source_path*/)
 {
     const int limit = std::min(capacity, basic_image_max);
     std::fputs("Importing BASIC program...\n", stdout);
@@ -86,7 +84,7 @@ int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
         const int record_length = 4 + static_cast<int>(tokens.size()) + 1;
         // Room for this record and the end link that must still follow.
         if (length + record_length + 2 > limit)
-            return report_status(status_basic_too_large, source_path, 0, limit);
+            return import_too_large;
         next_address += static_cast<std::uint32_t>(record_length);
         std::uint8_t* record = buffer + length;
         store_word(record, next_address);
@@ -97,18 +95,9 @@ int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
         previous_number = number;
     }
     if (length + 2 > limit)
-        return report_status(status_basic_too_large, source_path, 0, limit);
+        return import_too_large;
     buffer[length++] = 0x00;
     buffer[length++] = 0x00;
     std::fputs("\rDone.\t\t\n", stdout);
     return length;
-}
-
-int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity,
-                       std::FILE*& source_out)
-{
-    int status = open_basic_source(path, basic_source_min, basic_source_max, source_out);
-    if (status < 0)
-        return status;
-    return import_basic(buffer, capacity, source_out, path);
 }

@@ -18,6 +18,9 @@ constexpr int basic_image_max = 0x10000 - basic_base_address + 1;
 // A read takes at most this many characters; a longer line comes in pieces.
 constexpr int basic_piece_length = 126;
 
+// What import_basic returns for an image that does not fit.
+constexpr int import_too_large = -19;
+
 // Where the importer's next read ends when the source is `text` and the read
 // starts at `from`: after a newline if one comes within basic_piece_length
 // characters, else after basic_piece_length characters, else at the end.
@@ -52,9 +55,3 @@ std::int32_t signed_line_number(std::uint32_t number);
 // basic_image_max is refused with status -19, naming `source_path`.
 int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
                  const std::string& source_path);
-
-// The BASIC road of a run: opens the source at `path` within the source
-// bounds and imports it into `buffer`. The open source is handed to the
-// caller in `source_out`, which closes it, whatever the outcome.
-int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity,
-                       std::FILE*& source_out);

@@ -1,28 +1,48 @@
-// Whole-file input and output. Every failure is reported here, where it is
-// detected, and the status is returned for the caller to pass up.
+// The one seam to the operating system: everything that opens, locks,
+// renames or asks about a file or a terminal. Nothing here prints; each
+// program words its own failures from the outcomes. The platform's own
+// implementation (files_posix.cc) is chosen by the build.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
-// Reads the whole file at `path` into `buffer` (room for `max_length` bytes)
-// and returns its length, which must lie in [min_length, max_length].
-int load_input(const std::string& path, std::uint8_t* buffer, int min_length, int max_length);
+// Opens the file at `path` for binary reading, as cassmak reads its input;
+// null when it cannot be opened or is a folder (which opens like a file on
+// some systems, but then reads as whatever the file system makes of it).
+std::FILE* open_input_file(const std::string& path);
 
-// Checks the file at `path` as load_input does, without reading it. On success
-// the file is left open at its start in `handle_out` (the caller closes it) and
-// its length is returned; on failure nothing is handed over.
-int open_basic_source(const std::string& path, int min_length, int max_length,
-                      std::FILE*& handle_out);
+enum class read_outcome {
+    read,
+    open_failed,
+    read_failed,
+    too_large, // more than the limit: the rest was not read
+};
 
-// What became of a write_output call; nothing is reported by it, so that each
-// program words its own failures.
+struct read_result {
+    read_outcome outcome = read_outcome::read;
+    std::string reason; // the system's words for a failed open or read
+};
+
+// Reads the whole file at `path` (any kind: a regular file, a pipe, a
+// device) into `buffer`, which is kept between calls so that reading many
+// files allocates once, and sets `size`. More than `limit` bytes fail with
+// too_large, so that an endless device ends.
+read_result read_whole_file(const std::string& path, std::size_t limit,
+                            std::vector<std::uint8_t>& buffer, std::size_t& size);
+
+// What became of a write_output or update_output call.
 enum class write_outcome {
     written,
     open_failed,   // the output could not be opened (or created)
     access_failed, // a replaced output could not be positioned (a pipe or terminal)
     write_failed,  // fewer bytes than asked could be written; nothing torn is left
+    declined,      // update_output only: the transform refused, the file is untouched
+    read_failed,   // update_output only: the old image could not be read
 };
 
 // Writes `count` bytes to `path`, replacing it or, with `append`, adding to
@@ -32,16 +52,33 @@ enum class write_outcome {
 //   where that cannot give the same file (several hard links, an owner the
 //   process cannot give, no room or no new file in its folder) it is rewritten
 //   in place and its old contents are written back if the write fails;
-// - an append is one write under an exclusive flock, cut back on failure to
+// - an append is one write under an exclusive lock, cut back on failure to
 //   the length measured under the lock (a file the run created goes again);
 // - devices, pipes and terminals are written in place; a replaced one must be
 //   positionable (access_failed otherwise, before anything is written);
-// - SIGINT, SIGTERM and SIGHUP are held while a regular file is being
-//   changed, and SIGXFSZ is ignored so that a size limit fails the write.
+// - the signals that end a run from outside are held while a regular file is
+//   being changed, and a file size limit fails the write instead of ending
+//   the process.
 // An output the run may not write fails with open_failed, untouched.
 write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
                            bool append);
 
-// write_output for cassmak: reports a failure as status -9, -10 or -11 and
-// returns it, or returns 0.
-int save_output(const std::string& path, const std::uint8_t* bytes, int count, bool append);
+// Turns the old image into the new one. `existed` is false for a file that
+// update_output created for it (then `old` is empty). Returns false to leave
+// the file as it was; the transform reports why itself.
+using image_transform = std::function<bool(const std::vector<std::uint8_t>& old, bool existed,
+                                           std::vector<std::uint8_t>& updated)>;
+
+// Changes the regular file at `path` as a whole: under the exclusive lock
+// that an append takes, reads the image, calls `transform` on it and
+// replaces the file with the result as write_output replaces one. So an
+// append running at the same time waits for it and is never lost, and a
+// failure or a signal leaves the old image. With `create` a missing file is
+// made (and removed again when nothing is written to it); without, a missing
+// file is open_failed. Only regular files can be updated (open_failed).
+write_outcome update_output(const std::string& path, bool create, const image_transform& transform);
+
+enum class console_stream { input, output, error };
+
+// Whether the stream is a terminal, where raw bytes are not welcome.
+bool is_terminal(console_stream stream);

@@ -4,11 +4,6 @@
 
 namespace {
 
-constexpr int header_body_length = 63;
-constexpr int file_head_offset = 48;
-constexpr int file_head_length = 14;
-constexpr int name_length = 8;
-
 void put_word(output_image& image, int value)
 {
     std::uint8_t word[2];
@@ -32,12 +27,6 @@ std::uint8_t to_upper(char c)
 
 } // namespace
 
-void store_word(std::uint8_t* at, std::uint32_t value)
-{
-    at[0] = static_cast<std::uint8_t>(value & 0xFF);
-    at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-}
-
 void sum_bytes(const std::uint8_t* bytes, int count, std::uint8_t& accumulator)
 {
     for (int i = 0; i < count; ++i)
@@ -47,25 +36,22 @@ void sum_bytes(const std::uint8_t* bytes, int count, std::uint8_t& accumulator)
 void put_tape_file(output_image& image, const std::uint8_t* payload, int length, char file_type,
                    int file_number, std::string_view name, int address)
 {
-    std::array<std::uint8_t, header_body_length> header{};
-    for (int i = 0; i < 16; ++i) {
-        header[i] = 0xFF;
-        header[16 + i] = 0x00;
-        header[32 + i] = 0x55;
-    }
+    std::array<std::uint8_t, header_body_size> header{};
+    for (std::size_t i = 0; i < sync_size; ++i)
+        header[i] = sync_byte(i);
     std::uint8_t* head = header.data() + file_head_offset;
-    head[0] = static_cast<std::uint8_t>(file_number & 0xFF);
-    head[1] = static_cast<std::uint8_t>(file_type);
-    store_word(head + 2, static_cast<std::uint32_t>(address));
-    store_word(head + 4, static_cast<std::uint32_t>(length - 1));
-    for (std::size_t i = 0; i < name_length; ++i)
-        head[6 + i] = i < name.size() ? to_upper(name[i]) : ' ';
+    head[head_number] = static_cast<std::uint8_t>(file_number & 0xFF);
+    head[head_type] = static_cast<std::uint8_t>(file_type);
+    store_word(head + head_address, static_cast<std::uint32_t>(address));
+    store_word(head + head_length, static_cast<std::uint32_t>(length - 1));
+    for (std::size_t i = 0; i < name_width; ++i)
+        head[head_name + i] = i < name.size() ? to_upper(name[i]) : ' ';
     std::uint8_t head_sum = 0;
-    sum_bytes(head, file_head_length, head_sum);
-    header[header_body_length - 1] = head_sum;
+    sum_bytes(head, static_cast<int>(file_head_size), head_sum);
+    header[header_checksum_offset] = head_sum;
 
-    put_word(image, header_body_length);
-    put_bytes(image, header.data(), header_body_length);
+    put_word(image, static_cast<int>(header_body_size));
+    put_bytes(image, header.data(), static_cast<int>(header_body_size));
 
     put_word(image, length + 1);
     put_bytes(image, payload, length);

@@ -2,19 +2,14 @@
 // many bytes. A stored file is a header block followed by a data block.
 #pragma once
 
+#include "tape/format.h"
+
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
 // The output image; appending to the vector is the image's cursor.
 using output_image = std::vector<std::uint8_t>;
-
-// Bytes a header-and-data pair adds around its payload.
-constexpr int tape_file_overhead = 68;
-
-// Stores the low 16 bits of `value` at `at`, low byte first, as every 16-bit
-// field of the tape and of the BASIC program image is laid out.
-void store_word(std::uint8_t* at, std::uint32_t value);
 
 // Adds `count` bytes to `accumulator`, modulo 256.
 void sum_bytes(const std::uint8_t* bytes, int count, std::uint8_t& accumulator);

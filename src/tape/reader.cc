@@ -15,11 +15,10 @@ struct block_view {
 block_view view_block(const std::uint8_t* image, std::size_t size, std::size_t at)
 {
     block_view block;
-    if (size - at < 2)
+    if (size - at < block_length_size)
         return block;
-    block.length = static_cast<std::size_t>(image[at]) | static_cast<std::size_t>(image[at + 1])
-                                                             << 8;
-    block.body = at + 2;
+    block.length = load_word(image + at);
+    block.body = at + block_length_size;
     block.whole = size - block.body >= block.length;
     return block;
 }
@@ -29,11 +28,9 @@ bool is_header(const std::uint8_t* image, const block_view& block)
     if (!block.whole || block.length != header_body_size)
         return false;
     const std::uint8_t* sync = image + block.body;
-    for (std::size_t i = 0; i < sync_size; ++i) {
-        const std::uint8_t expected = i < 16 ? 0xFF : i < 32 ? 0x00 : 0x55;
-        if (sync[i] != expected)
+    for (std::size_t i = 0; i < sync_size; ++i)
+        if (sync[i] != sync_byte(i))
             return false;
-    }
     return true;
 }
 
@@ -57,12 +54,12 @@ void add_problem(std::string& problem, const std::string& text)
 void read_header(const std::uint8_t* head, tape_entry& entry)
 {
     entry.kind = entry_kind::file;
-    entry.number = head[0];
-    entry.type = head[1];
-    entry.address = static_cast<std::uint16_t>(head[2] | head[3] << 8);
-    entry.length = (static_cast<std::size_t>(head[4]) | static_cast<std::size_t>(head[5]) << 8) + 1;
-    std::memcpy(entry.name.data(), head + 6, entry.name.size());
-    entry.header_checksum_good = sum(head, 14) == head[14];
+    entry.number = head[head_number];
+    entry.type = head[head_type];
+    entry.address = load_word(head + head_address);
+    entry.length = static_cast<std::size_t>(load_word(head + head_length)) + 1;
+    std::memcpy(entry.name.data(), head + head_name, entry.name.size());
+    entry.header_checksum_good = sum(head, file_head_size) == head[file_head_size];
     if (!entry.header_checksum_good)
         entry.problem = "bad header checksum";
 }
@@ -102,7 +99,7 @@ std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t s
                                 : "block of " + std::to_string(block.length) +
                                       " bytes cut short after " + std::to_string(size - block.body);
         } else if (is_header(image, block)) {
-            read_header(image + block.body + sync_size, entry);
+            read_header(image + block.body + file_head_offset, entry);
             const std::size_t after = block.body + block.length;
             const block_view data = view_block(image, size, after);
             if (data.whole) {
@@ -119,7 +116,8 @@ std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t s
             entry.payload_size = block.length;
         }
         if (entry.kind != entry_kind::file)
-            entry.span = entry.kind == entry_kind::truncated ? size - at : 2 + block.length;
+            entry.span =
+                entry.kind == entry_kind::truncated ? size - at : block_length_size + block.length;
         at += entry.span;
         entries.push_back(std::move(entry));
     }

@@ -2,6 +2,8 @@
 // as the machine's loader sees them.
 #pragma once
 
+#include "tape/format.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +30,7 @@ struct tape_entry {
     std::uint8_t number = 0;
     std::uint8_t type = 0;
     std::uint16_t address = 0;
-    std::array<std::uint8_t, 8> name{};
+    std::array<std::uint8_t, name_width> name{};
     bool header_checksum_good = false;
     data_checksum_state data_checksum = data_checksum_state::absent;
     // Where the bytes `extract` gives back lie in the image: a file's data
@@ -38,10 +40,6 @@ struct tape_entry {
     std::size_t payload_size = 0;
     std::string problem; // empty when the entry is sound
 };
-
-// Bytes of a header block's body, and the sync pattern it begins with.
-constexpr std::size_t header_body_size = 63;
-constexpr std::size_t sync_size = 48;
 
 // Walks the `size` bytes at `image` into its entries, in image order; they
 // cover the image from its first byte to its last without gap or overlap.

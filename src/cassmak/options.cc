@@ -1,7 +1,7 @@
-#include "cli/options.h"
+#include "cassmak/options.h"
 
 #include "basic/importer.h"
-#include "io/status.h"
+#include "cassmak/status.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,11 +1,12 @@
-#include "cli/run.h"
+#include "cassmak/run.h"
 
 #include "basic/importer.h"
-#include "cli/options.h"
-#include "io/files.h"
-#include "io/status.h"
+#include "cassmak/files.h"
+#include "cassmak/options.h"
+#include "cassmak/status.h"
 #include "tape/blocks.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -15,6 +16,21 @@ namespace {
 constexpr int payload_capacity = 65536;
 constexpr int binary_min = 1;
 constexpr int binary_max = 65533;
+
+// The BASIC road: the source, within its bounds, imported into `buffer`.
+// The open source is handed to the caller in `source_out`, which closes it,
+// whatever the outcome.
+int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity,
+                       std::FILE*& source_out)
+{
+    int status = open_basic_source(path, basic_source_min, basic_source_max, source_out);
+    if (status < 0)
+        return status;
+    status = import_basic(buffer, capacity, source_out, path);
+    if (status == import_too_large)
+        return report_status(status_basic_too_large, path, 0, std::min(capacity, basic_image_max));
+    return status;
+}
 
 // Produces the payload and encodes it into `image`; returns the status.
 int encode(const conversion_settings& settings, std::vector<std::uint8_t>& payload,

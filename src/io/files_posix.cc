@@ -1,79 +1,18 @@
 #include "io/files.h"
 
-#include "io/status.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <filesystem>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
-
-namespace fs = std::filesystem;
-
-namespace {
-
-// Opens `path` and checks its length against the bounds; leaves the file
-// positioned at its start. Returns the length or a reported failure, in which
-// case the file is closed again.
-int open_checked(const std::string& path, int min_length, int max_length, std::FILE*& file)
-{
-    file = nullptr;
-    // A directory opens like a file on Linux, but what seeking and reading it
-    // then give depends on the file system; it is simply not an input file.
-    std::error_code ignored;
-    if (!fs::is_directory(path, ignored))
-        file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return report_status(status_input_open, path);
-    int status = status_ok;
-    long length = 0;
-    // Both seeks fail alike, and the order of the checks is the point here.
-    // NOLINTNEXTLINE(bugprone-branch-clone)
-    if (std::fseek(file, 0, SEEK_END) != 0) {
-        status = report_status(status_input_access, path);
-    } else if ((length = std::ftell(file)) < 0) {
-        status = report_status(status_input_length, path);
-    } else if (length < min_length || length > max_length) {
-        status = report_status(status_input_size, path, min_length, max_length);
-    } else if (std::fseek(file, 0, SEEK_SET) != 0) {
-        status = report_status(status_input_access, path);
-    }
-    if (status != status_ok) {
-        std::fclose(file);
-        file = nullptr;
-        return status;
-    }
-    return static_cast<int>(length);
-}
-
-} // namespace
-
-int load_input(const std::string& path, std::uint8_t* buffer, int min_length, int max_length)
-{
-    std::FILE* file = nullptr;
-    int length = open_checked(path, min_length, max_length, file);
-    if (length < 0)
-        return length;
-    std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(length), file);
-    std::fclose(file);
-    if (got != static_cast<std::size_t>(length))
-        return report_status(status_input_read, path);
-    return length;
-}
-
-int open_basic_source(const std::string& path, int min_length, int max_length,
-                      std::FILE*& handle_out)
-{
-    return open_checked(path, min_length, max_length, handle_out);
-}
 
 namespace {
 
@@ -155,6 +94,25 @@ bool still_named(int fd, const std::string& path, struct stat& state)
     struct stat named {};
     return fstat(fd, &state) == 0 && stat(path.c_str(), &named) == 0 &&
            named.st_dev == state.st_dev && named.st_ino == state.st_ino;
+}
+
+// The common tail of every change to a regular output: waits for the lock on
+// `fd`, holds the signals, and runs `work` on the file's state if `path`
+// still names it; closes `fd` either way. Nothing (so that the caller starts
+// over) when the name has gone to another file meanwhile, or when `work`
+// itself asks for that.
+template <typename Work>
+std::optional<write_outcome> under_lock(int fd, const std::string& path, struct stat& state,
+                                        Work work)
+{
+    lock_file(fd);
+    sigset_t previous = hold_signals();
+    std::optional<write_outcome> outcome;
+    if (still_named(fd, path, state) && S_ISREG(state.st_mode))
+        outcome = work(static_cast<const struct stat&>(state));
+    close(fd);
+    release_signals(previous);
+    return outcome;
 }
 
 std::optional<std::string> resolve(const std::string& path)
@@ -400,13 +358,11 @@ write_outcome replace_output(const std::string& path, const std::uint8_t* bytes,
             continue;
         if (fd < 0)
             return write_outcome::open_failed;
-        lock_file(fd);
-        sigset_t previous = hold_signals();
-        std::optional<write_outcome> outcome;
-        if (still_named(fd, path, state) && S_ISREG(state.st_mode))
-            outcome = replace_regular(fd, path, state, bytes, count);
-        close(fd);
-        release_signals(previous);
+        std::optional<write_outcome> outcome =
+            under_lock(fd, path, state, [&](const struct stat& locked) {
+                return std::optional<write_outcome>(
+                    replace_regular(fd, path, locked, bytes, count));
+            });
         if (outcome)
             return *outcome;
     }
@@ -446,53 +402,160 @@ write_outcome append_output(const std::string& path, const std::uint8_t* bytes, 
             close(fd);
             return written ? write_outcome::written : write_outcome::write_failed;
         }
-        lock_file(fd);
-        sigset_t previous = hold_signals();
-        std::optional<write_outcome> outcome;
-        if (still_named(fd, path, state)) {
-            // One write, so that the image goes in whole; the length measured
-            // under the lock is where a failed write is cut back to, which
-            // takes away this run's bytes and nobody else's.
-            outcome = write_outcome::written;
-            if (!write_all(fd, bytes, count)) {
-                outcome = write_outcome::write_failed;
-                const bool cut = ftruncate(fd, state.st_size) == 0;
+        std::optional<write_outcome> outcome =
+            under_lock(fd, path, state, [&](const struct stat& locked) {
+                // One write, so that the image goes in whole; the length
+                // measured under the lock is where a failed write is cut back
+                // to, which takes away this run's bytes and nobody else's.
+                if (write_all(fd, bytes, count))
+                    return std::optional<write_outcome>(write_outcome::written);
+                const bool cut = ftruncate(fd, locked.st_size) == 0;
                 // Still under the lock, so that a run waiting for it sees the
                 // name gone and starts over.
-                if (cut && created && state.st_size == 0)
+                if (cut && created && locked.st_size == 0)
                     remove_target(path);
-            }
-        }
-        close(fd);
-        release_signals(previous);
+                return std::optional<write_outcome>(write_outcome::write_failed);
+            });
         if (outcome)
             return *outcome;
     }
     return write_outcome::open_failed;
 }
 
+// One try at update_output; nothing when the file changed under it (a
+// rename by another run, a file made or removed meanwhile) and the caller
+// should look again.
+std::optional<write_outcome> update_once(const std::string& path, bool create,
+                                         const image_transform& transform)
+{
+    bool created = false;
+    int fd = -1;
+    if (create) {
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | open_flags, 0666);
+        created = fd >= 0;
+        if (fd < 0 && errno != EEXIST)
+            return write_outcome::open_failed;
+    }
+    if (fd < 0)
+        fd = open(path.c_str(), O_RDWR | open_flags);
+    if (fd < 0 && errno == ENOENT && create) {
+        // A link to a file that is not there yet (or one removed just now).
+        fd = open(path.c_str(), O_RDWR | O_CREAT | open_flags, 0666);
+        created = fd >= 0;
+        if (fd < 0 && errno == EEXIST)
+            return std::nullopt;
+    }
+    if (fd < 0)
+        return write_outcome::open_failed;
+    struct stat state {};
+    if (fstat(fd, &state) != 0 || !S_ISREG(state.st_mode)) {
+        close(fd);
+        return write_outcome::open_failed;
+    }
+    return under_lock(fd, path, state, [&](const struct stat& locked) {
+        std::vector<std::uint8_t> old;
+        std::vector<std::uint8_t> updated;
+        write_outcome outcome = write_outcome::read_failed;
+        if (read_whole(fd, old))
+            outcome = transform(old, !created, updated)
+                          ? replace_regular(fd, path, locked, updated.data(), updated.size())
+                          : write_outcome::declined;
+        // Still under the lock, so that a run waiting for it sees the name
+        // gone and starts over.
+        if (created && outcome != write_outcome::written)
+            remove_target(path);
+        return std::optional<write_outcome>(outcome);
+    });
+}
+
+// Keeps a file size limit from ending the process half-way through a write:
+// the write fails instead, and the failure is undone.
+class size_limit_fails_writes {
+  public:
+    size_limit_fails_writes() : previous_(std::signal(SIGXFSZ, SIG_IGN)) {}
+    ~size_limit_fails_writes()
+    {
+        if (previous_ != SIG_ERR)
+            std::signal(SIGXFSZ, previous_);
+    }
+    size_limit_fails_writes(const size_limit_fails_writes&) = delete;
+    size_limit_fails_writes& operator=(const size_limit_fails_writes&) = delete;
+
+  private:
+    void (*previous_)(int);
+};
+
 } // namespace
 
 write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
                            bool append)
 {
-    // A file size limit must fail the write, not end the process half-way.
-    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    write_outcome outcome =
-        append ? append_output(path, bytes, count) : replace_output(path, bytes, count);
-    if (previous != SIG_ERR)
-        std::signal(SIGXFSZ, previous);
-    return outcome;
+    const size_limit_fails_writes guard;
+    return append ? append_output(path, bytes, count) : replace_output(path, bytes, count);
 }
 
-int save_output(const std::string& path, const std::uint8_t* bytes, int count, bool append)
+write_outcome update_output(const std::string& path, bool create, const image_transform& transform)
 {
-    std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
-    switch (write_output(path, bytes, size, append)) {
-    case write_outcome::written: return status_ok;
-    case write_outcome::open_failed: return report_status(status_output_open, path);
-    case write_outcome::access_failed: return report_status(status_output_access, path);
-    case write_outcome::write_failed: break;
+    const size_limit_fails_writes guard;
+    for (int attempt = 0; attempt < max_attempts; ++attempt)
+        if (std::optional<write_outcome> outcome = update_once(path, create, transform))
+            return *outcome;
+    return write_outcome::open_failed;
+}
+
+std::FILE* open_input_file(const std::string& path)
+{
+    struct stat state {};
+    if (stat(path.c_str(), &state) == 0 && S_ISDIR(state.st_mode))
+        return nullptr;
+    return std::fopen(path.c_str(), "rb");
+}
+
+read_result read_whole_file(const std::string& path, std::size_t limit,
+                            std::vector<std::uint8_t>& buffer, std::size_t& size)
+{
+    size = 0;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {read_outcome::open_failed, std::strerror(errno)};
+    // A regular file is read with one read into a buffer one byte larger than
+    // the file, the second read confirming its end.
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<std::size_t>(info.st_size) <= limit &&
+        buffer.size() <= static_cast<std::size_t>(info.st_size))
+        buffer.resize(static_cast<std::size_t>(info.st_size) + 1);
+    if (buffer.size() < 65536)
+        buffer.resize(65536);
+    for (;;) {
+        if (size > limit) {
+            close(fd);
+            return {read_outcome::too_large, {}};
+        }
+        if (size == buffer.size())
+            buffer.resize(std::min(size * 2, limit + 1));
+        const ssize_t got = read(fd, buffer.data() + size, buffer.size() - size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            close(fd);
+            return {read_outcome::read_failed, std::strerror(error)};
+        }
+        if (got == 0)
+            break;
+        size += static_cast<std::size_t>(got);
     }
-    return report_status(status_output_write, path);
+    close(fd);
+    return {};
+}
+
+bool is_terminal(console_stream stream)
+{
+    switch (stream) {
+    case console_stream::input: return isatty(STDIN_FILENO) != 0;
+    case console_stream::output: return isatty(STDOUT_FILENO) != 0;
+    case console_stream::error: break;
+    }
+    return isatty(STDERR_FILENO) != 0;
 }

@@ -1,4 +1,4 @@
-#include "cli/tool_run.h"
+#include "casstool/commands.h"
 
 int main(int argc, char** argv)
 {

@@ -14,3 +14,7 @@ constexpr int tool_failed = 2;
 // standard output so that a combined log keeps its order, and returns
 // `status` unchanged.
 int report_tool(int status, std::string_view message);
+
+// Flushes standard output, where stdio shows a failed write (a full disk, a
+// closed pipe), and reports that failure; otherwise returns `status`.
+int finish_stdout(int status);

@@ -1,4 +1,4 @@
-#include "cli/run.h"
+#include "cassmak/run.h"
 
 int main(int argc, char** argv)
 {

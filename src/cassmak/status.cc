@@ -1,4 +1,4 @@
-#include "io/status.h"
+#include "cassmak/status.h"
 
 #include <cstdio>
 #include <string>

@@ -1,6 +1,6 @@
-#include "cli/options.h"
+#include "cassmak/options.h"
 
-#include "io/status.h"
+#include "cassmak/status.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,70 @@
+#include "cassmak/files.h"
+
+#include "cassmak/status.h"
+#include "io/files.h"
+
+namespace {
+
+// Opens `path` and checks its length against the bounds; leaves the file
+// positioned at its start. Returns the length or a reported failure, in which
+// case the file is closed again.
+int open_checked(const std::string& path, int min_length, int max_length, std::FILE*& file)
+{
+    file = open_input_file(path);
+    if (!file)
+        return report_status(status_input_open, path);
+    int status = status_ok;
+    long length = 0;
+    // Both seeks fail alike, and the order of the checks is the point here.
+    // NOLINTNEXTLINE(bugprone-branch-clone)
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        status = report_status(status_input_access, path);
+    } else if ((length = std::ftell(file)) < 0) {
+        status = report_status(status_input_length, path);
+    } else if (length < min_length || length > max_length) {
+        status = report_status(status_input_size, path, min_length, max_length);
+    } else if (std::fseek(file, 0, SEEK_SET) != 0) {
+        status = report_status(status_input_access, path);
+    }
+    if (status != status_ok) {
+        std::fclose(file);
+        file = nullptr;
+        return status;
+    }
+    return static_cast<int>(length);
+}
+
+} // namespace
+
+int load_input(const std::string& path, std::uint8_t* buffer, int min_length, int max_length)
+{
+    std::FILE* file = nullptr;
+    int length = open_checked(path, min_length, max_length, file);
+    if (length < 0)
+        return length;
+    std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(length), file);
+    std::fclose(file);
+    if (got != static_cast<std::size_t>(length))
+        return report_status(status_input_read, path);
+    return length;
+}
+
+int open_basic_source(const std::string& path, int min_length, int max_length,
+                      std::FILE*& handle_out)
+{
+    return open_checked(path, min_length, max_length, handle_out);
+}
+
+int save_output(const std::string& path, const std::uint8_t* bytes, int count, bool append)
+{
+    std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
+    switch (write_output(path, bytes, size, append)) {
+    case write_outcome::written: return status_ok;
+    case write_outcome::open_failed: return report_status(status_output_open, path);
+    case write_outcome::access_failed: return report_status(status_output_access, path);
+    case write_outcome::write_failed:
+    case write_outcome::declined:
+    case write_outcome::read_failed: break;
+    }
+    return report_status(status_output_write, path);
+}

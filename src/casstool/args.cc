@@ -1,0 +1,58 @@
+#include "casstool/args.h"
+
+#include "casstool/report.h"
+
+#include <algorithm>
+#include <limits>
+
+int usage_error(const std::string& command, const std::string& what)
+{
+    return report_tool(tool_failed,
+                       command + ": " + what + " (see 'casstool " + command + " --help')");
+}
+
+bool argument_cursor::take_value(std::string& value)
+{
+    if (at + 1 >= arguments.size())
+        return false;
+    value = arguments[++at];
+    return true;
+}
+
+int walk_arguments(
+    const std::string& command, const std::vector<std::string>& arguments,
+    std::vector<std::string>& positional,
+    const std::function<int(const std::string& option, argument_cursor& cursor)>& take_option)
+{
+    argument_cursor cursor{arguments};
+    bool options_done = false;
+    for (; cursor.at < arguments.size(); ++cursor.at) {
+        const std::string& argument = arguments[cursor.at];
+        if (options_done || argument.size() < 2 || argument[0] != '-') {
+            positional.push_back(argument);
+        } else if (argument == "--") {
+            options_done = true;
+        } else {
+            const int status = take_option(argument, cursor);
+            if (status == unknown_option)
+                return usage_error(command, "unknown option '" + argument + "'");
+            if (status != tool_ok)
+                return status;
+        }
+    }
+    return tool_ok;
+}
+
+bool parse_entry(const std::string& text, std::size_t& entry)
+{
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
+    entry = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<std::size_t>(c - '0');
+        entry = entry > (most - digit) / 10 ? most : entry * 10 + digit;
+    }
+    return true;
+}

@@ -1,0 +1,37 @@
+// What every casstool command's parse shares: the walk over its arguments,
+// the entry numbers and the one-line usage error.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Reports "NAME: WHAT (see 'casstool NAME --help')" and returns tool_failed.
+int usage_error(const std::string& command, const std::string& what);
+
+// The arguments of a command as its walk hands them out.
+struct argument_cursor {
+    const std::vector<std::string>& arguments;
+    std::size_t at = 0; // of the option being taken
+
+    // The value that follows the option, stepping past it; false when the
+    // option is the last argument.
+    bool take_value(std::string& value);
+};
+
+// What a command's option handler returns for an argument it does not know.
+constexpr int unknown_option = -1;
+
+// Walks `arguments`: `--` ends the options; `-` and every argument that does
+// not begin with `-` go to `positional` in order; every other one goes to
+// `take_option`, which returns tool_ok, tool_failed (reported) or
+// unknown_option (reported here).
+int walk_arguments(
+    const std::string& command, const std::vector<std::string>& arguments,
+    std::vector<std::string>& positional,
+    const std::function<int(const std::string& option, argument_cursor& cursor)>& take_option);
+
+// An entry number as `list` shows it: digits only. A number beyond
+// std::size_t saturates, so that it is reported as an entry the image lacks.
+bool parse_entry(const std::string& text, std::size_t& entry);

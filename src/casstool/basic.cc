@@ -1,0 +1,116 @@
+#include "basic/detokenizer.h"
+#include "casstool/args.h"
+#include "casstool/commands.h"
+#include "casstool/image.h"
+#include "casstool/report.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string basic_usage()
+{
+    return "Usage: casstool basic IMAGE [ENTRY] [-o FILE]\n"
+           "Prints the BASIC program stored in entry ENTRY (default: the first file of type\n"
+           "'>') as source text that cassmak -b turns into the same tape file again.\n"
+           "\n"
+           "  -o FILE  write to FILE, replacing it; default: standard output\n"
+           "\n"
+           "Exit status: 0 the program comes back identically, 1 the entry is damaged or a line\n"
+           "will not come back identically (each named on standard error), 2 refused or failed.\n";
+}
+
+struct basic_options {
+    std::string image;
+    std::optional<std::size_t> entry; // the first file of type '>' when not given
+    std::optional<std::string> output;
+};
+
+int parse_basic(const std::vector<std::string>& arguments, basic_options& options)
+{
+    std::vector<std::string> positional;
+    const int status = walk_arguments(
+        "basic", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
+            if (option != "-o")
+                return unknown_option;
+            std::string value;
+            if (!cursor.take_value(value))
+                return usage_error("basic", "option -o needs a file name");
+            if (options.output)
+                return usage_error("basic", "option -o given twice");
+            options.output = value;
+            return tool_ok;
+        });
+    if (status != tool_ok)
+        return status;
+    if (positional.empty())
+        return usage_error("basic", "no image given");
+    if (positional.size() > 2)
+        return usage_error("basic", "unexpected argument '" + positional[2] + "'");
+    options.image = positional[0];
+    if (positional.size() == 2) {
+        std::size_t entry = 0;
+        if (!parse_entry(positional[1], entry))
+            return usage_error("basic", "entry '" + positional[1] + "' is not a number");
+        options.entry = entry;
+    }
+    return tool_ok;
+}
+
+int run_basic(const basic_options& options)
+{
+    const std::string& image_path = options.image;
+    const std::optional<std::size_t>& number = options.entry;
+    const std::optional<std::string>& output = options.output;
+    loaded_image image;
+    if (load_entries(image_path, image) != tool_ok)
+        return tool_failed;
+    const tape_entry* entry = nullptr;
+    if (number) {
+        entry = find_entry(image_path, image, *number);
+        if (!entry)
+            return tool_failed;
+        if (entry->kind != entry_kind::file)
+            return report_tool(tool_failed,
+                               entry_label(image_path, *entry) + " is " +
+                                   (entry->kind == entry_kind::headless ? "a headless block"
+                                                                        : "a truncated tail") +
+                                   ", not a file");
+    } else {
+        const auto found =
+            std::find_if(image.entries.begin(), image.entries.end(), [](const tape_entry& e) {
+                return e.kind == entry_kind::file && e.type == '>';
+            });
+        if (found == image.entries.end())
+            return report_tool(tool_failed,
+                               image_path + ": no BASIC program in it (no file of type '>')");
+        entry = &*found;
+    }
+    if (entry->data_checksum == data_checksum_state::absent)
+        return refuse_missing_data(image_path, *entry);
+
+    const basic_listing listing =
+        list_basic_program(image.bytes.data() + entry->payload_offset, entry->payload_size);
+    const int status = write_bytes(
+        output, reinterpret_cast<const std::uint8_t*>(listing.text.data()), listing.text.size());
+    if (status != tool_ok)
+        return status;
+    int result = tool_ok;
+    if (entry_damaged(*entry))
+        result = report_tool(tool_damaged, damage_label(image_path, *entry));
+    for (const std::string& warning : listing.warnings)
+        result = report_tool(tool_damaged, entry_label(image_path, *entry) + ": " + warning);
+    return result;
+}
+
+} // namespace
+
+extern const tool_command basic_command; // a row of the table in commands.cc
+const tool_command basic_command = {
+    "basic",
+    "basic IMAGE [ENTRY] [-o FILE]",
+    "print a stored BASIC program as source text",
+    basic_usage,
+    parse_and_run<basic_options, parse_basic, run_basic>,
+    parse_only<basic_options, parse_basic>,
+};

@@ -1,0 +1,48 @@
+// What casstool's commands share about the files they read and write: the
+// whole-file reads with their limits, the entries of an image, the labels of
+// their messages, and the output of a command's bytes.
+#pragma once
+
+#include "tape/reader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Reads the whole file at `path` into `buffer` (kept between files, so that
+// going through many allocates once) and sets `size`. A file of more than
+// `limit` bytes is refused, `too_large` saying why.
+int load_file(const std::string& path, std::size_t limit, std::string_view too_large,
+              std::vector<std::uint8_t>& buffer, std::size_t& size);
+
+// load_file with the limit of a tape image.
+int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::size_t& size);
+
+struct loaded_image {
+    std::vector<std::uint8_t> bytes;
+    std::size_t size = 0;
+    std::vector<tape_entry> entries;
+};
+
+int load_entries(const std::string& path, loaded_image& image);
+
+// The entry numbered `number`, or null after reporting that the image has
+// none such.
+const tape_entry* find_entry(const std::string& path, const loaded_image& image,
+                             std::size_t number);
+
+std::string entry_label(const std::string& path, const tape_entry& entry);
+std::string damage_label(const std::string& path, const tape_entry& entry);
+
+// A file without a data block has no bytes to give back, forced or not.
+int refuse_missing_data(const std::string& path, const tape_entry& entry);
+
+// Writes `count` bytes to `output` with the safe writer, or to standard
+// output when there is none.
+int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
+                std::size_t count);
+
+const char* kind_name(entry_kind kind);
