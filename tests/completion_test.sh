@@ -2,8 +2,9 @@
 # Drives the bash completions of cassmak and casstool as bash does: sets
 # COMP_WORDS and COMP_CWORD for a command line with the cursor at its end,
 # calls the completion function and compares the sorted COMPREPLY.
-# With a casstool executable, also checks that `-W` offers exactly the kinds
-# that `casstool check --help` lists.
+# With a casstool executable, also checks that the commands offered are
+# exactly those `casstool --help` lists from its table, and that `-W` offers
+# exactly the kinds that `casstool check --help` lists.
 # Usage: completion_test.sh COMPLETIONS_FOLDER [CASSTOOL]
 set -u
 export LC_ALL=C
@@ -69,6 +70,15 @@ for case in "${cases[@]}"; do
     fi
 done
 if [[ -n $casstool ]]; then
+    # The commands, as the table behind `casstool --help` lists them.
+    commands=$("$casstool" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z]*\) .*/\1/p' | sort | paste -s -d ' ')
+    COMP_WORDS=(casstool '') COMP_CWORD=1
+    _casstool
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | grep -v '^-' | sort | paste -s -d ' ')
+    if [[ -z $commands || $got != "$commands" ]]; then
+        echo "FAIL: casstool completes the commands '$got', casstool --help lists '$commands'"
+        ((failures++))
+    fi
     kinds=$("$casstool" check --help | sed -n 's/^Kinds://p' | tr ' ' '\n' | sed -n 's/^./no-&/p' | sort | paste -s -d ' ')
     COMP_WORDS=(casstool check -W '') COMP_CWORD=3
     _casstool

@@ -1,6 +1,9 @@
 // End-to-end: the output file when a write fails, is interrupted, or races
 // other runs. Every case ends with the old image whole or the new one whole.
+#include "io/files.h"
 #include "support.h"
+#include "tape/blocks.h"
+#include "tape/reader.h"
 
 #include <gtest/gtest.h>
 
@@ -377,6 +380,129 @@ TEST_F(Output, TerminatedAtAnyMomentLeavesOldOrNewImage)
             << i << (append ? " -append" : "") << ", exit " << code << ", " << now.size()
             << " bytes";
         EXPECT_EQ((std::set<std::string>{"big.bin", "tape.kst"}), names_in(dir.root())) << i;
+    }
+}
+
+// Runs update_output in a child process, so that it can race other runs and
+// be killed; the child exits 0 when the image was written.
+pid_t start_update(const std::string& path, const image_transform& transform)
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(update_output(path, true, transform) == write_outcome::written ? 0 : 1);
+    return child;
+}
+
+// An edit that puts one headless block of `tag` in front of everything.
+image_transform put_in_front(const bytes& tag)
+{
+    return [tag](const std::vector<std::uint8_t>& old, bool, std::vector<std::uint8_t>& updated) {
+        put_headless_block(updated, tag.data(), static_cast<int>(tag.size()));
+        updated.insert(updated.end(), old.begin(), old.end());
+        return true;
+    };
+}
+
+TEST_F(Output, UpdatesRacingAppendsLoseNothing)
+{
+    constexpr int runs = 20;
+    write_file(path("game.bin"), bytes(30000, 0x42));
+    for (int round = 0; round < 2; ++round) {
+        fs::remove(path("tape.kst"));
+        std::vector<pid_t> appends;
+        std::vector<pid_t> updates;
+        for (int run = 0; run < runs; ++run) {
+            appends.push_back(
+                start_cassmak(dir.root().string(), {"-append", "-o", "tape.kst", "-n",
+                                                    std::to_string(run), "game.bin"}));
+            updates.push_back(start_update(path("tape.kst"), put_in_front(bytes(3, run))));
+        }
+        for (int run = 0; run < runs; ++run) {
+            EXPECT_EQ(0, finish(appends[run])) << round << " " << run;
+            EXPECT_EQ(0, finish(updates[run])) << round << " " << run;
+        }
+        const bytes image = read_file(path("tape.kst"));
+        std::multiset<int> numbers;
+        std::multiset<int> tags;
+        for (const tape_entry& entry : read_tape_image(image.data(), image.size())) {
+            EXPECT_TRUE(entry.problem.empty()) << round << ": " << entry.problem;
+            if (entry.kind == entry_kind::file)
+                numbers.insert(entry.number);
+            else if (entry.length == 3)
+                tags.insert(image[entry.payload_offset]);
+        }
+        std::multiset<int> each;
+        for (int run = 0; run < runs; ++run)
+            each.insert(run);
+        EXPECT_EQ(each, numbers) << round;
+        EXPECT_EQ(each, tags) << round;
+        EXPECT_EQ(2U, names_in(dir.root()).size()) << round;
+    }
+}
+
+TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
+{
+    const image_transform decline = [](const std::vector<std::uint8_t>&, bool,
+                                       std::vector<std::uint8_t>&) { return false; };
+    write_file(path("tape.kst"), old_image);
+    EXPECT_EQ(write_outcome::declined, update_output(path("tape.kst"), false, decline));
+    EXPECT_EQ(old_image, read_file(path("tape.kst")));
+    // A file made for the update goes again when nothing is written to it.
+    EXPECT_EQ(write_outcome::declined, update_output(path("new.kst"), true, decline));
+    EXPECT_EQ(write_outcome::open_failed,
+              update_output(path("missing.kst"), false, put_in_front(hex("01"))));
+    EXPECT_EQ((std::set<std::string>{"tape.kst"}), names_in(dir.root()));
+
+    bool existed = true;
+    EXPECT_EQ(write_outcome::written,
+              update_output(path("new.kst"), true,
+                            [&](const std::vector<std::uint8_t>& old, bool was,
+                                std::vector<std::uint8_t>& updated) {
+                                existed = was;
+                                updated = old;
+                                updated.push_back(0x00);
+                                return true;
+                            }));
+    EXPECT_FALSE(existed);
+    EXPECT_EQ(hex("00"), read_file(path("new.kst")));
+    EXPECT_EQ(write_outcome::open_failed,
+              update_output(dir.root().string(), false, put_in_front(hex("01"))));
+}
+
+TEST_F(Output, UpdateKilledAtAnyMomentLeavesOldOrNewImage)
+{
+    // About 4 MiB, so that the write takes a while.
+    const bytes tag(65535, 0x5A);
+    const auto grow = [&tag](const bytes& old, bytes& out) {
+        for (int i = 0; i < 64; ++i)
+            put_headless_block(out, tag.data(), static_cast<int>(tag.size()));
+        out.insert(out.end(), old.begin(), old.end());
+    };
+    bytes updated;
+    grow(old_image, updated);
+    std::mt19937 random(14);
+    std::uniform_int_distribution<int> moment(0, 20000);
+    const image_transform transform = [&](const std::vector<std::uint8_t>& old, bool,
+                                          std::vector<std::uint8_t>& out) {
+        grow(old, out);
+        return true;
+    };
+    for (int i = 0; i < 40; ++i) {
+        const int signal = i % 2 == 0 ? SIGTERM : SIGKILL;
+        write_file(path("tape.kst"), old_image);
+        const pid_t child = start_update(path("tape.kst"), transform);
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        kill(child, signal);
+        finish(child);
+        const bytes now = read_file(path("tape.kst"));
+        EXPECT_TRUE(now == old_image || now == updated) << i << ": " << now.size() << " bytes";
+        // Only SIGKILL may leave the temporary file behind.
+        if (signal != SIGKILL) {
+            EXPECT_EQ((std::set<std::string>{"tape.kst"}), names_in(dir.root())) << i;
+        }
+        for (const std::string& name : names_in(dir.root()))
+            if (name != "tape.kst")
+                fs::remove(path(name));
     }
 }
 

@@ -1,0 +1,121 @@
+#include "casstool/commands.h"
+
+#include "casstool/report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(CommandTable, EveryRowIsFoundListedAndHasItsUsage)
+{
+    const std::string help = general_usage();
+    for (const tool_command* command : tool_commands()) {
+        const std::string name = command->name;
+        EXPECT_EQ(command, find_tool_command(name));
+        EXPECT_EQ(0U, std::string(command->synopsis).rfind(name + " ", 0)) << name;
+        EXPECT_EQ(0U, command->usage().rfind("Usage: casstool " + name + " ", 0)) << name;
+        const std::string row = "\n  " + std::string(command->synopsis) + " ";
+        EXPECT_NE(std::string::npos, help.find(row)) << name;
+        EXPECT_NE(std::string::npos, help.find(std::string(command->summary) + "\n")) << name;
+    }
+    EXPECT_EQ(nullptr, find_tool_command("lis"));
+    EXPECT_EQ(nullptr, find_tool_command(""));
+}
+
+TEST(CommandTable, HelpSummariesStandInOneColumn)
+{
+    const std::string help = general_usage();
+    std::size_t column = 0;
+    for (const tool_command* command : tool_commands()) {
+        const std::size_t row = help.find("\n  " + std::string(command->synopsis));
+        ASSERT_NE(std::string::npos, row);
+        const std::size_t at = help.find(command->summary, row) - row;
+        if (column == 0)
+            column = at;
+        EXPECT_EQ(column, at) << command->name;
+    }
+}
+
+struct parse_case {
+    const char* command;
+    std::vector<std::string> arguments;
+    int status;
+    const char* error; // the one line on standard error, without "casstool: "
+};
+
+TEST(CommandParse, EachCommandTakesItsOwnArguments)
+{
+    const parse_case cases[] = {
+        {"list", {"a.kst"}, tool_ok, ""},
+        {"list", {"--json", "a.kst", "b.kst"}, tool_ok, ""},
+        {"list", {"--", "--json"}, tool_ok, ""},
+        {"list", {"-"}, tool_ok, ""},
+        {"list", {}, tool_failed, "list: no image given (see 'casstool list --help')"},
+        {"list", {"--json"}, tool_failed, "list: no image given (see 'casstool list --help')"},
+        {"list",
+         {"-o", "x", "a"},
+         tool_failed,
+         "list: unknown option '-o' (see 'casstool list --help')"},
+        {"extract", {"a.kst", "2", "-o", "x", "--force"}, tool_ok, ""},
+        {"extract",
+         {"a.kst"},
+         tool_failed,
+         "extract: no entry given (see 'casstool extract --help')"},
+        {"extract",
+         {"a.kst", "two"},
+         tool_failed,
+         "extract: entry 'two' is not a number (see 'casstool extract --help')"},
+        {"extract",
+         {"a.kst", "1", "3"},
+         tool_failed,
+         "extract: unexpected argument '3' (see 'casstool extract --help')"},
+        {"extract",
+         {"a.kst", "1", "-o"},
+         tool_failed,
+         "extract: option -o needs a file name (see 'casstool extract --help')"},
+        {"extract",
+         {"a.kst", "1", "-o", "x", "-o", "y"},
+         tool_failed,
+         "extract: option -o given twice (see 'casstool extract --help')"},
+        {"basic", {"a.kst"}, tool_ok, ""},
+        {"basic", {"a.kst", "3", "-o", "p.bas"}, tool_ok, ""},
+        {"basic",
+         {"a.kst", "1", "2"},
+         tool_failed,
+         "basic: unexpected argument '2' (see 'casstool basic --help')"},
+        {"basic",
+         {"a.kst", "--force"},
+         tool_failed,
+         "basic: unknown option '--force' (see 'casstool basic --help')"},
+        {"check", {"-W", "no-order", "-Wno-bom", "a.bas"}, tool_ok, ""},
+        {"check",
+         {"-W"},
+         tool_failed,
+         "check: option -W needs no-KIND (see 'casstool check --help')"},
+        {"check",
+         {"-Worder", "a.bas"},
+         tool_failed,
+         "check: option -W takes no-KIND, not 'order' (see 'casstool check --help')"},
+        {"check",
+         {"-Wno-nothing", "a.bas"},
+         tool_failed,
+         "check: unknown warning kind 'nothing' (see 'casstool check --help')"},
+        {"check", {}, tool_failed, "check: no source given (see 'casstool check --help')"},
+    };
+    for (const parse_case& c : cases) {
+        const tool_command* command = find_tool_command(c.command);
+        ASSERT_NE(nullptr, command) << c.command;
+        testing::internal::CaptureStderr();
+        const int status = command->parse(c.arguments);
+        const std::string error = testing::internal::GetCapturedStderr();
+        const std::string line = c.arguments.empty() ? "" : c.arguments[0];
+        EXPECT_EQ(c.status, status) << c.command << " " << line;
+        EXPECT_EQ(*c.error ? "casstool: " + std::string(c.error) + "\n" : "", error)
+            << c.command << " " << line;
+    }
+}
+
+} // namespace

@@ -1,0 +1,77 @@
+// What every platform's implementation of the seam must do, through its
+// header alone.
+#include "io/files.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::set<std::string> names_in(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+TEST(Files, ReadWholeFileWithinItsLimit)
+{
+    scratch_dir dir;
+    write_file(dir.path("a"), hex("01 02 03"));
+    std::vector<std::uint8_t> buffer;
+    std::size_t size = 99;
+    EXPECT_EQ(read_outcome::read, read_whole_file(dir.path("a"), 3, buffer, size).outcome);
+    EXPECT_EQ(hex("01 02 03"), bytes(buffer.begin(), buffer.begin() + 3));
+    EXPECT_EQ(3U, size);
+    EXPECT_EQ(read_outcome::too_large, read_whole_file(dir.path("a"), 2, buffer, size).outcome);
+    const read_result missing = read_whole_file(dir.path("b"), 3, buffer, size);
+    EXPECT_EQ(read_outcome::open_failed, missing.outcome);
+    EXPECT_FALSE(missing.reason.empty());
+    EXPECT_EQ(nullptr, open_input_file(dir.root().string()));
+    EXPECT_EQ(nullptr, open_input_file(dir.path("b")));
+}
+
+TEST(Files, WriteOutputCreatesReplacesAndAppends)
+{
+    scratch_dir dir;
+    const std::string out = dir.path("t.kst");
+    const bytes first = hex("01 00 AA");
+    const bytes second = hex("02 00 BB CC");
+    EXPECT_EQ(write_outcome::written, write_output(out, first.data(), first.size(), false));
+    EXPECT_EQ(first, read_file(out));
+    EXPECT_EQ(write_outcome::written, write_output(out, second.data(), second.size(), true));
+    EXPECT_EQ(concat({first, second}), read_file(out));
+    EXPECT_EQ(write_outcome::written, write_output(out, second.data(), second.size(), false));
+    EXPECT_EQ(second, read_file(out));
+    EXPECT_EQ(write_outcome::open_failed,
+              write_output(dir.path("no/t.kst"), first.data(), first.size(), false));
+    EXPECT_EQ(write_outcome::open_failed,
+              write_output(dir.root().string(), first.data(), first.size(), true));
+    EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
+}
+
+TEST(Files, UpdateOutputGivesTheTransformTheImage)
+{
+    scratch_dir dir;
+    const std::string out = dir.path("t.kst");
+    write_file(out, hex("01 00 AA"));
+    EXPECT_EQ(write_outcome::written,
+              update_output(out, false,
+                            [](const std::vector<std::uint8_t>& old, bool existed,
+                               std::vector<std::uint8_t>& updated) {
+                                EXPECT_TRUE(existed);
+                                updated.assign(old.rbegin(), old.rend());
+                                return true;
+                            }));
+    EXPECT_EQ(hex("AA 00 01"), read_file(out));
+    EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
+}
+
+} // namespace
