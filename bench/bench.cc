@@ -4,10 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -27,41 +24,14 @@ void tokenize(benchmark::State& state, const std::string& line)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
 }
 
-// Silences the importer's progress lines while the loop runs.
-class quiet_stdout {
-  public:
-    quiet_stdout() : saved_(dup(1))
-    {
-        std::fflush(stdout);
-        int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        close(null_fd);
-    }
-    ~quiet_stdout()
-    {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-    quiet_stdout(const quiet_stdout&) = delete;
-    quiet_stdout& operator=(const quiet_stdout&) = delete;
-
-  private:
-    int saved_;
-};
-
-int import(std::vector<std::uint8_t>& buffer, std::string& source)
+int import(std::vector<std::uint8_t>& buffer, const std::string& source)
 {
-    std::FILE* file = fmemopen(source.data(), source.size(), "rb");
-    int length = import_basic(buffer.data(), static_cast<int>(buffer.size()), file, "bench.bas");
-    std::fclose(file);
-    return length;
+    return import_basic(buffer.data(), static_cast<int>(buffer.size()), source).length;
 }
 
 // The largest source of typical lines whose image still fits.
 std::string largest_source(std::vector<std::uint8_t>& buffer)
 {
-    quiet_stdout quiet;
     std::string fits;
     for (int number = 10;; number += 10) {
         std::string more = fits + std::to_string(number) + " " + typical + "\n";
@@ -75,7 +45,6 @@ void BM_import_largest(benchmark::State& state)
 {
     std::vector<std::uint8_t> buffer(65536);
     std::string source = largest_source(buffer);
-    quiet_stdout quiet;
     int length = 0;
     for (auto _ : state)
         benchmark::DoNotOptimize(length = import(buffer, source));

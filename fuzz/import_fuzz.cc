@@ -4,8 +4,8 @@
 #include "basic/importer.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -14,14 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     // Small buffers reach the size limit often; 0 stands for the run's own.
     int capacity = data[0] == 0 ? 65536 : data[0] * 4;
-    std::vector<std::uint8_t> source(data + 1, data + size);
-    std::FILE* file = fmemopen(source.data(), source.size(), "rb");
-    if (!file)
-        return 0;
+    const std::string_view source(reinterpret_cast<const char*>(data) + 1, size - 1);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(capacity));
-    int length = import_basic(buffer.data(), capacity, file, "fuzz.bas");
-    std::fclose(file);
-    if (length == -19)
+    const basic_import result = import_basic(buffer.data(), capacity, source);
+    const int length = result.length;
+    if (length == import_too_large)
         return 0;
     if (length < 2 || length > capacity || length > basic_image_max)
         std::abort();

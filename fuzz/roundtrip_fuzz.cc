@@ -7,22 +7,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace {
 
 // The image of `source`, or an empty one when it is too large to import.
-std::vector<std::uint8_t> import(std::vector<char> source)
+std::vector<std::uint8_t> import(std::string_view source)
 {
     std::vector<std::uint8_t> image(65536);
     if (source.empty())
         return {0, 0};
-    std::FILE* file = fmemopen(source.data(), source.size(), "rb");
-    if (!file)
-        std::abort();
-    const int length = import_basic(image.data(), static_cast<int>(image.size()), file, "fuzz.bas");
-    std::fclose(file);
+    const int length = import_basic(image.data(), static_cast<int>(image.size()), source).length;
     image.resize(length < 0 ? 0 : static_cast<std::size_t>(length));
     return image;
 }
@@ -33,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > basic_source_max)
         return 0;
-    const std::vector<std::uint8_t> image = import(std::vector<char>(
-        reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + size));
+    const std::vector<std::uint8_t> image =
+        import(std::string_view(reinterpret_cast<const char*>(data), size));
     if (image.empty())
         return 0;
     const basic_listing listing = list_basic_program(image.data(), image.size());
@@ -45,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (listing.text.size() < basic_source_min || listing.text.size() > basic_source_max)
         std::abort();
-    const std::vector<std::uint8_t> again =
-        import(std::vector<char>(listing.text.begin(), listing.text.end()));
+    const std::vector<std::uint8_t> again = import(listing.text);
     if (again != image) {
         std::fprintf(stderr, "listing:\n%s\n", listing.text.c_str());
         std::abort();

@@ -1,7 +1,7 @@
 #include "basic/importer.h"
 
 #include "basic/tokenizer.h"
-#include "tape/blocks.h"
+#include "tape/format.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -53,51 +53,52 @@ std::int32_t signed_line_number(std::uint32_t number)
     return static_cast<std::int32_t>(number - 0x80000000u) + INT32_MIN;
 }
 
-int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
-                 const std::string& /*source_path*/)
+basic_import import_basic(std::uint8_t* buffer, int capacity, std::string_view source)
 {
+    basic_import result;
     const int limit = std::min(capacity, basic_image_max);
-    std::fputs("Importing BASIC program...\n", stdout);
+    result.limit = limit;
     std::uint32_t next_address = basic_base_address;
     std::int32_t previous_number = 0;
     int length = 0;
-    char piece[basic_piece_length + 1];
-    while (std::fgets(piece, sizeof piece, source)) {
-        // A NUL ends the line; strlen stops there by itself.
-        const source_line split = split_source_line(std::string_view(piece, std::strlen(piece)));
+    for (std::size_t from = 0; from < source.size();) {
+        const std::size_t end = next_piece_end(source, from);
+        const source_line split = split_source_line(source.substr(from, end - from));
+        from = end;
         const std::string_view line = split.line;
         if (line.empty())
             continue;
-        const std::uint32_t digits = split.number;
-        const std::int32_t number = signed_line_number(digits);
-        const std::size_t at = split.statement_at;
+        const std::int32_t number = signed_line_number(split.number);
+        import_line seen;
+        seen.number = number;
+        seen.long_line = line.size() > long_line;
+        seen.wrong_order = number < previous_number;
+        seen.previous_number = previous_number;
+        seen.short_line = split.statement().size() < short_text;
+        result.lines.push_back(seen);
 
-        std::printf("\rLine: %d", static_cast<int>(number));
-        if (line.size() > long_line)
-            std::fputs("\tLine is long. Possible problem!\n", stdout);
-        if (number < previous_number)
-            std::printf("\tWrong order of line. Last line %d\n", static_cast<int>(previous_number));
-        if (line.size() - at < short_text)
-            std::fputs("\tLine is short. Possible problem!\n", stdout);
-
-        const std::string tokens = tokenize_line(line.substr(at));
+        const std::string tokens = tokenize_line(split.statement());
         const int record_length = 4 + static_cast<int>(tokens.size()) + 1;
         // Room for this record and the end link that must still follow.
-        if (length + record_length + 2 > limit)
-            return import_too_large;
+        if (length + record_length + 2 > limit) {
+            result.length = import_too_large;
+            return result;
+        }
         next_address += static_cast<std::uint32_t>(record_length);
         std::uint8_t* record = buffer + length;
         store_word(record, next_address);
-        store_word(record + 2, digits);
+        store_word(record + 2, split.number);
         std::memcpy(record + 4, tokens.data(), tokens.size());
         record[record_length - 1] = 0x00;
         length += record_length;
         previous_number = number;
     }
-    if (length + 2 > limit)
-        return import_too_large;
+    if (length + 2 > limit) {
+        result.length = import_too_large;
+        return result;
+    }
     buffer[length++] = 0x00;
     buffer[length++] = 0x00;
-    std::fputs("\rDone.\t\t\n", stdout);
-    return length;
+    result.length = length;
+    return result;
 }

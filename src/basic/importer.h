@@ -3,9 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <string_view>
+#include <vector>
 
 constexpr int basic_base_address = 0x2401;
 constexpr char basic_file_type = '>';
@@ -49,9 +48,27 @@ bool is_line_space(char c);
 // and the order test see it.
 std::int32_t signed_line_number(std::uint32_t number);
 
+// What the importer saw of one line it read, in the order a progress display
+// names it: the number as the progress line shows it, then the warnings.
+struct import_line {
+    std::int32_t number = 0;
+    bool long_line = false;           // more than 77 characters
+    bool wrong_order = false;         // numbered lower than the line before,
+    std::int32_t previous_number = 0; // which is this
+    bool short_line = false;          // fewer than 3 characters of statement text
+};
+
+// The outcome of an import: the image length, or import_too_large when the
+// image would pass `limit` bytes; and every line read, up to and including
+// the one that did not fit.
+struct basic_import {
+    int length = 0;
+    int limit = 0;
+    std::vector<import_line> lines;
+};
+
 // Reads `source` to its end and writes the program image into `buffer`, which
-// holds `capacity` bytes; returns the image length. Progress and warnings go
-// to standard output. An image that would exceed `capacity` or
-// basic_image_max is refused with status -19, naming `source_path`.
-int import_basic(std::uint8_t* buffer, int capacity, std::FILE* source,
-                 const std::string& source_path);
+// holds `capacity` bytes. An image that would exceed `capacity` or
+// basic_image_max is refused with import_too_large; nothing is written past
+// `capacity` either way.
+basic_import import_basic(std::uint8_t* buffer, int capacity, std::string_view source);

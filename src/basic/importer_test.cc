@@ -1,4 +1,5 @@
 #include "basic/importer.h"
+#include "cassmak/run.h"
 
 #include "support.h"
 
@@ -15,21 +16,16 @@ struct imported {
     std::string err;
 };
 
-// Runs the importer over `source` held in a temporary file.
+// Runs the importer over `source` and shows its progress as cassmak does.
 imported import_text(std::string_view source, int capacity = 65536)
 {
-    std::FILE* file = std::tmpfile();
-    EXPECT_NE(nullptr, file);
-    std::fwrite(source.data(), 1, source.size(), file);
-    std::rewind(file);
     bytes buffer(static_cast<std::size_t>(capacity) + 16, 0xEE);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    int status = import_basic(buffer.data(), capacity, file, "prog.bas");
+    int status = report_import(import_basic(buffer.data(), capacity, source), "prog.bas");
     std::fflush(stdout);
     imported result{
         status, {}, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-    std::fclose(file);
     // Nothing may land past the capacity, whatever the outcome.
     for (std::size_t i = static_cast<std::size_t>(capacity); i < buffer.size(); ++i)
         EXPECT_EQ(0xEE, buffer[i]) << "written past the capacity at " << i;
@@ -139,7 +135,7 @@ TEST(ImportBasic, RefusesAnImageLargerThanTheLimit)
     EXPECT_EQ(14, fits.status);
     imported over = import_text(program(2), 13);
     EXPECT_EQ(-19, over.status);
-    EXPECT_EQ("", over.err); // cassmak words the refusal, not the importer
+    EXPECT_EQ("BASIC program from 'prog.bas' is too large (max. 13 bytes)!\n\n", over.err);
     EXPECT_EQ(-19, import_text("", 1).status);
     EXPECT_EQ(2, import_text("", 2).status);
 
@@ -153,5 +149,5 @@ TEST(ImportBasic, RefusesAnImageLargerThanTheLimit)
     EXPECT_EQ("", largest.err);
     imported too_large = import_text(program(9385) + "1 AAAA\n");
     EXPECT_EQ(-19, too_large.status);
-    EXPECT_EQ("", too_large.err);
+    EXPECT_EQ("BASIC program from 'prog.bas' is too large (max. 56320 bytes)!\n\n", too_large.err);
 }

@@ -50,9 +50,16 @@ int load_input(const std::string& path, std::uint8_t* buffer, int min_length, in
 }
 
 int open_basic_source(const std::string& path, int min_length, int max_length,
-                      std::FILE*& handle_out)
+                      std::string& source_out)
 {
-    return open_checked(path, min_length, max_length, handle_out);
+    std::FILE* file = nullptr;
+    int length = open_checked(path, min_length, max_length, file);
+    if (length < 0)
+        return length;
+    source_out.resize(static_cast<std::size_t>(length));
+    source_out.resize(std::fread(source_out.data(), 1, source_out.size(), file));
+    std::fclose(file);
+    return length;
 }
 
 int save_output(const std::string& path, const std::uint8_t* bytes, int count, bool append)

@@ -10,11 +10,11 @@
 // and returns its length, which must lie in [min_length, max_length].
 int load_input(const std::string& path, std::uint8_t* buffer, int min_length, int max_length);
 
-// Checks the file at `path` as load_input does, without reading it. On success
-// the file is left open at its start in `handle_out` (the caller closes it) and
-// its length is returned; on failure nothing is handed over.
+// Reads the BASIC source at `path` into `source_out`, checking its length as
+// load_input does, and returns that length. A read that ends early is taken
+// as the end of the source, as a line-by-line reader would take it.
 int open_basic_source(const std::string& path, int min_length, int max_length,
-                      std::FILE*& handle_out);
+                      std::string& source_out);
 
 // Writes the image with the safe writer; reports a failure as status -9, -10
 // or -11 and returns it, or returns 0.

@@ -6,9 +6,9 @@
 #include "cassmak/status.h"
 #include "tape/blocks.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -18,28 +18,22 @@ constexpr int binary_min = 1;
 constexpr int binary_max = 65533;
 
 // The BASIC road: the source, within its bounds, imported into `buffer`.
-// The open source is handed to the caller in `source_out`, which closes it,
-// whatever the outcome.
-int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity,
-                       std::FILE*& source_out)
+int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity)
 {
-    int status = open_basic_source(path, basic_source_min, basic_source_max, source_out);
+    std::string source;
+    const int status = open_basic_source(path, basic_source_min, basic_source_max, source);
     if (status < 0)
         return status;
-    status = import_basic(buffer, capacity, source_out, path);
-    if (status == import_too_large)
-        return report_status(status_basic_too_large, path, 0, std::min(capacity, basic_image_max));
-    return status;
+    return report_import(import_basic(buffer, capacity, source), path);
 }
 
 // Produces the payload and encodes it into `image`; returns the status.
 int encode(const conversion_settings& settings, std::vector<std::uint8_t>& payload,
-           output_image& image, std::FILE*& basic_source)
+           output_image& image)
 {
     const std::string& input = *settings.input_path;
-    const int length =
-        settings.basic ? load_basic_program(input, payload.data(), payload_capacity, basic_source)
-                       : load_input(input, payload.data(), binary_min, binary_max);
+    const int length = settings.basic ? load_basic_program(input, payload.data(), payload_capacity)
+                                      : load_input(input, payload.data(), binary_min, binary_max);
     if (length < 0)
         return length;
     image.reserve(static_cast<std::size_t>(length) + tape_file_overhead);
@@ -53,6 +47,25 @@ int encode(const conversion_settings& settings, std::vector<std::uint8_t>& paylo
 }
 
 } // namespace
+
+int report_import(const basic_import& result, const std::string& source_path)
+{
+    std::fputs("Importing BASIC program...\n", stdout);
+    for (const import_line& line : result.lines) {
+        std::printf("\rLine: %d", static_cast<int>(line.number));
+        if (line.long_line)
+            std::fputs("\tLine is long. Possible problem!\n", stdout);
+        if (line.wrong_order)
+            std::printf("\tWrong order of line. Last line %d\n",
+                        static_cast<int>(line.previous_number));
+        if (line.short_line)
+            std::fputs("\tLine is short. Possible problem!\n", stdout);
+    }
+    if (result.length == import_too_large)
+        return report_status(status_basic_too_large, source_path, 0, result.limit);
+    std::fputs("\rDone.\t\t\n", stdout);
+    return result.length;
+}
 
 void print_banner()
 {
@@ -88,13 +101,12 @@ int run(int argc, const char* const* argv)
     conversion_settings settings;
     std::vector<std::uint8_t> payload(payload_capacity);
     output_image image;
-    std::FILE* basic_source = nullptr;
 
     int status = parse_arguments(argc, argv, settings);
     if (status == status_ok)
         status = complete_settings(settings);
     if (status == status_ok)
-        status = encode(settings, payload, image, basic_source);
+        status = encode(settings, payload, image);
     if (status == status_ok) {
         std::printf("Writing to the output file '%s'\n", settings.output_path->c_str());
         // Out before the output is opened: it may be this very stream
@@ -104,8 +116,6 @@ int run(int argc, const char* const* argv)
                              settings.append);
     }
 
-    if (basic_source)
-        std::fclose(basic_source);
     if (status == status_usage) {
         print_usage();
         status = status_ok;

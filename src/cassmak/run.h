@@ -1,6 +1,15 @@
 // One conversion run, from the command line to the exit code.
 #pragma once
 
+#include "basic/importer.h"
+
+#include <string>
+
+// Shows an import's progress and warnings on standard output, then reports a
+// refused image as status -19, naming `source_path`; returns that status or
+// the image length.
+int report_import(const basic_import& result, const std::string& source_path);
+
 void print_banner();
 void print_usage();
 
