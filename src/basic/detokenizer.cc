@@ -35,11 +35,6 @@ struct listed_line {
 
 constexpr std::size_t line_limit = basic_piece_length;
 
-std::uint32_t load_word(const std::uint8_t* at)
-{
-    return static_cast<std::uint32_t>(at[0] | (at[1] << 8));
-}
-
 bool is_digit(char c)
 {
     return c >= '0' && c <= '9';
@@ -176,7 +171,28 @@ bool comes_back(std::string_view line, const line_record& record)
     return records == 1 && same;
 }
 
-// Writes the longest keywords raw, first the leftmost, until the line fits.
+} // namespace
+
+std::size_t fit_keywords(std::string_view text, std::vector<bool>& as_keyword, std::size_t length,
+                         std::size_t limit)
+{
+    // Dropping the longest first, leftmost first among equals, is dropping
+    // them in order of length and then position: one sweep per length.
+    for (std::size_t size = longest_keyword(); size > 1 && length > limit; --size) {
+        for (std::size_t i = 0; i < text.size() && length > limit; ++i) {
+            if (as_keyword[i] && keyword_of(static_cast<unsigned char>(text[i])).size() == size) {
+                as_keyword[i] = false;
+                length -= size - 1;
+            }
+        }
+    }
+    return length;
+}
+
+namespace {
+
+// Drops the space after the number, then writes the longest keywords raw,
+// until the line fits.
 void fit_line(listed_line& line)
 {
     const std::string_view text = line.record.text;
@@ -186,21 +202,7 @@ void fit_line(listed_line& line)
         const std::string shorter = short_prefix(line.record);
         length = length - prefix.size() + shorter.size();
         prefix = shorter;
-    }
-    while (length > line_limit) {
-        std::size_t longest = 1;
-        std::size_t at = text.size();
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const std::size_t size = keyword_of(static_cast<unsigned char>(text[i])).size();
-            if (line.as_keyword[i] && size > longest) {
-                longest = size;
-                at = i;
-            }
-        }
-        if (at == text.size())
-            break;
-        line.as_keyword[at] = false;
-        length -= longest - 1;
+        fit_keywords(text, line.as_keyword, length, line_limit);
     }
     line.text = prefix + render(text, line.as_keyword) + '\n';
 }
@@ -279,7 +281,7 @@ basic_listing list_basic_program(const std::uint8_t* image, std::size_t size)
             listing.warnings.push_back(where + after());
             break;
         }
-        const std::uint32_t link = load_word(image + at);
+        const std::uint32_t link = load_word(image + at + record_link);
         if (link == 0) {
             if (at + 2 != size) {
                 const std::size_t extra = size - at - 2;
@@ -299,7 +301,7 @@ basic_listing list_basic_program(const std::uint8_t* image, std::size_t size)
         line_record record;
         record.index = index;
         record.address = address;
-        record.number = static_cast<std::uint16_t>(load_word(image + at + 2));
+        record.number = static_cast<std::uint16_t>(load_word(image + at + record_number));
         const auto* text = reinterpret_cast<const char*>(image + at + 4);
         std::size_t length = 0;
         while (at + 4 + length < size && text[length] != '\0')

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct basic_listing {
@@ -29,3 +30,10 @@ struct basic_listing {
 // for damaged links, a missing zero link, bytes after it, a record cut off
 // by the end of the data, and each line that would not come back identically.
 basic_listing list_basic_program(const std::uint8_t* image, std::size_t size);
+
+// Writes keywords of the record text `text` raw (clears `as_keyword` at
+// them), the longest first and among equals the leftmost first, until the
+// line's `length` is within `limit` or only one-character keywords are left;
+// returns the new length. A keyword written raw saves its length less one.
+std::size_t fit_keywords(std::string_view text, std::vector<bool>& as_keyword, std::size_t length,
+                         std::size_t limit);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -179,4 +180,46 @@ TEST(ListBasicProgram, ListingOfTheLargestSourceStaysASource)
     ASSERT_EQ(static_cast<std::size_t>(basic_source_max), source.size());
     expect_round_trip(source, "largest");
     EXPECT_EQ(source, list(import(source)).text);
+}
+
+// The fitting as first written, one keyword per pass over the whole record:
+// the single sweeps must drop exactly the keywords it drops.
+TEST(ListBasicProgram, FittingDropsWhatOnePassPerKeywordDrops)
+{
+    auto one_per_pass = [](std::string_view text, std::vector<bool>& as_keyword, std::size_t length,
+                           std::size_t limit) {
+        while (length > limit) {
+            std::size_t longest = 1;
+            std::size_t at = text.size();
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                const std::size_t size = keyword_of(static_cast<unsigned char>(text[i])).size();
+                if (as_keyword[i] && size > longest) {
+                    longest = size;
+                    at = i;
+                }
+            }
+            if (at == text.size())
+                break;
+            as_keyword[at] = false;
+            length -= longest - 1;
+        }
+        return length;
+    };
+    std::mt19937 random(2024);
+    for (int round = 0; round < 2000; ++round) {
+        std::string text(random() % 300, 'A');
+        std::vector<bool> as_keyword(text.size());
+        std::size_t length = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            text[i] = static_cast<char>(random() % 2 ? 0x80 + random() % 128 : 'A' + random() % 26);
+            const std::size_t size = keyword_of(static_cast<unsigned char>(text[i])).size();
+            as_keyword[i] = size > 0 && random() % 4 != 0;
+            length += as_keyword[i] ? size : 1;
+        }
+        const std::size_t limit = random() % (length + 2);
+        std::vector<bool> expected = as_keyword;
+        const std::size_t expected_length = one_per_pass(text, expected, length, limit);
+        EXPECT_EQ(expected_length, fit_keywords(text, as_keyword, length, limit)) << round;
+        EXPECT_EQ(expected, as_keyword) << round;
+    }
 }

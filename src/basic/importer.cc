@@ -1,7 +1,6 @@
 #include "basic/importer.h"
 
 #include "basic/tokenizer.h"
-#include "tape/format.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -78,27 +77,27 @@ basic_import import_basic(std::uint8_t* buffer, int capacity, std::string_view s
         result.lines.push_back(seen);
 
         const std::string tokens = tokenize_line(split.statement());
-        const int record_length = 4 + static_cast<int>(tokens.size()) + 1;
+        const int record_length = static_cast<int>(record_size(tokens.size()));
         // Room for this record and the end link that must still follow.
-        if (length + record_length + 2 > limit) {
+        if (length + record_length + static_cast<int>(end_link_size) > limit) {
             result.length = import_too_large;
             return result;
         }
         next_address += static_cast<std::uint32_t>(record_length);
         std::uint8_t* record = buffer + length;
-        store_word(record, next_address);
-        store_word(record + 2, split.number);
-        std::memcpy(record + 4, tokens.data(), tokens.size());
-        record[record_length - 1] = 0x00;
+        store_word(record + record_link, next_address);
+        store_word(record + record_number, split.number);
+        std::memcpy(record + record_text, tokens.data(), tokens.size());
+        record[record_length - 1] = record_terminator;
         length += record_length;
         previous_number = number;
     }
-    if (length + 2 > limit) {
+    if (length + static_cast<int>(end_link_size) > limit) {
         result.length = import_too_large;
         return result;
     }
-    buffer[length++] = 0x00;
-    buffer[length++] = 0x00;
+    store_word(buffer + length, 0);
+    length += static_cast<int>(end_link_size);
     result.length = length;
     return result;
 }

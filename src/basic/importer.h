@@ -2,20 +2,14 @@
 // in-memory program image: linked line records ending with a zero link.
 #pragma once
 
+#include "basic/program_format.h"
+
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
-constexpr int basic_base_address = 0x2401;
-constexpr char basic_file_type = '>';
 constexpr int basic_source_min = 5;
 constexpr int basic_source_max = 65535;
-// Past this the links, which count from the base address, would leave the
-// 16-bit address space.
-constexpr int basic_image_max = 0x10000 - basic_base_address + 1;
-
-// A read takes at most this many characters; a longer line comes in pieces.
-constexpr int basic_piece_length = 126;
 
 // What import_basic returns for an image that does not fit.
 constexpr int import_too_large = -19;
