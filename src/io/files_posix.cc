@@ -485,22 +485,34 @@ class size_limit_fails_writes {
     void (*previous_)(int);
 };
 
-} // namespace
-
-write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                           bool append)
+// The outcome with the system's words for the failure that errno holds.
+write_result with_reason(write_outcome outcome)
 {
-    const size_limit_fails_writes guard;
-    return append ? append_output(path, bytes, count) : replace_output(path, bytes, count);
+    const int error = errno;
+    if (outcome == write_outcome::written || outcome == write_outcome::declined)
+        return {outcome, {}};
+    return {outcome, std::strerror(error != 0 ? error : EIO)};
 }
 
-write_outcome update_output(const std::string& path, bool create, const image_transform& transform)
+} // namespace
+
+write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                          bool append)
 {
     const size_limit_fails_writes guard;
+    errno = 0;
+    return with_reason(append ? append_output(path, bytes, count)
+                              : replace_output(path, bytes, count));
+}
+
+write_result update_output(const std::string& path, bool create, const image_transform& transform)
+{
+    const size_limit_fails_writes guard;
+    errno = 0;
     for (int attempt = 0; attempt < max_attempts; ++attempt)
         if (std::optional<write_outcome> outcome = update_once(path, create, transform))
-            return *outcome;
-    return write_outcome::open_failed;
+            return with_reason(*outcome);
+    return with_reason(write_outcome::open_failed);
 }
 
 std::FILE* open_input_file(const std::string& path)
