@@ -57,17 +57,21 @@ bool read_whole(int fd, std::vector<std::uint8_t>& contents)
     }
 }
 
-// Holds the signals that end a run from outside (Ctrl-C, kill, a closed
-// terminal) over a step that must finish once begun; they take effect when
-// the step is done and the previous mask is back.
+// Holds every signal that ends a run from outside (Ctrl-C, kill, a closed
+// terminal or pipe, a timer) over a step that must finish once begun; they
+// take effect when the step is done and the previous mask is back. Only
+// SIGKILL and SIGSTOP cannot be held; the signals of a fault in the run
+// itself are not held, as holding them would not stop them.
 sigset_t hold_signals()
 {
     sigset_t held;
     sigset_t previous;
     sigemptyset(&held);
-    sigaddset(&held, SIGINT);
-    sigaddset(&held, SIGTERM);
-    sigaddset(&held, SIGHUP);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE,
+                       SIGVTALRM, SIGPROF, SIGPOLL, SIGXCPU, SIGXFSZ, SIGSTKFLT, SIGPWR})
+        sigaddset(&held, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        sigaddset(&held, signal);
     sigprocmask(SIG_BLOCK, &held, &previous);
     return previous;
 }
