@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <sys/wait.h>
 
 namespace {
 
@@ -389,6 +391,22 @@ TEST_F(Cli, FullDeviceIsAWriteFailure)
         }
     }
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+}
+
+TEST_F(Cli, LostUsageOrBannerIsAFailure)
+{
+    for (const char* request : {"-h", "-v"}) {
+        const std::string err = dir.path("err.txt");
+        const std::string command =
+            std::string(cassmak_path) + " " + request + " >/dev/full 2>" + err;
+        const int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw)) << request;
+        EXPECT_EQ(20, WEXITSTATUS(raw)) << request;
+        const bytes message = read_file(err);
+        EXPECT_EQ("Can't write to the standard output!\n\n",
+                  std::string(message.begin(), message.end()))
+            << request;
+    }
 }
 
 TEST_F(Cli, LongInputPathGetsItsDefaultOutput)

@@ -54,8 +54,11 @@ pid_t start_cassmak(const std::string& cwd, const std::vector<std::string>& args
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM})
             std::signal(signal, SIG_DFL);
+        // A SIGQUIT must not leave a core file among the names checked.
+        rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
         if (file_size_limit >= 0) {
             rlimit limit{static_cast<rlim_t>(file_size_limit),
                          static_cast<rlim_t>(file_size_limit)};
@@ -364,21 +367,23 @@ TEST_F(Output, TerminatedAtAnyMomentLeavesOldOrNewImage)
     std::mt19937 random(8);
     std::uniform_int_distribution<long> moment(
         0, std::chrono::duration_cast<std::chrono::microseconds>(run_time).count() * 5 / 4);
-    for (int i = 0; i < 60; ++i) {
+    const int signals[] = {SIGTERM, SIGQUIT, SIGUSR1, SIGALRM};
+    for (int i = 0; i < 64; ++i) {
         const bool append = i % 2 == 1;
+        const int signal = signals[(i / 2) % 4];
         write_file(path("tape.kst"), old_image);
         std::vector<std::string> args = {"-o", "tape.kst", "big.bin"};
         if (append)
             args.insert(args.begin(), "-append");
         pid_t child = start_cassmak(dir.root().string(), args);
         std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
-        kill(child, SIGTERM);
+        kill(child, signal);
         const int code = finish(child);
         const bytes now = read_file(path("tape.kst"));
         const bytes written = append ? concat({old_image, fresh}) : fresh;
         EXPECT_TRUE(now == written || (code != 0 && now == old_image))
-            << i << (append ? " -append" : "") << ", exit " << code << ", " << now.size()
-            << " bytes";
+            << i << (append ? " -append" : "") << ", signal " << signal << ", exit " << code << ", "
+            << now.size() << " bytes";
         EXPECT_EQ((std::set<std::string>{"big.bin", "tape.kst"}), names_in(dir.root())) << i;
     }
 }

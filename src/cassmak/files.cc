@@ -65,7 +65,7 @@ int open_basic_source(const std::string& path, int min_length, int max_length,
 int save_output(const std::string& path, const std::uint8_t* bytes, int count, bool append)
 {
     std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
-    switch (write_output(path, bytes, size, append)) {
+    switch (write_output(path, bytes, size, append).outcome) {
     case write_outcome::written: return status_ok;
     case write_outcome::open_failed: return report_status(status_output_open, path);
     case write_outcome::access_failed: return report_status(status_output_access, path);

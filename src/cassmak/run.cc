@@ -116,12 +116,15 @@ int run(int argc, const char* const* argv)
                              settings.append);
     }
 
-    if (status == status_usage) {
-        print_usage();
-        status = status_ok;
-    } else if (status == status_version) {
-        print_banner();
-        status = status_ok;
+    if (status == status_usage || status == status_version) {
+        if (status == status_usage)
+            print_usage();
+        else
+            print_banner();
+        // The text is all these requests give: a lost one is a failure.
+        const bool flushed = std::fflush(stdout) == 0;
+        status =
+            flushed && !std::ferror(stdout) ? status_ok : report_status(status_stdout_write, "");
     }
     return -status;
 }

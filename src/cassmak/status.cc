@@ -24,6 +24,7 @@ const char* message_of(int status)
     case status_bad_number: return "After '%s' must follow file number in range 0 to 99!";
     case status_bad_type: return "After '%s' must follow file type as single ASCII character!";
     case status_bad_name: return "After '%s' must follow file name (max. 8 characters)!";
+    case status_stdout_write: return "Can't write to the standard output!";
     default: return nullptr;
     }
 }

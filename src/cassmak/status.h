@@ -25,6 +25,7 @@ constexpr int status_bad_number = -16;
 constexpr int status_bad_type = -17;
 constexpr int status_bad_name = -18;
 constexpr int status_basic_too_large = -19;
+constexpr int status_stdout_write = -20;
 
 // Writes the message of a failure status to standard error, followed by an
 // empty line, and returns the status unchanged. `text` fills the message's

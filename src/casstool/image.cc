@@ -80,7 +80,7 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
         return finish_stdout(tool_ok);
     }
     const std::string& path = *output;
-    switch (write_output(path, bytes, count, false)) {
+    switch (write_output(path, bytes, count, false).outcome) {
     case write_outcome::written: return tool_ok;
     case write_outcome::open_failed:
         return report_tool(tool_failed, path + ": cannot open for writing");

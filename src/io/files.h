@@ -45,6 +45,11 @@ enum class write_outcome {
     read_failed,   // update_output only: the old image could not be read
 };
 
+struct write_result {
+    write_outcome outcome = write_outcome::written;
+    std::string reason; // the system's words for a failure; empty for declined
+};
+
 // Writes `count` bytes to `path`, replacing it or, with `append`, adding to
 // its end, so that the output never holds a torn image:
 // - a regular file is replaced by renaming a new file over it (its final
@@ -60,8 +65,8 @@ enum class write_outcome {
 //   being changed, and a file size limit fails the write instead of ending
 //   the process.
 // An output the run may not write fails with open_failed, untouched.
-write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                           bool append);
+write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                          bool append);
 
 // Turns the old image into the new one. `existed` is false for a file that
 // update_output created for it (then `old` is empty). Returns false to leave
@@ -76,7 +81,7 @@ using image_transform = std::function<bool(const std::vector<std::uint8_t>& old,
 // failure or a signal leaves the old image. With `create` a missing file is
 // made (and removed again when nothing is written to it); without, a missing
 // file is open_failed. Only regular files can be updated (open_failed).
-write_outcome update_output(const std::string& path, bool create, const image_transform& transform);
+write_result update_output(const std::string& path, bool create, const image_transform& transform);
 
 enum class console_stream { input, output, error };
 

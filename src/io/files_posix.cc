@@ -57,17 +57,21 @@ bool read_whole(int fd, std::vector<std::uint8_t>& contents)
     }
 }
 
-// Holds the signals that end a run from outside (Ctrl-C, kill, a closed
-// terminal) over a step that must finish once begun; they take effect when
-// the step is done and the previous mask is back.
+// Holds every signal that ends a run from outside (Ctrl-C, kill, a closed
+// terminal or pipe, a timer) over a step that must finish once begun; they
+// take effect when the step is done and the previous mask is back. Only
+// SIGKILL and SIGSTOP cannot be held; the signals of a fault in the run
+// itself are not held, as holding them would not stop them.
 sigset_t hold_signals()
 {
     sigset_t held;
     sigset_t previous;
     sigemptyset(&held);
-    sigaddset(&held, SIGINT);
-    sigaddset(&held, SIGTERM);
-    sigaddset(&held, SIGHUP);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE,
+                       SIGVTALRM, SIGPROF, SIGPOLL, SIGXCPU, SIGXFSZ, SIGSTKFLT, SIGPWR})
+        sigaddset(&held, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        sigaddset(&held, signal);
     sigprocmask(SIG_BLOCK, &held, &previous);
     return previous;
 }
@@ -485,22 +489,34 @@ class size_limit_fails_writes {
     void (*previous_)(int);
 };
 
-} // namespace
-
-write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                           bool append)
+// The outcome with the system's words for the failure that errno holds.
+write_result with_reason(write_outcome outcome)
 {
-    const size_limit_fails_writes guard;
-    return append ? append_output(path, bytes, count) : replace_output(path, bytes, count);
+    const int error = errno;
+    if (outcome == write_outcome::written || outcome == write_outcome::declined)
+        return {outcome, {}};
+    return {outcome, std::strerror(error != 0 ? error : EIO)};
 }
 
-write_outcome update_output(const std::string& path, bool create, const image_transform& transform)
+} // namespace
+
+write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                          bool append)
 {
     const size_limit_fails_writes guard;
+    errno = 0;
+    return with_reason(append ? append_output(path, bytes, count)
+                              : replace_output(path, bytes, count));
+}
+
+write_result update_output(const std::string& path, bool create, const image_transform& transform)
+{
+    const size_limit_fails_writes guard;
+    errno = 0;
     for (int attempt = 0; attempt < max_attempts; ++attempt)
         if (std::optional<write_outcome> outcome = update_once(path, create, transform))
-            return *outcome;
-    return write_outcome::open_failed;
+            return with_reason(*outcome);
+    return with_reason(write_outcome::open_failed);
 }
 
 std::FILE* open_input_file(const std::string& path)
