@@ -394,7 +394,7 @@ pid_t start_update(const std::string& path, const image_transform& transform)
 {
     const pid_t child = fork();
     if (child == 0)
-        _exit(update_output(path, true, transform) == write_outcome::written ? 0 : 1);
+        _exit(update_output(path, true, transform).outcome == write_outcome::written ? 0 : 1);
     return child;
 }
 
@@ -450,12 +450,12 @@ TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
     const image_transform decline = [](const std::vector<std::uint8_t>&, bool,
                                        std::vector<std::uint8_t>&) { return false; };
     write_file(path("tape.kst"), old_image);
-    EXPECT_EQ(write_outcome::declined, update_output(path("tape.kst"), false, decline));
+    EXPECT_EQ(write_outcome::declined, update_output(path("tape.kst"), false, decline).outcome);
     EXPECT_EQ(old_image, read_file(path("tape.kst")));
     // A file made for the update goes again when nothing is written to it.
-    EXPECT_EQ(write_outcome::declined, update_output(path("new.kst"), true, decline));
+    EXPECT_EQ(write_outcome::declined, update_output(path("new.kst"), true, decline).outcome);
     EXPECT_EQ(write_outcome::open_failed,
-              update_output(path("missing.kst"), false, put_in_front(hex("01"))));
+              update_output(path("missing.kst"), false, put_in_front(hex("01"))).outcome);
     EXPECT_EQ((std::set<std::string>{"tape.kst"}), names_in(dir.root()));
 
     bool existed = true;
@@ -467,11 +467,11 @@ TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
                                 updated = old;
                                 updated.push_back(0x00);
                                 return true;
-                            }));
+                            }).outcome);
     EXPECT_FALSE(existed);
     EXPECT_EQ(hex("00"), read_file(path("new.kst")));
     EXPECT_EQ(write_outcome::open_failed,
-              update_output(dir.root().string(), false, put_in_front(hex("01"))));
+              update_output(dir.root().string(), false, put_in_front(hex("01"))).outcome);
 }
 
 TEST_F(Output, UpdateKilledAtAnyMomentLeavesOldOrNewImage)

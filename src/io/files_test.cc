@@ -44,16 +44,16 @@ TEST(Files, WriteOutputCreatesReplacesAndAppends)
     const std::string out = dir.path("t.kst");
     const bytes first = hex("01 00 AA");
     const bytes second = hex("02 00 BB CC");
-    EXPECT_EQ(write_outcome::written, write_output(out, first.data(), first.size(), false));
+    EXPECT_EQ(write_outcome::written, write_output(out, first.data(), first.size(), false).outcome);
     EXPECT_EQ(first, read_file(out));
-    EXPECT_EQ(write_outcome::written, write_output(out, second.data(), second.size(), true));
+    EXPECT_EQ(write_outcome::written, write_output(out, second.data(), second.size(), true).outcome);
     EXPECT_EQ(concat({first, second}), read_file(out));
-    EXPECT_EQ(write_outcome::written, write_output(out, second.data(), second.size(), false));
+    EXPECT_EQ(write_outcome::written, write_output(out, second.data(), second.size(), false).outcome);
     EXPECT_EQ(second, read_file(out));
     EXPECT_EQ(write_outcome::open_failed,
-              write_output(dir.path("no/t.kst"), first.data(), first.size(), false));
+              write_output(dir.path("no/t.kst"), first.data(), first.size(), false).outcome);
     EXPECT_EQ(write_outcome::open_failed,
-              write_output(dir.root().string(), first.data(), first.size(), true));
+              write_output(dir.root().string(), first.data(), first.size(), true).outcome);
     EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
 }
 
@@ -69,7 +69,7 @@ TEST(Files, UpdateOutputGivesTheTransformTheImage)
                                 EXPECT_TRUE(existed);
                                 updated.assign(old.rbegin(), old.rend());
                                 return true;
-                            }));
+                            }).outcome);
     EXPECT_EQ(hex("AA 00 01"), read_file(out));
     EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
 }
