@@ -67,7 +67,8 @@ std::vector<entry_piece> move_entry(const tape_image& image, std::size_t from, s
                     first + static_cast<std::ptrdiff_t>(from) + 1,
                     first + static_cast<std::ptrdiff_t>(to) + 1);
     else
-        std::rotate(first + static_cast<std::ptrdiff_t>(to), first + static_cast<std::ptrdiff_t>(from),
+        std::rotate(first + static_cast<std::ptrdiff_t>(to),
+                    first + static_cast<std::ptrdiff_t>(from),
                     first + static_cast<std::ptrdiff_t>(from) + 1);
     return pieces;
 }
@@ -152,8 +153,8 @@ namespace {
 
 bool all_digits(const std::string& text)
 {
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                        [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The 1-based entry `text` names as a 0-based index, or false when it is

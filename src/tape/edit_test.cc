@@ -46,9 +46,9 @@ model_entry random_entry(std::mt19937& rng, bool last)
     const std::size_t length = 1 + rng() % 40;
     const bytes payload = random_bytes(rng, length);
     bytes file;
-    put_tape_file(file, payload.data(), static_cast<int>(length), static_cast<char>('!' + rng() % 90),
-                  static_cast<int>(rng() % 100), "N" + std::to_string(rng() % 1000),
-                  static_cast<int>(rng() % 65536));
+    put_tape_file(file, payload.data(), static_cast<int>(length),
+                  static_cast<char>('!' + rng() % 90), static_cast<int>(rng() % 100),
+                  "N" + std::to_string(rng() % 1000), static_cast<int>(rng() % 65536));
     model_entry e;
     e.header = true;
     switch (kind) {
@@ -264,11 +264,20 @@ TEST(EditImage, FieldValues)
         bool valid;
         unsigned long value;
     };
-    for (const number_case& c : {number_case{"0", true, 0}, {"99", true, 99}, {"0x1F", true, 31},
-                                 {"017", true, 15}, {"65535", true, 65535}, {"", false, 0},
-                                 {"0x", false, 0}, {"08", false, 0}, {"12abc", false, 0},
-                                 {" 1", false, 0}, {"+1", false, 0}, {"-1", false, 0},
-                                 {"1 ", false, 0}, {"0b1", false, 0}}) {
+    for (const number_case& c : {number_case{"0", true, 0},
+                                 {"99", true, 99},
+                                 {"0x1F", true, 31},
+                                 {"017", true, 15},
+                                 {"65535", true, 65535},
+                                 {"", false, 0},
+                                 {"0x", false, 0},
+                                 {"08", false, 0},
+                                 {"12abc", false, 0},
+                                 {" 1", false, 0},
+                                 {"+1", false, 0},
+                                 {"-1", false, 0},
+                                 {"1 ", false, 0},
+                                 {"0b1", false, 0}}) {
         unsigned long value = 7;
         EXPECT_EQ(c.valid, parse_field_number(c.text, value)) << c.text;
         if (c.valid) {
@@ -301,19 +310,19 @@ TEST(EditImage, EntryLists)
         std::string number;
     };
     const std::string big = "18446744073709551616";
-    for (const list_case& c : std::vector<list_case>{
-             {{"1", "3"}, entry_list_outcome::chosen, {0, 2}, ""},
-             {{"2-4"}, entry_list_outcome::chosen, {1, 2, 3}, ""},
-             {{"all"}, entry_list_outcome::chosen, {0, 1, 2, 3}, ""},
-             {{"3-3", "1"}, entry_list_outcome::chosen, {2, 0}, ""},
-             {{"0"}, entry_list_outcome::no_such_entry, {}, "0"},
-             {{"5"}, entry_list_outcome::no_such_entry, {}, "5"},
-             {{"2-" + big}, entry_list_outcome::no_such_entry, {1}, big},
-             {{"4-2"}, entry_list_outcome::reversed_range, {}, ""},
-             {{"x"}, entry_list_outcome::not_a_number, {}, ""},
-             {{"1-"}, entry_list_outcome::not_a_number, {}, ""},
-             {{"-1"}, entry_list_outcome::not_a_number, {}, ""},
-             {{"1-2-3"}, entry_list_outcome::not_a_number, {}, ""}}) {
+    for (const list_case& c :
+         std::vector<list_case>{{{"1", "3"}, entry_list_outcome::chosen, {0, 2}, ""},
+                                {{"2-4"}, entry_list_outcome::chosen, {1, 2, 3}, ""},
+                                {{"all"}, entry_list_outcome::chosen, {0, 1, 2, 3}, ""},
+                                {{"3-3", "1"}, entry_list_outcome::chosen, {2, 0}, ""},
+                                {{"0"}, entry_list_outcome::no_such_entry, {}, "0"},
+                                {{"5"}, entry_list_outcome::no_such_entry, {}, "5"},
+                                {{"2-" + big}, entry_list_outcome::no_such_entry, {1}, big},
+                                {{"4-2"}, entry_list_outcome::reversed_range, {}, ""},
+                                {{"x"}, entry_list_outcome::not_a_number, {}, ""},
+                                {{"1-"}, entry_list_outcome::not_a_number, {}, ""},
+                                {{"-1"}, entry_list_outcome::not_a_number, {}, ""},
+                                {{"1-2-3"}, entry_list_outcome::not_a_number, {}, ""}}) {
         std::vector<std::size_t> indexes;
         const entry_list_result result = choose_entries(c.words, 4, indexes);
         EXPECT_EQ(c.outcome, result.outcome) << c.words[0];
