@@ -11,6 +11,7 @@ extern const tool_command list_command;
 extern const tool_command extract_command;
 extern const tool_command basic_command;
 extern const tool_command check_command;
+extern const tool_command rm_command;
 
 const std::vector<const tool_command*>& tool_commands()
 {
@@ -19,6 +20,7 @@ const std::vector<const tool_command*>& tool_commands()
         &extract_command,
         &basic_command,
         &check_command,
+        &rm_command,
     };
     return table;
 }
