@@ -45,15 +45,26 @@ bool write_all(int fd, const std::uint8_t* bytes, std::size_t count, off_t at = 
 // Reads the whole file open on `fd` from its start.
 bool read_whole(int fd, std::vector<std::uint8_t>& contents)
 {
-    contents.clear();
-    std::vector<std::uint8_t> chunk(65536);
+    // Read straight into room for the whole file (and a byte more, to see its
+    // end), not through a growing buffer that copies the image as it grows.
+    struct stat info {};
+    std::size_t room = 65536;
+    if (fstat(fd, &info) == 0 && info.st_size > 0)
+        room = static_cast<std::size_t>(info.st_size) + 1;
+    contents.resize(room);
+    std::size_t size = 0;
     for (;;) {
-        ssize_t got = pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(contents.size()));
+        if (size == contents.size())
+            contents.resize(size * 2);
+        const ssize_t got =
+            pread(fd, contents.data() + size, contents.size() - size, static_cast<off_t>(size));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
+        if (got <= 0) {
+            contents.resize(size);
             return got == 0;
-        contents.insert(contents.end(), chunk.begin(), chunk.begin() + got);
+        }
+        size += static_cast<std::size_t>(got);
     }
 }
 
