@@ -16,11 +16,7 @@ extern const tool_command rm_command;
 const std::vector<const tool_command*>& tool_commands()
 {
     static const std::vector<const tool_command*> table = {
-        &list_command,
-        &extract_command,
-        &basic_command,
-        &check_command,
-        &rm_command,
+        &list_command, &extract_command, &basic_command, &check_command, &rm_command,
     };
     return table;
 }
