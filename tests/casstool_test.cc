@@ -346,3 +346,23 @@ TEST(Casstool, RmRemovesEntriesAndKeepsEveryOtherByte)
     expected.erase(expected.begin() + file_span, expected.begin() + file_span + headless_span);
     EXPECT_TRUE(same_bytes(expected, read_file(f.tape)));
 }
+
+TEST(Casstool, ListOfManyBlocksFitsA256MiBAddressSpace)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+    // 4 MiB of zeros: 2 million empty blocks, each a row.
+    scratch_dir dir;
+    const std::string zeros = dir.path("zeros.kst");
+    write_file(zeros, bytes(std::size_t{4} << 20));
+    run_options limited;
+    limited.address_space_limit = 256L << 20;
+    const run_result r = run_casstool({"list", zeros}, limited);
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(0U, r.out.rfind(zeros + ": 4194304 bytes\n", 0));
+    const std::string last = "0 files, 2097152 headless blocks, all checksums good\n";
+    ASSERT_GE(r.out.size(), last.size());
+    EXPECT_EQ(last, r.out.substr(r.out.size() - last.size()));
+}
