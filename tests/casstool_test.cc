@@ -303,3 +303,66 @@ TEST(Casstool, BasicNamesBrokenLinksAndDamageOnStandardError)
                   ": no BASIC program in it (no file of type '>')\n",
               none.err);
 }
+
+TEST(Casstool, RmRemovesEntriesAndKeepsEveryOtherByte)
+{
+    tape_fixture f;
+    const bytes before = read_file(f.tape);
+    struct rm_case {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out_start;
+        std::string err;
+        bool changed;
+    };
+    for (const rm_case& c : std::vector<rm_case>{
+             {{"2", "--dry-run"},
+              0,
+              "removed entry 2 (headless block, 3 bytes)\n" + f.tape,
+              "",
+              false},
+             {{"4"}, 2, "", "casstool: " + f.tape + ": no entry 4\n", false},
+             {{"18446744073709551616"},
+              2,
+              "",
+              "casstool: " + f.tape + ": no entry 18446744073709551616\n",
+              false},
+             {{"3-1"}, 2, "", "casstool: " + f.tape + ": range '3-1' runs backwards\n", false},
+             {{"2", "-q"}, 0, "", "", true}}) {
+        std::vector<std::string> args = {"rm", f.tape};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const run_result r = run_casstool(args);
+        EXPECT_EQ(c.exit_code, r.exit_code) << c.args[0];
+        EXPECT_EQ(c.out_start, r.out.substr(0, c.out_start.size())) << c.args[0];
+        EXPECT_EQ(c.err, r.err) << c.args[0];
+        if (!c.changed) {
+            EXPECT_TRUE(same_bytes(before, read_file(f.tape))) << c.args[0];
+        }
+    }
+    // The file (300 + 68 bytes) and the BASIC program keep their bytes.
+    const std::size_t file_span = 368;
+    const std::size_t headless_span = 5;
+    bytes expected = before;
+    expected.erase(expected.begin() + file_span, expected.begin() + file_span + headless_span);
+    EXPECT_TRUE(same_bytes(expected, read_file(f.tape)));
+}
+
+TEST(Casstool, ListOfManyBlocksFitsA256MiBAddressSpace)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+    // 4 MiB of zeros: 2 million empty blocks, each a row.
+    scratch_dir dir;
+    const std::string zeros = dir.path("zeros.kst");
+    write_file(zeros, bytes(std::size_t{4} << 20));
+    run_options limited;
+    limited.address_space_limit = 256L << 20;
+    const run_result r = run_casstool({"list", zeros}, limited);
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(0U, r.out.rfind(zeros + ": 4194304 bytes\n", 0));
+    const std::string last = "0 files, 2097152 headless blocks, all checksums good\n";
+    ASSERT_GE(r.out.size(), last.size());
+    EXPECT_EQ(last, r.out.substr(r.out.size() - last.size()));
+}

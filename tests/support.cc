@@ -135,6 +135,11 @@ run_result run_exe(const std::string& exe, const std::vector<std::string>& args,
                          static_cast<rlim_t>(options.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.address_space_limit >= 0) {
+            rlimit limit{static_cast<rlim_t>(options.address_space_limit),
+                         static_cast<rlim_t>(options.address_space_limit)};
+            setrlimit(RLIMIT_AS, &limit);
+        }
         if (options.stdin_pipe) {
             dup2(in_pipe[0], 0);
             close(in_pipe[1]);

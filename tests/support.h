@@ -44,7 +44,9 @@ bytes read_file(const std::string& path);
 struct run_options {
     std::string cwd;           // where the tool runs; empty: the current folder
     long file_size_limit = -1; // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
-    bool stdin_pipe = false;   // give the tool a pipe with a few bytes on stdin
+    bool stdin_pipe = false;
+    long address_space_limit =
+        -1; // RLIMIT_AS in bytes   // give the tool a pipe with a few bytes on stdin
 };
 
 struct run_result {

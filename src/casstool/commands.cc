@@ -11,14 +11,12 @@ extern const tool_command list_command;
 extern const tool_command extract_command;
 extern const tool_command basic_command;
 extern const tool_command check_command;
+extern const tool_command rm_command;
 
 const std::vector<const tool_command*>& tool_commands()
 {
     static const std::vector<const tool_command*> table = {
-        &list_command,
-        &extract_command,
-        &basic_command,
-        &check_command,
+        &list_command, &extract_command, &basic_command, &check_command, &rm_command,
     };
     return table;
 }

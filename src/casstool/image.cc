@@ -28,6 +28,83 @@ int load_file(const std::string& path, std::size_t limit, std::string_view too_l
     return report_tool(tool_failed, path + ": " + std::string(too_large));
 }
 
+namespace {
+
+int report_read(const std::string& path, const read_result& result)
+{
+    return report_tool(
+        tool_failed,
+        path +
+            (result.outcome == read_outcome::open_failed ? ": cannot open: " : ": cannot read: ") +
+            result.reason);
+}
+
+int refuse_large(const std::string& path)
+{
+    return report_tool(tool_failed, path + ": larger than 1 GiB, not a tape image");
+}
+
+} // namespace
+
+int walk_image(const std::string& path, const image_visitor& visitor, std::uint64_t& size)
+{
+    size = 0;
+    input_stream stream;
+    read_result result = open_input_stream(path, stream);
+    if (result.outcome != read_outcome::read)
+        return report_read(path, result);
+    if (stream.regular && stream.size > image_limit) {
+        close_input_stream(stream);
+        return refuse_large(path);
+    }
+    if (visitor.begin)
+        visitor.begin(stream.regular, stream.size);
+    // Whenever fewer than longest_entry bytes are left in the window, the
+    // rest moves to its front and the window is filled up again, so that
+    // each entry is walked whole.
+    constexpr std::size_t window_size = 4 * longest_entry;
+    std::vector<std::uint8_t> window(window_size);
+    std::size_t filled = 0;
+    std::size_t at = 0;
+    std::uint64_t base = 0;
+    std::size_t number = 0;
+    bool end = false;
+    tape_entry entry;
+    for (;;) {
+        if (!end && filled - at < longest_entry) {
+            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
+                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
+            base += at;
+            filled -= at;
+            at = 0;
+            while (!end && filled < window_size) {
+                std::size_t got = 0;
+                result =
+                    read_input_stream(stream, window.data() + filled, window_size - filled, got);
+                if (result.outcome != read_outcome::read) {
+                    close_input_stream(stream);
+                    return report_read(path, result);
+                }
+                end = got == 0;
+                filled += got;
+                size += got;
+            }
+            if (size > image_limit) {
+                close_input_stream(stream);
+                return refuse_large(path);
+            }
+        }
+        if (!next_tape_entry(window.data(), filled, at, !end, entry))
+            break;
+        entry.entry = ++number;
+        if (!visitor.visit(entry, window.data(), base))
+            break;
+        at += entry.span;
+    }
+    close_input_stream(stream);
+    return tool_ok;
+}
+
 int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
     return load_file(path, image_limit, "larger than 1 GiB, not a tape image", buffer, size);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,21 @@ int load_file(const std::string& path, std::size_t limit, std::string_view too_l
 
 // load_file with the limit of a tape image.
 int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::size_t& size);
+
+// What walk_image does with an image as it goes: `begin` once the input is
+// open, with its size when that is known before reading (a regular file);
+// `visit` for each entry, whose offsets count from `window`, the image's byte
+// `base`; returning false stops the walk.
+struct image_visitor {
+    std::function<void(bool size_known, std::uint64_t size)> begin;
+    std::function<bool(const tape_entry& entry, const std::uint8_t* window, std::uint64_t base)>
+        visit;
+};
+
+// Walks the image at `path` entry by entry through a window of a few MiB,
+// whatever its size and its number of blocks, and sets `size` to the bytes
+// read. A failure to open or read it is reported.
+int walk_image(const std::string& path, const image_visitor& visitor, std::uint64_t& size);
 
 struct loaded_image {
     std::vector<std::uint8_t> bytes;

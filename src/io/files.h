@@ -29,11 +29,28 @@ struct read_result {
 };
 
 // Reads the whole file at `path` (any kind: a regular file, a pipe, a
-// device) into `buffer`, which is kept between calls so that reading many
+// device; `-` is standard input) into `buffer`, which is kept between calls so that reading many
 // files allocates once, and sets `size`. More than `limit` bytes fail with
 // too_large, so that an endless device ends.
 read_result read_whole_file(const std::string& path, std::size_t limit,
                             std::vector<std::uint8_t>& buffer, std::size_t& size);
+
+// A file read piece by piece, so that how much memory reading it takes does
+// not depend on its size. `-` is standard input.
+struct input_stream {
+    int handle = -1;
+    bool regular = false;   // a regular file, whose size is known before reading
+    std::uint64_t size = 0; // of a regular file
+    bool owned = false;     // the handle is closed at the end
+};
+
+read_result open_input_stream(const std::string& path, input_stream& stream);
+
+// Reads up to `room` bytes into `into` and sets `got`; 0 at the end.
+read_result read_input_stream(input_stream& stream, std::uint8_t* into, std::size_t room,
+                              std::size_t& got);
+
+void close_input_stream(input_stream& stream);
 
 // What became of a write_output or update_output call.
 enum class write_outcome {

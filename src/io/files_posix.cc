@@ -45,15 +45,26 @@ bool write_all(int fd, const std::uint8_t* bytes, std::size_t count, off_t at = 
 // Reads the whole file open on `fd` from its start.
 bool read_whole(int fd, std::vector<std::uint8_t>& contents)
 {
-    contents.clear();
-    std::vector<std::uint8_t> chunk(65536);
+    // Read straight into room for the whole file (and a byte more, to see its
+    // end), not through a growing buffer that copies the image as it grows.
+    struct stat info {};
+    std::size_t room = 65536;
+    if (fstat(fd, &info) == 0 && info.st_size > 0)
+        room = static_cast<std::size_t>(info.st_size) + 1;
+    contents.resize(room);
+    std::size_t size = 0;
     for (;;) {
-        ssize_t got = pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(contents.size()));
+        if (size == contents.size())
+            contents.resize(size * 2);
+        const ssize_t got =
+            pread(fd, contents.data() + size, contents.size() - size, static_cast<off_t>(size));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
+        if (got <= 0) {
+            contents.resize(size);
             return got == 0;
-        contents.insert(contents.end(), chunk.begin(), chunk.begin() + got);
+        }
+        size += static_cast<std::size_t>(got);
     }
 }
 
@@ -531,7 +542,7 @@ read_result read_whole_file(const std::string& path, std::size_t limit,
                             std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
     size = 0;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {read_outcome::open_failed, std::strerror(errno)};
     // A regular file is read with one read into a buffer one byte larger than
@@ -564,6 +575,52 @@ read_result read_whole_file(const std::string& path, std::size_t limit,
     }
     close(fd);
     return {};
+}
+
+read_result open_input_stream(const std::string& path, input_stream& stream)
+{
+    stream = input_stream{};
+    if (path == "-") {
+        stream.handle = STDIN_FILENO;
+    } else {
+        stream.handle = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (stream.handle < 0)
+            return {read_outcome::open_failed, std::strerror(errno)};
+        stream.owned = true;
+    }
+    struct stat info {};
+    if (fstat(stream.handle, &info) == 0 && S_ISREG(info.st_mode)) {
+        stream.regular = true;
+        stream.size = static_cast<std::uint64_t>(info.st_size);
+        // Read once from start to end: the kernel may read ahead further.
+        posix_fadvise(stream.handle, 0, 0, POSIX_FADV_SEQUENTIAL);
+    } else if (S_ISDIR(info.st_mode)) {
+        close_input_stream(stream);
+        return {read_outcome::read_failed, std::strerror(EISDIR)};
+    }
+    return {};
+}
+
+read_result read_input_stream(input_stream& stream, std::uint8_t* into, std::size_t room,
+                              std::size_t& got)
+{
+    got = 0;
+    for (;;) {
+        const ssize_t count = read(stream.handle, into, room);
+        if (count >= 0) {
+            got = static_cast<std::size_t>(count);
+            return {};
+        }
+        if (errno != EINTR)
+            return {read_outcome::read_failed, std::strerror(errno)};
+    }
+}
+
+void close_input_stream(input_stream& stream)
+{
+    if (stream.owned && stream.handle >= 0)
+        close(stream.handle);
+    stream = input_stream{};
 }
 
 bool is_terminal(console_stream stream)

@@ -80,45 +80,57 @@ void read_data(const std::uint8_t* image, const block_view& data, tape_entry& en
 
 } // namespace
 
+bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at, bool more,
+                     tape_entry& entry)
+{
+    entry = tape_entry{};
+    entry.offset = at;
+    if (at >= size)
+        return false;
+    const block_view block = view_block(image, size, at);
+    if (!block.whole) {
+        if (more)
+            return false;
+        entry.kind = entry_kind::truncated;
+        entry.length = size - at;
+        entry.payload_offset = at;
+        entry.payload_size = size - at;
+        entry.span = size - at;
+        entry.problem = size - at < 2
+                            ? "1 byte, too short for a length field"
+                            : "block of " + std::to_string(block.length) +
+                                  " bytes cut short after " + std::to_string(size - block.body);
+        return true;
+    }
+    if (!is_header(image, block)) {
+        entry.kind = entry_kind::headless;
+        entry.length = block.length;
+        entry.payload_offset = block.body;
+        entry.payload_size = block.length;
+        entry.span = 2 + block.length;
+        return true;
+    }
+    const std::size_t after = block.body + block.length;
+    const block_view data = view_block(image, size, after);
+    if (!data.whole && more)
+        return false;
+    read_header(image + block.body + sync_size, entry);
+    if (data.whole) {
+        read_data(image, data, entry);
+        entry.span = data.body + data.length - at;
+    } else {
+        add_problem(entry.problem, "no data block");
+        entry.span = after - at;
+    }
+    return true;
+}
+
 std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t size)
 {
     std::vector<tape_entry> entries;
-    std::size_t at = 0;
-    while (at < size) {
-        tape_entry entry;
+    tape_entry entry;
+    for (std::size_t at = 0; next_tape_entry(image, size, at, false, entry); at += entry.span) {
         entry.entry = entries.size() + 1;
-        entry.offset = at;
-        const block_view block = view_block(image, size, at);
-        if (!block.whole) {
-            entry.kind = entry_kind::truncated;
-            entry.length = size - at;
-            entry.payload_offset = at;
-            entry.payload_size = size - at;
-            entry.problem = size - at < 2
-                                ? "1 byte, too short for a length field"
-                                : "block of " + std::to_string(block.length) +
-                                      " bytes cut short after " + std::to_string(size - block.body);
-        } else if (is_header(image, block)) {
-            read_header(image + block.body + file_head_offset, entry);
-            const std::size_t after = block.body + block.length;
-            const block_view data = view_block(image, size, after);
-            if (data.whole) {
-                read_data(image, data, entry);
-                entry.span = data.body + data.length - at;
-            } else {
-                add_problem(entry.problem, "no data block");
-                entry.span = after - at;
-            }
-        } else {
-            entry.kind = entry_kind::headless;
-            entry.length = block.length;
-            entry.payload_offset = block.body;
-            entry.payload_size = block.length;
-        }
-        if (entry.kind != entry_kind::file)
-            entry.span =
-                entry.kind == entry_kind::truncated ? size - at : block_length_size + block.length;
-        at += entry.span;
         entries.push_back(std::move(entry));
     }
     return entries;

@@ -41,6 +41,19 @@ struct tape_entry {
     std::string problem; // empty when the entry is sound
 };
 
+// The longest an entry can be: a header block and a data block of the
+// largest length. A window holding this many bytes from an entry's start
+// always holds the whole entry.
+constexpr std::size_t longest_entry = 2 * block_length_size + header_body_size + 0xFFFF;
+
+// Reads the one entry that begins at `at` of the `size` bytes at `image`
+// (its `entry` number left 0 for the caller). With `more`, bytes beyond
+// `size` may follow: an entry that might reach past them is not read and
+// false comes back, so that the caller can give a longer window. False also
+// at the end of the image.
+bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at, bool more,
+                     tape_entry& entry);
+
 // Walks the `size` bytes at `image` into its entries, in image order; they
 // cover the image from its first byte to its last without gap or overlap.
 std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t size);

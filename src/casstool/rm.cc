@@ -1,0 +1,130 @@
+#include "casstool/args.h"
+#include "casstool/commands.h"
+#include "casstool/report.h"
+#include "casstool/table.h"
+#include "io/files.h"
+#include "tape/edit.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string rm_usage()
+{
+    return "Usage: casstool rm IMAGE ENTRY... [-q] [--dry-run]\n"
+           "Removes the entries from the image; every other entry keeps its bytes. ENTRY is\n"
+           "a number, a range A-B or 'all'. The image is replaced whole under the lock that\n"
+           "cassmak -append takes, so an append running meanwhile is kept.\n"
+           "\n"
+           "  -q         print nothing on success\n"
+           "  --dry-run  print what would be removed and the resulting list; write nothing\n"
+           "\n"
+           "Exit status: 0 removed, 2 a usage error, a missing entry or a failed write.\n";
+}
+
+struct rm_options {
+    std::string image;
+    std::vector<std::string> entries;
+    bool quiet = false;
+    bool dry_run = false;
+};
+
+int parse_rm(const std::vector<std::string>& arguments, rm_options& options)
+{
+    std::vector<std::string> positional;
+    const int status = walk_arguments("rm", arguments, positional,
+                                      [&](const std::string& option, argument_cursor&) {
+                                          if (option == "-q")
+                                              options.quiet = true;
+                                          else if (option == "--dry-run")
+                                              options.dry_run = true;
+                                          else
+                                              return unknown_option;
+                                          return tool_ok;
+                                      });
+    if (status != tool_ok)
+        return status;
+    if (positional.empty())
+        return usage_error("rm", "no image given");
+    if (positional.size() < 2)
+        return usage_error("rm", "no entry given");
+    options.image = positional[0];
+    options.entries.assign(positional.begin() + 1, positional.end());
+    return tool_ok;
+}
+
+// "1,234": the digits in groups of three.
+std::string grouped(std::size_t value)
+{
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string describe(const tape_entry& entry)
+{
+    std::string text;
+    if (entry.kind == entry_kind::file) {
+        std::string name(entry.name.begin(), entry.name.end());
+        name.erase(name.find_last_not_of(' ') + 1);
+        text = "file " + name;
+    } else {
+        text = entry.kind == entry_kind::headless ? "headless block" : "truncated tail";
+    }
+    return text + ", " + grouped(entry.length) + (entry.length == 1 ? " byte" : " bytes");
+}
+
+int run_rm(const rm_options& options)
+{
+    const std::string& path = options.image;
+    std::string lines;
+    int status = tool_ok;
+    const image_transform transform = [&](const std::vector<std::uint8_t>& old, bool,
+                                          std::vector<std::uint8_t>& updated) {
+        lines.clear();
+        const tape_image image = make_tape_image(old);
+        std::vector<std::size_t> chosen;
+        const entry_list_result result =
+            choose_entries(options.entries, image.entries.size(), chosen);
+        if (result.outcome != entry_list_outcome::chosen) {
+            std::string why = result.outcome == entry_list_outcome::not_a_number
+                                  ? "entry '" + result.word + "' is not a number or range"
+                              : result.outcome == entry_list_outcome::reversed_range
+                                  ? "range '" + result.word + "' runs backwards"
+                                  : "no entry " + result.number;
+            status = report_tool(tool_failed, path + ": " + why);
+            return false;
+        }
+        std::vector<bool> removed(image.entries.size());
+        for (const std::size_t index : chosen)
+            removed[index] = true;
+        for (std::size_t i = 0; i < removed.size(); ++i)
+            if (removed[i])
+                lines += "removed entry " + std::to_string(i + 1) + " (" +
+                         describe(image.entries[i]) + ")\n";
+        updated = assemble_image(remove_entries(image, removed));
+        if (options.dry_run) {
+            lines += image_table(path, updated.data(), updated.size());
+            return false;
+        }
+        return true;
+    };
+    const write_outcome outcome = update_output(path, false, transform);
+    if (status != tool_ok)
+        return status;
+    if (outcome != write_outcome::written &&
+        !(options.dry_run && outcome == write_outcome::declined))
+        return report_tool(tool_failed, path + ": cannot be updated; it is left as it was");
+    if (!options.quiet || options.dry_run)
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
+    return finish_stdout(tool_ok);
+}
+
+} // namespace
+
+extern const tool_command rm_command; // a row of the table in commands.cc
+const tool_command rm_command = {
+    "rm",     "rm IMAGE ENTRY... [-q] [--dry-run]",        "remove entries from an image",
+    rm_usage, parse_and_run<rm_options, parse_rm, run_rm>, parse_only<rm_options, parse_rm>,
+};

@@ -1,0 +1,100 @@
+// Changing a tape image: entries removed, moved, copied from other images,
+// headers rewritten. Every change is made of whole entries as the reader
+// walks them, so an entry that a change does not touch keeps every byte,
+// damaged or not, and one it moves or copies is moved or copied byte for byte.
+#pragma once
+
+#include "tape/reader.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// An image with its entries, as the edits take it.
+struct tape_image {
+    std::vector<std::uint8_t> bytes;
+    std::vector<tape_entry> entries;
+};
+
+tape_image make_tape_image(std::vector<std::uint8_t> bytes);
+
+// One entry of a new image: entry `index` (0-based) of `source`.
+struct entry_piece {
+    const tape_image* source;
+    std::size_t index;
+};
+
+// The bytes of the pieces, back to back.
+std::vector<std::uint8_t> assemble_image(const std::vector<entry_piece>& pieces);
+
+// Whether anything that followed the entry would be read as part of it: a
+// truncated tail, or a header whose data block is missing. Such an entry
+// only keeps its meaning at the end of an image.
+bool entry_is_open(const tape_entry& entry);
+
+// The first piece that is open and followed by another piece, or pieces.size().
+std::size_t first_open_inside(const std::vector<entry_piece>& pieces);
+
+// All entries of `image`, in order.
+std::vector<entry_piece> entry_pieces(const tape_image& image);
+
+// The pieces of `image` without the entries whose 0-based indexes are marked
+// in `removed` (as long as the entry list).
+std::vector<entry_piece> remove_entries(const tape_image& image, const std::vector<bool>& removed);
+
+// The pieces of `image` with entry `from` moved so that it becomes entry
+// `to` (both 0-based, below the entry count).
+std::vector<entry_piece> move_entry(const tape_image& image, std::size_t from, std::size_t to);
+
+// `pieces` inserted into `image` before its entry `at` (0-based; the entry
+// count puts them at the end).
+std::vector<entry_piece> insert_entries(const tape_image& image, std::size_t at,
+                                        const std::vector<entry_piece>& pieces);
+
+// The fields of a header to rewrite; those not given stay as they are.
+struct header_change {
+    std::optional<std::array<std::uint8_t, name_width>> name;
+    std::optional<std::uint8_t> number;
+    std::optional<std::uint8_t> type;
+    std::optional<std::uint16_t> address;
+};
+
+// Rewrites the header of file entry `entry` of `bytes` in place and computes
+// its checksum again. Only the file head and the checksum change.
+void apply_header_change(std::vector<std::uint8_t>& bytes, const tape_entry& entry,
+                         const header_change& change);
+
+// The value rules of the header fields, as cassmak takes them from its
+// command line, except that a number must have nothing after it.
+// A number written decimal, as 0x hex or with a leading 0 as octal, with no
+// sign, white space or other characters; false for anything else.
+bool parse_field_number(const std::string& text, unsigned long& value);
+// At most 8 characters, upper-cased (a to z only) and padded with spaces.
+bool make_name_field(const std::string& text, std::array<std::uint8_t, name_width>& field);
+// Exactly one character from 0x21 to 0x7E.
+bool valid_file_type(const std::string& text);
+
+// A list of entries as typed: numbers, ranges A-B and `all`, resolved against
+// an image of `count` entries into 0-based indexes, in the order given.
+enum class entry_list_outcome { chosen, not_a_number, reversed_range, no_such_entry };
+struct entry_list_result {
+    entry_list_outcome outcome = entry_list_outcome::chosen;
+    std::string word;   // the word at fault, as typed
+    std::string number; // the number at fault, as typed (no_such_entry)
+};
+entry_list_result choose_entries(const std::vector<std::string>& words, std::size_t count,
+                                 std::vector<std::size_t>& indexes);
+
+// A file name for entry `entry` (1-based) of an image of `count` entries:
+// the number, at least two digits wide, then `-` and the tape name without
+// its trailing spaces, then `extension`. Every byte outside A-Z a-z 0-9 - _ .
+// becomes `_`, so that the name stays in its folder.
+std::string derived_file_name(const tape_entry& entry, std::size_t count,
+                              const std::string& extension);
+
+// A name part made safe on its own: the bytes outside A-Z a-z 0-9 - _ .
+// become `_`, and `.` and `..` become `_` and `__`.
+std::string safe_name(const std::string& text);

@@ -1,0 +1,359 @@
+#include "tape/edit.h"
+
+#include "tape/blocks.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+namespace {
+
+// The model: an image is its entries' bytes, one string each, and an edit is
+// done on that list directly. The code under test works on the bytes.
+struct model_entry {
+    bytes data;
+    bool open = false;   // a truncated tail or a header without its data block
+    bool header = false; // has a header that `set` may rewrite
+};
+using model = std::vector<model_entry>;
+
+bytes flatten(const model& m)
+{
+    bytes out;
+    for (const model_entry& e : m)
+        out.insert(out.end(), e.data.begin(), e.data.end());
+    return out;
+}
+
+bytes random_bytes(std::mt19937& rng, std::size_t count)
+{
+    bytes out(count);
+    for (auto& b : out)
+        b = static_cast<std::uint8_t>(rng());
+    return out;
+}
+
+// One whole entry of a random kind: a sound file, one with a bad header or
+// data checksum, one whose data block has the wrong length or is empty, a
+// headless block; `last` adds the kinds that can only end an image.
+model_entry random_entry(std::mt19937& rng, bool last)
+{
+    const unsigned kind = rng() % (last ? 9 : 7);
+    const std::size_t length = 1 + rng() % 40;
+    const bytes payload = random_bytes(rng, length);
+    bytes file;
+    put_tape_file(file, payload.data(), static_cast<int>(length),
+                  static_cast<char>('!' + rng() % 90), static_cast<int>(rng() % 100),
+                  "N" + std::to_string(rng() % 1000), static_cast<int>(rng() % 65536));
+    model_entry e;
+    e.header = true;
+    switch (kind) {
+    case 0:
+    case 1: break;
+    case 2: file[2 + header_checksum_offset] ^= 1 + rng() % 255; break;
+    case 3: file.back() ^= 1 + rng() % 255; break;
+    case 4: // a data block of another length than the header says
+        file.resize(65);
+        {
+            const bytes other = random_bytes(rng, rng() % 50);
+            file.push_back(static_cast<std::uint8_t>(other.size()));
+            file.push_back(0);
+            file.insert(file.end(), other.begin(), other.end());
+        }
+        break;
+    case 5:
+        e.header = false;
+        file.clear();
+        put_headless_block(file, payload.data(), static_cast<int>(length));
+        if (rng() % 4 == 0) // an empty block
+            file.resize(2), file[0] = 0;
+        break;
+    case 6: // a header whose data block holds a header
+        file.resize(65);
+        file.insert(file.end(), file.begin(), file.begin() + 65);
+        break;
+    case 7: // a header and nothing after it
+        file.resize(65);
+        e.open = true;
+        break;
+    default: // a tail cut short: a length field promising more than follows
+        e.header = false;
+        e.open = true;
+        file = rng() % 3 == 0 ? bytes{0x17} : concat({hex("FF 00"), random_bytes(rng, rng() % 9)});
+        break;
+    }
+    e.data = file;
+    return e;
+}
+
+model random_model(std::mt19937& rng)
+{
+    model m;
+    const std::size_t count = rng() % 7;
+    for (std::size_t i = 0; i < count; ++i)
+        m.push_back(random_entry(rng, i + 1 == count));
+    return m;
+}
+
+bool open_inside(const model& m)
+{
+    for (std::size_t i = 0; i + 1 < m.size(); ++i)
+        if (m[i].open)
+            return true;
+    return false;
+}
+
+void expect_same_entries(const model& m, const tape_image& image)
+{
+    ASSERT_EQ(m.size(), image.entries.size());
+    for (std::size_t i = 0; i < m.size(); ++i)
+        EXPECT_EQ(m[i].data.size(), image.entries[i].span) << "entry " << i + 1;
+}
+
+// Applies one random edit to both the model and the image, and checks that
+// the bytes agree, that the open-entry check agrees, and that the reader
+// finds the model's entries wherever no open entry was moved inside.
+void random_edit(std::mt19937& rng, model& m, tape_image& image, const model& other_model,
+                 const tape_image& other)
+{
+    std::vector<entry_piece> pieces;
+    const std::size_t count = m.size();
+    switch (rng() % 5) {
+    case 0: { // rm
+        std::vector<bool> removed(count);
+        model kept;
+        for (std::size_t i = 0; i < count; ++i) {
+            removed[i] = rng() % 3 == 0;
+            if (!removed[i])
+                kept.push_back(m[i]);
+        }
+        pieces = remove_entries(image, removed);
+        m = kept;
+        break;
+    }
+    case 1: { // move
+        if (count == 0)
+            return;
+        const std::size_t from = rng() % count;
+        const std::size_t to = rng() % count;
+        pieces = move_entry(image, from, to);
+        const model_entry moved = m[from];
+        m.erase(m.begin() + static_cast<std::ptrdiff_t>(from));
+        m.insert(m.begin() + static_cast<std::ptrdiff_t>(to), moved);
+        break;
+    }
+    case 2: { // copy from the other image
+        std::vector<entry_piece> copied;
+        model copied_model;
+        for (std::size_t n = rng() % 3; n > 0 && !other_model.empty(); --n) {
+            const std::size_t i = rng() % other_model.size();
+            copied.push_back({&other, i});
+            copied_model.push_back(other_model[i]);
+        }
+        const std::size_t at = rng() % (count + 1);
+        pieces = insert_entries(image, at, copied);
+        m.insert(m.begin() + static_cast<std::ptrdiff_t>(at), copied_model.begin(),
+                 copied_model.end());
+        break;
+    }
+    case 3: { // join with the other image
+        pieces = entry_pieces(image);
+        const std::vector<entry_piece> more = entry_pieces(other);
+        pieces.insert(pieces.end(), more.begin(), more.end());
+        m.insert(m.end(), other_model.begin(), other_model.end());
+        break;
+    }
+    default: { // set
+        if (count == 0 || !m[rng() % count].header)
+            return;
+        std::size_t i = 0;
+        while (!m[i].header)
+            ++i;
+        header_change change;
+        if (rng() % 2)
+            change.number = static_cast<std::uint8_t>(rng() % 100);
+        if (rng() % 2)
+            change.type = static_cast<std::uint8_t>('!' + rng() % 90);
+        if (rng() % 2)
+            change.address = static_cast<std::uint16_t>(rng());
+        if (rng() % 2) {
+            change.name.emplace();
+            ASSERT_TRUE(make_name_field("x" + std::to_string(rng() % 100), *change.name));
+        }
+        std::uint8_t* head = m[i].data.data() + 2 + file_head_offset;
+        if (change.number)
+            head[head_number] = *change.number;
+        if (change.type)
+            head[head_type] = *change.type;
+        if (change.address)
+            store_word(head + head_address, *change.address);
+        if (change.name)
+            std::copy(change.name->begin(), change.name->end(), head + head_name);
+        std::uint8_t sum = 0;
+        sum_bytes(head, static_cast<int>(file_head_size), sum);
+        head[file_head_size] = sum;
+        bytes changed = image.bytes;
+        apply_header_change(changed, image.entries[i], change);
+        image = make_tape_image(changed);
+        ASSERT_TRUE(same_bytes(flatten(m), image.bytes));
+        expect_same_entries(m, image);
+        return;
+    }
+    }
+    EXPECT_EQ(open_inside(m), first_open_inside(pieces) != pieces.size());
+    image = make_tape_image(assemble_image(pieces));
+    ASSERT_TRUE(same_bytes(flatten(m), image.bytes));
+    if (open_inside(m)) {
+        // The bytes are what was asked for, but the reader now sees other
+        // entries; start again from what it sees.
+        m.clear();
+        for (const tape_entry& e : image.entries) {
+            model_entry fresh;
+            fresh.data.assign(image.bytes.begin() + static_cast<std::ptrdiff_t>(e.offset),
+                              image.bytes.begin() + static_cast<std::ptrdiff_t>(e.offset + e.span));
+            fresh.open = entry_is_open(e);
+            fresh.header = e.kind == entry_kind::file;
+            m.push_back(fresh);
+        }
+    }
+    expect_same_entries(m, image);
+}
+
+} // namespace
+
+TEST(EditImage, RandomEditsMatchTheModel)
+{
+    std::mt19937 rng(20261208);
+    for (int round = 0; round < 400; ++round) {
+        model m = random_model(rng);
+        tape_image image = make_tape_image(flatten(m));
+        expect_same_entries(m, image);
+        const model other_model = random_model(rng);
+        const tape_image other = make_tape_image(flatten(other_model));
+        for (int step = 0; step < 8 && !testing::Test::HasFatalFailure(); ++step)
+            random_edit(rng, m, image, other_model, other);
+    }
+}
+
+TEST(EditImage, SplitThenJoinGivesTheImageBack)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        const model m = random_model(rng);
+        const tape_image image = make_tape_image(flatten(m));
+        std::vector<tape_image> parts;
+        for (std::size_t i = 0; i < image.entries.size(); ++i)
+            parts.push_back(make_tape_image(assemble_image({{&image, i}})));
+        std::vector<entry_piece> joined;
+        for (const tape_image& part : parts) {
+            ASSERT_EQ(1U, part.entries.size());
+            joined.push_back({&part, 0});
+        }
+        ASSERT_TRUE(same_bytes(image.bytes, assemble_image(joined)));
+    }
+}
+
+TEST(EditImage, FieldValues)
+{
+    struct number_case {
+        const char* text;
+        bool valid;
+        unsigned long value;
+    };
+    for (const number_case& c : {number_case{"0", true, 0},
+                                 {"99", true, 99},
+                                 {"0x1F", true, 31},
+                                 {"017", true, 15},
+                                 {"65535", true, 65535},
+                                 {"", false, 0},
+                                 {"0x", false, 0},
+                                 {"08", false, 0},
+                                 {"12abc", false, 0},
+                                 {" 1", false, 0},
+                                 {"+1", false, 0},
+                                 {"-1", false, 0},
+                                 {"1 ", false, 0},
+                                 {"0b1", false, 0}}) {
+        unsigned long value = 7;
+        EXPECT_EQ(c.valid, parse_field_number(c.text, value)) << c.text;
+        if (c.valid) {
+            EXPECT_EQ(c.value, value) << c.text;
+        }
+    }
+    unsigned long huge = 0;
+    ASSERT_TRUE(parse_field_number("99999999999999999999999", huge));
+    EXPECT_GT(huge, 65535UL);
+
+    std::array<std::uint8_t, name_width> field{};
+    ASSERT_TRUE(make_name_field("demo.\xE9", field));
+    EXPECT_EQ("DEMO.\xE9  ", std::string(field.begin(), field.end()));
+    ASSERT_TRUE(make_name_field("", field));
+    EXPECT_EQ("        ", std::string(field.begin(), field.end()));
+    EXPECT_FALSE(make_name_field("ABCDEFGHI", field));
+
+    EXPECT_TRUE(valid_file_type("!"));
+    EXPECT_TRUE(valid_file_type("~"));
+    for (const char* bad : {"", " ", "\x7F", "\x80", "AB"})
+        EXPECT_FALSE(valid_file_type(bad)) << bad;
+}
+
+TEST(EditImage, EntryLists)
+{
+    struct list_case {
+        std::vector<std::string> words;
+        entry_list_outcome outcome;
+        std::vector<std::size_t> indexes;
+        std::string number;
+    };
+    const std::string big = "18446744073709551616";
+    for (const list_case& c :
+         std::vector<list_case>{{{"1", "3"}, entry_list_outcome::chosen, {0, 2}, ""},
+                                {{"2-4"}, entry_list_outcome::chosen, {1, 2, 3}, ""},
+                                {{"all"}, entry_list_outcome::chosen, {0, 1, 2, 3}, ""},
+                                {{"3-3", "1"}, entry_list_outcome::chosen, {2, 0}, ""},
+                                {{"0"}, entry_list_outcome::no_such_entry, {}, "0"},
+                                {{"5"}, entry_list_outcome::no_such_entry, {}, "5"},
+                                {{"2-" + big}, entry_list_outcome::no_such_entry, {1}, big},
+                                {{"4-2"}, entry_list_outcome::reversed_range, {}, ""},
+                                {{"x"}, entry_list_outcome::not_a_number, {}, ""},
+                                {{"1-"}, entry_list_outcome::not_a_number, {}, ""},
+                                {{"-1"}, entry_list_outcome::not_a_number, {}, ""},
+                                {{"1-2-3"}, entry_list_outcome::not_a_number, {}, ""}}) {
+        std::vector<std::size_t> indexes;
+        const entry_list_result result = choose_entries(c.words, 4, indexes);
+        EXPECT_EQ(c.outcome, result.outcome) << c.words[0];
+        EXPECT_EQ(c.number, result.number) << c.words[0];
+        if (c.outcome == entry_list_outcome::chosen) {
+            EXPECT_EQ(c.indexes, indexes) << c.words[0];
+        }
+    }
+}
+
+TEST(EditImage, DerivedNamesStayInTheirFolder)
+{
+    tape_entry entry;
+    entry.kind = entry_kind::file;
+    entry.entry = 3;
+    struct name_case {
+        const char* name;
+        std::size_t count;
+        const char* expected;
+    };
+    for (const name_case& c : {name_case{"HELLO   ", 9, "03-HELLO.kst"},
+                               {"../X    ", 9, "03-.._X.kst"},
+                               {"A/B\x1B[2J ", 9, "03-A_B__2J.kst"},
+                               {"        ", 9, "03.kst"},
+                               {"A B  \xC3\xA9 ", 120, "003-A_B____.kst"}}) {
+        std::copy(c.name, c.name + name_width, entry.name.begin());
+        EXPECT_EQ(c.expected, derived_file_name(entry, c.count, ".kst")) << c.name;
+    }
+    entry.kind = entry_kind::headless;
+    EXPECT_EQ("03-headless.bin", derived_file_name(entry, 3, ".bin"));
+    EXPECT_EQ("_", safe_name("."));
+    EXPECT_EQ("__", safe_name(".."));
+    EXPECT_EQ("...", safe_name("..."));
+}
