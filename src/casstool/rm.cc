@@ -110,12 +110,15 @@ int run_rm(const rm_options& options)
         }
         return true;
     };
-    const write_outcome outcome = update_output(path, false, transform);
+    const write_result result = update_output(path, false, transform);
+    const write_outcome outcome = result.outcome;
     if (status != tool_ok)
         return status;
     if (outcome != write_outcome::written &&
         !(options.dry_run && outcome == write_outcome::declined))
-        return report_tool(tool_failed, path + ": cannot be updated; it is left as it was");
+        return report_tool(tool_failed, path + ": cannot be updated" +
+                                            (result.reason.empty() ? "" : ": " + result.reason) +
+                                            "; it is left as it was");
     if (!options.quiet || options.dry_run)
         std::fwrite(lines.data(), 1, lines.size(), stdout);
     return finish_stdout(tool_ok);
