@@ -9,6 +9,7 @@ import tempfile
 import time
 
 from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -25,7 +26,7 @@ for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-backg
              "--allow-file-access-from-files", "--user-data-dir=" + os.path.join(work, "profile")):
     options.add_argument(flag)
 options.add_experimental_option("prefs", {"download.default_directory": downloads})
-driver = webdriver.Chrome(service=webdriver.ChromeService("/usr/bin/chromedriver"), options=options)
+driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 passed = 0
 
 
@@ -84,6 +85,11 @@ try:
         where, rest = line[len(source) + 1:].split(": warning: ")
         check("the page shows " + where + ": " + rest, where + ": " + rest in shown)
 
+    driver.save_screenshot(os.path.join(out, "desktop-1280x800.png"))
+    driver.set_window_size(390, 844)
+    driver.save_screenshot(os.path.join(out, "phone-390x844.png"))
+    driver.set_window_size(1280, 800)
+
     big = os.path.join(work, "huge.kst")
     with open(big, "wb") as f:
         f.truncate(1 << 30)
@@ -91,9 +97,6 @@ try:
     wait(lambda: "larger than 1 GiB" in driver.find_element(By.ID, "tape-status").text)
     check("a 1 GiB file is refused with casstool's reason", True)
 
-    driver.save_screenshot(os.path.join(out, "desktop-1280x800.png"))
-    driver.set_window_size(390, 844)
-    driver.save_screenshot(os.path.join(out, "phone-390x844.png"))
 finally:
     driver.quit()
 print("browser tests passed:", passed)

@@ -83,10 +83,12 @@ std::string tape_entries_json(const std::uint8_t* image, std::size_t size)
         append_field(out, "length", entry.length);
         if (entry.kind == entry_kind::file) {
             append_field(out, "number", std::size_t{entry.number});
-            append_field(out, "type", std::string_view(reinterpret_cast<const char*>(&entry.type), 1));
+            append_field(out, "type",
+                         std::string_view(reinterpret_cast<const char*>(&entry.type), 1));
             append_field(out, "address", std::size_t{entry.address});
-            append_field(out, "name", std::string_view(reinterpret_cast<const char*>(entry.name.data()),
-                                                       entry.name.size()));
+            append_field(out, "name",
+                         std::string_view(reinterpret_cast<const char*>(entry.name.data()),
+                                          entry.name.size()));
         }
         append_field(out, "checksums", checksum_text(entry));
         append_field(out, "problem", entry.problem);

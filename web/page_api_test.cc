@@ -57,7 +57,8 @@ TEST(PageApi, EveryKindHasTheReadmesFix)
 TEST(PageApi, SourceWarningsCarryPositionKindAndFix)
 {
     const std::string json = source_warnings_json("10 print 1\n");
-    EXPECT_NE(json.find("\"line\":1,\"column\":4,\"kind\":\"lower-case-keyword\""), std::string::npos)
+    EXPECT_NE(json.find("\"line\":1,\"column\":4,\"kind\":\"lower-case-keyword\""),
+              std::string::npos)
         << json;
     EXPECT_NE(json.find("\"fix\":\"write keywords in upper case\""), std::string::npos) << json;
     EXPECT_EQ(source_warnings_json("10 PRINT 1\n"), "{\"warnings\":[]}");
