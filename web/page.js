@@ -8,6 +8,7 @@ worker.onmessage = (event) => {
   const { id, ready } = event.data;
   if (ready) {
     document.body.dataset.ready = "true";
+    document.body.dataset.readyMs = Math.round(performance.now());
     return;
   }
   waiting.get(id)(event.data);
