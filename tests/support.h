@@ -60,6 +60,11 @@ run_result run_cassmak(const std::vector<std::string>& args, const run_options& 
 extern const char* const cassmak_path;
 run_result run_casstool(const std::vector<std::string>& args, const run_options& options = {});
 
+// Why the tools cannot be run under a file size limit here, or null.
+const char* file_size_limit_missing();
+// Why /dev/stdin, /dev/stdout, /dev/zero and /dev/full are not here, or null.
+const char* unix_devices_missing();
+
 // The line the tool prints before it writes `path`.
 std::string writing(const std::string& path);
 

@@ -1,6 +1,9 @@
 #include "casstool/commands.h"
+#include "io/files.h"
 
 int main(int argc, char** argv)
 {
+    use_binary_streams();
+    take_program_arguments(argc, argv);
     return run_tool(argc, argv);
 }

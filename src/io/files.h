@@ -104,3 +104,16 @@ enum class console_stream { input, output, error };
 
 // Whether the stream is a terminal, where raw bytes are not welcome.
 bool is_terminal(console_stream stream);
+
+// ---- The process's own command line and standard streams ----
+// Kept apart from the file operations above; on POSIX both are what the
+// process was given (process_posix.cc), on Windows they are made so.
+
+// Replaces `argc` and `argv` with the command line as UTF-8 words, so that a
+// path such as café.kst reaches the program as typed. The words live until
+// the process ends.
+void take_program_arguments(int& argc, char**& argv);
+
+// Sets standard input, output and error to pass bytes unchanged, so that a
+// newline is written as one byte and a payload on standard output is exact.
+void use_binary_streams();

@@ -1,0 +1,519 @@
+// The seam on Windows. Paths are UTF-8 and reach the system through its wide
+// functions; a regular file is only ever changed by writing a new file in
+// its folder and putting it in the old one's place, so that a failure or an
+// interrupted run leaves the old image. An append takes an exclusive lock on
+// one byte far beyond any image, so that readers of the image are never
+// blocked by it (Windows locks are mandatory).
+#include "io/files.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <optional>
+#include <shellapi.h>
+
+namespace {
+
+constexpr int max_attempts = 100;
+constexpr DWORD lock_offset_high = 0x7FFFFFFF;
+
+std::wstring wide(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                        size);
+    return out;
+}
+
+std::string narrow(const wchar_t* text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+// The system's words for the last failure, as the C library gives them.
+std::string reason_for(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME: return std::strerror(ENOENT);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return std::strerror(EACCES);
+    default: break;
+    }
+    return std::strerror(EIO);
+}
+
+class handle {
+  public:
+    explicit handle(HANDLE raw = INVALID_HANDLE_VALUE) : raw_(raw) {}
+    ~handle()
+    {
+        reset();
+    }
+    handle(const handle&) = delete;
+    handle& operator=(const handle&) = delete;
+    void reset(HANDLE raw = INVALID_HANDLE_VALUE)
+    {
+        if (raw_ != INVALID_HANDLE_VALUE)
+            CloseHandle(raw_);
+        raw_ = raw;
+    }
+    HANDLE get() const
+    {
+        return raw_;
+    }
+    bool ok() const
+    {
+        return raw_ != INVALID_HANDLE_VALUE;
+    }
+
+  private:
+    HANDLE raw_;
+};
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE open_path(const std::wstring& path, DWORD access, DWORD disposition)
+{
+    return CreateFileW(path.c_str(), access, share_all, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool write_all(HANDLE file, const std::uint8_t* bytes, std::size_t count)
+{
+    while (count > 0) {
+        const DWORD piece = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+        DWORD done = 0;
+        if (!WriteFile(file, bytes, piece, &done, nullptr) || done == 0)
+            return false;
+        bytes += done;
+        count -= done;
+    }
+    return true;
+}
+
+bool read_all(HANDLE file, std::vector<std::uint8_t>& contents)
+{
+    LARGE_INTEGER size{};
+    LARGE_INTEGER start{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF ||
+        !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return false;
+    contents.resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t got = 0;
+    while (got < contents.size()) {
+        DWORD done = 0;
+        if (!ReadFile(file, contents.data() + got, static_cast<DWORD>(contents.size() - got),
+                      &done, nullptr))
+            return false;
+        if (done == 0)
+            break;
+        got += done;
+    }
+    return got == contents.size();
+}
+
+// ---- Ctrl-C, Ctrl-Break and closing the console, held over a change ----
+
+volatile LONG held_event = -1;
+HANDLE section_done = nullptr;
+
+BOOL WINAPI hold_console_event(DWORD event)
+{
+    InterlockedCompareExchange(&held_event, static_cast<LONG>(event), -1);
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
+        return TRUE;
+    // The system ends the process once this returns; let the change finish.
+    if (section_done)
+        WaitForSingleObject(section_done, 5000);
+    return FALSE;
+}
+
+class console_events_held {
+  public:
+    console_events_held()
+    {
+        section_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        SetConsoleCtrlHandler(hold_console_event, TRUE);
+    }
+    ~console_events_held()
+    {
+        SetConsoleCtrlHandler(hold_console_event, FALSE);
+        if (section_done)
+            SetEvent(section_done);
+        // A held Ctrl-C ends the run now, as it would have without the hold.
+        if (held_event == CTRL_C_EVENT || held_event == CTRL_BREAK_EVENT)
+            ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
+    console_events_held(const console_events_held&) = delete;
+    console_events_held& operator=(const console_events_held&) = delete;
+};
+
+// ---- The new file beside the old one ----
+
+struct path_parts {
+    std::wstring folder; // with its separator, or empty for the current folder
+    std::wstring name;
+};
+
+path_parts split_path(const std::wstring& path)
+{
+    const std::size_t cut = path.find_last_of(L"/\\:");
+    if (cut == std::wstring::npos)
+        return {L"", path};
+    return {path.substr(0, cut + 1), path.substr(cut + 1)};
+}
+
+// Creates `.NAME.XXXXXX` beside the output, never an existing file.
+HANDLE create_temp(const std::wstring& target, DWORD attributes, std::wstring& temp_path)
+{
+    const path_parts where = split_path(target);
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < max_attempts; ++attempt) {
+        const unsigned long long seed =
+            GetTickCount64() ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) ^
+            (++counter * 0x9E3779B97F4A7C15ULL);
+        std::wstring suffix;
+        unsigned long long value = seed;
+        for (int i = 0; i < 6; ++i, value /= 36)
+            suffix += L"0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
+        temp_path = where.folder + L"." + where.name + L"." + suffix;
+        HANDLE file = CreateFileW(temp_path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                  share_all, nullptr, CREATE_NEW,
+                                  attributes & ~FILE_ATTRIBUTE_READONLY, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// Puts the new file in the old one's place. ReplaceFileW keeps the old file's
+// attributes, security and streams; MoveFileExW serves a file that does not
+// exist yet, or a file system without ReplaceFileW. Another program that
+// holds the old file open without sharing its deletion refuses both, for a
+// moment or for good: a few short waits, then false.
+bool put_in_place(const std::wstring& temp_path, const std::wstring& target, bool existed)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (existed && ReplaceFileW(target.c_str(), temp_path.c_str(), nullptr,
+                                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+            return true;
+        if (MoveFileExW(temp_path.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
+            error != ERROR_LOCK_VIOLATION && error != ERROR_UNABLE_TO_REMOVE_REPLACED)
+            return false;
+        Sleep(50);
+    }
+    return false;
+}
+
+// Writes `parts` into a new file beside `target` and puts it in its place.
+write_outcome replace_with(const std::wstring& target, bool existed, DWORD attributes,
+                           std::initializer_list<std::pair<const std::uint8_t*, std::size_t>> parts)
+{
+    std::wstring temp_path;
+    handle temp(create_temp(target, attributes, temp_path));
+    if (!temp.ok())
+        return write_outcome::open_failed;
+    bool good = true;
+    for (const auto& part : parts)
+        good = good && write_all(temp.get(), part.first, part.second);
+    good = good && FlushFileBuffers(temp.get());
+    temp.reset();
+    if (!good) {
+        DeleteFileW(temp_path.c_str());
+        return write_outcome::write_failed;
+    }
+    if (!put_in_place(temp_path, target, existed)) {
+        DeleteFileW(temp_path.c_str());
+        return write_outcome::open_failed;
+    }
+    return write_outcome::written;
+}
+
+// The identity of an open file, to tell whether the path still names it.
+bool same_file(HANDLE file, const std::wstring& path)
+{
+    handle other(open_path(path, 0, OPEN_EXISTING));
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return other.ok() && GetFileInformationByHandle(file, &a) &&
+           GetFileInformationByHandle(other.get(), &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+DWORD link_count(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    return GetFileInformationByHandle(file, &info) ? info.nNumberOfLinks : 1;
+}
+
+// A file with several names keeps them only when it is written in place:
+// the new bytes, and the old ones back if that fails.
+write_outcome rewrite_in_place(HANDLE file, const std::vector<std::uint8_t>& old,
+                               const std::uint8_t* bytes, std::size_t count, bool append)
+{
+    LARGE_INTEGER at{};
+    at.QuadPart = append ? static_cast<LONGLONG>(old.size()) : 0;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN))
+        return write_outcome::access_failed;
+    if (write_all(file, bytes, count) && SetEndOfFile(file))
+        return write_outcome::written;
+    LARGE_INTEGER start{};
+    if (!append && SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        write_all(file, old.data(), old.size());
+    at.QuadPart = static_cast<LONGLONG>(old.size());
+    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN))
+        SetEndOfFile(file);
+    return write_outcome::write_failed;
+}
+
+// Under the lock that appends and updates share, on the file opened at
+// `path`: calls `work` with its old image once the path is known to still
+// name it; nothing when another run replaced it meanwhile.
+template <typename Work>
+std::optional<write_outcome> under_lock(HANDLE file, const std::wstring& path, const Work& work)
+{
+    OVERLAPPED where{};
+    where.OffsetHigh = lock_offset_high;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &where))
+        return write_outcome::open_failed;
+    std::optional<write_outcome> outcome;
+    if (same_file(file, path)) {
+        std::vector<std::uint8_t> old;
+        outcome = read_all(file, old) ? work(old) : write_outcome::read_failed;
+    }
+    UnlockFileEx(file, 0, 1, 0, &where);
+    return outcome;
+}
+
+bool is_disk_file(HANDLE file)
+{
+    return GetFileType(file) == FILE_TYPE_DISK;
+}
+
+bool is_folder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A console, a pipe or a device: written as it is. A replaced one must be
+// positionable (NUL is; a console or a pipe is not).
+write_outcome write_device(HANDLE file, const std::uint8_t* bytes, std::size_t count, bool append)
+{
+    LARGE_INTEGER start{};
+    if (!append && !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return write_outcome::access_failed;
+    return write_all(file, bytes, count) ? write_outcome::written : write_outcome::write_failed;
+}
+
+// One try at changing the regular file at `path` under the lock; nothing
+// when the file changed under it and the caller should look again.
+template <typename Change>
+std::optional<write_outcome> change_once(const std::wstring& wpath, bool create,
+                                         const Change& change, const std::uint8_t* bytes,
+                                         std::size_t count, bool device_append)
+{
+    constexpr DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
+    handle file(open_path(wpath, access, OPEN_EXISTING));
+    const DWORD error = file.ok() ? ERROR_SUCCESS : GetLastError();
+    const bool existed = file.ok();
+    if (!file.ok() && create && error == ERROR_FILE_NOT_FOUND) {
+        file.reset(open_path(wpath, access, CREATE_NEW));
+        if (!file.ok())
+            return GetLastError() == ERROR_FILE_EXISTS ? std::nullopt
+                                                       : std::optional(write_outcome::open_failed);
+    }
+    if (!file.ok() || is_folder(wpath))
+        return write_outcome::open_failed;
+    if (!is_disk_file(file.get())) {
+        if (!device_append)
+            return write_outcome::open_failed;
+        return write_device(file.get(), bytes, count, true);
+    }
+    const DWORD attributes = GetFileAttributesW(wpath.c_str());
+    const console_events_held hold;
+    return under_lock(file.get(), wpath, [&](const std::vector<std::uint8_t>& old) {
+        const write_outcome outcome = change(file.get(), old, existed, attributes);
+        if (!existed && outcome != write_outcome::written) {
+            // The file made for the change goes again, while the lock still
+            // keeps other runs from writing into it.
+            FILE_DISPOSITION_INFO gone{TRUE};
+            SetFileInformationByHandle(file.get(), FileDispositionInfo, &gone, sizeof gone);
+        }
+        return outcome;
+    });
+}
+
+write_outcome append_output(const std::wstring& wpath, const std::uint8_t* bytes, std::size_t count)
+{
+    auto change = [&](HANDLE file, const std::vector<std::uint8_t>& old, bool existed,
+                      DWORD attributes) {
+        if (existed && link_count(file) > 1)
+            return rewrite_in_place(file, old, bytes, count, true);
+        return replace_with(wpath, true, attributes, {{old.data(), old.size()}, {bytes, count}});
+    };
+    for (int attempt = 0; attempt < max_attempts; ++attempt)
+        if (std::optional<write_outcome> outcome =
+                change_once(wpath, true, change, bytes, count, true))
+            return *outcome;
+    return write_outcome::open_failed;
+}
+
+write_outcome replace_output(const std::wstring& wpath, const std::uint8_t* bytes, std::size_t count)
+{
+    if (is_folder(wpath))
+        return write_outcome::open_failed;
+    handle file(open_path(wpath, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING));
+    if (!file.ok()) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND)
+            return write_outcome::open_failed;
+        const console_events_held hold;
+        return replace_with(wpath, false, FILE_ATTRIBUTE_NORMAL, {{bytes, count}});
+    }
+    if (!is_disk_file(file.get()))
+        return write_device(file.get(), bytes, count, false);
+    const DWORD attributes = GetFileAttributesW(wpath.c_str());
+    const console_events_held hold;
+    if (link_count(file.get()) > 1) {
+        std::vector<std::uint8_t> old;
+        if (!read_all(file.get(), old))
+            return write_outcome::write_failed;
+        return rewrite_in_place(file.get(), old, bytes, count, false);
+    }
+    file.reset();
+    return replace_with(wpath, true, attributes, {{bytes, count}});
+}
+
+} // namespace
+
+write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                           bool append)
+{
+    if (path.empty())
+        return write_outcome::open_failed;
+    const std::wstring wpath = wide(path);
+    return append ? append_output(wpath, bytes, count) : replace_output(wpath, bytes, count);
+}
+
+write_outcome update_output(const std::string& path, bool create, const image_transform& transform)
+{
+    if (path.empty())
+        return write_outcome::open_failed;
+    const std::wstring wpath = wide(path);
+    auto change = [&](HANDLE /*file*/, const std::vector<std::uint8_t>& old, bool existed,
+                      DWORD attributes) {
+        std::vector<std::uint8_t> updated;
+        if (!transform(old, existed, updated))
+            return write_outcome::declined;
+        return replace_with(wpath, true, attributes, {{updated.data(), updated.size()}});
+    };
+    for (int attempt = 0; attempt < max_attempts; ++attempt)
+        if (std::optional<write_outcome> outcome =
+                change_once(wpath, create, change, nullptr, 0, false))
+            return *outcome;
+    return write_outcome::open_failed;
+}
+
+std::FILE* open_input_file(const std::string& path)
+{
+    const std::wstring wpath = wide(path);
+    if (path.empty() || is_folder(wpath))
+        return nullptr;
+    return _wfopen(wpath.c_str(), L"rb");
+}
+
+read_result read_whole_file(const std::string& path, std::size_t limit,
+                            std::vector<std::uint8_t>& buffer, std::size_t& size)
+{
+    size = 0;
+    const std::wstring wpath = wide(path);
+    handle file(path.empty() ? INVALID_HANDLE_VALUE : open_path(wpath, GENERIC_READ, OPEN_EXISTING));
+    if (!file.ok())
+        return {read_outcome::open_failed,
+                reason_for(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError())};
+    if (is_folder(wpath))
+        return {read_outcome::read_failed, std::strerror(EISDIR)};
+    LARGE_INTEGER length{};
+    if (is_disk_file(file.get()) && GetFileSizeEx(file.get(), &length) &&
+        static_cast<unsigned long long>(length.QuadPart) <= limit &&
+        buffer.size() <= static_cast<std::size_t>(length.QuadPart))
+        buffer.resize(static_cast<std::size_t>(length.QuadPart) + 1);
+    if (buffer.size() < 65536)
+        buffer.resize(65536);
+    for (;;) {
+        if (size > limit)
+            return {read_outcome::too_large, {}};
+        if (size == buffer.size())
+            buffer.resize(std::min(size * 2, limit + 1));
+        const std::size_t room = buffer.size() - size;
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer.data() + size,
+                      room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &got, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
+                break;
+            return {read_outcome::read_failed, reason_for(error)};
+        }
+        if (got == 0)
+            break;
+        size += got;
+    }
+    return {};
+}
+
+bool is_terminal(console_stream stream)
+{
+    switch (stream) {
+    case console_stream::input: return _isatty(_fileno(stdin)) != 0;
+    case console_stream::output: return _isatty(_fileno(stdout)) != 0;
+    case console_stream::error: break;
+    }
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+void take_program_arguments(int& argc, char**& argv)
+{
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!words)
+        return;
+    static std::vector<std::string> texts;
+    static std::vector<char*> pointers;
+    texts.clear();
+    for (int i = 0; i < count; ++i)
+        texts.push_back(narrow(words[i]));
+    LocalFree(words);
+    pointers.clear();
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    argc = count;
+    argv = pointers.data();
+}
+
+void use_binary_streams()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}

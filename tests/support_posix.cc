@@ -1,0 +1,145 @@
+// Running the built tools on POSIX: fork, exec and a pipe for each stream.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+scratch_dir::scratch_dir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "cassmak-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        ADD_FAILURE() << "mkdtemp failed";
+    root_ = pattern;
+}
+
+namespace {
+
+// Reads both pipes to their ends without letting either fill up and stall.
+void drain(int out_fd, int err_fd, std::string& out, std::string& err)
+{
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string* sinks[2] = {&out, &err};
+    int remaining = 2;
+    while (remaining > 0) {
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            return;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char chunk[65536];
+            ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
+            if (got > 0) {
+                sinks[i]->append(chunk, static_cast<std::size_t>(got));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --remaining;
+            }
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+run_result run_exe(const std::string& exe, const std::vector<std::string>& args,
+                   const run_options& options)
+{
+    int out_pipe[2] = {-1, -1};
+    int err_pipe[2] = {-1, -1};
+    int in_pipe[2] = {-1, -1};
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || (options.stdin_pipe && pipe(in_pipe) != 0)) {
+        ADD_FAILURE() << "pipe failed";
+        return {-1, "", ""};
+    }
+    pid_t child = fork();
+    if (child == 0) {
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
+            _exit(126);
+        if (options.file_size_limit >= 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                         static_cast<rlim_t>(options.file_size_limit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.address_space_limit >= 0) {
+            rlimit limit{static_cast<rlim_t>(options.address_space_limit),
+                         static_cast<rlim_t>(options.address_space_limit)};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        if (options.stdin_pipe) {
+            dup2(in_pipe[0], 0);
+            close(in_pipe[1]);
+        } else {
+            int null_fd = open("/dev/null", O_RDONLY);
+            dup2(null_fd, 0);
+        }
+        dup2(out_pipe[1], 1);
+        close(out_pipe[0]);
+        dup2(err_pipe[1], 2);
+        close(err_pipe[0]);
+        std::vector<char*> argv;
+        std::string name = exe;
+        argv.push_back(name.data());
+        std::vector<std::string> copies = args;
+        for (std::string& arg : copies)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    if (options.stdin_pipe) {
+        // Written while this end still holds the read side, so an early exit
+        // of the tool cannot raise SIGPIPE here.
+        ssize_t ignored = write(in_pipe[1], "stdin bytes", 11);
+        (void)ignored;
+        close(in_pipe[1]);
+        close(in_pipe[0]);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    run_result result{-1, "", ""};
+    drain(out_pipe[0], err_pipe[0], result.out, result.err);
+    int wait_status = 0;
+    waitpid(child, &wait_status, 0);
+    if (WIFEXITED(wait_status))
+        result.exit_code = WEXITSTATUS(wait_status);
+    else if (WIFSIGNALED(wait_status))
+        result.exit_code = 128 + WTERMSIG(wait_status);
+    return result;
+}
+
+} // namespace
+
+const char* const cassmak_path = CASSMAK_EXE;
+
+run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
+{
+    return run_exe(CASSMAK_EXE, args, options);
+}
+
+run_result run_casstool(const std::vector<std::string>& args, const run_options& options)
+{
+    return run_exe(CASSTOOL_EXE, args, options);
+}
+
+
+const char* file_size_limit_missing()
+{
+    return nullptr;
+}
+
+const char* unix_devices_missing()
+{
+    return nullptr;
+}

@@ -1,0 +1,155 @@
+// Running the built tools on Windows: CreateProcessW with a pipe for each
+// stream, read by a thread each so that neither fills up and stalls.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <random>
+#include <thread>
+
+namespace {
+
+std::wstring wide(const std::string& text)
+{
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+// Quotes one word as the C runtime's command line parser takes it apart.
+std::wstring quoted(const std::wstring& word)
+{
+    if (!word.empty() && word.find_first_of(L" \t\"") == std::wstring::npos)
+        return word;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : word) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+// The tools sit in a folder relative to the test program's own.
+std::wstring tool_path(const char* relative)
+{
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    return (std::filesystem::path(own).parent_path() / wide(relative)).wstring();
+}
+
+void drain(HANDLE pipe, std::string& sink)
+{
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        sink.append(chunk, got);
+    CloseHandle(pipe);
+}
+
+run_result run_exe(const char* relative, const std::vector<std::string>& args,
+                   const run_options& options)
+{
+    if (options.file_size_limit >= 0) {
+        ADD_FAILURE() << file_size_limit_missing();
+        return {-1, "", ""};
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out_read = nullptr, out_write = nullptr, err_read = nullptr, err_write = nullptr;
+    HANDLE in_read = nullptr, in_write = nullptr;
+    CreatePipe(&out_read, &out_write, &inherit, 0);
+    CreatePipe(&err_read, &err_write, &inherit, 0);
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+    if (options.stdin_pipe) {
+        CreatePipe(&in_read, &in_write, &inherit, 0);
+        SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+    } else {
+        in_read = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+    }
+    const std::wstring exe = tool_path(relative);
+    std::wstring line = quoted(exe);
+    for (const std::string& arg : args)
+        line += L" " + quoted(wide(arg));
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = in_read;
+    start.hStdOutput = out_write;
+    start.hStdError = err_write;
+    PROCESS_INFORMATION process{};
+    const std::wstring cwd = wide(options.cwd);
+    const BOOL started =
+        CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       cwd.empty() ? nullptr : cwd.c_str(), &start, &process);
+    CloseHandle(out_write);
+    CloseHandle(err_write);
+    CloseHandle(in_read);
+    if (in_write) {
+        DWORD ignored = 0;
+        WriteFile(in_write, "stdin bytes", 11, &ignored, nullptr);
+        CloseHandle(in_write);
+    }
+    run_result result{-1, "", ""};
+    std::thread err_reader([&] { drain(err_read, result.err); });
+    drain(out_read, result.out);
+    err_reader.join();
+    if (!started) {
+        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        return result;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    result.exit_code = static_cast<int>(code);
+    return result;
+}
+
+} // namespace
+
+scratch_dir::scratch_dir()
+{
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        root_ = std::filesystem::temp_directory_path() / ("cassmak-" + std::to_string(seed()));
+        if (CreateDirectoryW(root_.c_str(), nullptr))
+            return;
+    }
+    ADD_FAILURE() << "no scratch folder";
+}
+
+const char* const cassmak_path = CASSMAK_EXE;
+
+run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
+{
+    return run_exe(CASSMAK_EXE, args, options);
+}
+
+run_result run_casstool(const std::vector<std::string>& args, const run_options& options)
+{
+    return run_exe(CASSTOOL_EXE, args, options);
+}
+
+const char* file_size_limit_missing()
+{
+    return "Windows has no file size limit for a process";
+}
+
+const char* unix_devices_missing()
+{
+    return "Windows has no /dev/stdin, /dev/stdout, /dev/zero or /dev/full";
+}
