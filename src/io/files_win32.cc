@@ -14,6 +14,8 @@
 #include <io.h>
 #include <optional>
 #include <shellapi.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 namespace {
 
@@ -24,11 +26,10 @@ std::wstring wide(const std::string& text)
 {
     if (text.empty())
         return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                        size);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
     return out;
 }
 
@@ -88,8 +89,8 @@ constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 HANDLE open_path(const std::wstring& path, DWORD access, DWORD disposition)
 {
-    return CreateFileW(path.c_str(), access, share_all, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 bool write_all(HANDLE file, const std::uint8_t* bytes, std::size_t count)
@@ -116,8 +117,8 @@ bool read_all(HANDLE file, std::vector<std::uint8_t>& contents)
     std::size_t got = 0;
     while (got < contents.size()) {
         DWORD done = 0;
-        if (!ReadFile(file, contents.data() + got, static_cast<DWORD>(contents.size() - got),
-                      &done, nullptr))
+        if (!ReadFile(file, contents.data() + got, static_cast<DWORD>(contents.size() - got), &done,
+                      nullptr))
             return false;
         if (done == 0)
             break;
@@ -191,9 +192,9 @@ HANDLE create_temp(const std::wstring& target, DWORD attributes, std::wstring& t
         for (int i = 0; i < 6; ++i, value /= 36)
             suffix += L"0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
         temp_path = where.folder + L"." + where.name + L"." + suffix;
-        HANDLE file = CreateFileW(temp_path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                  share_all, nullptr, CREATE_NEW,
-                                  attributes & ~FILE_ATTRIBUTE_READONLY, nullptr);
+        HANDLE file =
+            CreateFileW(temp_path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share_all,
+                        nullptr, CREATE_NEW, attributes & ~FILE_ATTRIBUTE_READONLY, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             return file;
     }
@@ -378,7 +379,8 @@ write_outcome append_output(const std::wstring& wpath, const std::uint8_t* bytes
     return write_outcome::open_failed;
 }
 
-write_outcome replace_output(const std::wstring& wpath, const std::uint8_t* bytes, std::size_t count)
+write_outcome replace_output(const std::wstring& wpath, const std::uint8_t* bytes,
+                             std::size_t count)
 {
     if (is_folder(wpath))
         return write_outcome::open_failed;
@@ -406,19 +408,44 @@ write_outcome replace_output(const std::wstring& wpath, const std::uint8_t* byte
 
 } // namespace
 
-write_outcome write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                           bool append)
+namespace {
+
+// The outcome with the system's words for a failure, as the last call that
+// failed left them.
+write_result with_reason(write_outcome outcome)
 {
-    if (path.empty())
-        return write_outcome::open_failed;
-    const std::wstring wpath = wide(path);
-    return append ? append_output(wpath, bytes, count) : replace_output(wpath, bytes, count);
+    write_result result{outcome, {}};
+    if (outcome != write_outcome::written && outcome != write_outcome::declined)
+        result.reason = reason_for(GetLastError());
+    return result;
 }
 
-write_outcome update_output(const std::string& path, bool create, const image_transform& transform)
+write_outcome update_outcome(const std::string& path, bool create,
+                             const image_transform& transform);
+
+} // namespace
+
+write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                          bool append)
 {
     if (path.empty())
-        return write_outcome::open_failed;
+        return {write_outcome::open_failed, reason_for(ERROR_FILE_NOT_FOUND)};
+    const std::wstring wpath = wide(path);
+    return with_reason(append ? append_output(wpath, bytes, count)
+                              : replace_output(wpath, bytes, count));
+}
+
+write_result update_output(const std::string& path, bool create, const image_transform& transform)
+{
+    if (path.empty())
+        return {write_outcome::open_failed, reason_for(ERROR_FILE_NOT_FOUND)};
+    return with_reason(update_outcome(path, create, transform));
+}
+
+namespace {
+
+write_outcome update_outcome(const std::string& path, bool create, const image_transform& transform)
+{
     const std::wstring wpath = wide(path);
     auto change = [&](HANDLE /*file*/, const std::vector<std::uint8_t>& old, bool existed,
                       DWORD attributes) {
@@ -434,6 +461,49 @@ write_outcome update_output(const std::string& path, bool create, const image_tr
     return write_outcome::open_failed;
 }
 
+} // namespace
+
+read_result open_input_stream(const std::string& path, input_stream& stream)
+{
+    stream = input_stream{};
+    if (path == "-") {
+        stream.handle = 0;
+    } else {
+        const std::wstring wpath = wide(path);
+        if (is_folder(wpath))
+            return {read_outcome::read_failed, std::strerror(EISDIR)};
+        stream.handle = _wopen(wpath.c_str(), _O_RDONLY | _O_BINARY);
+        if (stream.handle < 0)
+            return {read_outcome::open_failed, std::strerror(errno)};
+        stream.owned = true;
+    }
+    struct _stat64 info {};
+    if (_fstat64(stream.handle, &info) == 0 && (info.st_mode & _S_IFREG) != 0) {
+        stream.regular = true;
+        stream.size = static_cast<std::uint64_t>(info.st_size);
+    }
+    return {};
+}
+
+read_result read_input_stream(input_stream& stream, std::uint8_t* into, std::size_t room,
+                              std::size_t& got)
+{
+    got = 0;
+    const int count =
+        _read(stream.handle, into, room > 0x40000000 ? 0x40000000u : static_cast<unsigned>(room));
+    if (count < 0)
+        return {read_outcome::read_failed, std::strerror(errno)};
+    got = static_cast<std::size_t>(count);
+    return {};
+}
+
+void close_input_stream(input_stream& stream)
+{
+    if (stream.owned && stream.handle >= 0)
+        _close(stream.handle);
+    stream = input_stream{};
+}
+
 std::FILE* open_input_file(const std::string& path)
 {
     const std::wstring wpath = wide(path);
@@ -447,7 +517,8 @@ read_result read_whole_file(const std::string& path, std::size_t limit,
 {
     size = 0;
     const std::wstring wpath = wide(path);
-    handle file(path.empty() ? INVALID_HANDLE_VALUE : open_path(wpath, GENERIC_READ, OPEN_EXISTING));
+    handle file(path.empty() ? INVALID_HANDLE_VALUE
+                             : open_path(wpath, GENERIC_READ, OPEN_EXISTING));
     if (!file.ok())
         return {read_outcome::open_failed,
                 reason_for(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError())};
