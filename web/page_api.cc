@@ -134,9 +134,9 @@ std::string source_warnings_json(std::string_view source)
         first = false;
         out += "\"line\":" + std::to_string(warning.line);
         append_field(out, "column", warning.column);
-        append_field(out, "kind", warning.kind);
+        append_field(out, "kind", check_kind_name(warning.kind));
         append_field(out, "message", warning.message);
-        append_field(out, "fix", fix_of(warning.kind));
+        append_field(out, "fix", fix_of(check_kind_name(warning.kind)));
         out += '}';
     }
     return out + "]}";

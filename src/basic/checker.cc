@@ -76,11 +76,69 @@ struct checker {
     std::size_t image_length = 0;                // records so far, without the end link
     std::optional<std::size_t> too_large_at;     // index of the too-large warning
 
-    void warn(std::size_t line, std::size_t column, std::string_view kind, std::string message)
+    void warn(std::size_t line, std::size_t column, check_kind kind, std::string message)
     {
         warnings.push_back({line, column, kind, std::move(message)});
     }
 };
+
+// Bytes of 0x80 and above where the machine looks for tokens.
+void warn_non_ascii(checker& state, std::size_t line, std::size_t column, std::string_view run)
+{
+    std::string readings;
+    std::string listed;
+    for (char c : run) {
+        const auto byte = static_cast<unsigned char>(c);
+        listed += (listed.empty() ? "" : " ") + hex_byte(byte);
+        readings += (readings.empty() ? "" : ", ") + token_reading(byte);
+    }
+    state.warn(line, column, check_kind::non_ascii,
+               std::string(run.size() == 1 ? "byte " : "bytes ") + listed +
+                   " outside a string: cassmak -b stores " +
+                   (run.size() == 1 ? "it as it is" : "them as they are") +
+                   " and the machine reads tokens (" + readings +
+                   "); write ASCII or put the text in quotes");
+}
+
+// The lookup at `start` of `text` (`upper` is its upper-cased copy), which
+// found `token` and moved `position` past it. Where a keyword written in
+// lower case was meant, warns and returns the meant token with `position`
+// past it; otherwise returns `token`.
+int meant_keyword(checker& state, std::string_view text, const std::string& upper,
+                  std::size_t start, std::size_t& position, int token, bool after_name_letter,
+                  std::size_t line, std::size_t first_column)
+{
+    // Only a lower-case letter within a keyword's length can change the match.
+    const std::string_view ahead = text.substr(start, longest_keyword());
+    std::size_t meant_end = position;
+    int meant = token;
+    if (std::any_of(ahead.begin(), ahead.end(), is_lower)) {
+        meant_end = start;
+        meant = match_keyword(upper, meant_end);
+    }
+    // A keyword in another case counts only as a word of its own: crunched
+    // names such as `total` must not be read as `TO` + `tal`.
+    const bool own_word = meant != 0 && !after_name_letter &&
+                          (meant_end >= text.size() || !is_letter(text[meant_end]) ||
+                           !is_letter(upper[meant_end - 1]));
+    if (!own_word || meant_end <= position)
+        return token;
+    std::string message = "'";
+    message.append(text.substr(start, meant_end - start));
+    if (token == 0)
+        message += "' stays letters";
+    else
+        message.append("' is read as ").append(keyword_of(token)).append(" and letters");
+    message += ": cassmak -b knows keywords only in upper case";
+    if (meant == token_rem)
+        message += ", so the remark after it is tokenized as statements";
+    else if (meant == token_data)
+        message += ", so its values are tokenized";
+    message.append("; write ").append(keyword_of(meant));
+    state.warn(line, first_column + start, check_kind::lower_case_keyword, std::move(message));
+    position = meant_end;
+    return meant;
+}
 
 // Walks a statement text as tokenize_line does, flag for flag, and reports
 // what the lookup turns into something else than was meant. A keyword found
@@ -101,19 +159,7 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
     auto end_run = [&]() {
         if (run.empty())
             return;
-        std::string readings;
-        std::string listed;
-        for (char c : run) {
-            const auto byte = static_cast<unsigned char>(c);
-            listed += (listed.empty() ? "" : " ") + hex_byte(byte);
-            readings += (readings.empty() ? "" : ", ") + token_reading(byte);
-        }
-        state.warn(line, first_column + run_at, "non-ascii",
-                   std::string(run.size() == 1 ? "byte " : "bytes ") + listed +
-                       " outside a string: cassmak -b stores " +
-                       (run.size() == 1 ? "it as it is" : "them as they are") +
-                       " and the machine reads tokens (" + readings +
-                       "); write ASCII or put the text in quotes");
+        warn_non_ascii(state, line, first_column + run_at, run);
         run.clear();
     };
 
@@ -124,38 +170,8 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
         const std::size_t start = position;
         if (looking) {
             token = match_keyword(text, position);
-            // Only a lower-case letter within a keyword's length can change the match.
-            const std::string_view ahead = text.substr(start, longest_keyword());
-            std::size_t meant_end = position;
-            int meant = token;
-            if (std::any_of(ahead.begin(), ahead.end(), is_lower)) {
-                meant_end = start;
-                meant = match_keyword(upper, meant_end);
-            }
-            // A keyword in another case counts only as a word of its own:
-            // crunched names such as `total` must not be read as `TO` + `tal`.
-            const bool own_word = meant != 0 && !after_name_letter &&
-                                  (meant_end >= text.size() || !is_letter(text[meant_end]) ||
-                                   !is_letter(upper[meant_end - 1]));
-            if (own_word && meant_end > position) {
-                std::string message = "'";
-                message.append(text.substr(start, meant_end - start));
-                if (token == 0)
-                    message += "' stays letters";
-                else
-                    message.append("' is read as ")
-                        .append(keyword_of(token))
-                        .append(" and letters");
-                message += ": cassmak -b knows keywords only in upper case";
-                if (meant == token_rem)
-                    message += ", so the remark after it is tokenized as statements";
-                else if (meant == token_data)
-                    message += ", so its values are tokenized";
-                message.append("; write ").append(keyword_of(meant));
-                state.warn(line, first_column + start, "lower-case-keyword", std::move(message));
-                token = meant;
-                position = meant_end;
-            }
+            token = meant_keyword(state, text, upper, start, position, token, after_name_letter,
+                                  line, first_column);
         }
         unsigned char byte = 0;
         if (token != 0) {
@@ -182,7 +198,7 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
     }
     end_run();
     if (flags.in_string && !flags.after_rem)
-        state.warn(line, first_column + quote_at, "unclosed-string",
+        state.warn(line, first_column + quote_at, check_kind::unclosed_string,
                    "string is not closed: cassmak -b tokenizes nothing after this quote up to the "
                    "end of the line; close it with a double quote");
 }
@@ -216,7 +232,7 @@ void check_number(checker& state, const source_line& split, std::size_t line, bo
         else
             message = "line has no number: cassmak -b stores it as line 0; start it with a line "
                       "number";
-        state.warn(line, from + 1, "no-number", message);
+        state.warn(line, from + 1, check_kind::no_number, message);
         return;
     }
 
@@ -227,28 +243,28 @@ void check_number(checker& state, const source_line& split, std::size_t line, bo
     const std::uint32_t stored = split.number & 0xFFFFu;
     const std::int32_t number = signed_line_number(split.number);
     if (exceeds(written, "2147483647"))
-        state.warn(line, 1, "number-range",
+        state.warn(line, 1, check_kind::number_range,
                    "line number " + written + " is past 2147483647: cassmak -b counts it as " +
                        std::to_string(number) + " and stores " + std::to_string(stored) +
                        " (its low 16 bits); use 0 to 65535");
     else if (exceeds(written, "65535"))
-        state.warn(line, 1, "number-range",
+        state.warn(line, 1, check_kind::number_range,
                    "line number " + written + " is stored as " + std::to_string(stored) +
                        " (its low 16 bits); use 0 to 65535");
 
     if (split.statement().empty())
-        state.warn(line, 1, "empty-line-number",
+        state.warn(line, 1, check_kind::empty_line_number,
                    "line " + written + " has no statement: cassmak -b stores an empty line " +
                        std::to_string(stored) + "; add a statement or remove the line");
 
     if (state.previous_number && number < *state.previous_number)
-        state.warn(line, 1, "order",
+        state.warn(line, 1, check_kind::order,
                    "line number " + std::to_string(number) + " is smaller than the line before (" +
                        std::to_string(*state.previous_number) +
                        "): cassmak -b keeps the file's order and does not sort; move or "
                        "renumber the line");
     else if (state.previous_number && number == *state.previous_number)
-        state.warn(line, 1, "order",
+        state.warn(line, 1, check_kind::order,
                    "line number " + std::to_string(number) +
                        " again: cassmak -b stores both lines under it; renumber one of them");
 }
@@ -269,6 +285,37 @@ bool fits_once_split_at_returns(std::string_view text)
     return true;
 }
 
+// A NUL in the piece `piece` of a line, which runs from column `from` to `end`.
+void warn_nul(checker& state, std::string_view piece, std::size_t line, std::size_t from,
+              std::size_t end, bool whole_line)
+{
+    const std::size_t nul = piece.find('\0');
+    if (nul == std::string_view::npos)
+        return;
+    state.warn(line, from + nul + 1, check_kind::nul,
+               std::string("NUL byte: cassmak -b ignores it and ") +
+                   (whole_line ? "the rest of the line"
+                               : "what follows up to column " + std::to_string(end) +
+                                     ", where it cuts the line") +
+                   "; remove it");
+}
+
+// One piece that becomes a record: its statement, and the image it adds to.
+void check_record(checker& state, const source_line& split, std::size_t line, std::size_t from)
+{
+    // The mark's bytes, at the very start of the text, have their own warning.
+    const std::size_t skip = from == 0 && line == 1 && state.has_bom ? byte_order_mark.size() : 0;
+    check_statement(state, split.statement(), line, from + split.statement_at + 1, skip);
+
+    const std::size_t record_length = record_size(tokenize_line(split.statement()).size());
+    if (!state.too_large_at && state.image_length + record_length + end_link_size >
+                                   static_cast<std::size_t>(basic_image_max)) {
+        state.too_large_at = state.warnings.size();
+        state.warn(line, from + 1, check_kind::too_large, "");
+    }
+    state.image_length += record_length;
+}
+
 // One physical line `text` (its newline included) starting at `line_start`.
 void check_physical_line(checker& state, std::string_view text, std::size_t line)
 {
@@ -282,16 +329,7 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
     for (std::size_t from = 0; from < text.size();) {
         const std::size_t end = next_piece_end(text, from);
         const std::string_view piece = text.substr(from, end - from);
-        const std::size_t nul = piece.find('\0');
-        if (nul != std::string_view::npos) {
-            const bool whole_line = end == text.size();
-            state.warn(line, from + nul + 1, "nul",
-                       std::string("NUL byte: cassmak -b ignores it and ") +
-                           (whole_line ? "the rest of the line"
-                                       : "what follows up to column " + std::to_string(end) +
-                                             ", where it cuts the line") +
-                           "; remove it");
-        }
+        warn_nul(state, piece, line, from, end, end == text.size());
         const source_line split = split_source_line(piece);
         if (!split.line.empty()) {
             const bool first_piece = from == 0;
@@ -311,18 +349,7 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
                 first_return = from + split.line.find('\r');
             returns += inner_returns;
 
-            // The mark's bytes, at the very start of the text, have their own warning.
-            const std::size_t skip =
-                first_piece && line == 1 && state.has_bom ? byte_order_mark.size() : 0;
-            check_statement(state, split.statement(), line, from + split.statement_at + 1, skip);
-
-            const std::size_t record_length = 4 + tokenize_line(split.statement()).size() + 1;
-            if (!state.too_large_at && state.image_length + record_length + 2 >
-                                           static_cast<std::size_t>(basic_image_max)) {
-                state.too_large_at = state.warnings.size();
-                state.warn(line, from + 1, "too-large", "");
-            }
-            state.image_length += record_length;
+            check_record(state, split, line, from);
         }
         from = end;
     }
@@ -331,13 +358,13 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
     while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
         body.remove_suffix(1);
     if (returns > 0)
-        state.warn(line, first_return + 1, "cr-line-ends",
+        state.warn(line, first_return + 1, check_kind::cr_line_ends,
                    "carriage return without a newline: cassmak -b ends lines only at newlines, so "
                    "the text after it runs into this line (" +
                        plural(returns, "such return", "such returns") +
                        " in it); save the file with LF or CR LF line ends");
     if (cut_at && !(returns > 0 && fits_once_split_at_returns(body)))
-        state.warn(line, *cut_at + 1, "split-line",
+        state.warn(line, *cut_at + 1, check_kind::split_line,
                    "line of " + std::to_string(body.size()) +
                        " characters: cassmak -b cuts it into " + plural(records, "line", "lines") +
                        "; from column " + std::to_string(*cut_at + 1) + " it is stored as line " +
@@ -348,15 +375,20 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
 
 } // namespace
 
+std::string_view check_kind_name(check_kind kind)
+{
+    return check_kinds()[static_cast<std::size_t>(kind)];
+}
+
 const std::vector<std::string_view>& check_kinds()
 {
-    static const std::vector<std::string_view> kinds = {
+    static const std::vector<std::string_view> names = {
         "bom",          "no-number",          "split-line", "number-range",
         "order",        "lower-case-keyword", "non-ascii",  "nul",
         "cr-line-ends", "unclosed-string",    "too-large",  "empty-line-number",
         "source-size",
     };
-    return kinds;
+    return names;
 }
 
 std::vector<check_warning> check_basic_source(std::string_view content)
@@ -364,7 +396,7 @@ std::vector<check_warning> check_basic_source(std::string_view content)
     checker state;
     if (content.size() < static_cast<std::size_t>(basic_source_min) ||
         content.size() > static_cast<std::size_t>(basic_source_max))
-        state.warn(1, 1, "source-size",
+        state.warn(1, 1, check_kind::source_size,
                    "source is " + plural(content.size(), "byte", "bytes") +
                        ": cassmak -b refuses sources outside " + std::to_string(basic_source_min) +
                        " to " + std::to_string(basic_source_max) + " bytes (status 7)");
@@ -375,7 +407,7 @@ std::vector<check_warning> check_basic_source(std::string_view content)
         std::size_t digits = 0;
         while (digits < rest.size() && is_digit(rest[digits]))
             ++digits;
-        state.warn(1, 1, "bom",
+        state.warn(1, 1, check_kind::bom,
                    "UTF-8 byte order mark: cassmak -b keeps its bytes EF BB BF as text, so " +
                        (digits > 0 ? "line " + std::string(rest.substr(0, digits)) + " becomes"
                                    : std::string("the first line is")) +

@@ -7,14 +7,34 @@
 #include <string_view>
 #include <vector>
 
+// Every kind of warning, in the order the documentation lists them.
+enum class check_kind {
+    bom,
+    no_number,
+    split_line,
+    number_range,
+    order,
+    lower_case_keyword,
+    non_ascii,
+    nul,
+    cr_line_ends,
+    unclosed_string,
+    too_large,
+    empty_line_number,
+    source_size,
+};
+
+// The kind's name, as `-W no-KIND` and the output spell it ("no-number").
+std::string_view check_kind_name(check_kind kind);
+
 struct check_warning {
     std::size_t line = 0;   // physical line, 1-based, counting newlines
     std::size_t column = 0; // byte column, 1-based
-    std::string_view kind;  // one of check_kinds()
+    check_kind kind = check_kind::bom;
     std::string message;
 };
 
-// Every kind of warning, in the order the documentation lists them.
+// The names of every kind, in the order of the enumeration.
 const std::vector<std::string_view>& check_kinds();
 
 // The warnings for the whole source `content`, in the order of the source.

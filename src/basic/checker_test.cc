@@ -17,7 +17,7 @@ std::string diagnostics(std::string_view source)
     std::string out;
     for (const check_warning& w : check_basic_source(source))
         out += std::to_string(w.line) + ":" + std::to_string(w.column) + ": " + w.message + " [" +
-               std::string(w.kind) + "]\n";
+               std::string(check_kind_name(w.kind)) + "]\n";
     return out;
 }
 
@@ -26,7 +26,7 @@ std::string kinds(std::string_view source)
 {
     std::string out;
     for (const check_warning& w : check_basic_source(source))
-        out += std::to_string(w.line) + ":" + std::to_string(w.column) + " " + std::string(w.kind) +
+        out += std::to_string(w.line) + ":" + std::to_string(w.column) + " " + std::string(check_kind_name(w.kind)) +
                "\n";
     return out;
 }
@@ -166,17 +166,17 @@ TEST(CheckBasicSource, AgreesWithTheImporterOnRandomSources)
             if (source[i] == '\n')
                 line_starts.push_back(i + 1);
         for (const check_warning& w : warnings) {
-            too_large = too_large || w.kind == "too-large";
+            too_large = too_large || w.kind == check_kind::too_large;
             ASSERT_LE(w.line, line_starts.size());
             const std::size_t at = line_starts[w.line - 1] + w.column - 1;
             ASSERT_LT(at, std::max<std::size_t>(source.size(), 1));
-            if (w.kind == "nul") {
+            if (w.kind == check_kind::nul) {
                 EXPECT_EQ('\0', source[at]);
-            } else if (w.kind == "cr-line-ends") {
+            } else if (w.kind == check_kind::cr_line_ends) {
                 EXPECT_EQ('\r', source[at]);
-            } else if (w.kind == "unclosed-string") {
+            } else if (w.kind == check_kind::unclosed_string) {
                 EXPECT_EQ('"', source[at]);
-            } else if (w.kind == "non-ascii") {
+            } else if (w.kind == check_kind::non_ascii) {
                 EXPECT_GE(static_cast<unsigned char>(source[at]), 0x80);
             }
         }

@@ -261,41 +261,48 @@ void fit_listing(std::vector<listed_line>& lines, std::size_t& total)
     }
 }
 
-} // namespace
-
-basic_listing list_basic_program(const std::uint8_t* image, std::size_t size)
+// Whether the program ends at `at`: the zero link (with any bytes after it
+// warned about), or the end of the data without it.
+bool program_ends(const std::uint8_t* image, std::size_t size, std::size_t at,
+                  const std::vector<listed_line>& lines, std::vector<std::string>& warnings)
 {
-    basic_listing listing;
-    std::vector<listed_line> lines;
+    const std::string after = lines.empty() ? std::string("before any record")
+                                            : "after " + record_name(lines.back().record);
+    char where[80];
+    if (at + end_link_size > size) {
+        std::snprintf(where, sizeof where, "the data ends at 0x%04X without the zero link ",
+                      static_cast<unsigned>(basic_base_address + size));
+        warnings.push_back(where + after);
+        return true;
+    }
+    if (load_word(image + at + record_link) != 0)
+        return false;
+    if (at + end_link_size != size) {
+        const std::size_t extra = size - at - end_link_size;
+        std::snprintf(where, sizeof where, "%zu %s the zero link at 0x%04X ", extra,
+                      extra == 1 ? "byte follows" : "bytes follow",
+                      static_cast<unsigned>(basic_base_address + at));
+        warnings.push_back(where + after);
+    }
+    return true;
+}
+
+// Walks the records of the program image, listing each and warning about
+// the links and about lines that will not come back identically.
+void list_records(const std::uint8_t* image, std::size_t size, std::vector<listed_line>& lines,
+                  std::vector<std::string>& warnings)
+{
     std::size_t at = 0;
     for (int index = 1;; ++index) {
         const auto address = static_cast<std::uint32_t>(basic_base_address + at);
-        auto after = [&lines] {
-            return lines.empty() ? std::string("before any record")
-                                 : "after " + record_name(lines.back().record);
-        };
-        char where[80];
-        if (at + 2 > size) {
-            std::snprintf(where, sizeof where, "the data ends at 0x%04X without the zero link ",
-                          static_cast<unsigned>(basic_base_address + size));
-            listing.warnings.push_back(where + after());
+        if (program_ends(image, size, at, lines, warnings))
             break;
-        }
         const std::uint32_t link = load_word(image + at + record_link);
-        if (link == 0) {
-            if (at + 2 != size) {
-                const std::size_t extra = size - at - 2;
-                std::snprintf(where, sizeof where, "%zu %s the zero link at 0x%04X ", extra,
-                              extra == 1 ? "byte follows" : "bytes follow",
-                              static_cast<unsigned>(address));
-                listing.warnings.push_back(where + after());
-            }
-            break;
-        }
+        char where[80];
         if (at + 4 > size) {
             std::snprintf(where, sizeof where, "record %d at 0x%04X is cut off before its number",
                           index, static_cast<unsigned>(address));
-            listing.warnings.emplace_back(where);
+            warnings.emplace_back(where);
             break;
         }
         line_record record;
@@ -310,24 +317,28 @@ basic_listing list_basic_program(const std::uint8_t* image, std::size_t size)
         const bool cut_off = at + 4 + length == size;
         const std::size_t record_size = 4 + length + 1;
         if (cut_off) {
-            listing.warnings.push_back(record_name(record) +
-                                       " runs past the end of the data, without its 0x00 "
-                                       "and the zero link");
+            warnings.push_back(record_name(record) +
+                               " runs past the end of the data, without its 0x00 "
+                               "and the zero link");
         } else if (link != address + record_size) {
             std::snprintf(where, sizeof where, " links to 0x%04X instead of 0x%04X",
                           static_cast<unsigned>(link),
                           static_cast<unsigned>(address + record_size));
-            listing.warnings.push_back(record_name(record) + where);
+            warnings.push_back(record_name(record) + where);
         }
         lines.push_back(list_record(record));
         if (!lines.back().comes_back)
-            listing.warnings.push_back(record_name(record) + " will not come back identically: " +
-                                       reason_for(lines.back()));
+            warnings.push_back(record_name(record) +
+                               " will not come back identically: " + reason_for(lines.back()));
         if (cut_off)
             break;
         at += record_size;
     }
+}
 
+// The lines as one text within the source lengths cassmak accepts.
+void join_lines(std::vector<listed_line>& lines, basic_listing& listing)
+{
     std::size_t total = 0;
     for (const listed_line& line : lines)
         total += line.text.size();
@@ -343,5 +354,15 @@ basic_listing list_basic_program(const std::uint8_t* image, std::size_t size)
     // shortest source cassmak reads.
     if (listing.text.size() < basic_source_min)
         listing.text.resize(basic_source_min, '\n');
+}
+
+} // namespace
+
+basic_listing list_basic_program(const std::uint8_t* image, std::size_t size)
+{
+    basic_listing listing;
+    std::vector<listed_line> lines;
+    list_records(image, size, lines, listing.warnings);
+    join_lines(lines, listing);
     return listing;
 }
