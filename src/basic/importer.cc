@@ -87,7 +87,7 @@ basic_import import_basic(std::uint8_t* buffer, int capacity, std::string_view s
         std::uint8_t* record = buffer + length;
         store_word(record + record_link, next_address);
         store_word(record + record_number, split.number);
-        std::memcpy(record + record_text, tokens.data(), tokens.size());
+        std::copy(tokens.begin(), tokens.end(), record + record_text);
         record[record_length - 1] = record_terminator;
         length += record_length;
         previous_number = number;

@@ -129,9 +129,11 @@ std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t s
 {
     std::vector<tape_entry> entries;
     tape_entry entry;
-    for (std::size_t at = 0; next_tape_entry(image, size, at, false, entry); at += entry.span) {
+    for (std::size_t at = 0; next_tape_entry(image, size, at, false, entry);) {
+        at += entry.span;
         entry.entry = entries.size() + 1;
         entries.push_back(std::move(entry));
+        entry = tape_entry{};
     }
     return entries;
 }
