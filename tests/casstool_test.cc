@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -365,4 +366,21 @@ TEST(Casstool, ListOfManyBlocksFitsA256MiBAddressSpace)
     const std::string last = "0 files, 2097152 headless blocks, all checksums good\n";
     ASSERT_GE(r.out.size(), last.size());
     EXPECT_EQ(last, r.out.substr(r.out.size() - last.size()));
+}
+
+TEST(Casstool, BasicShowsControlBytesVisiblyOnATerminal)
+{
+    if (std::system("command -v script >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no script(1) here to give casstool a terminal";
+    scratch_dir dir;
+    write_file(dir.path("p.bas"), std::string_view("10 PRINT \"\x1B]0;title\x07\":REM \x82\n"));
+    ASSERT_EQ(0, run_cassmak({"-b", "-o", dir.path("p.kst"), dir.path("p.bas")}).exit_code);
+    const std::string command = "script -qec '" + std::string(casstool_path) + " basic " +
+                                dir.path("p.kst") + "' /dev/null >" + dir.path("shown");
+    ASSERT_EQ(0, std::system(command.c_str()));
+    // The terminal turns the line end into CR LF.
+    EXPECT_EQ(to_bytes("10 PRINT \"^[]0;title^G\":REM M-^B\r\n"), read_file(dir.path("shown")));
+    // Into a file or a pipe, the listing stays what cassmak -b reads back.
+    EXPECT_EQ("10 PRINT \"\x1B]0;title\x07\":REM \x82\n",
+              run_casstool({"basic", dir.path("p.kst")}).out);
 }

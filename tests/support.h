@@ -58,6 +58,7 @@ struct run_result {
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options = {});
 // The built cassmak, for tests that start it themselves.
 extern const char* const cassmak_path;
+extern const char* const casstool_path;
 run_result run_casstool(const std::vector<std::string>& args, const run_options& options = {});
 
 // Why the tools cannot be run under a file size limit here, or null.

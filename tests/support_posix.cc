@@ -122,6 +122,7 @@ run_result run_exe(const std::string& exe, const std::vector<std::string>& args,
 } // namespace
 
 const char* const cassmak_path = CASSMAK_EXE;
+const char* const casstool_path = CASSTOOL_EXE;
 
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
 {

@@ -133,6 +133,7 @@ scratch_dir::scratch_dir()
 }
 
 const char* const cassmak_path = CASSMAK_EXE;
+const char* const casstool_path = CASSTOOL_EXE;
 
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
 {

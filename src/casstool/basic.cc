@@ -3,10 +3,33 @@
 #include "casstool/commands.h"
 #include "casstool/image.h"
 #include "casstool/report.h"
+#include "io/files.h"
 
 #include <algorithm>
 
 namespace {
+
+// Control bytes as ^X and ^?, bytes of 0x80 and above as M- and the byte
+// below; tabs and line ends stay as they are.
+std::string shown_on_terminal(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) {
+            out += "M-";
+            byte = static_cast<unsigned char>(byte - 0x80);
+        }
+        if (byte == '\n' || byte == '\t' || (byte >= 0x20 && byte < 0x7F)) {
+            out += static_cast<char>(byte);
+        } else {
+            out += '^';
+            out += byte == 0x7F ? '?' : static_cast<char>(byte + 0x40);
+        }
+    }
+    return out;
+}
 
 std::string basic_usage()
 {
@@ -91,8 +114,14 @@ int run_basic(const basic_options& options)
 
     const basic_listing listing =
         list_basic_program(image.bytes.data() + entry->payload_offset, entry->payload_size);
-    const int status = write_bytes(
-        output, reinterpret_cast<const std::uint8_t*>(listing.text.data()), listing.text.size());
+    // A hostile image must not steer the terminal (set its title, clear it):
+    // there the bytes are shown as cat -v shows them. A file or a pipe gets
+    // the text as cassmak -b needs it.
+    const std::string text = !output && is_terminal(console_stream::output)
+                                 ? shown_on_terminal(listing.text)
+                                 : listing.text;
+    const int status =
+        write_bytes(output, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     if (status != tool_ok)
         return status;
     int result = tool_ok;
