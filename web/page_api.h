@@ -3,17 +3,21 @@
 // offsets into them.
 #pragma once
 
+#include "basic/importer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The entries of a tape image as `casstool list` shows them, with where each
-// payload lies in the image:
+// payload lies in the image, the first `shown` of them, and how many there are:
 // {"entries":[{"entry":1,"offset":0,"kind":"file","number":0,"type":"?",
 //   "address":0,"length":1,"name":"A       ","checksums":"good",
-//   "problem":"","payload_offset":69,"payload_size":1}, ...]}
-std::string tape_entries_json(const std::uint8_t* image, std::size_t size);
+//   "problem":"","payload_offset":69,"payload_size":1}, ...],"count":1}
+std::string tape_entries_json(const std::uint8_t* image, std::size_t size,
+                              std::size_t shown = 10000);
 
 // The warnings of `casstool check` for a BASIC source, each with its fix:
 // {"warnings":[{"line":1,"column":1,"kind":"bom","message":"...","fix":"..."}]}
@@ -25,3 +29,56 @@ std::string_view fix_of(std::string_view kind);
 // Appends `text` to `out` as a JSON string; bytes of 0x80 and above become
 // the code point of the same value, so that any byte comes through.
 void append_json_string(std::string& out, std::string_view text);
+
+// --- Making a tape, as cassmak makes it -------------------------------------
+
+// What cassmak says of one option's value (`-a`, `-n`, `-t` or `-m`), or an
+// empty text when it takes it.
+std::string option_message(const std::string& option, const std::string& value);
+
+// What cassmak says of an input of `size` bytes named `name` before reading
+// it, or an empty text when the size is within its bounds.
+std::string input_size_message(bool basic, const std::string& name, std::size_t size);
+
+// One input stored as `cassmak ARGUMENTS NAME` stores it, without -o: the
+// tape name, when -m is not given, comes from NAME.kst. `image` holds the
+// blocks to append to the tape; `message` cassmak's failure, if any.
+struct packed_file {
+    std::string message;
+    std::vector<std::uint8_t> image;
+    basic_import import; // for -b: every line read, with its warnings
+};
+packed_file pack_file(const std::vector<std::string>& arguments, const std::string& name,
+                      const std::uint8_t* input, std::size_t size);
+
+// {"message":"","length":81,"warnings":[{"line":10,"text":"Line is long. ..."}]}
+std::string packed_file_json(const packed_file& packed);
+
+// --- Reading it back ----------------------------------------------------------
+
+// {"text":"10 PRINT...\n","warnings":["..."]}: `casstool basic` of a payload.
+std::string basic_listing_json(const std::uint8_t* payload, std::size_t size);
+
+// --- Changing it --------------------------------------------------------------
+
+// The result of an edit: the new image, or why there is none.
+struct edited_tape {
+    std::string message;
+    std::vector<std::uint8_t> image;
+};
+
+// Entry `index` (0-based) taken out; every other entry keeps its bytes.
+edited_tape remove_tape_entry(std::vector<std::uint8_t> bytes, std::size_t index);
+// Entry `from` moved to position `to`; refused when an entry cut short
+// would then stand before another.
+edited_tape move_tape_entry(std::vector<std::uint8_t> bytes, std::size_t from, std::size_t to);
+
+// The header fields to rewrite, each as typed; an empty text keeps the field.
+struct retag_fields {
+    std::string name, number, type, address;
+};
+// Why a typed header field cannot be stored (`field` is "name", "number",
+// "type" or "address"), or an empty text.
+std::string retag_message(const std::string& field, const std::string& value);
+edited_tape retag_tape_entry(std::vector<std::uint8_t> bytes, std::size_t index,
+                             const retag_fields& fields);

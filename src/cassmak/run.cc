@@ -13,10 +13,6 @@
 
 namespace {
 
-constexpr int payload_capacity = 65536;
-constexpr int binary_min = 1;
-constexpr int binary_max = 65533;
-
 // The BASIC road: the source, within its bounds, imported into `buffer`.
 int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity)
 {

@@ -31,7 +31,7 @@ const char* message_of(int status)
 
 } // namespace
 
-int report_status(int status, std::string_view text, long low, long high)
+std::string status_message(int status, std::string_view text, long low, long high)
 {
     std::string message;
     if (status == status_input_size) {
@@ -50,7 +50,12 @@ int report_status(int status, std::string_view text, long low, long high)
     } else {
         message = "Internal error " + std::to_string(status) + "!";
     }
-    message += "\n\n";
+    return message;
+}
+
+int report_status(int status, std::string_view text, long low, long high)
+{
+    const std::string message = status_message(status, text, low, high) + "\n\n";
     // Whatever the run printed before the failure comes before it in a log
     // that holds both streams.
     std::fflush(stdout);

@@ -1,6 +1,7 @@
 // Status codes shared by every operation, and the one place that prints failures.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 // A status is 0 or a non-negative length on success, negative otherwise.
@@ -26,6 +27,10 @@ constexpr int status_bad_type = -17;
 constexpr int status_bad_name = -18;
 constexpr int status_basic_too_large = -19;
 constexpr int status_stdout_write = -20;
+
+// The message of a failure status, without the empty line that follows it
+// on standard error; `text`, `low` and `high` as for report_status.
+std::string status_message(int status, std::string_view text, long low = 0, long high = 0);
 
 // Writes the message of a failure status to standard error, followed by an
 // empty line, and returns the status unchanged. `text` fills the message's
