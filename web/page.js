@@ -1,36 +1,216 @@
 "use strict";
-const worker = new Worker("worker.js");
+// The page: it keeps what the user chose and shows what the worker answers.
+// Every byte of a tape is made or read by the module in the worker.
+const $ = (id) => document.getElementById(id);
 const waiting = new Map();
 let nextId = 0;
-let tape = null;
+let worker;
 
-worker.onmessage = (event) => {
-  const { id, ready } = event.data;
-  if (ready) {
-    document.body.dataset.ready = "true";
-    document.body.dataset.readyMs = Math.round(performance.now());
-    return;
-  }
-  waiting.get(id)(event.data);
-  waiting.delete(id);
-};
+function startWorker() {
+  // From inlined text (worker.js defines cassmakWorker): a page opened from
+  // file:// may not start a worker from a file.
+  const url = URL.createObjectURL(new Blob(["(" + cassmakWorker + ")()"], { type: "text/javascript" }));
+  worker = new Worker(url);
+  worker.onmessage = (event) => {
+    const answer = event.data;
+    if (answer.ready) {
+      URL.revokeObjectURL(url);
+      document.body.dataset.ready = "true";
+      document.body.dataset.readyMs = Math.round(performance.now());
+      return;
+    }
+    waiting.get(answer.id)(answer);
+    waiting.delete(answer.id);
+    if (answer.dead) {
+      worker.terminate();
+      for (const resolve of waiting.values()) resolve({ error: "the worker stopped; try again" });
+      waiting.clear();
+      startWorker();
+    }
+  };
+}
+startWorker();
 
-function ask(op, file) {
+function ask(op, request = {}) {
   return new Promise((resolve) => {
     waiting.set(++nextId, resolve);
-    worker.postMessage({ id: nextId, op, file });
+    worker.postMessage({ id: nextId, op, ...request });
   });
 }
-
-const $ = (id) => document.getElementById(id);
 
 function download(bytes, name) {
   const link = document.createElement("a");
   link.href = URL.createObjectURL(new Blob([bytes]));
   link.download = name;
   link.click();
-  URL.revokeObjectURL(link.href);
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
 }
+
+function element(tag, props = {}, ...children) {
+  const node = Object.assign(document.createElement(tag), props);
+  node.append(...children);
+  return node;
+}
+
+function button(text, label, onclick) {
+  const node = element("button", { type: "button", textContent: text, onclick });
+  node.setAttribute("aria-label", label);
+  return node;
+}
+
+function field(id, label, input, message) {
+  input.id = id;
+  input.setAttribute("aria-describedby", message.id);
+  return element("div", { className: "field" }, element("label", { htmlFor: id, textContent: label }), input, message);
+}
+
+// Shows the answer for a typed value beside its field, unless it is stale.
+async function showMessage(input, message, asking) {
+  const value = input.value;
+  const answer = value === "" ? { message: "" } : await asking(value);
+  if (input.value !== value) return;
+  message.textContent = answer.message || answer.error || "";
+  input.setAttribute("aria-invalid", message.textContent ? "true" : "false");
+}
+
+const plural = (n, word) => n.toLocaleString("en-US") + " " + word + (n === 1 ? "" : "s");
+const dropTarget = (zone, take) => {
+  zone.ondragover = (event) => { event.preventDefault(); zone.classList.add("over"); };
+  zone.ondragleave = () => zone.classList.remove("over");
+  zone.ondrop = (event) => {
+    event.preventDefault();
+    zone.classList.remove("over");
+    take([...event.dataTransfer.files]);
+  };
+};
+
+// ---- Make a tape ----
+const options = [["-m", "Name"], ["-n", "File number"], ["-t", "Type"], ["-a", "Address"]];
+const allowed = { binary: ["-m", "-n", "-t", "-a"], headless: [], basic: ["-m", "-n"] };
+let items = [];
+let itemCount = 0;
+
+// cassmak's defaults, as hints: the name from FILE.kst, cut at its last dot.
+function defaults(item) {
+  const cut = (item.file.name + ".kst").slice(0, 8);
+  const name = cut.slice(0, cut.lastIndexOf(".") < 0 ? 8 : cut.lastIndexOf(".")).toUpperCase();
+  const basic = item.kind === "basic";
+  return { "-m": /^[\x20-\x7e]*$/.test(name) ? name : "from the file name", "-n": "0",
+    "-t": basic ? ">" : "?", "-a": basic ? "0x2401" : "0" };
+}
+
+async function checkSize(item) {
+  const answer = await ask("input", { name: item.file.name, size: item.file.size, basic: item.kind === "basic" });
+  item.sizeMessage = answer.message || answer.error || "";
+  item.result.textContent = item.sizeMessage;
+}
+
+function renderItem(item, index) {
+  const id = "file" + item.id;
+  const kind = element("select", {}, ...[["binary", "binary file"], ["headless", "headless block"],
+    ["basic", "BASIC program (text)"]].map(([value, text]) => element("option", { value, textContent: text })));
+  kind.value = item.kind;
+  const fields = element("div", { className: "fields" }, field(id + "-kind", "Stored as", kind, element("span", { id: id + "-kind-msg" })));
+  const hints = defaults(item);
+  for (const [option, label] of options) {
+    const message = element("span", { className: "message", id: id + option + "-msg", role: "status" });
+    const input = element("input", { value: item.fields[option] || "", placeholder: hints[option],
+      disabled: !allowed[item.kind].includes(option), spellcheck: false, autocomplete: "off" });
+    input.oninput = () => {
+      item.fields[option] = input.value;
+      showMessage(input, message, (value) => ask("option", { option, value })).then(() => {
+        item.messages[option] = message.textContent;
+      });
+    };
+    message.textContent = input.disabled ? "" : item.messages[option] || "";
+    fields.append(field(id + option, label + " (" + option + ")", input, message));
+  }
+  kind.onchange = () => {
+    item.kind = kind.value;
+    renderItems(id + "-kind");
+    checkSize(item);
+  };
+  const name = item.file.name;
+  const head = element("div", { className: "item-head" },
+    element("strong", { textContent: name }), " " + plural(item.file.size, "byte") + " ",
+    button("Up", "Move " + name + " up", () => moveItem(index, -1)),
+    button("Down", "Move " + name + " down", () => moveItem(index, 1)),
+    button("Remove", "Take " + name + " off the list", () => { items.splice(index, 1); renderItems(); }));
+  head.querySelectorAll("button")[0].disabled = index === 0;
+  head.querySelectorAll("button")[1].disabled = index === items.length - 1;
+  item.result = element("p", { className: "message", role: "status", textContent: item.sizeMessage || "" });
+  return element("li", { id }, head, fields, item.result);
+}
+
+function renderItems(focus) {
+  $("make-list").replaceChildren(...items.map(renderItem));
+  $("make-button").disabled = items.length === 0;
+  if (focus && $(focus)) $(focus).focus();
+}
+
+function moveItem(index, step) {
+  const [item] = items.splice(index, 1);
+  items.splice(index + step, 0, item);
+  renderItems();
+  // Keep the focus on the moved file's button, or on the other one at an end.
+  const buttons = $("file" + item.id).querySelectorAll(".item-head button");
+  (buttons[step < 0 ? 0 : 1].disabled ? buttons[step < 0 ? 1 : 0] : buttons[step < 0 ? 0 : 1]).focus();
+}
+
+function addFiles(files) {
+  for (const file of files) {
+    const item = { id: ++itemCount, file, kind: /\.(bas|txt)$/i.test(file.name) ? "basic" : "binary",
+      fields: {}, messages: {}, sizeMessage: "" };
+    items.push(item);
+    checkSize(item);
+  }
+  renderItems();
+}
+
+async function makeTape() {
+  const status = $("make-status");
+  const warnings = $("make-warnings");
+  warnings.replaceChildren();
+  if (items.some((item) => allowed[item.kind].some((option) => item.messages[option]))) {
+    status.textContent = "Correct the values marked beside their fields first.";
+    return;
+  }
+  status.textContent = "Making the tape...";
+  const files = items.map((item) => {
+    const args = item.kind === "basic" ? ["-b"] : item.kind === "headless" ? ["-hless"] : [];
+    for (const option of allowed[item.kind])
+      if (item.fields[option]) args.push(option, item.fields[option]);
+    return { file: item.file, basic: item.kind === "basic", args };
+  });
+  const answer = await ask("pack", { files });
+  if (answer.error) {
+    status.textContent = answer.error;
+    return;
+  }
+  answer.results.forEach((result, i) => {
+    items[i].result.textContent = result.message;
+    for (const w of result.warnings || [])
+      warnings.append(element("li", { textContent: items[i].file.name + ", line " + w.line + ": " + w.text }));
+  });
+  if (!answer.image) {
+    status.textContent = "No tape made: " + answer.results.find((r) => r.message).message;
+    return;
+  }
+  const ms = answer.results.reduce((sum, r) => sum + r.ms, 0);
+  document.body.dataset.packMs = ms.toFixed(2);
+  const name = $("tape-name").value || "tape.kst";
+  download(answer.image, name);
+  status.textContent = name + ": " + plural(answer.image.length, "byte") + ", " +
+    plural(items.length, "entry").replace("entrys", "entries") + ", made in " + ms.toFixed(1) + " ms" +
+    (warnings.children.length ? "; the BASIC import warns about the lines below" : "");
+}
+
+$("make-files").onchange = (event) => { addFiles([...event.target.files]); event.target.value = ""; };
+dropTarget($("make"), addFiles);
+$("make-button").onclick = makeTape;
+
+// ---- Read and change a tape ----
+let tape = null;
 
 function hex(bytes) {
   const lines = [];
@@ -43,64 +223,151 @@ function hex(bytes) {
   return lines.join("\n");
 }
 
-function cell(row, text) {
-  row.insertCell().textContent = text;
-}
+const baseName = () => tape.name.replace(/\.kst$/i, "");
 
-async function readTape(file) {
-  $("tape-status").textContent = "Reading " + file.name + "...";
-  const answer = await ask("read", file);
-  const body = $("entries").tBodies[0];
-  body.replaceChildren();
+async function showListing(e, payload) {
+  const answer = await ask("list", { bytes: payload });
   if (answer.error) {
     $("tape-status").textContent = answer.error;
     return;
   }
-  tape = { name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) };
-  const entries = answer.json.entries;
-  for (const e of entries) {
+  const text = answer.text;
+  $("listing-heading").textContent = "BASIC listing of entry " + e.entry;
+  $("listing").textContent = text;
+  $("listing-warnings").replaceChildren(...answer.warnings.map((w) => element("li", { textContent: w })));
+  $("listing-download").onclick = () => download(Uint8Array.from(text, (c) => c.charCodeAt(0)),
+    baseName() + "-" + e.entry + ".bas");
+  $("listing-box").hidden = false;
+  $("listing-download").focus();
+}
+
+async function edit(op, request, done, focus) {
+  const answer = await ask(op, { bytes: tape.bytes, ...request });
+  if (answer.error || answer.message) {
+    $("tape-status").textContent = answer.error || answer.message;
+    return false;
+  }
+  tape.bytes = answer.image;
+  tape.changed = true;
+  await showTape(done);
+  const target = document.querySelector(focus);
+  if (target) target.focus();
+  return true;
+}
+
+function retagForm(e) {
+  const form = $("retag");
+  $("retag-legend").textContent = "New header for entry " + e.entry + " (an empty field keeps its value)";
+  const current = { name: e.name.trimEnd(), number: e.number, type: e.type,
+    address: "0x" + e.address.toString(16).toUpperCase().padStart(4, "0") };
+  for (const name of ["name", "number", "type", "address"]) {
+    const input = $("retag-" + name);
+    input.value = "";
+    input.placeholder = current[name];
+    $("retag-" + name + "-msg").textContent = "";
+    input.oninput = () => showMessage(input, $("retag-" + name + "-msg"), (value) => ask("retagField", { field: name, value }));
+  }
+  form.onsubmit = async (event) => {
+    event.preventDefault();
+    const fields = ["name", "number", "type", "address"].map((name) => $("retag-" + name).value);
+    if (await edit("retag", { index: e.entry - 1, fields }, "Entry " + e.entry + " has its new header.",
+      "#entries tbody tr:nth-child(" + e.entry + ") button.retag"))
+      form.hidden = true;
+  };
+  form.hidden = false;
+  $("retag-name").focus();
+}
+
+function renderTape(json) {
+  const body = $("entries").tBodies[0];
+  body.replaceChildren();
+  const editable = json.count === json.entries.length;
+  const last = json.entries.length - 1;
+  json.entries.forEach((e, i) => {
     const row = body.insertRow();
     if (e.problem) row.className = "damaged";
     const isFile = e.kind === "file";
     const fields = [e.entry, e.offset, e.kind, isFile ? e.number : "-", isFile ? "'" + e.type + "'" : "-",
       isFile ? "0x" + e.address.toString(16).toUpperCase().padStart(4, "0") : "-", e.length,
       isFile ? '"' + e.name + '"' : "-", e.checksums, e.problem];
-    fields.forEach((text) => cell(row, text));
-    const actions = row.insertCell();
+    fields.forEach((text) => { row.insertCell().textContent = text; });
     const payload = tape.bytes.subarray(e.payload_offset, e.payload_offset + e.payload_size);
-    const save = document.createElement("button");
-    save.textContent = "Download";
-    save.setAttribute("aria-label", "Download the payload of entry " + e.entry);
-    save.onclick = () => download(payload, tape.name.replace(/\.kst$/i, "") + "-" + e.entry + ".bin");
-    const show = document.createElement("button");
-    show.textContent = "Hex";
-    show.setAttribute("aria-label", "Show entry " + e.entry + " in hex");
-    show.onclick = () => { $("hex").textContent = hex(payload); };
-    actions.append(save, show);
-  }
-  $("tape-status").textContent = file.name + ": " + tape.bytes.length + " bytes, " +
-    entries.length + (entries.length === 1 ? " entry" : " entries") +
-    (entries.some((e) => e.problem) ? ", damaged entries marked" : "");
+    const hasData = !(isFile && e.checksums.includes("no data"));
+    const n = " entry " + e.entry;
+    const actions = [
+      button("Payload", "Download the payload of" + n, () => download(payload, baseName() + "-" + e.entry + ".bin")),
+      button("Hex", "Show" + n + " in hex", () => { $("hex").textContent = hex(payload); }),
+    ];
+    if (isFile && e.type === ">" && hasData)
+      actions.push(button("Listing", "Show the BASIC listing of" + n, () => showListing(e, payload)));
+    if (editable) {
+      actions.push(
+        button("Up", "Move" + n + " up", () => edit("move", { from: i, to: i - 1 }, "Entry " + e.entry + " moved up.",
+          "#entries tbody tr:nth-child(" + i + ") button.up")),
+        button("Down", "Move" + n + " down", () => edit("move", { from: i, to: i + 1 }, "Entry " + e.entry + " moved down.",
+          "#entries tbody tr:nth-child(" + (i + 2) + ") button.down")),
+        button("Remove", "Remove" + n, () => edit("remove", { index: i }, "Entry " + e.entry + " removed.", "#tape-download")));
+      actions[actions.length - 3].className = "up";
+      actions[actions.length - 2].className = "down";
+      actions[actions.length - 3].disabled = i === 0;
+      actions[actions.length - 2].disabled = i === last;
+      if (isFile) actions.push(Object.assign(button("Retag", "Change the header of" + n, () => retagForm(e)), { className: "retag" }));
+    }
+    actions[0].disabled = !hasData;
+    row.insertCell().append(...actions);
+  });
+  return editable;
 }
 
-let checking = null;
-async function checkSource() {
-  const text = $("source").value;
-  const answer = await ask("check", new Blob([text]));
-  const list = $("warnings");
-  list.replaceChildren();
-  if (answer.error) return;
-  for (const w of answer.json.warnings) {
-    const item = document.createElement("li");
-    item.textContent = w.line + ":" + w.column + ": " + w.message + " [" + w.kind + "] Fix: " + w.fix;
-    list.append(item);
+async function showTape(done) {
+  const answer = await ask("read", { file: new Blob([tape.bytes]) });
+  if (answer.error) {
+    $("tape-status").textContent = answer.error;
+    return;
   }
-  $("check-status").textContent = answer.json.warnings.length
-    ? answer.json.warnings.length + " warning" + (answer.json.warnings.length === 1 ? "" : "s")
-    : "no problems";
+  const json = answer.json;
+  const editable = renderTape(json);
+  $("tape-download").disabled = !tape.changed;
+  $("tape-status").textContent = (done ? done + " " : "") + tape.name + ": " + plural(tape.bytes.length, "byte") + ", " +
+    plural(json.count, "entry").replace("entrys", "entries") +
+    (json.entries.some((e) => e.problem) ? ", damaged entries marked" : "") +
+    (editable ? "" : "; the first " + json.entries.length.toLocaleString("en-US") + " are shown, and it cannot be changed here");
+}
+
+async function readTape(file) {
+  $("tape-status").textContent = "Reading " + file.name + "...";
+  $("entries").tBodies[0].replaceChildren();
+  $("listing-box").hidden = true;
+  $("retag").hidden = true;
+  $("tape-download").disabled = true;
+  const answer = await ask("read", { file });
+  if (answer.error) {
+    tape = null;
+    $("tape-status").textContent = answer.error;
+    return;
+  }
+  tape = { name: file.name, bytes: answer.bytes, changed: false };
+  await showTape("");
 }
 
 $("tape-file").onchange = (event) => event.target.files[0] && readTape(event.target.files[0]);
+dropTarget($("read"), (files) => files[0] && readTape(files[0]));
+$("tape-download").onclick = () => download(tape.bytes, tape.name);
+$("retag-cancel").onclick = () => { $("retag").hidden = true; };
+
+// ---- Check a BASIC source ----
+let checking = null;
+async function checkSource() {
+  const text = $("source").value;
+  const answer = await ask("check", { file: new Blob([text]) });
+  const list = $("warnings");
+  list.replaceChildren();
+  if (answer.error) return;
+  for (const w of answer.json.warnings)
+    list.append(element("li", { textContent: w.line + ":" + w.column + ": " + w.message + " [" + w.kind + "] Fix: " + w.fix }));
+  const count = answer.json.warnings.length;
+  $("check-status").textContent = count ? plural(count, "warning") : "no problems";
+}
 $("source").oninput = () => {
   clearTimeout(checking);
   checking = setTimeout(checkSource, 150);

@@ -1,6 +1,8 @@
 #include "page_api.h"
 
 #include "basic/checker.h"
+#include "cassmak/options.h"
+#include "support.h"
 #include "tape/blocks.h"
 #include "tape/reader.h"
 
@@ -25,7 +27,9 @@ TEST(PageApi, TapeEntriesGiveTheListColumnsAndWhereThePayloadLies)
               "{\"entry\":3,\"offset\":72,\"kind\":\"truncated\",\"length\":1,\"checksums\":\"-\","
               "\"problem\":\"" +
                   read_tape_image(image.data(), image.size())[2].problem +
-                  "\",\"payload_offset\":72,\"payload_size\":1}]}");
+                  "\",\"payload_offset\":72,\"payload_size\":1}],\"count\":3}");
+    // Rows past the shown ones are only counted.
+    EXPECT_EQ(tape_entries_json(image.data(), image.size(), 0), "{\"entries\":[],\"count\":3}");
 }
 
 TEST(PageApi, JsonStringsEscapeQuotesAndControlBytes)
@@ -62,4 +66,211 @@ TEST(PageApi, SourceWarningsCarryPositionKindAndFix)
         << json;
     EXPECT_NE(json.find("\"fix\":\"write keywords in upper case\""), std::string::npos) << json;
     EXPECT_EQ(source_warnings_json("10 PRINT 1\n"), "{\"warnings\":[]}");
+}
+
+// The page checks each field as cassmak checks the option, with its message.
+TEST(PageApi, OptionMessagesAreCassmaks)
+{
+    const char* values[] = {"",     "0",        "0x1234",   "01234",      "12abc", "abc", "08",
+                            "0x",   "-1",       "65535",    "65536",      "99",    "100", " ",
+                            "+",    "0 ",       "1 ",       "4294967296", "A",     "AB",  "\x7F",
+                            "\x80", "\xC3\xA9", "ABCDEFGH", "ABCDEFGHI",  "0b101"};
+    for (const char* option : {"-a", "-n", "-t", "-m"}) {
+        for (const char* value : values) {
+            const char* argv[] = {"cassmak", option, value};
+            conversion_settings settings;
+            testing::internal::CaptureStderr();
+            const int status = parse_arguments(3, argv, settings);
+            std::string said = testing::internal::GetCapturedStderr();
+            if (status != 0) {
+                ASSERT_GE(said.size(), 2u);
+                said.resize(said.size() - 2); // the empty line after it
+            }
+            EXPECT_EQ(option_message(option, value), said) << option << " '" << value << "'";
+        }
+    }
+}
+
+namespace {
+
+// The warnings cassmak prints among its progress lines, as the page lists them.
+std::string warnings_json_of(const std::string& progress)
+{
+    std::string out = "\"warnings\":[";
+    std::stringstream pieces(progress);
+    std::string piece;
+    while (std::getline(pieces, piece, '\r')) {
+        if (piece.rfind("Line: ", 0) != 0)
+            continue;
+        const std::size_t tab = piece.find('\t');
+        const std::string number = piece.substr(6, tab - 6);
+        for (std::size_t at = tab; at != std::string::npos; at = piece.find('\t', at + 1)) {
+            const std::size_t end = piece.find('\n', at);
+            out += std::string(out.back() == '[' ? "" : ",") + "{\"line\":" + number +
+                   ",\"text\":\"" + piece.substr(at + 1, end - at - 1) + "\"}";
+        }
+    }
+    return out + "]";
+}
+
+} // namespace
+
+// One file on the page is what cassmak makes of it with the same options:
+// the bytes, the failure message, the import's warnings.
+TEST(PageApi, PackedFilesAreCassmaks)
+{
+    std::string large;
+    for (int i = 0; i < 10000; ++i)
+        large += "1 A\n"; // 6-byte records: over the image limit
+    struct row {
+        std::vector<std::string> options;
+        std::string name;
+        std::string input;
+    };
+    const row rows[] = {
+        {{}, "game.bin", "\x01\x02\x03"},
+        {{"-n", "3", "-a", "0x4000", "-t", "B", "-m", "demo"}, "x.bin", "abc"},
+        {{"-hless"}, "t.dat", std::string(300, '\xAA')},
+        {{"-b", "-n", "7"},
+         "prog.bas",
+         "20 print\r\n10 PRINT \"" + std::string(80, 'X') + "\n30\n"},
+        {{"-b", "-m", "a.b"}, "-b", "10 END\n"},
+        {{"-b"}, "big.bas", large},
+        {{"-b"}, "tiny.bas", "1 A\n"},
+        {{}, "empty.bin", ""},
+        {{}, "full.bin", std::string(65534, 'x')},
+        {{"-a", "70000"}, "a.bin", "a"},
+        {{"-hless", "-n", "1"}, "a.bin", "a"},
+    };
+    for (const row& r : rows) {
+        scratch_dir dir;
+        write_file(dir.path(r.name), r.input);
+        std::vector<std::string> args = r.options;
+        args.push_back(r.name == "-b" ? "./-b" : r.name);
+        run_options in_dir;
+        in_dir.cwd = dir.root().string();
+        const run_result tool = run_cassmak(args, in_dir);
+        testing::internal::CaptureStderr(); // what cassmak's option walk reports itself
+        const packed_file packed =
+            pack_file(r.options, r.name, reinterpret_cast<const std::uint8_t*>(r.input.data()),
+                      r.input.size());
+        testing::internal::GetCapturedStderr();
+        const std::string json = packed_file_json(packed);
+        if (tool.exit_code == 0) {
+            EXPECT_EQ(packed.message, "") << r.name;
+            EXPECT_TRUE(same_bytes(read_file(dir.path(r.name) + ".kst"), packed.image)) << r.name;
+        } else {
+            EXPECT_EQ(packed.message + "\n\n", tool.err) << r.name;
+            EXPECT_TRUE(packed.image.empty()) << r.name;
+        }
+        EXPECT_NE(json.find(warnings_json_of(tool.out)), std::string::npos)
+            << r.name << "\n"
+            << json << "\n"
+            << warnings_json_of(tool.out);
+    }
+}
+
+namespace {
+
+bytes sample_tape()
+{
+    bytes image;
+    const std::uint8_t payload[] = {1, 2, 3};
+    put_tape_file(image, payload, 3, '?', 1, "one", 0x1000);
+    put_headless_block(image, payload, 2);
+    put_tape_file(image, payload, 1, 'B', 2, "three", 0x2000);
+    image.insert(image.end(), {0x09, 0x00, 0x41}); // a block cut short
+    return image;
+}
+
+} // namespace
+
+// Removing an entry gives what casstool rm leaves.
+TEST(PageApi, RemovingIsCasstoolRm)
+{
+    const bytes image = sample_tape();
+    for (std::size_t i = 0; i < 4; ++i) {
+        scratch_dir dir;
+        write_file(dir.path("t.kst"), image);
+        ASSERT_EQ(run_casstool({"rm", "-q", dir.path("t.kst"), std::to_string(i + 1)}).exit_code,
+                  0);
+        const edited_tape edited = remove_tape_entry(image, i);
+        EXPECT_EQ(edited.message, "");
+        EXPECT_TRUE(same_bytes(read_file(dir.path("t.kst")), edited.image)) << i;
+    }
+    EXPECT_EQ(remove_tape_entry(image, 4).message, "there is no entry 5");
+}
+
+// A move and the move back give the image again; the entry cut short may
+// only stay last.
+TEST(PageApi, MovesGoBackAndKeepTheOpenEntryLast)
+{
+    const bytes image = sample_tape();
+    for (std::size_t from = 0; from < 4; ++from) {
+        for (std::size_t to = 0; to < 4; ++to) {
+            const edited_tape there = move_tape_entry(image, from, to);
+            const bool open_inside = (from == 3 && to != 3) || (to == 3 && from != 3);
+            EXPECT_EQ(there.message.empty(), !open_inside) << from << " to " << to;
+            if (open_inside) {
+                EXPECT_EQ(there.message,
+                          "entry 4 is cut short and keeps its meaning only at the end of the tape");
+                continue;
+            }
+            const std::vector<tape_entry> entries =
+                read_tape_image(there.image.data(), there.image.size());
+            ASSERT_EQ(entries.size(), 4u);
+            EXPECT_TRUE(same_bytes(move_tape_entry(there.image, to, from).image, image))
+                << from << " to " << to;
+        }
+    }
+}
+
+// A retagged file is the file written with the new fields; an empty field
+// keeps its value, and a value the rules refuse changes nothing.
+TEST(PageApi, RetaggingRewritesTheHeader)
+{
+    const bytes image = sample_tape();
+    const edited_tape edited = retag_tape_entry(image, 2, {"new.1", "0x63", "%", "65535"});
+    ASSERT_EQ(edited.message, "");
+    bytes expected;
+    const std::uint8_t payload[] = {1, 2, 3};
+    put_tape_file(expected, payload, 3, '?', 1, "one", 0x1000);
+    put_headless_block(expected, payload, 2);
+    put_tape_file(expected, payload, 1, '%', 99, "NEW.1", 0xFFFF);
+    expected.insert(expected.end(), {0x09, 0x00, 0x41});
+    EXPECT_TRUE(same_bytes(expected, edited.image));
+    EXPECT_TRUE(same_bytes(image, retag_tape_entry(image, 0, {}).image));
+    EXPECT_EQ(retag_tape_entry(image, 1, {"x", "", "", ""}).message,
+              "entry 2 is a headless block and has no header to change");
+    const std::pair<std::string, std::string> refused[] = {
+        {"name", "ABCDEFGHI"}, {"number", "100"},    {"number", "12abc"}, {"type", "AB"},
+        {"type", " "},         {"address", "65536"}, {"address", "0x"},   {"address", "08"},
+    };
+    for (const auto& [field, value] : refused) {
+        const std::string message = retag_message(field, value);
+        EXPECT_NE(message, "") << field << " " << value;
+        retag_fields fields;
+        (field == "name"     ? fields.name
+         : field == "number" ? fields.number
+         : field == "type"   ? fields.type
+                             : fields.address) = value;
+        const edited_tape refusal = retag_tape_entry(image, 0, fields);
+        EXPECT_EQ(refusal.message, message);
+        EXPECT_TRUE(refusal.image.empty());
+    }
+}
+
+// A program listed on the page and packed again is the same program.
+TEST(PageApi, ListingRoundTrip)
+{
+    const std::string source = "10 REM \xE9t\xE9\n20 PRINT \"A\";B:GOTO 10\n";
+    const packed_file packed = pack_file(
+        {"-b"}, "p.bas", reinterpret_cast<const std::uint8_t*>(source.data()), source.size());
+    ASSERT_EQ(packed.message, "");
+    const std::size_t payload_at = 2 + header_body_size + 2;
+    const std::size_t payload_size = packed.image.size() - payload_at - 1;
+    std::string text;
+    append_json_string(text, source);
+    EXPECT_EQ(basic_listing_json(packed.image.data() + payload_at, payload_size),
+              "{\"text\":" + text + ",\"warnings\":[]}");
 }

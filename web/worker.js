@@ -1,34 +1,106 @@
 // Runs the module away from the page, so that a huge or hostile file never
-// freezes it. Each request is {id, op, bytes}; each answer {id, json} or
-// {id, error}.
-"use strict";
+// freezes it. The build puts this text and the module's into one function,
+// which the page starts as a worker from a Blob URL: a page opened from
+// file:// may not start a worker from a file. Each request is {id, op, ...};
+// each answer {id, ...} or {id, error}.
 const tapeLimit = 1024 * 1024 * 1024 - 1;
+let started;
+const ready = new Promise((resolve) => { started = resolve; });
 var Module = {
   onRuntimeInitialized() {
+    started();
     postMessage({ ready: true });
   },
 };
-importScripts("module.js");
 
-function call(name, bytes) {
-  const at = Module._malloc(bytes.length || 1);
-  Module.HEAPU8.set(bytes, at);
+const encoder = new TextEncoder();
+
+// Calls an export with its arguments: byte arrays and texts (UTF-8, several
+// joined by NUL) are copied into the module's memory and passed as a pointer
+// and a length; numbers pass as they are.
+function call(name, ...args) {
+  const passed = [];
+  const held = [];
+  for (const arg of args) {
+    if (typeof arg === "number") {
+      passed.push(arg);
+      continue;
+    }
+    const bytes = Array.isArray(arg) ? encoder.encode(arg.join("\0")) : arg;
+    const at = Module._malloc(bytes.length || 1);
+    if (!at) throw new Error("not enough memory for " + bytes.length + " bytes");
+    held.push(at);
+    Module.HEAPU8.set(bytes, at);
+    passed.push(at, bytes.length);
+  }
   try {
-    return JSON.parse(Module.UTF8ToString(Module["_" + name](at, bytes.length)));
+    return JSON.parse(Module.UTF8ToString(Module["_" + name](...passed)));
   } finally {
-    Module._free(at);
+    held.forEach((at) => Module._free(at));
   }
 }
 
+function output() {
+  const at = Module._page_output_data();
+  return Module.HEAPU8.slice(at, at + Module._page_output_size());
+}
+
+const bytesOf = async (blob) => new Uint8Array(await blob.arrayBuffer());
+
+// Each input as cassmak stores it; a size outside cassmak's bounds is refused
+// before the file is read.
+async function pack(files) {
+  const results = [];
+  const images = [];
+  for (const { file, basic, args } of files) {
+    // Sizes past 32 bits would wrap in the module; any such is out of bounds.
+    let result = call("page_input_message", [file.name], Math.min(file.size, 0xffffffff), basic ? 1 : 0);
+    if (!result.message) {
+      const input = await bytesOf(file);
+      const start = performance.now();
+      result = call("page_pack", [file.name, ...args], input);
+      result.ms = performance.now() - start;
+      images.push(output());
+    }
+    results.push(result);
+  }
+  if (results.some((r) => r.message)) return { results };
+  const image = new Uint8Array(images.reduce((n, part) => n + part.length, 0));
+  images.reduce((at, part) => (image.set(part, at), at + part.length), 0);
+  return { results, image };
+}
+
+function edit(name, ...args) {
+  const { message } = call(name, ...args);
+  return message ? { message } : { image: output() };
+}
+
+const ops = {
+  read: async (r) => {
+    if (r.file.size > tapeLimit) throw new Error(r.file.name + ": larger than 1 GiB, not a tape image");
+    const bytes = await bytesOf(r.file);
+    return { json: call("page_read_tape", bytes), bytes };
+  },
+  check: async (r) => ({ json: call("page_check_source", await bytesOf(r.file)) }),
+  option: (r) => call("page_option_message", [r.option, r.value]),
+  retagField: (r) => call("page_retag_message", [r.field, r.value]),
+  input: (r) => call("page_input_message", [r.name], Math.min(r.size, 0xffffffff), r.basic ? 1 : 0),
+  pack: (r) => pack(r.files),
+  list: (r) => call("page_list_basic", r.bytes),
+  remove: (r) => edit("page_remove", r.bytes, r.index),
+  move: (r) => edit("page_move", r.bytes, r.from, r.to),
+  retag: (r) => edit("page_retag", r.bytes, r.index, r.fields),
+};
+
 onmessage = async (event) => {
-  const { id, op, file } = event.data;
+  const { id, op } = event.data;
   try {
-    if (op === "read" && file.size > tapeLimit)
-      throw new Error(file.name + ": larger than 1 GiB, not a tape image");
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    const name = op === "read" ? "page_read_tape" : "page_check_source";
-    postMessage({ id, json: call(name, bytes) });
+    await ready;
+    postMessage({ id, ...(await ops[op](event.data)) });
   } catch (error) {
-    postMessage({ id, error: String(error.message || error) });
+    // After a trap (memory exhausted) the module cannot be called again:
+    // the page then starts a fresh worker.
+    const dead = error instanceof WebAssembly.RuntimeError;
+    postMessage({ id, error: String(error.message || error), dead });
   }
 };

@@ -67,6 +67,10 @@ long parse_number(const char* text)
 {
     char* end = nullptr;
     long value = std::strtol(text, &end, 0);
+    // Some C libraries (musl, as in the web build) take a lone "0x" whole;
+    // it is the zero with the "x" unread, as glibc reads it.
+    if (value == 0 && end > text && (end[-1] == 'x' || end[-1] == 'X'))
+        --end;
     // With no digits at all strtol leaves `end` at the start, so the whole
     // text counts as unread.
     if (value < 0 || (value == 0 && *end != '\0'))
