@@ -176,6 +176,7 @@ async function makeTape() {
     return;
   }
   status.textContent = "Making the tape...";
+  const started = performance.now();
   const files = items.map((item) => {
     const args = item.kind === "basic" ? ["-b"] : item.kind === "headless" ? ["-hless"] : [];
     for (const option of allowed[item.kind])
@@ -198,6 +199,7 @@ async function makeTape() {
   }
   const ms = answer.results.reduce((sum, r) => sum + r.ms, 0);
   document.body.dataset.packMs = ms.toFixed(2);
+  document.body.dataset.makeMs = (performance.now() - started).toFixed(1);
   const name = $("tape-name").value || "tape.kst";
   download(answer.image, name);
   status.textContent = name + ": " + plural(answer.image.length, "byte") + ", " +
@@ -249,6 +251,7 @@ async function edit(op, request, done, focus) {
   }
   tape.bytes = answer.image;
   tape.changed = true;
+  $("retag").hidden = true; // its entry number may no longer be the same entry
   await showTape(done);
   const target = document.querySelector(focus);
   if (target) target.focus();
@@ -270,13 +273,14 @@ function retagForm(e) {
   form.onsubmit = async (event) => {
     event.preventDefault();
     const fields = ["name", "number", "type", "address"].map((name) => $("retag-" + name).value);
-    if (await edit("retag", { index: e.entry - 1, fields }, "Entry " + e.entry + " has its new header.",
-      "#entries tbody tr:nth-child(" + e.entry + ") button.retag"))
-      form.hidden = true;
+    await edit("retag", { index: e.entry - 1, fields }, "Entry " + e.entry + " has its new header.",
+      "#entries tbody tr:nth-child(" + e.entry + ") button.retag");
   };
   form.hidden = false;
   $("retag-name").focus();
 }
+
+const columns = ["entry", "offset", "kind", "no", "type", "addr", "length", "name", "checksums", "problem"];
 
 function renderTape(json) {
   const body = $("entries").tBodies[0];
@@ -290,7 +294,11 @@ function renderTape(json) {
     const fields = [e.entry, e.offset, e.kind, isFile ? e.number : "-", isFile ? "'" + e.type + "'" : "-",
       isFile ? "0x" + e.address.toString(16).toUpperCase().padStart(4, "0") : "-", e.length,
       isFile ? '"' + e.name + '"' : "-", e.checksums, e.problem];
-    fields.forEach((text) => { row.insertCell().textContent = text; });
+    fields.forEach((text, column) => {
+      const cell = row.insertCell();
+      cell.textContent = text;
+      cell.dataset.label = columns[column];
+    });
     const payload = tape.bytes.subarray(e.payload_offset, e.payload_offset + e.payload_size);
     const hasData = !(isFile && e.checksums.includes("no data"));
     const n = " entry " + e.entry;
@@ -314,7 +322,7 @@ function renderTape(json) {
       if (isFile) actions.push(Object.assign(button("Retag", "Change the header of" + n, () => retagForm(e)), { className: "retag" }));
     }
     actions[0].disabled = !hasData;
-    row.insertCell().append(...actions);
+    Object.assign(row.insertCell(), { className: "actions" }).append(...actions);
   });
   return editable;
 }
