@@ -5,9 +5,11 @@ and changes it, checks a source, feeds it hostile files, and compares every
 download byte for byte with what cassmak and casstool give for the same
 inputs and options. Prints its figures and saves screenshots.
 Usage: browser_test.py SITE BUILD OUT"""
+import base64
 import json
 import os
 import random
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -46,6 +48,7 @@ def check(name, condition, detail=""):
     global passed
     if not condition:
         driver.quit()
+        shutil.rmtree(work, ignore_errors=True)
         sys.exit("FAIL: " + name + ("\n" + str(detail) if detail else ""))
     passed += 1
     print("ok:", name)
@@ -168,6 +171,17 @@ def shot(name, width, height, at):
     width_used = driver.execute_script("return document.documentElement.scrollWidth")
     driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
     return width_used
+
+
+def drop(zone, name, data):
+    """Drops a file with these bytes on the element `zone`, as a file dragged there."""
+    driver.execute_script("""
+        const bytes = Uint8Array.from(atob(arguments[2]), (c) => c.charCodeAt(0));
+        const transfer = new DataTransfer();
+        transfer.items.add(new File([bytes], arguments[1]));
+        document.getElementById(arguments[0]).dispatchEvent(
+          new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));""",
+        zone, name, base64.b64encode(data).decode())
 
 
 def clear_make_list():
@@ -314,6 +328,17 @@ try:
     check("the 64 KB source's tape is cassmak's", made64 == packed("big64.bas", "-b"))
     check("converting 64 KB of BASIC within 100 ms (twice the goal of 50 ms)", pack_ms <= 100, pack_ms)
     clear_make_list()
+
+    # Dropped files: onto the list of files, and a tape onto the reading side.
+    drop("make", "dropped.bas", game_text)
+    wait(lambda: len(items()) == 1)
+    check("a file dropped on the page joins the list, as BASIC by its name",
+          items()[0].find_element(By.TAG_NAME, "strong").text == "dropped.bas" and
+          not item_field(0, "-t").is_enabled())
+    clear_make_list()
+    drop("read", "dropped.kst", made)
+    wait(lambda: "dropped.kst: 898 bytes" in status("tape-status"))
+    check("a tape dropped on the page is read", len(rows()) == 4)
 
     # ---- Read it back ----
     read_tape(path("made.kst"), 4)
@@ -485,4 +510,5 @@ try:
     check("no network request: %d requests, all file:, data: or blob:" % len(urls), urls and not remote, remote)
 finally:
     driver.quit()
+    shutil.rmtree(work, ignore_errors=True)
 print("browser tests passed:", passed)
