@@ -451,6 +451,14 @@ try:
           [r.get_attribute("class") == "damaged" for r in rows()] == [e["problem"] is not None for e in cut_list]
           and [cells(r)[9] for r in rows()] == [e["problem"] or "" for e in cut_list]
           and "damaged entries marked" in status("tape-status"), [cells(r) for r in rows()])
+    table_rows = tool(casstool, "list", "cut.kst").stdout.decode().splitlines()[2:-1]
+    check("a truncated image: the checksums column is casstool list's", all(
+        " %s " % cells(r)[8] in line + " " for r, line in zip(rows(), table_rows)),
+        ([cells(r)[8] for r in rows()], table_rows))
+    row_button(len(cut_list), "Up").click()
+    wait(lambda: "cut short" in status("tape-status"))
+    check("the entry cut short is not moved from the end: " + status("tape-status"),
+          by_id("tape-download").get_attribute("disabled") is not None)
     check("after the truncated image the page responds", responds())
     random_file = write("random.kst", bytes(random.randrange(256) for _ in range(256 * 1024)))
     by_id("tape-file").send_keys(random_file)
