@@ -287,6 +287,9 @@ try:
           status("make-status").replace(",", ""))
     with open(path("made.kst"), "wb") as f:
         f.write(made)
+    by_id("make-read").click()
+    wait(lambda: "made.kst: 898 bytes" in status("tape-status"))
+    check("the tape just made can be read on the page at once", len(rows()) == 4)
     shot("make-1280x800.png", 1280, 800, "make-files")
     width = shot("make-390x844.png", 390, 844, "make-list")
     check("at 390 px the list of files fits the width (%d)" % width, width <= 390)
@@ -412,7 +415,12 @@ try:
     retagged = (packed("loader.bin", "-n", "9", "-a", "0x1234", "-t", "%", "-m", "new") +
                 packed("game.bas", "-b", "-n", "1", "-m", "guess") + packed("hello.bin"))
     check("retagging entry 1 gives cassmak's run with the new options", got == retagged)
-    row_button(2, "Retag").click()
+    row_button(2, "Retag").send_keys(Keys.ENTER)
+    by_id("retag-name").send_keys(Keys.ESCAPE)
+    check("Escape closes the retag form and gives the focus back to its button",
+          not by_id("retag").is_displayed() and
+          driver.switch_to.active_element.get_attribute("aria-label") == "Change the header of entry 2")
+    row_button(2, "Retag").send_keys(Keys.ENTER)
     type_into(by_id("retag-number"), "5")
     type_into(by_id("retag-name"), "other")
     by_id("retag-apply").send_keys(Keys.ENTER)

@@ -175,6 +175,7 @@ async function makeTape() {
     status.textContent = "Correct the values marked beside their fields first.";
     return;
   }
+  $("make-read").hidden = true;
   status.textContent = "Making the tape...";
   const started = performance.now();
   const files = items.map((item) => {
@@ -202,6 +203,12 @@ async function makeTape() {
   document.body.dataset.makeMs = (performance.now() - started).toFixed(1);
   const name = $("tape-name").value || "tape.kst";
   download(answer.image, name);
+  $("make-read").hidden = false;
+  $("make-read").onclick = () => {
+    resetTape();
+    tape = { name, bytes: answer.image, changed: false };
+    showTape("").then(() => $("read").scrollIntoView());
+  };
   status.textContent = name + ": " + plural(answer.image.length, "byte") + ", " +
     plural(items.length, "entry").replace("entrys", "entries") + ", made in " + ms.toFixed(1) + " ms" +
     (warnings.children.length ? "; the BASIC import warns about the lines below" : "");
@@ -258,8 +265,15 @@ async function edit(op, request, done, focus) {
   return true;
 }
 
+let retagOpener = null;
+function closeRetag() {
+  $("retag").hidden = true;
+  if (retagOpener && retagOpener.isConnected) retagOpener.focus();
+}
+
 function retagForm(e) {
   const form = $("retag");
+  retagOpener = document.activeElement;
   $("retag-legend").textContent = "New header for entry " + e.entry + " (an empty field keeps its value)";
   const current = { name: e.name.trimEnd(), number: e.number, type: e.type,
     address: "0x" + e.address.toString(16).toUpperCase().padStart(4, "0") };
@@ -342,12 +356,17 @@ async function showTape(done) {
     (editable ? "" : "; the first " + json.entries.length.toLocaleString("en-US") + " are shown, and it cannot be changed here");
 }
 
-async function readTape(file) {
-  $("tape-status").textContent = "Reading " + file.name + "...";
+function resetTape() {
   $("entries").tBodies[0].replaceChildren();
   $("listing-box").hidden = true;
   $("retag").hidden = true;
   $("tape-download").disabled = true;
+  $("hex").textContent = "";
+}
+
+async function readTape(file) {
+  $("tape-status").textContent = "Reading " + file.name + "...";
+  resetTape();
   const answer = await ask("read", { file });
   if (answer.error) {
     tape = null;
@@ -361,7 +380,10 @@ async function readTape(file) {
 $("tape-file").onchange = (event) => event.target.files[0] && readTape(event.target.files[0]);
 dropTarget($("read"), (files) => files[0] && readTape(files[0]));
 $("tape-download").onclick = () => download(tape.bytes, tape.name);
-$("retag-cancel").onclick = () => { $("retag").hidden = true; };
+$("retag-cancel").onclick = closeRetag;
+$("retag").onkeydown = (event) => {
+  if (event.key === "Escape") closeRetag();
+};
 
 // ---- Check a BASIC source ----
 let checking = null;
