@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -152,8 +153,9 @@ std::string final_name(const std::string& path)
         const ssize_t length = readlink(current.c_str(), target.data(), target.size());
         if (length <= 0 || static_cast<std::size_t>(length) == target.size())
             break;
-        const std::string text(target.data(), static_cast<std::size_t>(length));
-        current = text.front() == '/' ? text : split_path(current).folder + text;
+        std::string next = target[0] == '/' ? std::string() : split_path(current).folder;
+        next.append(target.data(), static_cast<std::size_t>(length));
+        current = std::move(next);
     }
     return current;
 }
