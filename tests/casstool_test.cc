@@ -206,14 +206,15 @@ TEST(Casstool, UsageErrorsAndUnreadableFilesGiveStatus2AndOneLine)
          "check: option -W takes no-KIND, not 'bom' (see 'casstool check --help')"},
         {{"extract", f.tape, "0"}, f.tape + ": no entry 0; its entries are 1 to 3"},
         {{"extract", f.tape, "99999999999999999999999"},
-         f.tape + ": no entry 18446744073709551615; its entries are 1 to 3"},
+         f.tape + ": no entry 99999999999999999999999; its entries are 1 to 3"},
+        {{"basic", f.tape, "007"}, f.tape + ": no entry 007; its entries are 1 to 3"},
         {{"basic", f.tape, "2"}, f.tape + ": entry 2 is a headless block, not a file"},
         {{"basic", f.dir.path("game.bin.kst")},
          f.dir.path("game.bin.kst") + ": cannot open: No such file or directory"},
         {{"extract", f.dir.root().string(), "1"},
          f.dir.root().string() + ": cannot read: Is a directory"},
         {{"extract", f.tape, "1", "-o", f.dir.path("no/such/folder")},
-         f.dir.path("no/such/folder") + ": cannot open for writing"},
+         f.dir.path("no/such/folder") + ": cannot open for writing: No such file or directory"},
     };
     for (const auto& c : cases) {
         run_result result = run_casstool(c.args);

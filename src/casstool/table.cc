@@ -35,19 +35,6 @@ std::string quoted(const std::uint8_t* bytes, std::size_t count, char quote)
     return out;
 }
 
-const char* checksum_state(const tape_entry& entry)
-{
-    if (entry.kind != entry_kind::file)
-        return "-";
-    const bool header = entry.header_checksum_good;
-    switch (entry.data_checksum) {
-    case data_checksum_state::good: return header ? "good" : "header bad";
-    case data_checksum_state::bad: return header ? "data bad" : "both bad";
-    case data_checksum_state::absent: break;
-    }
-    return header ? "no data" : "header bad, no data";
-}
-
 void append_count(std::string& out, std::size_t count, const char* one, const char* many)
 {
     append_number(out, count);
@@ -95,7 +82,7 @@ void append_row(std::string& out, const tape_entry& entry, std::uint64_t base)
             row, sizeof row, "%5zu %8llu  %-9s %3u  %-6s 0x%04X %7zu  %-12s  %s", entry.entry,
             static_cast<unsigned long long>(offset), "file", entry.number,
             quoted(&entry.type, 1, '\'').c_str(), entry.address, entry.length,
-            quoted(entry.name.data(), entry.name.size(), '"').c_str(), checksum_state(entry));
+            quoted(entry.name.data(), entry.name.size(), '"').c_str(), checksum_state_name(entry));
         length = std::min(sizeof row - 1, static_cast<std::size_t>(written));
     } else {
         // Written without snprintf: an image of empty blocks has one such row

@@ -137,3 +137,26 @@ std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t s
     }
     return entries;
 }
+
+const char* entry_kind_name(entry_kind kind)
+{
+    switch (kind) {
+    case entry_kind::file: return "file";
+    case entry_kind::headless: return "headless";
+    case entry_kind::truncated: break;
+    }
+    return "truncated";
+}
+
+const char* checksum_state_name(const tape_entry& entry)
+{
+    if (entry.kind != entry_kind::file)
+        return "-";
+    const bool header = entry.header_checksum_good;
+    switch (entry.data_checksum) {
+    case data_checksum_state::good: return header ? "good" : "header bad";
+    case data_checksum_state::bad: return header ? "data bad" : "both bad";
+    case data_checksum_state::absent: break;
+    }
+    return header ? "no data" : "header bad, no data";
+}
