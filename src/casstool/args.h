@@ -36,14 +36,13 @@ int walk_arguments(
 // Where a command writes its bytes: a file given with -o, or standard output
 // (no -o, or `-o -`).
 struct output_choice {
-    bool given = false;               // -o was on the command line
-    std::optional<std::string> path;  // empty: standard output
+    bool given = false;              // -o was on the command line
+    std::optional<std::string> path; // empty: standard output
 };
 
 // Takes the value of the `-o` at `cursor` into `output`; reports a missing
 // value or a second -o.
-int take_output_option(const std::string& command, argument_cursor& cursor,
-                       output_choice& output);
+int take_output_option(const std::string& command, argument_cursor& cursor, output_choice& output);
 
 // An entry number as `list` shows it: digits only. A number beyond
 // std::size_t saturates, so that it is reported as an entry the image lacks.

@@ -94,11 +94,11 @@ int run_basic(const basic_options& options)
                                     image_path + ": no BASIC program in it (no file of type '>')");
     const tape_entry& entry = found.entry;
     if (entry.kind != entry_kind::file)
-        return report_tool(tool_failed, entry_label(image_path, entry) + " is " +
-                                            (entry.kind == entry_kind::headless
-                                                 ? "a headless block"
-                                                 : "a truncated tail") +
-                                            ", not a file");
+        return report_tool(
+            tool_failed,
+            entry_label(image_path, entry) + " is " +
+                (entry.kind == entry_kind::headless ? "a headless block" : "a truncated tail") +
+                ", not a file");
     if (entry.data_checksum == data_checksum_state::absent)
         return refuse_missing_data(image_path, entry);
 

@@ -79,15 +79,24 @@ int run_check(const check_options& options)
         }
         const std::string_view content(reinterpret_cast<const char*>(buffer.data()), size);
         std::size_t shown = 0;
-        for (const check_warning& warning : check_basic_source(content)) {
-            if (std::find(disabled.begin(), disabled.end(), check_kind_name(warning.kind)) != disabled.end())
-                continue;
-            std::string line = source + ":" + std::to_string(warning.line) + ":" +
-                               std::to_string(warning.column) + ": warning: " + warning.message +
-                               " [" + std::string(check_kind_name(warning.kind)) + "]\n";
+        std::string line;
+        check_basic_source(content, [&](const check_warning& warning) {
+            const std::string_view kind = check_kind_name(warning.kind);
+            if (std::find(disabled.begin(), disabled.end(), kind) != disabled.end())
+                return;
+            line.assign(source)
+                .append(":")
+                .append(std::to_string(warning.line))
+                .append(":")
+                .append(std::to_string(warning.display_column))
+                .append(": warning: ")
+                .append(warning.message)
+                .append(" [")
+                .append(kind)
+                .append("]\n");
             std::fwrite(line.data(), 1, line.size(), stdout);
             ++shown;
-        }
+        });
         // The summary follows its source's warnings also in a combined log.
         if (finish_stdout(tool_ok) != tool_ok)
             return tool_failed;

@@ -136,8 +136,7 @@ int survey_image(const std::string& path, image_survey& survey)
 
 // Where entry `entry` of `count` goes: DIR/NN-NAME.bin, the name made safe
 // so that it stays in DIR.
-std::string target_path(const extract_options& options, const tape_entry& entry,
-                        std::size_t count)
+std::string target_path(const extract_options& options, const tape_entry& entry, std::size_t count)
 {
     const std::string name = derived_file_name(entry, count, ".bin");
     if (!options.folder)
@@ -163,8 +162,8 @@ int refuse_target(const std::string& path, bool force)
     case path_kind::folder:
     case path_kind::other: break;
     }
-    return report_tool(tool_failed, path + ": " +
-                                        (reason.empty() ? "not a file" : "cannot look at: " + reason));
+    return report_tool(tool_failed,
+                       path + ": " + (reason.empty() ? "not a file" : "cannot look at: " + reason));
 }
 
 int run_extract_all(const extract_options& options)
@@ -224,12 +223,13 @@ int run_extract_all(const extract_options& options)
         }
         if (!options.quiet) {
             const std::string line = "extracted entry " + std::to_string(entry.entry) + " (" +
-                                     describe_entry(entry, entry.payload_size) + ") to " + path + "\n";
+                                     describe_entry(entry, entry.payload_size) + ") to " + path +
+                                     "\n";
             std::fwrite(line.data(), 1, line.size(), stdout);
         }
         if (entry_damaged(entry))
-            status = report_tool(tool_damaged, damage_label(image_path, entry) +
-                                                   "; written as it is");
+            status =
+                report_tool(tool_damaged, damage_label(image_path, entry) + "; written as it is");
         return true;
     };
     if (walk_image(image_path, write, size) != tool_ok)

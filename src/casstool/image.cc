@@ -235,4 +235,3 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
     return report_tool(tool_failed, path + ": cannot write: " + result.reason +
                                         (stream ? "" : "; nothing was left behind"));
 }
-
