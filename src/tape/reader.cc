@@ -83,7 +83,21 @@ void read_data(const std::uint8_t* image, const block_view& data, tape_entry& en
 bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at, bool more,
                      tape_entry& entry)
 {
-    entry = tape_entry{};
+    // Field by field, keeping the problem's buffer: a walk over an image of
+    // empty blocks comes here once every two bytes.
+    entry.entry = 0;
+    entry.span = 0;
+    entry.kind = entry_kind::headless;
+    entry.length = 0;
+    entry.number = 0;
+    entry.type = 0;
+    entry.address = 0;
+    entry.name.fill(0);
+    entry.header_checksum_good = false;
+    entry.data_checksum = data_checksum_state::absent;
+    entry.payload_offset = 0;
+    entry.payload_size = 0;
+    entry.problem.clear();
     entry.offset = at;
     if (at >= size)
         return false;
