@@ -289,8 +289,8 @@ bool program_ends(const std::uint8_t* image, std::size_t size, std::size_t at,
         return false;
     if (at + end_link_size != size) {
         const std::size_t extra = size - at - end_link_size;
-        warnings.push_back(std::to_string(extra) + (extra == 1 ? " byte follows" : " bytes follow") +
-                           " the zero link at " +
+        warnings.push_back(std::to_string(extra) +
+                           (extra == 1 ? " byte follows" : " bytes follow") + " the zero link at " +
                            place(static_cast<std::uint32_t>(basic_base_address + at)) + " " +
                            after);
     }

@@ -18,17 +18,26 @@ std::string check_usage()
     std::string text =
         "Usage: casstool check [-W no-KIND]... SOURCE...\n"
         "Warns about what cassmak -b will store differently from what a BASIC source\n"
-        "plainly means, one line per problem: SOURCE:LINE:COLUMN: warning: MESSAGE [KIND].\n"
+        "plainly means, one line per problem:\n"
+        "  SOURCE:LINE:COLUMN: warning: MESSAGE [KIND]\n"
+        "COLUMN counts characters as GCC does. A SOURCE of - is standard input.\n"
         "\n"
         "  -W no-KIND  do not warn about KIND\n"
         "\n"
         "Kinds:";
-    for (const auto kind : check_kinds())
+    std::size_t width = 6;
+    for (const auto kind : check_kinds()) {
+        if (width + 1 + kind.size() > 79) {
+            text += "\n      ";
+            width = 6;
+        }
         text.append(" ").append(kind);
-    return text +
-           "\n"
-           "\n"
-           "Exit status: 0 no warning, 1 a warning was printed, 2 a source cannot be read.\n";
+        width += 1 + kind.size();
+    }
+    return text + "\n"
+                  "\n"
+                  "Exit status: 0 no warning, 1 a warning was printed, 2 a source cannot be\n"
+                  "read.\n";
 }
 
 struct check_options {

@@ -248,7 +248,7 @@ extern const tool_command extract_command; // a row of the table in commands.cc
 const tool_command extract_command = {
     "extract",
     "extract IMAGE ENTRY|all [-o FILE|-d DIR]",
-    "write the bytes of one stored file or block, or of all",
+    "write the payload of one entry, or of all",
     extract_usage,
     parse_and_run<extract_options, parse_extract, run_extract>,
     parse_only<extract_options, parse_extract>,

@@ -16,9 +16,9 @@ namespace {
 std::string list_usage()
 {
     return "Usage: casstool list [--json] IMAGE...\n"
-           "Lists the entries of each image: a table with one row per entry (entry, offset,\n"
-           "kind, file number, type, address, payload length, name, checksums, problem) and a\n"
-           "summary line per image.\n"
+           "Lists the entries of each image: a table with one row per entry (entry,\n"
+           "offset, kind, file number, type, address, payload length, name, checksums,\n"
+           "problem) and a summary line per image. An IMAGE of - is standard input.\n"
            "\n"
            "  --json  one JSON object per entry and line (JSON Lines) instead of the table\n"
            "\n"
