@@ -173,7 +173,7 @@ std::string describe_entry(const tape_entry& entry, std::size_t count)
         while (end > 0 && entry.name[end - 1] == ' ')
             --end;
         // A stored name is shown, never obeyed: no byte of it steers a terminal.
-        text = "file ";
+        text = end == 0 ? "file (blank name)" : "file ";
         for (std::size_t i = 0; i < end; ++i) {
             const std::uint8_t byte = entry.name[i];
             if (byte >= 0x20 && byte < 0x7F && byte != '\\') {

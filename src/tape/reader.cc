@@ -44,6 +44,11 @@ std::uint8_t sum(const std::uint8_t* bytes, std::size_t count)
     return static_cast<std::uint8_t>(total);
 }
 
+std::string bytes_text(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
 void add_problem(std::string& problem, const std::string& text)
 {
     if (!problem.empty())
@@ -67,8 +72,8 @@ void read_header(const std::uint8_t* head, tape_entry& entry)
 void read_data(const std::uint8_t* image, const block_view& data, tape_entry& entry)
 {
     if (data.length != entry.length + 1)
-        add_problem(entry.problem, "data block of " + std::to_string(data.length) +
-                                       " bytes, header wants " + std::to_string(entry.length + 1));
+        add_problem(entry.problem, "data block of " + bytes_text(data.length) + ", header wants " +
+                                       std::to_string(entry.length + 1));
     entry.payload_offset = data.body;
     entry.payload_size = data.length == 0 ? 0 : data.length - 1;
     const bool good = data.length > 0 && sum(image + data.body, entry.payload_size) ==
@@ -110,10 +115,9 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
         entry.payload_offset = at;
         entry.payload_size = size - at;
         entry.span = size - at;
-        entry.problem = size - at < 2
-                            ? "1 byte, too short for a length field"
-                            : "block of " + std::to_string(block.length) +
-                                  " bytes cut short after " + std::to_string(size - block.body);
+        entry.problem = size - at < 2 ? "1 byte, too short for a length field"
+                                      : "block of " + bytes_text(block.length) +
+                                            " cut short after " + std::to_string(size - block.body);
         return true;
     }
     if (!is_header(image, block)) {
