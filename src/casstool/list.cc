@@ -81,6 +81,7 @@ int run_list(const list_options& options)
     for (const std::string& path : options.images) {
         table_summary summary;
         table_rows rows;
+        const std::string json_start = options.json ? json_line_start(path) : std::string();
         image_visitor visitor;
         visitor.begin = [&](bool size_known, std::uint64_t size) {
             if (options.json)
@@ -95,7 +96,7 @@ int run_list(const list_options& options)
         visitor.visit = [&](const tape_entry& entry, const std::uint8_t*, std::uint64_t base) {
             if (options.json) {
                 text.clear();
-                append_json(text, path, entry, base);
+                append_json_line(text, json_start, entry, base);
                 out.add(text);
             } else {
                 if (summary.entries == 0)

@@ -8,11 +8,12 @@
 
 namespace {
 
-void append_number(std::string& out, std::size_t value)
+char* put_right(char* at, std::uint64_t value, int width);
+
+void append_number(std::string& out, std::uint64_t value)
 {
     char digits[24];
-    const int length = std::snprintf(digits, sizeof digits, "%zu", value);
-    out.append(digits, static_cast<std::size_t>(length));
+    out.append(digits, static_cast<std::size_t>(put_right(digits, value, 0) - digits));
 }
 
 void append_count(std::string& out, std::size_t count, const char* one, const char* many)
@@ -324,15 +325,26 @@ void append_json_string(std::string& out, const std::string& text)
 
 } // namespace
 
+std::string json_line_start(const std::string& path)
+{
+    std::string out = "{\"image\":";
+    append_json_bytes(out, reinterpret_cast<const std::uint8_t*>(path.data()), path.size(), true);
+    return out + ",\"entry\":";
+}
+
 void append_json(std::string& out, const std::string& path, const tape_entry& entry,
                  std::uint64_t base)
 {
-    out += "{\"image\":";
-    append_json_bytes(out, reinterpret_cast<const std::uint8_t*>(path.data()), path.size(), true);
-    out += ",\"entry\":";
+    append_json_line(out, json_line_start(path), entry, base);
+}
+
+void append_json_line(std::string& out, const std::string& start, const tape_entry& entry,
+                      std::uint64_t base)
+{
+    out += start;
     append_number(out, entry.entry);
     out += ",\"offset\":";
-    append_number(out, static_cast<std::size_t>(base + entry.offset));
+    append_number(out, base + entry.offset);
     out += ",\"kind\":\"";
     out += kind_name(entry.kind);
     out += "\",\"length\":";

@@ -81,3 +81,9 @@ std::string image_table(const std::string& path, const std::uint8_t* bytes, std:
 // type, becomes the code point of the same value.
 void append_json(std::string& out, const std::string& path, const tape_entry& entry,
                  std::uint64_t base);
+
+// The same line in two parts, for many entries of one image: the start, made
+// once from the path, and the rest.
+std::string json_line_start(const std::string& path);
+void append_json_line(std::string& out, const std::string& start, const tape_entry& entry,
+                      std::uint64_t base);
