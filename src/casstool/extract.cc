@@ -138,7 +138,7 @@ int survey_image(const std::string& path, image_survey& survey)
 // so that it stays in DIR.
 std::string target_path(const extract_options& options, const tape_entry& entry, std::size_t count)
 {
-    const std::string name = derived_file_name(entry, count, ".bin");
+    std::string name = derived_file_name(entry, count, ".bin");
     if (!options.folder)
         return name;
     const std::string& folder = *options.folder;

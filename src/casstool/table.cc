@@ -130,12 +130,11 @@ void counting_column::set(std::uint64_t value)
     } while (value != 0);
 }
 
-char* table_rows::put(char* at, const tape_entry& row, std::uint64_t base)
+char* table_rows::put(char* at, const tape_entry& entry, std::uint64_t base)
 {
     static const char hex_digits[] = "0123456789ABCDEF";
-    const tape_entry& entry = row;
-    this->entry.set(entry.entry);
-    at = this->entry.put<5>(at);
+    number.set(entry.entry);
+    at = number.put<5>(at);
     *at++ = ' ';
     offset.set(base + entry.offset);
     at = offset.put<8>(at);
@@ -152,10 +151,8 @@ char* table_rows::put(char* at, const tape_entry& row, std::uint64_t base)
         at = put_text(at, "  ");
         at = put_quoted(at, entry.name.data(), entry.name.size(), '"', 12);
         at = put_text(at, "  ");
-        const char* state = checksum_state_name(entry);
-        const std::size_t length = std::strlen(state);
-        std::memcpy(at, state, length);
-        at += length;
+        for (const char* state = checksum_state_name(entry); *state != '\0'; ++state)
+            *at++ = *state;
     } else {
         at = entry.kind == entry_kind::headless ? put_text(at, "  headless    -  -      -      ")
                                                 : put_text(at, "  truncated   -  -      -      ");
@@ -164,8 +161,7 @@ char* table_rows::put(char* at, const tape_entry& row, std::uint64_t base)
     }
     if (entry_damaged(entry)) {
         at = put_text(at, "  ");
-        std::memcpy(at, entry.problem.data(), entry.problem.size());
-        at += entry.problem.size();
+        at = std::copy(entry.problem.begin(), entry.problem.end(), at);
     }
     *at++ = '\n';
     return at;

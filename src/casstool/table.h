@@ -45,7 +45,7 @@ class counting_column {
 
 // The rows of one table, written one after another.
 struct table_rows {
-    counting_column entry;
+    counting_column number; // the entry number
     counting_column offset;
 
     // Writes the entry's row at `at`, which has room for row_room bytes and
