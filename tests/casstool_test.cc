@@ -206,14 +206,15 @@ TEST(Casstool, UsageErrorsAndUnreadableFilesGiveStatus2AndOneLine)
          "check: option -W takes no-KIND, not 'bom' (see 'casstool check --help')"},
         {{"extract", f.tape, "0"}, f.tape + ": no entry 0; its entries are 1 to 3"},
         {{"extract", f.tape, "99999999999999999999999"},
-         f.tape + ": no entry 18446744073709551615; its entries are 1 to 3"},
+         f.tape + ": no entry 99999999999999999999999; its entries are 1 to 3"},
+        {{"basic", f.tape, "007"}, f.tape + ": no entry 007; its entries are 1 to 3"},
         {{"basic", f.tape, "2"}, f.tape + ": entry 2 is a headless block, not a file"},
         {{"basic", f.dir.path("game.bin.kst")},
          f.dir.path("game.bin.kst") + ": cannot open: No such file or directory"},
         {{"extract", f.dir.root().string(), "1"},
          f.dir.root().string() + ": cannot read: Is a directory"},
         {{"extract", f.tape, "1", "-o", f.dir.path("no/such/folder")},
-         f.dir.path("no/such/folder") + ": cannot open for writing"},
+         f.dir.path("no/such/folder") + ": cannot open for writing: No such file or directory"},
     };
     for (const auto& c : cases) {
         run_result result = run_casstool(c.args);
@@ -383,4 +384,220 @@ TEST(Casstool, BasicShowsControlBytesVisiblyOnATerminal)
     // Into a file or a pipe, the listing stays what cassmak -b reads back.
     EXPECT_EQ("10 PRINT \"\x1B]0;title\x07\":REM \x82\n",
               run_casstool({"basic", dir.path("p.kst")}).out);
+}
+
+namespace {
+
+// A stored file with any name bytes (padded to 8), its checksums right.
+bytes stored_file(const std::string& name, const bytes& payload)
+{
+    bytes head = {0,
+                  '?',
+                  0,
+                  0x40,
+                  static_cast<std::uint8_t>(payload.size() - 1),
+                  static_cast<std::uint8_t>((payload.size() - 1) >> 8)};
+    std::string padded = name;
+    padded.resize(8, ' ');
+    head.insert(head.end(), padded.begin(), padded.end());
+    unsigned sum = 0;
+    for (const std::uint8_t b : head)
+        sum += b;
+    bytes out = concat({hex("3F 00 FF*16 00*16 55*16"), head, {static_cast<std::uint8_t>(sum)}});
+    out.push_back(static_cast<std::uint8_t>(payload.size() + 1));
+    out.push_back(static_cast<std::uint8_t>((payload.size() + 1) >> 8));
+    sum = 0;
+    for (const std::uint8_t b : payload)
+        sum += b;
+    out.insert(out.end(), payload.begin(), payload.end());
+    out.push_back(static_cast<std::uint8_t>(sum));
+    return out;
+}
+
+bool have_shell()
+{
+    return std::system("command -v cat >/dev/null 2>&1") == 0;
+}
+
+} // namespace
+
+// Every payload comes back exactly, into DIR and nowhere else, under a name
+// made of safe bytes only; nothing is overwritten without --force.
+TEST(Casstool, ExtractAllGivesEveryPayloadBackUnderSafeNames)
+{
+    scratch_dir dir;
+    struct {
+        std::string name; // as stored
+        bytes payload;
+        std::string file; // as written into DIR
+    } entries[] = {
+        {"../x", to_bytes("up"), "01-.._x.bin"},
+        {"/", to_bytes("root"), "02-_.bin"},
+        {"\x01\x1B[2J\x7F\xFF", hex("00 01 02"), "03-___2J__.bin"},
+        {"", to_bytes("no name"), "04.bin"},
+        {"SAME", to_bytes("first"), "05-SAME.bin"},
+        {"SAME", to_bytes("second"), "06-SAME.bin"},
+        {"..", to_bytes("dots"), "07-__.bin"},
+        {"", hex("41 42"), "08-headless.bin"}, // a headless block
+    };
+    bytes image;
+    for (const auto& e : entries)
+        image = concat({image, &e == &entries[7] ? concat({hex("02 00"), e.payload})
+                                                 : stored_file(e.name, e.payload)});
+    write_file(dir.path("t.kst"), image);
+    std::filesystem::create_directory(dir.path("out"));
+
+    run_result r = run_casstool({"extract", "t.kst", "all", "-d", "out"}, {dir.root().string()});
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(8, std::count(r.out.begin(), r.out.end(), '\n')) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("entry 4 (file (blank name), 7 bytes) to out/04.bin"));
+    EXPECT_NE(std::string::npos,
+              r.out.find("extracted entry 3 (file \\x01\\x1B[2J\\x7F\\xFF, 3 bytes) to "
+                         "out/03-___2J__.bin\n"))
+        << r.out;
+    std::size_t files = 0;
+    for (const auto& e : entries) {
+        EXPECT_TRUE(same_bytes(e.payload, read_file(dir.path("out/" + e.file)))) << e.file;
+        ++files;
+    }
+    EXPECT_EQ(files, static_cast<std::size_t>(
+                         std::distance(std::filesystem::directory_iterator(dir.path("out")), {})));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("x")));
+
+    // Again: refused before anything is written, then forced, quietly.
+    write_file(dir.path("out/01-.._x.bin"), "kept");
+    r = run_casstool({"extract", "t.kst", "all", "-d", "out"}, {dir.root().string()});
+    EXPECT_EQ(2, r.exit_code);
+    EXPECT_EQ("casstool: out/01-.._x.bin: exists; --force overwrites it\n", r.err);
+    EXPECT_EQ(to_bytes("kept"), read_file(dir.path("out/01-.._x.bin")));
+    r = run_casstool({"extract", "-q", "--force", "t.kst", "all", "-d", "out/"},
+                     {dir.root().string()});
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(to_bytes("up"), read_file(dir.path("out/01-.._x.bin")));
+
+    // A link in DIR is never followed, forced or not.
+    std::error_code no_links;
+    std::filesystem::remove(dir.path("out/02-_.bin"));
+    std::filesystem::create_symlink(dir.path("elsewhere"), dir.path("out/02-_.bin"), no_links);
+    if (!no_links) {
+        r = run_casstool({"extract", "--force", "t.kst", "all", "-d", "out"},
+                         {dir.root().string()});
+        EXPECT_EQ(2, r.exit_code);
+        EXPECT_EQ("casstool: out/02-_.bin: is a symbolic link; not followed\n", r.err);
+        EXPECT_FALSE(std::filesystem::exists(dir.path("elsewhere")));
+    }
+
+    // A damaged entry stops the run unless forced; with --force, status 1.
+    image[69] ^= 0x01; // the first file's data checksum
+    write_file(dir.path("bad.kst"), image);
+    std::filesystem::create_directory(dir.path("bad"));
+    r = run_casstool({"extract", "bad.kst", "all", "-d", "bad"}, {dir.root().string()});
+    EXPECT_EQ(2, r.exit_code);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path("bad")));
+    r = run_casstool({"extract", "--force", "-q", "bad.kst", "all", "-d", "bad"},
+                     {dir.root().string()});
+    EXPECT_EQ(1, r.exit_code);
+    EXPECT_EQ(8, std::distance(std::filesystem::directory_iterator(dir.path("bad")), {}));
+}
+
+// The conventions of every command: - and -o -, a pipe named as the output,
+// --, the system's reason in a failure, "1 byte".
+TEST(Casstool, StandardStreamsDashesAndReasons)
+{
+    tape_fixture f;
+    const std::string game = std::string(binary_input);
+    struct {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out;
+    } cases[] = {
+        {{"extract", f.tape, "1", "-o", "-"}, 0, game},
+        {{"extract", f.tape, "1", "-o", "/dev/stdout"}, 0, game}, // a pipe here
+        {{"basic", f.tape, "-o", "-"}, 0, run_casstool({"basic", f.tape}).out},
+        {{"extract", "--", f.tape, "2"}, 0, std::string("\0\x01\xFF", 3)},
+    };
+    for (const auto& c : cases) {
+        const run_result r = run_casstool(c.args);
+        EXPECT_EQ(c.exit_code, r.exit_code) << c.args[3] << r.err;
+        EXPECT_EQ(c.out, r.out) << c.args[3];
+    }
+    const run_result twice = run_casstool({"extract", f.tape, "1", "-o", "-", "-o", "x"});
+    EXPECT_EQ("casstool: extract: option -o given twice (see 'casstool extract --help')\n",
+              twice.err);
+    const std::string under_file = f.dir.path("game.bin") + "/x";
+    const run_result reason = run_casstool({"extract", f.tape, "1", "-o", under_file});
+    EXPECT_EQ(2, reason.exit_code);
+    EXPECT_EQ("casstool: " + under_file + ": cannot open for writing: Not a directory\n",
+              reason.err);
+
+    // A data block one byte long: "1 byte".
+    bytes one = stored_file("ONE", to_bytes("ab"));
+    one.erase(one.end() - 3, one.end() - 1); // the block holds its checksum only
+    one[65] = 1;
+    write_file(f.dir.path("one.kst"), one);
+    EXPECT_NE(std::string::npos, run_casstool({"list", f.dir.path("one.kst")})
+                                     .out.find("data block of 1 byte, header wants 3"));
+
+    if (!have_shell())
+        GTEST_SKIP() << "no shell here to give casstool standard input";
+    struct {
+        std::string command;
+        std::string input;
+        std::string out;
+    } streams[] = {
+        {"extract - 1", f.tape, game},
+        {"basic -", f.tape, run_casstool({"basic", f.tape}).out},
+        {"list -", f.tape, "-: "},
+        {"check -", f.dir.path("prog.bas"), ""},
+    };
+    for (const auto& c : streams) {
+        const std::string line = std::string(casstool_path) + " " + c.command + " < " + c.input +
+                                 " > " + f.dir.path("stdin.out") + " 2>/dev/null";
+        std::system(line.c_str()); // what it wrote says whether it read the stream
+        const bytes out = read_file(f.dir.path("stdin.out"));
+        EXPECT_EQ(c.out, std::string(out.begin(), out.begin() + std::min(out.size(), c.out.size())))
+            << c.command;
+        EXPECT_FALSE(out.empty()) << c.command;
+    }
+}
+
+// Memory does not grow with the number of blocks, lines or warnings: each of
+// these once needed far more than 256 MiB.
+TEST(Casstool, CheckBasicAndExtractFitA256MiBAddressSpace)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+    scratch_dir dir;
+    // 4 MiB of "1\n": 2 million lines, each with two warnings (which are
+    // turned off, so that the output stays short).
+    std::string ones;
+    for (int i = 0; i < (1 << 21); ++i)
+        ones += "1\n";
+    write_file(dir.path("ones.bas"), ones);
+    // 2 million empty blocks, then a BASIC program.
+    write_file(dir.path("p.bas"), "10 PRINT \"HI\"\n");
+    ASSERT_EQ(0, run_cassmak({"-b", "-o", dir.path("p.kst"), dir.path("p.bas")}).exit_code);
+    write_file(dir.path("many.kst"),
+               concat({bytes(std::size_t{4} << 20), read_file(dir.path("p.kst"))}));
+    run_options limited;
+    limited.address_space_limit = 256L << 20;
+
+    const run_result check = run_casstool(
+        {"check", "-Wno-order", "-Wno-empty-line-number", dir.path("ones.bas")}, limited);
+    EXPECT_EQ(1, check.exit_code) << check.err.substr(0, 200);
+    EXPECT_EQ(dir.path("ones.bas") + ": 2 warnings\n", check.err);
+    const run_result basic = run_casstool({"basic", dir.path("many.kst")}, limited);
+    EXPECT_EQ(0, basic.exit_code) << basic.err;
+    EXPECT_EQ("10 PRINT \"HI\"\n", basic.out);
+    const run_result extract =
+        run_casstool({"extract", dir.path("many.kst"), "2097153", "-o", "-"}, limited);
+    EXPECT_EQ(0, extract.exit_code) << extract.err;
+    EXPECT_EQ(read_file(dir.path("p.kst")).size() - 65 - 3, extract.out.size());
+    const run_result missing = run_casstool({"extract", dir.path("many.kst"), "3000000"}, limited);
+    EXPECT_EQ("casstool: " + dir.path("many.kst") +
+                  ": no entry 3000000; its entries are 1 to 2097153\n",
+              missing.err);
 }

@@ -101,3 +101,56 @@ TEST(CheckCommand, EveryKindOnceThenClean)
               "prog.bas: no problems\n",
               none.err);
 }
+
+// Columns count as GCC counts them, so that an editor lands on the character;
+// a cut line draws no unclosed-string that only the cut causes; a line after
+// a cut piece is compared with that piece's number, as the importer does.
+TEST(CheckCommand, DisplayColumnsCutStringsAndOrderAfterACut)
+{
+    const std::string tail = ": cassmak -b knows keywords only in upper case; write PRINT "
+                             "[lower-case-keyword]\n";
+    const std::string cut = "1:127: warning: line of 141 characters: cassmak -b cuts it into 2 "
+                            "lines; from column 127 it is stored as line 0; keep lines within "
+                            "126 characters [split-line]\n";
+    struct {
+        std::string source;
+        std::string out;
+    } cases[] = {
+        {"10 PRINT \"\xC3\xA9\xC3\xA9\xC3\xA9\":print 1\n",
+         "1:16: warning: 'print' stays letters" + tail},
+        {"10 PRINT \"\xE4\xB8\xAD\":\tprint 1\n", "1:17: warning: 'print' stays letters" + tail},
+        {"10 A=\"\xFF\":print\n", "1:10: warning: 'print' stays letters" + tail},
+        {"10 PRINT \"" + std::string(130, 'A') + "\"\n", cut},
+        // A string that stays unclosed as written is still named, in its piece.
+        {"10 A=" + std::string(130, 'B') + ":PRINT \"X\n",
+         "1:127: warning: line of 144 characters: cassmak -b cuts it into 2 lines; from column "
+         "127 it is stored as line 0; keep lines within 126 characters [split-line]\n"
+         "1:143: warning: string is not closed: cassmak -b tokenizes nothing after this quote up "
+         "to the end of the line; close it with a double quote [unclosed-string]\n"},
+        {"10 REM " + std::string(119, 'A') + "500 B\n20 C\n",
+         "1:127: warning: line of 131 characters: cassmak -b cuts it into 2 lines; from column "
+         "127 it is stored as line 500, a number taken from its leading digits; keep lines "
+         "within 126 characters [split-line]\n"
+         "2:1: warning: line number 20 is smaller than the line before (500, the number of its "
+         "cut-off piece): cassmak -b keeps the file's order and does not sort; move or renumber "
+         "the line [order]\n"},
+    };
+    scratch_dir dir;
+    for (const auto& c : cases) {
+        write_file(dir.path("s.bas"), c.source);
+        const run_result r =
+            run_casstool({"check", "-Wno-source-size", "s.bas"}, {dir.root().string()});
+        std::string expected;
+        for (std::size_t at = 0; at < c.out.size();) {
+            const std::size_t end = c.out.find('\n', at) + 1;
+            expected += "s.bas:" + c.out.substr(at, end - at);
+            at = end;
+        }
+        EXPECT_EQ(expected, r.out) << c.source;
+        EXPECT_EQ(1, r.exit_code) << c.source;
+    }
+    // The importer says the same about the order.
+    write_file(dir.path("s.bas"), cases[5].source);
+    EXPECT_NE(std::string::npos, run_cassmak({"-b", "-o", dir.path("s.kst"), dir.path("s.bas")})
+                                     .out.find("Line: 20\tWrong order of line. Last line 500\n"));
+}

@@ -38,7 +38,7 @@ cases=(
     'casstool list raw/|raw/x.bin'
     'casstool list names/|names/a.kst'
     'casstool list --j|--json'
-    'casstool extract -|--force --help -o'
+    'casstool extract -|--force --help -d -o -q'
     'casstool extract -o |a.kst b.kst data.bin names prog.bas raw'
     'casstool extract -o out.bin a|a.kst'
     'casstool rm -|--dry-run --help -q'
@@ -72,7 +72,7 @@ for case in "${cases[@]}"; do
 done
 if [[ -n $casstool ]]; then
     # The commands, as the table behind `casstool --help` lists them.
-    commands=$("$casstool" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z]*\) .*/\1/p' | sort | paste -s -d ' ')
+    commands=$("$casstool" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z]*\)\( .*\)\{0,1\}$/\1/p' | sort | paste -s -d ' ')
     COMP_WORDS=(casstool '') COMP_CWORD=1
     _casstool
     got=$(printf '%s\n' "${COMPREPLY[@]}" | grep -v '^-' | sort | paste -s -d ' ')
@@ -80,7 +80,7 @@ if [[ -n $casstool ]]; then
         echo "FAIL: casstool completes the commands '$got', casstool --help lists '$commands'"
         ((failures++))
     fi
-    kinds=$("$casstool" check --help | sed -n 's/^Kinds://p' | tr ' ' '\n' | sed -n 's/^./no-&/p' | sort | paste -s -d ' ')
+    kinds=$("$casstool" check --help | sed -n '/^Kinds:/,/^$/s/^\(Kinds:\)\{0,1\} *//p' | tr ' ' '\n' | sed -n 's/^./no-&/p' | sort | paste -s -d ' ')
     COMP_WORDS=(casstool check -W '') COMP_CWORD=3
     _casstool
     got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -s -d ' ')

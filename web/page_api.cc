@@ -16,29 +16,6 @@
 
 namespace {
 
-const char* kind_text(entry_kind kind)
-{
-    switch (kind) {
-    case entry_kind::file: return "file";
-    case entry_kind::headless: return "headless";
-    case entry_kind::truncated: break;
-    }
-    return "truncated";
-}
-
-const char* checksum_text(const tape_entry& entry)
-{
-    if (entry.kind != entry_kind::file)
-        return "-";
-    const bool header = entry.header_checksum_good;
-    switch (entry.data_checksum) {
-    case data_checksum_state::good: return header ? "good" : "header bad";
-    case data_checksum_state::bad: return header ? "data bad" : "both bad";
-    case data_checksum_state::absent: break;
-    }
-    return header ? "no data" : "header bad, no data";
-}
-
 void append_field(std::string& out, const char* key, std::size_t value)
 {
     out += ",\"";
@@ -93,7 +70,7 @@ std::string tape_entries_json(const std::uint8_t* image, std::size_t size, std::
         out += count == 1 ? "{" : ",{";
         out += "\"entry\":" + std::to_string(entry.entry);
         append_field(out, "offset", entry.offset);
-        append_field(out, "kind", kind_text(entry.kind));
+        append_field(out, "kind", entry_kind_name(entry.kind));
         append_field(out, "length", entry.length);
         if (entry.kind == entry_kind::file) {
             append_field(out, "number", std::size_t{entry.number});
@@ -104,7 +81,7 @@ std::string tape_entries_json(const std::uint8_t* image, std::size_t size, std::
                          std::string_view(reinterpret_cast<const char*>(entry.name.data()),
                                           entry.name.size()));
         }
-        append_field(out, "checksums", checksum_text(entry));
+        append_field(out, "checksums", checksum_state_name(entry));
         append_field(out, "problem", entry.problem);
         append_field(out, "payload_offset", entry.payload_offset);
         append_field(out, "payload_size", entry.payload_size);

@@ -70,15 +70,102 @@ bool exceeds(std::string_view digits, std::string_view limit)
 }
 
 struct checker {
-    std::vector<check_warning> warnings;
+    // The warnings of the piece being checked, sorted by column and handed
+    // on once the piece is done, so that nothing grows with the source.
+    std::vector<check_warning> pending;
+    bool quiet = false; // a look ahead: its warnings are dropped
+    std::string_view content;
     bool has_bom = false;
     std::optional<std::int32_t> previous_number; // as the importer compares them
+    bool previous_from_cut = false;              // that number is a cut piece's
     std::size_t image_length = 0;                // records so far, without the end link
-    std::optional<std::size_t> too_large_at;     // index of the too-large warning
+    bool too_large = false;                      // warned about already
 
     void warn(std::size_t line, std::size_t column, check_kind kind, std::string message)
     {
-        warnings.push_back({line, column, kind, std::move(message)});
+        if (!quiet)
+            pending.push_back({line, column, 0, kind, std::move(message)});
+    }
+};
+
+// The display width of the character at `at` of `text`, and in `length` its
+// bytes: a tab runs to the next multiple of 8, a UTF-8 character is one
+// column (two for the wide East Asian ones, none for a combining mark), and
+// any other byte one column, as GCC counts them.
+std::size_t display_width(std::string_view text, std::size_t at, std::size_t column,
+                          std::size_t& length)
+{
+    const auto byte = static_cast<unsigned char>(text[at]);
+    length = 1;
+    if (byte == '\t')
+        return 8 - (column - 1) % 8;
+    std::size_t size = 0;
+    std::uint32_t point = 0;
+    if (byte >= 0xC2 && byte <= 0xDF) {
+        size = 2;
+        point = byte & 0x1Fu;
+    } else if (byte >= 0xE0 && byte <= 0xEF) {
+        size = 3;
+        point = byte & 0x0Fu;
+    } else if (byte >= 0xF0 && byte <= 0xF4) {
+        size = 4;
+        point = byte & 0x07u;
+    }
+    if (size == 0 || text.size() - at < size)
+        return 1;
+    for (std::size_t i = 1; i < size; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80)
+            return 1;
+        point = point << 6 | (next & 0x3Fu);
+    }
+    // Overlong forms, surrogates and points past U+10FFFF are no characters.
+    if ((size == 3 && point < 0x800) || (size == 4 && (point < 0x10000 || point > 0x10FFFF)) ||
+        (point >= 0xD800 && point <= 0xDFFF))
+        return 1;
+    length = size;
+    struct range {
+        std::uint32_t first, last;
+    };
+    static const range combining[] = {
+        {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A}, {0x064B, 0x065F},
+        {0x0E31, 0x0E31}, {0x0E34, 0x0E3A}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
+        {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF},
+    };
+    static const range wide[] = {
+        {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
+        {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},
+        {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
+        {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+    };
+    for (const range& r : combining)
+        if (point >= r.first && point <= r.last)
+            return 0;
+    for (const range& r : wide)
+        if (point >= r.first && point <= r.last)
+            return 2;
+    return 1;
+}
+
+// Turns the byte columns of one line's warnings, handed over in order, into
+// display columns, counting each byte of the line once.
+struct column_counter {
+    std::string_view line;
+    std::size_t byte = 0;   // counted up to here
+    std::size_t column = 1; // the display column of `byte`
+
+    std::size_t display(std::size_t byte_column)
+    {
+        const std::size_t target = std::min(byte_column - 1, line.size());
+        while (byte < target) {
+            std::size_t length = 1;
+            const std::size_t width = display_width(line, byte, column, length);
+            if (byte + length > target)
+                break;
+            byte += length;
+            column += width;
+        }
+        return column + (target - byte);
     }
 };
 
@@ -146,8 +233,11 @@ int meant_keyword(checker& state, std::string_view text, const std::string& uppe
 // that what it brings about later in the line (a remark that is tokenized)
 // is not reported once more. `skip` bytes at the start are already explained
 // (a byte order mark).
-void check_statement(checker& state, std::string_view text, std::size_t line,
-                     std::size_t first_column, std::size_t skip)
+//
+// Returns the column of the quote that opens a string left unclosed at the
+// end of the text, if any, for the caller to warn about.
+std::optional<std::size_t> check_statement(checker& state, std::string_view text, std::size_t line,
+                                           std::size_t first_column, std::size_t skip)
 {
     const std::string upper = upper_case(text);
     lookup_flags flags;
@@ -198,9 +288,8 @@ void check_statement(checker& state, std::string_view text, std::size_t line,
     }
     end_run();
     if (flags.in_string && !flags.after_rem)
-        state.warn(line, first_column + quote_at, check_kind::unclosed_string,
-                   "string is not closed: cassmak -b tokenizes nothing after this quote up to the "
-                   "end of the line; close it with a double quote");
+        return first_column + quote_at;
+    return std::nullopt;
 }
 
 // The first piece of a physical line: what its number becomes.
@@ -261,6 +350,7 @@ void check_number(checker& state, const source_line& split, std::size_t line, bo
         state.warn(line, 1, check_kind::order,
                    "line number " + std::to_string(number) + " is smaller than the line before (" +
                        std::to_string(*state.previous_number) +
+                       (state.previous_from_cut ? ", the number of its cut-off piece" : "") +
                        "): cassmak -b keeps the file's order and does not sort; move or "
                        "renumber the line");
     else if (state.previous_number && number == *state.previous_number)
@@ -300,77 +390,172 @@ void warn_nul(checker& state, std::string_view piece, std::size_t line, std::siz
                    "; remove it");
 }
 
+// The program image that the records from byte `at` of the source on add,
+// as the importer reads them.
+std::size_t image_from(std::string_view content, std::size_t at)
+{
+    std::size_t length = 0;
+    while (at < content.size()) {
+        const std::size_t end = next_piece_end(content, at);
+        const source_line split = split_source_line(content.substr(at, end - at));
+        if (!split.line.empty())
+            length += record_size(tokenize_line(split.statement()).size());
+        at = end;
+    }
+    return length;
+}
+
 // One piece that becomes a record: its statement, and the image it adds to.
-void check_record(checker& state, const source_line& split, std::size_t line, std::size_t from)
+// `line_start` is where the line lies in the source. A string left unclosed
+// is warned about unless the line is cut and it is not `meant_unclosed`, the
+// one of the line as written.
+void check_record(checker& state, const source_line& split, std::size_t line,
+                  std::size_t line_start, std::size_t from, bool cut,
+                  std::optional<std::size_t> meant_unclosed)
 {
     // The mark's bytes, at the very start of the text, have their own warning.
     const std::size_t skip = from == 0 && line == 1 && state.has_bom ? byte_order_mark.size() : 0;
-    check_statement(state, split.statement(), line, from + split.statement_at + 1, skip);
+    const std::optional<std::size_t> unclosed =
+        check_statement(state, split.statement(), line, from + split.statement_at + 1, skip);
+    if (unclosed && (!cut || unclosed == meant_unclosed))
+        state.warn(line, *unclosed, check_kind::unclosed_string,
+                   "string is not closed: cassmak -b tokenizes nothing after this quote up to the "
+                   "end of the line; close it with a double quote");
 
     const std::size_t record_length = record_size(tokenize_line(split.statement()).size());
-    if (!state.too_large_at && state.image_length + record_length + end_link_size >
-                                   static_cast<std::size_t>(basic_image_max)) {
-        state.too_large_at = state.warnings.size();
-        state.warn(line, from + 1, check_kind::too_large, "");
+    if (!state.too_large && state.image_length + record_length + end_link_size >
+                                static_cast<std::size_t>(basic_image_max)) {
+        state.too_large = true;
+        // The size the whole image would have: this record and all after it.
+        const std::size_t whole = state.image_length + image_from(state.content, line_start + from);
+        state.warn(line, from + 1, check_kind::too_large,
+                   "program image would be " + std::to_string(whole + end_link_size) +
+                       " bytes, more than " + std::to_string(basic_image_max) +
+                       ": cassmak -b refuses it (status 19) from this line on; shorten the "
+                       "program");
     }
     state.image_length += record_length;
 }
 
-// One physical line `text` (its newline included) starting at `line_start`.
-void check_physical_line(checker& state, std::string_view text, std::size_t line)
-{
+// What the importer makes of one physical line as a whole, known before its
+// pieces are checked: the warnings about the whole line sit at a column of
+// one of its pieces, in column order with the pieces' own.
+struct line_shape {
     std::size_t records = 0;
     std::optional<std::size_t> cut_at; // the first later piece that becomes a line
     std::uint32_t cut_number = 0;
     bool cut_at_digit = false; // the cut piece's number comes from its own text
     std::size_t returns = 0;
     std::size_t first_return = 0;
+};
 
+line_shape shape_of(std::string_view text)
+{
+    line_shape shape;
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t end = next_piece_end(text, from);
+        const source_line split = split_source_line(text.substr(from, end - from));
+        if (!split.line.empty()) {
+            if (from != 0 && !shape.cut_at) {
+                shape.cut_at = from;
+                shape.cut_number = split.number & 0xFFFFu;
+                shape.cut_at_digit = is_digit(split.line[0]);
+            }
+            ++shape.records;
+            const std::size_t inner_returns =
+                static_cast<std::size_t>(std::count(split.line.begin(), split.line.end(), '\r'));
+            if (inner_returns > 0 && shape.returns == 0)
+                shape.first_return = from + split.line.find('\r');
+            shape.returns += inner_returns;
+        }
+        from = end;
+    }
+    return shape;
+}
+
+// The unclosed string of the line as it was written, before the importer's
+// cut: a quote that the cut leaves open, or one that closes a string opened
+// before the cut, is the cut's doing, which split-line already names.
+std::optional<std::size_t> unclosed_before_cut(const checker& state, std::string_view text,
+                                               std::size_t line)
+{
+    const source_line first = split_source_line(text.substr(0, next_piece_end(text, 0)));
+    std::string_view whole = text.substr(0, text.find('\0'));
+    while (!whole.empty() && (whole.back() == '\n' || whole.back() == '\r'))
+        whole.remove_suffix(1);
+    if (first.line.empty() || first.statement_at > whole.size())
+        return std::nullopt;
+    checker look;
+    look.quiet = true;
+    const std::size_t skip = line == 1 && state.has_bom ? byte_order_mark.size() : 0;
+    return check_statement(look, whole.substr(first.statement_at), line, first.statement_at + 1,
+                           skip);
+}
+
+// Hands the pending warnings on in column order, with display columns.
+void hand_on(checker& state, column_counter& columns, const check_sink& sink)
+{
+    std::stable_sort(
+        state.pending.begin(), state.pending.end(),
+        [](const check_warning& a, const check_warning& b) { return a.column < b.column; });
+    for (check_warning& warning : state.pending) {
+        warning.display_column = columns.display(warning.column);
+        sink(warning);
+    }
+    state.pending.clear();
+}
+
+// One physical line `text` (its newline included), checked piece by piece;
+// each piece's warnings go out as soon as it is done.
+void check_physical_line(checker& state, std::string_view text, std::size_t line,
+                         std::size_t line_start, const check_sink& sink)
+{
+    const line_shape shape = shape_of(text);
+    std::string_view body = text;
+    while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
+        body.remove_suffix(1);
+
+    // The warnings about the whole line, at their columns.
+    std::vector<check_warning> whole_line;
+    if (shape.returns > 0)
+        whole_line.push_back(
+            {line, shape.first_return + 1, 0, check_kind::cr_line_ends,
+             "carriage return without a newline: cassmak -b ends lines only at newlines, so "
+             "the text after it runs into this line (" +
+                 plural(shape.returns, "such return", "such returns") +
+                 " in it); save the file with LF or CR LF line ends"});
+    if (shape.cut_at && !(shape.returns > 0 && fits_once_split_at_returns(body)))
+        whole_line.push_back(
+            {line, *shape.cut_at + 1, 0, check_kind::split_line,
+             "line of " + std::to_string(body.size()) + " characters: cassmak -b cuts it into " +
+                 plural(shape.records, "line", "lines") + "; from column " +
+                 std::to_string(*shape.cut_at + 1) + " it is stored as line " +
+                 std::to_string(shape.cut_number) +
+                 (shape.cut_at_digit ? ", a number taken from its leading digits" : "") +
+                 "; keep lines within " + std::to_string(basic_piece_length) + " characters"});
+    const std::optional<std::size_t> meant_unclosed =
+        shape.cut_at ? unclosed_before_cut(state, text, line) : std::nullopt;
+
+    column_counter columns{text};
     for (std::size_t from = 0; from < text.size();) {
         const std::size_t end = next_piece_end(text, from);
         const std::string_view piece = text.substr(from, end - from);
         warn_nul(state, piece, line, from, end, end == text.size());
         const source_line split = split_source_line(piece);
         if (!split.line.empty()) {
-            const bool first_piece = from == 0;
-            if (first_piece)
+            if (from == 0)
                 check_number(state, split, line, line == 1);
-            else if (!cut_at) {
-                cut_at = from;
-                cut_number = split.number & 0xFFFFu;
-                cut_at_digit = is_digit(split.line[0]);
-            }
-            ++records;
             state.previous_number = signed_line_number(split.number);
-
-            const std::size_t inner_returns =
-                static_cast<std::size_t>(std::count(split.line.begin(), split.line.end(), '\r'));
-            if (inner_returns > 0 && returns == 0)
-                first_return = from + split.line.find('\r');
-            returns += inner_returns;
-
-            check_record(state, split, line, from);
+            state.previous_from_cut = from != 0;
+            check_record(state, split, line, line_start, from, shape.cut_at.has_value(),
+                         meant_unclosed);
         }
+        for (check_warning& warning : whole_line)
+            if (warning.column > from && warning.column <= end && !state.quiet)
+                state.pending.push_back(std::move(warning));
+        hand_on(state, columns, sink);
         from = end;
     }
-
-    std::string_view body = text;
-    while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
-        body.remove_suffix(1);
-    if (returns > 0)
-        state.warn(line, first_return + 1, check_kind::cr_line_ends,
-                   "carriage return without a newline: cassmak -b ends lines only at newlines, so "
-                   "the text after it runs into this line (" +
-                       plural(returns, "such return", "such returns") +
-                       " in it); save the file with LF or CR LF line ends");
-    if (cut_at && !(returns > 0 && fits_once_split_at_returns(body)))
-        state.warn(line, *cut_at + 1, check_kind::split_line,
-                   "line of " + std::to_string(body.size()) +
-                       " characters: cassmak -b cuts it into " + plural(records, "line", "lines") +
-                       "; from column " + std::to_string(*cut_at + 1) + " it is stored as line " +
-                       std::to_string(cut_number) +
-                       (cut_at_digit ? ", a number taken from its leading digits" : "") +
-                       "; keep lines within " + std::to_string(basic_piece_length) + " characters");
 }
 
 } // namespace
@@ -391,9 +576,10 @@ const std::vector<std::string_view>& check_kinds()
     return names;
 }
 
-std::vector<check_warning> check_basic_source(std::string_view content)
+void check_basic_source(std::string_view content, const check_sink& sink)
 {
     checker state;
+    state.content = content;
     if (content.size() < static_cast<std::size_t>(basic_source_min) ||
         content.size() > static_cast<std::size_t>(basic_source_max))
         state.warn(1, 1, check_kind::source_size,
@@ -414,24 +600,21 @@ std::vector<check_warning> check_basic_source(std::string_view content)
                        " line 0 holding them (" + token_reading(0xEF) + ", " + token_reading(0xBB) +
                        ", " + token_reading(0xBF) + "); save the file without the mark");
     }
+    column_counter start{content.substr(0, 0)};
+    hand_on(state, start, sink);
 
     std::size_t line = 1;
-    for (std::size_t start = 0; start < content.size(); ++line) {
-        std::size_t end = content.find('\n', start);
+    for (std::size_t start_at = 0; start_at < content.size(); ++line) {
+        std::size_t end = content.find('\n', start_at);
         end = end == std::string_view::npos ? content.size() : end + 1;
-        check_physical_line(state, content.substr(start, end - start), line);
-        start = end;
+        check_physical_line(state, content.substr(start_at, end - start_at), line, start_at, sink);
+        start_at = end;
     }
+}
 
-    if (state.too_large_at)
-        state.warnings[*state.too_large_at].message =
-            "program image would be " + std::to_string(state.image_length + 2) +
-            " bytes, more than " + std::to_string(basic_image_max) +
-            ": cassmak -b refuses it (status 19) from this line on; shorten the program";
-
-    std::stable_sort(state.warnings.begin(), state.warnings.end(),
-                     [](const check_warning& a, const check_warning& b) {
-                         return a.line != b.line ? a.line < b.line : a.column < b.column;
-                     });
-    return state.warnings;
+std::vector<check_warning> check_basic_source(std::string_view content)
+{
+    std::vector<check_warning> warnings;
+    check_basic_source(content, [&](const check_warning& w) { warnings.push_back(w); });
+    return warnings;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,10 @@ std::string_view check_kind_name(check_kind kind);
 struct check_warning {
     std::size_t line = 0;   // physical line, 1-based, counting newlines
     std::size_t column = 0; // byte column, 1-based
+    // The display column, 1-based, as GCC counts it: a UTF-8 character is one
+    // column (a wide East Asian one two, a combining mark none), a tab runs to
+    // the next multiple of 8, any other byte is one column.
+    std::size_t display_column = 0;
     check_kind kind = check_kind::bom;
     std::string message;
 };
@@ -42,6 +47,14 @@ const std::vector<std::string_view>& check_kinds();
 // warning that explains another stands alone: a byte order mark before the
 // first number hides that line's no-number, pieces after a cut get no number
 // warnings (split-line names their number), a line without a number gets no
-// order warning, and a cut that only carriage-return line ends cause is left
-// to cr-line-ends.
+// order warning, a cut that only carriage-return line ends cause is left to
+// cr-line-ends, and a string that only the cut leaves unclosed is left to
+// split-line.
+// Each warning goes to `sink` as soon as it is found, in the order of the
+// source (by line, then column), so that memory does not grow with the
+// number of lines or warnings.
+using check_sink = std::function<void(const check_warning&)>;
+void check_basic_source(std::string_view content, const check_sink& sink);
+
+// The same warnings, collected.
 std::vector<check_warning> check_basic_source(std::string_view content);

@@ -40,13 +40,24 @@ bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
+// Where an address of the program lies. The machine has 16-bit addresses, so
+// a place past 0xFFFF (only in an image cassmak did not write) is named by
+// its offset in the data, never as a longer address.
+std::string place(std::uint32_t address)
+{
+    char text[64];
+    if (address <= 0xFFFF)
+        std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(address));
+    else
+        std::snprintf(text, sizeof text, "offset %u of the data, past 0xFFFF",
+                      static_cast<unsigned>(address - basic_base_address));
+    return text;
+}
+
 std::string record_name(const line_record& record)
 {
-    char name[64];
-    std::snprintf(name, sizeof name, "line %u (record %d at 0x%04X)",
-                  static_cast<unsigned>(record.number), record.index,
-                  static_cast<unsigned>(record.address));
-    return name;
+    return "line " + std::to_string(record.number) + " (record " + std::to_string(record.index) +
+           " at " + place(record.address) + ")";
 }
 
 // Where the tokenizer, reading the record's own bytes, looks keywords up:
@@ -268,21 +279,20 @@ bool program_ends(const std::uint8_t* image, std::size_t size, std::size_t at,
 {
     const std::string after = lines.empty() ? std::string("before any record")
                                             : "after " + record_name(lines.back().record);
-    char where[80];
     if (at + end_link_size > size) {
-        std::snprintf(where, sizeof where, "the data ends at 0x%04X without the zero link ",
-                      static_cast<unsigned>(basic_base_address + size));
-        warnings.push_back(where + after);
+        warnings.push_back("the data ends at " +
+                           place(static_cast<std::uint32_t>(basic_base_address + size)) +
+                           " without the zero link " + after);
         return true;
     }
     if (load_word(image + at + record_link) != 0)
         return false;
     if (at + end_link_size != size) {
         const std::size_t extra = size - at - end_link_size;
-        std::snprintf(where, sizeof where, "%zu %s the zero link at 0x%04X ", extra,
-                      extra == 1 ? "byte follows" : "bytes follow",
-                      static_cast<unsigned>(basic_base_address + at));
-        warnings.push_back(where + after);
+        warnings.push_back(std::to_string(extra) +
+                           (extra == 1 ? " byte follows" : " bytes follow") + " the zero link at " +
+                           place(static_cast<std::uint32_t>(basic_base_address + at)) + " " +
+                           after);
     }
     return true;
 }
@@ -298,11 +308,9 @@ void list_records(const std::uint8_t* image, std::size_t size, std::vector<liste
         if (program_ends(image, size, at, lines, warnings))
             break;
         const std::uint32_t link = load_word(image + at + record_link);
-        char where[80];
         if (at + 4 > size) {
-            std::snprintf(where, sizeof where, "record %d at 0x%04X is cut off before its number",
-                          index, static_cast<unsigned>(address));
-            warnings.emplace_back(where);
+            warnings.push_back("record " + std::to_string(index) + " at " + place(address) +
+                               " is cut off before its number");
             break;
         }
         line_record record;
@@ -321,10 +329,15 @@ void list_records(const std::uint8_t* image, std::size_t size, std::vector<liste
                                " runs past the end of the data, without its 0x00 "
                                "and the zero link");
         } else if (link != address + record_size) {
-            std::snprintf(where, sizeof where, " links to 0x%04X instead of 0x%04X",
-                          static_cast<unsigned>(link),
-                          static_cast<unsigned>(address + record_size));
-            warnings.push_back(record_name(record) + where);
+            char to[16];
+            std::snprintf(to, sizeof to, "0x%04X", static_cast<unsigned>(link));
+            const auto next = static_cast<std::uint32_t>(address + record_size);
+            warnings.push_back(record_name(record) + " links to " + to +
+                               (next <= 0xFFFF ? " instead of " + place(next)
+                                               : "; the next record would lie past 0xFFFF, at "
+                                                 "offset " +
+                                                     std::to_string(next - basic_base_address) +
+                                                     " of the data"));
         }
         lines.push_back(list_record(record));
         if (!lines.back().comes_back)

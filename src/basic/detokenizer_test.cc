@@ -141,6 +141,32 @@ TEST(ListBasicProgram, WarnsAboutLinksAndLinesThatWillNotComeBack)
     }
 }
 
+// The machine's addresses have 16 bits: a place past 0xFFFF, which only a
+// hostile image holds, is named by its offset in the data.
+TEST(ListBasicProgram, NamesNoAddressPast0xFFFF)
+{
+    // Its next record would start at 0x2401 + 60005 = 0x10E66.
+    bytes image = program({{10, std::string(60000, 'A')}, {20, "B"}});
+    image[0] = 0x34;
+    image[1] = 0x12;
+    const basic_listing listing = list(image);
+    ASSERT_FALSE(listing.warnings.empty());
+    EXPECT_EQ("line 10 (record 1 at 0x2401) links to 0x1234; the next record would lie past "
+              "0xFFFF, at offset 60005 of the data",
+              listing.warnings[0]);
+    for (const std::string& warning : listing.warnings)
+        for (std::size_t at = warning.find("0x"); at != std::string::npos;
+             at = warning.find("0x", at + 1))
+            EXPECT_FALSE(std::isxdigit(static_cast<unsigned char>(warning[at + 6])) != 0)
+                << warning;
+    EXPECT_NE(listing.warnings.end(),
+              std::find(listing.warnings.begin(), listing.warnings.end(),
+                        "line 20 (record 2 at offset 60005 of the data, past 0xFFFF) links to "
+                        "0x0E6C; the next record would lie past 0xFFFF, at offset 60011 of the "
+                        "data"))
+        << testing::PrintToString(listing.warnings);
+}
+
 TEST(ListBasicProgram, RoundTripOfTheExampleAndOfEveryToken)
 {
     const std::filesystem::path example =

@@ -43,6 +43,19 @@ int walk_arguments(
     return tool_ok;
 }
 
+int take_output_option(const std::string& command, argument_cursor& cursor, output_choice& output)
+{
+    std::string value;
+    if (!cursor.take_value(value))
+        return usage_error(command, "option -o needs a file name");
+    if (output.given)
+        return usage_error(command, "option -o given twice");
+    output.given = true;
+    if (value != "-")
+        output.path = value;
+    return tool_ok;
+}
+
 bool parse_entry(const std::string& text, std::size_t& entry)
 {
     if (text.empty() ||

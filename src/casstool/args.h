@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,17 @@ int walk_arguments(
     const std::string& command, const std::vector<std::string>& arguments,
     std::vector<std::string>& positional,
     const std::function<int(const std::string& option, argument_cursor& cursor)>& take_option);
+
+// Where a command writes its bytes: a file given with -o, or standard output
+// (no -o, or `-o -`).
+struct output_choice {
+    bool given = false;              // -o was on the command line
+    std::optional<std::string> path; // empty: standard output
+};
+
+// Takes the value of the `-o` at `cursor` into `output`; reports a missing
+// value or a second -o.
+int take_output_option(const std::string& command, argument_cursor& cursor, output_choice& output);
 
 // An entry number as `list` shows it: digits only. A number beyond
 // std::size_t saturates, so that it is reported as an entry the image lacks.

@@ -34,19 +34,21 @@ std::string shown_on_terminal(const std::string& text)
 std::string basic_usage()
 {
     return "Usage: casstool basic IMAGE [ENTRY] [-o FILE]\n"
-           "Prints the BASIC program stored in entry ENTRY (default: the first file of type\n"
-           "'>') as source text that cassmak -b turns into the same tape file again.\n"
+           "Prints the BASIC program stored in entry ENTRY (default: the first file of\n"
+           "type '>') as source text that cassmak -b turns into the same tape file again.\n"
            "\n"
-           "  -o FILE  write to FILE, replacing it; default: standard output\n"
+           "  -o FILE  write to FILE, replacing it; default (and -o -): standard output\n"
            "\n"
-           "Exit status: 0 the program comes back identically, 1 the entry is damaged or a line\n"
-           "will not come back identically (each named on standard error), 2 refused or failed.\n";
+           "Exit status: 0 the program comes back identically, 1 the entry is damaged or\n"
+           "a line will not come back identically (each named on standard error),\n"
+           "2 refused or failed.\n";
 }
 
 struct basic_options {
     std::string image;
     std::optional<std::size_t> entry; // the first file of type '>' when not given
-    std::optional<std::string> output;
+    std::string typed;                // the entry as typed
+    output_choice output;
 };
 
 int parse_basic(const std::vector<std::string>& arguments, basic_options& options)
@@ -56,13 +58,7 @@ int parse_basic(const std::vector<std::string>& arguments, basic_options& option
         "basic", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
             if (option != "-o")
                 return unknown_option;
-            std::string value;
-            if (!cursor.take_value(value))
-                return usage_error("basic", "option -o needs a file name");
-            if (options.output)
-                return usage_error("basic", "option -o given twice");
-            options.output = value;
-            return tool_ok;
+            return take_output_option("basic", cursor, options.output);
         });
     if (status != tool_ok)
         return status;
@@ -76,6 +72,7 @@ int parse_basic(const std::vector<std::string>& arguments, basic_options& option
         if (!parse_entry(positional[1], entry))
             return usage_error("basic", "entry '" + positional[1] + "' is not a number");
         options.entry = entry;
+        options.typed = positional[1];
     }
     return tool_ok;
 }
@@ -84,36 +81,28 @@ int run_basic(const basic_options& options)
 {
     const std::string& image_path = options.image;
     const std::optional<std::size_t>& number = options.entry;
-    const std::optional<std::string>& output = options.output;
-    loaded_image image;
-    if (load_entries(image_path, image) != tool_ok)
+    const std::optional<std::string>& output = options.output.path;
+    found_entry found;
+    const auto wanted = [&](const tape_entry& e) {
+        return number ? e.entry == *number : e.kind == entry_kind::file && e.type == '>';
+    };
+    if (find_image_entry(image_path, wanted, found) != tool_ok)
         return tool_failed;
-    const tape_entry* entry = nullptr;
-    if (number) {
-        entry = find_entry(image_path, image, *number);
-        if (!entry)
-            return tool_failed;
-        if (entry->kind != entry_kind::file)
-            return report_tool(tool_failed,
-                               entry_label(image_path, *entry) + " is " +
-                                   (entry->kind == entry_kind::headless ? "a headless block"
-                                                                        : "a truncated tail") +
-                                   ", not a file");
-    } else {
-        const auto found =
-            std::find_if(image.entries.begin(), image.entries.end(), [](const tape_entry& e) {
-                return e.kind == entry_kind::file && e.type == '>';
-            });
-        if (found == image.entries.end())
-            return report_tool(tool_failed,
-                               image_path + ": no BASIC program in it (no file of type '>')");
-        entry = &*found;
-    }
-    if (entry->data_checksum == data_checksum_state::absent)
-        return refuse_missing_data(image_path, *entry);
+    if (!found.found)
+        return number ? report_missing_entry(image_path, options.typed, found.count)
+                      : report_tool(tool_failed,
+                                    image_path + ": no BASIC program in it (no file of type '>')");
+    const tape_entry& entry = found.entry;
+    if (entry.kind != entry_kind::file)
+        return report_tool(
+            tool_failed,
+            entry_label(image_path, entry) + " is " +
+                (entry.kind == entry_kind::headless ? "a headless block" : "a truncated tail") +
+                ", not a file");
+    if (entry.data_checksum == data_checksum_state::absent)
+        return refuse_missing_data(image_path, entry);
 
-    const basic_listing listing =
-        list_basic_program(image.bytes.data() + entry->payload_offset, entry->payload_size);
+    const basic_listing listing = list_basic_program(found.payload.data(), found.payload.size());
     // A hostile image must not steer the terminal (set its title, clear it):
     // there the bytes are shown as cat -v shows them. A file or a pipe gets
     // the text as cassmak -b needs it.
@@ -125,10 +114,10 @@ int run_basic(const basic_options& options)
     if (status != tool_ok)
         return status;
     int result = tool_ok;
-    if (entry_damaged(*entry))
-        result = report_tool(tool_damaged, damage_label(image_path, *entry));
+    if (entry_damaged(entry))
+        result = report_tool(tool_damaged, damage_label(image_path, entry));
     for (const std::string& warning : listing.warnings)
-        result = report_tool(tool_damaged, entry_label(image_path, *entry) + ": " + warning);
+        result = report_tool(tool_damaged, entry_label(image_path, entry) + ": " + warning);
     return result;
 }
 

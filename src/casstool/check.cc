@@ -18,17 +18,26 @@ std::string check_usage()
     std::string text =
         "Usage: casstool check [-W no-KIND]... SOURCE...\n"
         "Warns about what cassmak -b will store differently from what a BASIC source\n"
-        "plainly means, one line per problem: SOURCE:LINE:COLUMN: warning: MESSAGE [KIND].\n"
+        "plainly means, one line per problem:\n"
+        "  SOURCE:LINE:COLUMN: warning: MESSAGE [KIND]\n"
+        "COLUMN counts characters as GCC does. A SOURCE of - is standard input.\n"
         "\n"
         "  -W no-KIND  do not warn about KIND\n"
         "\n"
         "Kinds:";
-    for (const auto kind : check_kinds())
+    std::size_t width = 6;
+    for (const auto kind : check_kinds()) {
+        if (width + 1 + kind.size() > 79) {
+            text += "\n      ";
+            width = 6;
+        }
         text.append(" ").append(kind);
-    return text +
-           "\n"
-           "\n"
-           "Exit status: 0 no warning, 1 a warning was printed, 2 a source cannot be read.\n";
+        width += 1 + kind.size();
+    }
+    return text + "\n"
+                  "\n"
+                  "Exit status: 0 no warning, 1 a warning was printed, 2 a source cannot be\n"
+                  "read.\n";
 }
 
 struct check_options {
@@ -79,15 +88,24 @@ int run_check(const check_options& options)
         }
         const std::string_view content(reinterpret_cast<const char*>(buffer.data()), size);
         std::size_t shown = 0;
-        for (const check_warning& warning : check_basic_source(content)) {
-            if (std::find(disabled.begin(), disabled.end(), check_kind_name(warning.kind)) != disabled.end())
-                continue;
-            std::string line = source + ":" + std::to_string(warning.line) + ":" +
-                               std::to_string(warning.column) + ": warning: " + warning.message +
-                               " [" + std::string(check_kind_name(warning.kind)) + "]\n";
+        std::string line;
+        check_basic_source(content, [&](const check_warning& warning) {
+            const std::string_view kind = check_kind_name(warning.kind);
+            if (std::find(disabled.begin(), disabled.end(), kind) != disabled.end())
+                return;
+            line.assign(source)
+                .append(":")
+                .append(std::to_string(warning.line))
+                .append(":")
+                .append(std::to_string(warning.display_column))
+                .append(": warning: ")
+                .append(warning.message)
+                .append(" [")
+                .append(kind)
+                .append("]\n");
             std::fwrite(line.data(), 1, line.size(), stdout);
             ++shown;
-        }
+        });
         // The summary follows its source's warnings also in a combined log.
         if (finish_stdout(tool_ok) != tool_ok)
             return tool_failed;

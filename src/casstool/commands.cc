@@ -35,14 +35,26 @@ std::string general_usage()
                        "Reads back the tape images that cassmak writes.\n"
                        "\n"
                        "Commands:\n";
+    // The summaries stand in one column, as far right as the longest one
+    // allows within 79 columns; a synopsis too long for that column has a
+    // line of its own.
+    constexpr std::size_t columns = 79;
     std::size_t width = 0;
-    for (const tool_command* command : tool_commands())
-        width = std::max(width, std::strlen(command->synopsis));
+    std::size_t longest_summary = 0;
     for (const tool_command* command : tool_commands()) {
-        std::string line = "  ";
-        line += command->synopsis;
-        line.resize(width + 4, ' ');
-        text += line + command->summary + "\n";
+        width = std::max(width, std::strlen(command->synopsis));
+        longest_summary = std::max(longest_summary, std::strlen(command->summary));
+    }
+    width = std::min(width, columns - 4 - longest_summary);
+    for (const tool_command* command : tool_commands()) {
+        std::string row = "  ";
+        row += command->synopsis;
+        if (row.size() > width + 2) {
+            text += row + "\n";
+            row.clear();
+        }
+        row.resize(width + 4, ' ');
+        text += row + command->summary + "\n";
     }
     text += "\n"
             "Options:\n"
@@ -50,8 +62,9 @@ std::string general_usage()
             "  -v, --version  show the version\n"
             "\n"
             "ENTRY is the 1-based position of a stored file or block, as list numbers it.\n"
+            "An input of - is standard input, -o - standard output; -- ends the options.\n"
             "Exit status: 0 everything read is sound, 1 something read is damaged,\n"
-            "2 a usage error, an unreadable file, a missing or unfit entry, or a refused "
+            "2 a usage error, an unreadable file, a missing or unfit entry, or a refused\n"
             "output.\n";
     return text;
 }

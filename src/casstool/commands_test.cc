@@ -17,8 +17,10 @@ TEST(CommandTable, EveryRowIsFoundListedAndHasItsUsage)
         EXPECT_EQ(command, find_tool_command(name));
         EXPECT_EQ(0U, std::string(command->synopsis).rfind(name + " ", 0)) << name;
         EXPECT_EQ(0U, command->usage().rfind("Usage: casstool " + name + " ", 0)) << name;
-        const std::string row = "\n  " + std::string(command->synopsis) + " ";
-        EXPECT_NE(std::string::npos, help.find(row)) << name;
+        const std::string row = "\n  " + std::string(command->synopsis);
+        const std::size_t at = help.find(row);
+        ASSERT_NE(std::string::npos, at) << name;
+        EXPECT_TRUE(help[at + row.size()] == ' ' || help[at + row.size()] == '\n') << name;
         EXPECT_NE(std::string::npos, help.find(std::string(command->summary) + "\n")) << name;
     }
     EXPECT_EQ(nullptr, find_tool_command("lis"));
@@ -32,10 +34,28 @@ TEST(CommandTable, HelpSummariesStandInOneColumn)
     for (const tool_command* command : tool_commands()) {
         const std::size_t row = help.find("\n  " + std::string(command->synopsis));
         ASSERT_NE(std::string::npos, row);
-        const std::size_t at = help.find(command->summary, row) - row;
+        const std::size_t summary = help.find(command->summary, row);
+        ASSERT_NE(std::string::npos, summary);
+        const std::size_t at = summary - help.rfind('\n', summary);
         if (column == 0)
             column = at;
         EXPECT_EQ(column, at) << command->name;
+    }
+}
+
+// Every help text fits a terminal of 80 columns, the table's rows included.
+TEST(CommandTable, HelpTextsFit80Columns)
+{
+    std::vector<std::pair<std::string, std::string>> texts = {{"casstool", general_usage()}};
+    for (const tool_command* command : tool_commands())
+        texts.emplace_back(command->name, command->usage());
+    for (const auto& [name, text] : texts) {
+        EXPECT_EQ('\n', text.back()) << name;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find('\n', at);
+            EXPECT_LE(end - at, 79U) << name << ": " << text.substr(at, end - at);
+            at = end + 1;
+        }
     }
 }
 

@@ -118,19 +118,76 @@ int load_entries(const std::string& path, loaded_image& image)
     return status;
 }
 
-const tape_entry* find_entry(const std::string& path, const loaded_image& image, std::size_t number)
+int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,
+                     found_entry& found)
 {
-    const std::size_t count = image.entries.size();
-    if (number >= 1 && number <= count)
-        return &image.entries[number - 1];
-    std::string message = path + ": no entry " + std::to_string(number);
+    found = found_entry{};
+    image_visitor visitor;
+    visitor.visit = [&](const tape_entry& entry, const std::uint8_t* window, std::uint64_t) {
+        ++found.count;
+        if (!found.found && wanted(entry)) {
+            found.found = true;
+            found.entry = entry;
+            found.payload.assign(window + entry.payload_offset,
+                                 window + entry.payload_offset + entry.payload_size);
+        }
+        return true;
+    };
+    std::uint64_t size = 0;
+    return walk_image(path, visitor, size);
+}
+
+int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count)
+{
+    std::string message = path + ": no entry " + typed;
     if (count == 0)
         message += "; the image is empty";
     else
         message += count == 1 ? "; its only entry is 1"
                               : "; its entries are 1 to " + std::to_string(count);
-    report_tool(tool_failed, message);
+    return report_tool(tool_failed, message);
+}
+
+const tape_entry* find_entry(const std::string& path, const loaded_image& image, std::size_t number)
+{
+    const std::size_t count = image.entries.size();
+    if (number >= 1 && number <= count)
+        return &image.entries[number - 1];
+    report_missing_entry(path, std::to_string(number), count);
     return nullptr;
+}
+
+std::string grouped(std::size_t value)
+{
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string describe_entry(const tape_entry& entry, std::size_t count)
+{
+    std::string text;
+    if (entry.kind == entry_kind::file) {
+        std::size_t end = entry.name.size();
+        while (end > 0 && entry.name[end - 1] == ' ')
+            --end;
+        // A stored name is shown, never obeyed: no byte of it steers a terminal.
+        text = end == 0 ? "file (blank name)" : "file ";
+        for (std::size_t i = 0; i < end; ++i) {
+            const std::uint8_t byte = entry.name[i];
+            if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+                text += static_cast<char>(byte);
+            } else {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+                text += byte == '\\' ? "\\\\" : escape;
+            }
+        }
+    } else {
+        text = entry.kind == entry_kind::headless ? "headless block" : "truncated tail";
+    }
+    return text + ", " + grouped(count) + (count == 1 ? " byte" : " bytes");
 }
 
 std::string entry_label(const std::string& path, const tape_entry& entry)
@@ -157,27 +214,24 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
         return finish_stdout(tool_ok);
     }
     const std::string& path = *output;
-    switch (write_output(path, bytes, count, false).outcome) {
+    // Standard output goes first, so that a log of both keeps its order.
+    std::fflush(stdout);
+    write_result result = write_output(path, bytes, count, false);
+    // Nothing was written yet: a pipe or a terminal cannot be replaced, and
+    // takes the bytes as they come, as an append gives them.
+    const bool stream = result.outcome == write_outcome::access_failed;
+    if (stream)
+        result = write_output(path, bytes, count, true);
+    switch (result.outcome) {
     case write_outcome::written: return tool_ok;
     case write_outcome::open_failed:
-        return report_tool(tool_failed, path + ": cannot open for writing");
+        return report_tool(tool_failed, path + ": cannot open for writing: " + result.reason);
     case write_outcome::access_failed:
-        return report_tool(tool_failed, path +
-                                            ": cannot be replaced (a pipe or terminal); redirect "
-                                            "standard output instead");
     case write_outcome::write_failed:
     case write_outcome::declined:
     case write_outcome::read_failed: break;
     }
-    return report_tool(tool_failed, path + ": write failed; nothing was left behind");
-}
-
-const char* kind_name(entry_kind kind)
-{
-    switch (kind) {
-    case entry_kind::file: return "file";
-    case entry_kind::headless: return "headless";
-    case entry_kind::truncated: break;
-    }
-    return "truncated";
+    // A file is replaced whole or not at all; what reached a pipe stays there.
+    return report_tool(tool_failed, path + ": cannot write: " + result.reason +
+                                        (stream ? "" : "; nothing was left behind"));
 }

@@ -37,6 +37,24 @@ struct image_visitor {
 // read. A failure to open or read it is reported.
 int walk_image(const std::string& path, const image_visitor& visitor, std::uint64_t& size);
 
+// The entry that a walk over a whole image looked for, with its payload, and
+// how many entries the image has.
+struct found_entry {
+    std::size_t count = 0;
+    bool found = false;
+    tape_entry entry;
+    std::vector<std::uint8_t> payload; // a copy of the entry's payload bytes
+};
+
+// Walks the whole image at `path` (walk_image) and keeps the first entry for
+// which `wanted` is true. Memory stays that of the window and one payload.
+int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,
+                     found_entry& found);
+
+// Reports that the image at `path`, of `count` entries, has no entry `typed`
+// (the number as it was typed) and returns tool_failed.
+int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count);
+
 struct loaded_image {
     std::vector<std::uint8_t> bytes;
     std::size_t size = 0;
@@ -50,6 +68,14 @@ int load_entries(const std::string& path, loaded_image& image);
 const tape_entry* find_entry(const std::string& path, const loaded_image& image,
                              std::size_t number);
 
+// What the entry is, for a line that says what was done with it, with
+// `count` bytes: "file HELLO, 1,234 bytes", "headless block, 1 byte". The
+// bytes of the name that a terminal would not show are written \xNN.
+std::string describe_entry(const tape_entry& entry, std::size_t count);
+
+// A count in groups of three digits: "1,234".
+std::string grouped(std::size_t value);
+
 std::string entry_label(const std::string& path, const tape_entry& entry);
 std::string damage_label(const std::string& path, const tape_entry& entry);
 
@@ -57,8 +83,12 @@ std::string damage_label(const std::string& path, const tape_entry& entry);
 int refuse_missing_data(const std::string& path, const tape_entry& entry);
 
 // Writes `count` bytes to `output` with the safe writer, or to standard
-// output when there is none.
+// output when there is none. A pipe or terminal named as the output, such as
+// /dev/stdout, cannot be replaced and takes the bytes as they come.
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
                 std::size_t count);
 
-const char* kind_name(entry_kind kind);
+inline const char* kind_name(entry_kind kind)
+{
+    return entry_kind_name(kind);
+}

@@ -7,15 +7,18 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
 std::string list_usage()
 {
     return "Usage: casstool list [--json] IMAGE...\n"
-           "Lists the entries of each image: a table with one row per entry (entry, offset,\n"
-           "kind, file number, type, address, payload length, name, checksums, problem) and a\n"
-           "summary line per image.\n"
+           "Lists the entries of each image: a table with one row per entry (entry,\n"
+           "offset, kind, file number, type, address, payload length, name, checksums,\n"
+           "problem) and a summary line per image. An IMAGE of - is standard input.\n"
            "\n"
            "  --json  one JSON object per entry and line (JSON Lines) instead of the table\n"
            "\n"
@@ -42,45 +45,77 @@ int parse_list(const std::vector<std::string>& arguments, list_options& options)
     return status;
 }
 
+// Rows gather in one buffer and go out in big writes, as they are found.
+struct row_output {
+    static constexpr std::size_t size = std::size_t{1} << 20;
+    std::vector<char> buffer = std::vector<char>(size);
+    std::size_t used = 0;
+
+    void flush()
+    {
+        std::fwrite(buffer.data(), 1, used, stdout);
+        used = 0;
+    }
+    // Room for `count` more bytes.
+    char* room(std::size_t count)
+    {
+        if (size - used < count)
+            flush();
+        if (buffer.size() < count)
+            buffer.resize(count);
+        return buffer.data() + used;
+    }
+    void add(const std::string& text)
+    {
+        std::memcpy(room(text.size()), text.data(), text.size());
+        used += text.size();
+    }
+};
+
 int run_list(const list_options& options)
 {
     int status = tool_ok;
-    std::string out;
+    std::string text;
+    row_output out;
     bool first = true;
-    // Rows go out in pieces of about this size, as they are found.
-    constexpr std::size_t flush_size = 1 << 16;
     for (const std::string& path : options.images) {
         table_summary summary;
-        out.clear();
+        table_rows rows;
+        const std::string json_start = options.json ? json_line_start(path) : std::string();
         image_visitor visitor;
         visitor.begin = [&](bool size_known, std::uint64_t size) {
             if (options.json)
                 return;
+            text.clear();
             if (!first)
-                out += '\n';
+                text += '\n';
             first = false;
-            append_table_head(out, path, size_known, size);
+            append_table_head(text, path, size_known, size);
+            out.add(text);
         };
         visitor.visit = [&](const tape_entry& entry, const std::uint8_t*, std::uint64_t base) {
             if (options.json) {
-                append_json(out, path, entry, base);
+                text.clear();
+                append_json_line(text, json_start, entry, base);
+                out.add(text);
             } else {
                 if (summary.entries == 0)
-                    out += table_heading;
-                append_row(out, entry, base);
+                    out.add(table_heading);
+                char* at = out.room(row_room + entry.problem.size());
+                out.used += static_cast<std::size_t>(rows.put(at, entry, base) - at);
             }
             count_entry(summary, entry);
-            if (out.size() >= flush_size) {
-                std::fwrite(out.data(), 1, out.size(), stdout);
-                out.clear();
-            }
             return true;
         };
         std::uint64_t size = 0;
         const bool read = walk_image(path, visitor, size) == tool_ok;
-        if (read && !options.json)
-            append_summary(out, summary);
-        std::fwrite(out.data(), 1, out.size(), stdout);
+        if (read && !options.json) {
+            text.clear();
+            append_summary(text, summary);
+            out.add(text);
+        }
+        // A failure message follows the rows before it.
+        out.flush();
         if (!read) {
             status = tool_failed;
             continue;

@@ -1,5 +1,6 @@
 #include "casstool/args.h"
 #include "casstool/commands.h"
+#include "casstool/image.h"
 #include "casstool/report.h"
 #include "casstool/table.h"
 #include "io/files.h"
@@ -53,28 +54,6 @@ int parse_rm(const std::vector<std::string>& arguments, rm_options& options)
     return tool_ok;
 }
 
-// "1,234": the digits in groups of three.
-std::string grouped(std::size_t value)
-{
-    std::string digits = std::to_string(value);
-    for (std::size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
-}
-
-std::string describe(const tape_entry& entry)
-{
-    std::string text;
-    if (entry.kind == entry_kind::file) {
-        std::string name(entry.name.begin(), entry.name.end());
-        name.erase(name.find_last_not_of(' ') + 1);
-        text = "file " + name;
-    } else {
-        text = entry.kind == entry_kind::headless ? "headless block" : "truncated tail";
-    }
-    return text + ", " + grouped(entry.length) + (entry.length == 1 ? " byte" : " bytes");
-}
-
 int run_rm(const rm_options& options)
 {
     const std::string& path = options.image;
@@ -102,7 +81,7 @@ int run_rm(const rm_options& options)
         for (std::size_t i = 0; i < removed.size(); ++i)
             if (removed[i])
                 lines += "removed entry " + std::to_string(i + 1) + " (" +
-                         describe(image.entries[i]) + ")\n";
+                         describe_entry(image.entries[i], image.entries[i].length) + ")\n";
         updated = assemble_image(remove_entries(image, removed));
         if (options.dry_run) {
             lines += image_table(path, updated.data(), updated.size());

@@ -4,48 +4,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-void append_number(std::string& out, std::size_t value)
+char* put_right(char* at, std::uint64_t value, int width);
+
+void append_number(std::string& out, std::uint64_t value)
 {
     char digits[24];
-    const int length = std::snprintf(digits, sizeof digits, "%zu", value);
-    out.append(digits, static_cast<std::size_t>(length));
-}
-
-// Quotes stored bytes for the table, escaping what a terminal would not show.
-std::string quoted(const std::uint8_t* bytes, std::size_t count, char quote)
-{
-    std::string out(1, quote);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t byte = bytes[i];
-        if (byte == static_cast<std::uint8_t>(quote) || byte == '\\') {
-            out += '\\';
-            out += static_cast<char>(byte);
-        } else if (byte >= 0x20 && byte < 0x7F) {
-            out += static_cast<char>(byte);
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            out += escape;
-        }
-    }
-    out += quote;
-    return out;
-}
-
-const char* checksum_state(const tape_entry& entry)
-{
-    if (entry.kind != entry_kind::file)
-        return "-";
-    const bool header = entry.header_checksum_good;
-    switch (entry.data_checksum) {
-    case data_checksum_state::good: return header ? "good" : "header bad";
-    case data_checksum_state::bad: return header ? "data bad" : "both bad";
-    case data_checksum_state::absent: break;
-    }
-    return header ? "no data" : "header bad, no data";
+    out.append(digits, static_cast<std::size_t>(put_right(digits, value, 0) - digits));
 }
 
 void append_count(std::string& out, std::size_t count, const char* one, const char* many)
@@ -56,68 +24,156 @@ void append_count(std::string& out, std::size_t count, const char* one, const ch
 }
 
 // Writes `value` right-aligned in `width` columns (or more when it needs
-// them) and returns the end.
+// them) and returns the end: two digits a step, from a table, written from
+// the right where they belong.
 char* put_right(char* at, std::uint64_t value, int width)
 {
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    static const char pairs[] = "00010203040506070809101112131415161718192021222324252627282930"
+                                "31323334353637383940414243444546474849505152535455565758596061"
+                                "62636465666768697071727374757677787980818283848586878889909192"
+                                "93949596979899";
+    int count = 1;
+    for (std::uint64_t power = 10; count < 20 && value >= power; power *= 10)
+        ++count;
     for (int i = count; i < width; ++i)
         *at++ = ' ';
-    while (count > 0)
-        *at++ = digits[--count];
-    return at;
+    char* end = at + count;
+    char* digit = end;
+    while (value >= 100) {
+        const auto pair = static_cast<std::size_t>(value % 100) * 2;
+        value /= 100;
+        digit -= 2;
+        digit[0] = pairs[pair];
+        digit[1] = pairs[pair + 1];
+    }
+    if (value >= 10) {
+        const auto pair = static_cast<std::size_t>(value) * 2;
+        digit[-2] = pairs[pair];
+        digit[-1] = pairs[pair + 1];
+    } else {
+        digit[-1] = static_cast<char>('0' + value);
+    }
+    return end;
 }
 
-char* put_text(char* at, const char* text)
+template <std::size_t size> char* put_text(char* at, const char (&text)[size])
 {
-    while (*text != '\0')
-        *at++ = *text++;
+    std::memcpy(at, text, size - 1);
+    return at + size - 1;
+}
+
+// Stored bytes quoted for the table, what a terminal would not show escaped,
+// left-aligned in `width` columns.
+char* put_quoted(char* at, const std::uint8_t* bytes, std::size_t count, char quote, int width)
+{
+    static const char hex_digits[] = "0123456789ABCDEF";
+    char* start = at;
+    *at++ = quote;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t byte = bytes[i];
+        if (byte == static_cast<std::uint8_t>(quote) || byte == '\\') {
+            *at++ = '\\';
+            *at++ = static_cast<char>(byte);
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            *at++ = static_cast<char>(byte);
+        } else {
+            *at++ = '\\';
+            *at++ = 'x';
+            *at++ = hex_digits[byte >> 4];
+            *at++ = hex_digits[byte & 0x0F];
+        }
+    }
+    *at++ = quote;
+    while (at - start < width)
+        *at++ = ' ';
     return at;
 }
 
 } // namespace
 
-// The columns of append_row, each as wide as its field.
+// The columns of table_rows::put, each as wide as its field.
 const char* const table_heading =
     "entry   offset  kind       no  type   addr    length  name          checksums\n";
 
-void append_row(std::string& out, const tape_entry& entry, std::uint64_t base)
+void counting_column::set(std::uint64_t value)
 {
-    const std::uint64_t offset = base + entry.offset;
-    char row[160];
-    std::size_t length = 0;
+    char* last = text_ + room - 1;
+    if (value >= value_ && value - value_ <= 1000000) {
+        std::uint64_t add = value - value_;
+        value_ = value;
+        // Mostly one digit grows without a carry.
+        if (add < 10 && *last - '0' + static_cast<int>(add) < 10) {
+            *last = static_cast<char>(*last + static_cast<int>(add));
+            return;
+        }
+        int carry = 0;
+        for (char* digit = last; add != 0 || carry != 0; --digit) {
+            if (*digit == ' ') {
+                *digit = '0';
+                ++count_;
+            }
+            const int sum = *digit - '0' + static_cast<int>(add % 10) + carry;
+            add /= 10;
+            carry = sum >= 10 ? 1 : 0;
+            *digit = static_cast<char>('0' + sum - 10 * carry);
+        }
+        return;
+    }
+    value_ = value;
+    std::memset(text_, ' ', sizeof text_);
+    count_ = 0;
+    char* digit = last;
+    do {
+        *digit-- = static_cast<char>('0' + value % 10);
+        ++count_;
+        value /= 10;
+    } while (value != 0);
+}
+
+char* table_rows::put(char* at, const tape_entry& entry, std::uint64_t base)
+{
+    static const char hex_digits[] = "0123456789ABCDEF";
+    number.set(entry.entry);
+    at = number.put<5>(at);
+    *at++ = ' ';
+    offset.set(base + entry.offset);
+    at = offset.put<8>(at);
     if (entry.kind == entry_kind::file) {
-        const int written = std::snprintf(
-            row, sizeof row, "%5zu %8llu  %-9s %3u  %-6s 0x%04X %7zu  %-12s  %s", entry.entry,
-            static_cast<unsigned long long>(offset), "file", entry.number,
-            quoted(&entry.type, 1, '\'').c_str(), entry.address, entry.length,
-            quoted(entry.name.data(), entry.name.size(), '"').c_str(), checksum_state(entry));
-        length = std::min(sizeof row - 1, static_cast<std::size_t>(written));
-    } else {
-        // Written without snprintf: an image of empty blocks has one such row
-        // per two bytes.
-        char* at = row;
-        at = put_right(at, entry.entry, 5);
-        *at++ = ' ';
-        at = put_right(at, offset, 8);
+        at = put_text(at, "  file      ");
+        at = put_right(at, entry.number, 3);
         at = put_text(at, "  ");
-        at = put_text(at, kind_name(entry.kind));
-        at = put_text(at, entry.kind == entry_kind::headless ? " " : "");
-        at = put_text(at, "   -  -      -      ");
+        at = put_quoted(at, &entry.type, 1, '\'', 6);
+        at = put_text(at, " 0x");
+        for (int shift = 12; shift >= 0; shift -= 4)
+            *at++ = hex_digits[(entry.address >> shift) & 0x0F];
+        *at++ = ' ';
+        at = put_right(at, entry.length, 7);
+        at = put_text(at, "  ");
+        at = put_quoted(at, entry.name.data(), entry.name.size(), '"', 12);
+        at = put_text(at, "  ");
+        for (const char* state = checksum_state_name(entry); *state != '\0'; ++state)
+            *at++ = *state;
+    } else {
+        at = entry.kind == entry_kind::headless ? put_text(at, "  headless    -  -      -      ")
+                                                : put_text(at, "  truncated   -  -      -      ");
         at = put_right(at, entry.length, 7);
         at = put_text(at, "  -             -");
-        length = static_cast<std::size_t>(at - row);
     }
-    out.append(row, length);
     if (entry_damaged(entry)) {
-        out += "  ";
-        out += entry.problem;
+        at = put_text(at, "  ");
+        at = std::copy(entry.problem.begin(), entry.problem.end(), at);
     }
-    out += '\n';
+    *at++ = '\n';
+    return at;
+}
+
+void append_row(std::string& out, const tape_entry& entry, std::uint64_t base)
+{
+    const std::size_t start = out.size();
+    out.resize(start + row_room + entry.problem.size());
+    table_rows rows;
+    char* end = rows.put(&out[start], entry, base);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 void count_entry(table_summary& summary, const tape_entry& entry)
@@ -265,15 +321,26 @@ void append_json_string(std::string& out, const std::string& text)
 
 } // namespace
 
+std::string json_line_start(const std::string& path)
+{
+    std::string out = "{\"image\":";
+    append_json_bytes(out, reinterpret_cast<const std::uint8_t*>(path.data()), path.size(), true);
+    return out + ",\"entry\":";
+}
+
 void append_json(std::string& out, const std::string& path, const tape_entry& entry,
                  std::uint64_t base)
 {
-    out += "{\"image\":";
-    append_json_bytes(out, reinterpret_cast<const std::uint8_t*>(path.data()), path.size(), true);
-    out += ",\"entry\":";
+    append_json_line(out, json_line_start(path), entry, base);
+}
+
+void append_json_line(std::string& out, const std::string& start, const tape_entry& entry,
+                      std::uint64_t base)
+{
+    out += start;
     append_number(out, entry.entry);
     out += ",\"offset\":";
-    append_number(out, static_cast<std::size_t>(base + entry.offset));
+    append_number(out, base + entry.offset);
     out += ",\"kind\":\"";
     out += kind_name(entry.kind);
     out += "\",\"length\":";

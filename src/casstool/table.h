@@ -6,12 +6,55 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 extern const char* const table_heading;
 
-// One row of the table; the entry's offset counts from `base`.
+// The most bytes put_row writes, besides the entry's problem text.
+constexpr std::size_t row_room = 160;
+
+// A number column whose value mostly grows by a little from row to row (the
+// entry number, the offset): its digits are kept and added to rather than
+// formatted anew, since an image of empty blocks has a row per two bytes.
+class counting_column {
+  public:
+    void set(std::uint64_t value);
+    // Writes the number right-aligned in `width` columns (or more when it
+    // needs them) and returns the end.
+    template <int width> char* put(char* at) const
+    {
+        static_assert(width <= room, "a column within the digits kept");
+        if (count_ <= width) {
+            std::memcpy(at, text_ + room - width, width);
+            return at + width;
+        }
+        std::memcpy(at, text_ + room - count_, static_cast<std::size_t>(count_));
+        return at + count_;
+    }
+
+  private:
+    static constexpr int room = 20; // the digits of the largest value
+    std::uint64_t value_ = 0;
+    // The digits at the end, spaces before them.
+    char text_[room] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                        ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '0'};
+    int count_ = 1;
+};
+
+// The rows of one table, written one after another.
+struct table_rows {
+    counting_column number; // the entry number
+    counting_column offset;
+
+    // Writes the entry's row at `at`, which has room for row_room bytes and
+    // the entry's problem, and returns its end; the entry's offset counts
+    // from `base`. No allocation, no stream.
+    char* put(char* at, const tape_entry& entry, std::uint64_t base);
+};
+
+// The same row added to `out`.
 void append_row(std::string& out, const tape_entry& entry, std::uint64_t base);
 
 // What the summary line under the table says, counted as the rows go by.
@@ -38,3 +81,9 @@ std::string image_table(const std::string& path, const std::uint8_t* bytes, std:
 // type, becomes the code point of the same value.
 void append_json(std::string& out, const std::string& path, const tape_entry& entry,
                  std::uint64_t base);
+
+// The same line in two parts, for many entries of one image: the start, made
+// once from the path, and the rest.
+std::string json_line_start(const std::string& path);
+void append_json_line(std::string& out, const std::string& start, const tape_entry& entry,
+                      std::uint64_t base);

@@ -125,3 +125,12 @@ void take_program_arguments(int& argc, char**& argv);
 // Sets standard input, output and error to pass bytes unchanged, so that a
 // newline is written as one byte and a payload on standard output is exact.
 void use_binary_streams();
+
+// ---- What a path names, for a command that must not overwrite ----
+// Portable (paths.cc); a name is looked at itself, a link not followed.
+
+enum class path_kind { missing, file, folder, link, other };
+
+// What `path` names now; `reason` gets the system's words when it cannot be
+// looked at (other then).
+path_kind look_at_path(const std::string& path, std::string& reason);

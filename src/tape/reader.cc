@@ -44,6 +44,11 @@ std::uint8_t sum(const std::uint8_t* bytes, std::size_t count)
     return static_cast<std::uint8_t>(total);
 }
 
+std::string bytes_text(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
 void add_problem(std::string& problem, const std::string& text)
 {
     if (!problem.empty())
@@ -67,8 +72,8 @@ void read_header(const std::uint8_t* head, tape_entry& entry)
 void read_data(const std::uint8_t* image, const block_view& data, tape_entry& entry)
 {
     if (data.length != entry.length + 1)
-        add_problem(entry.problem, "data block of " + std::to_string(data.length) +
-                                       " bytes, header wants " + std::to_string(entry.length + 1));
+        add_problem(entry.problem, "data block of " + bytes_text(data.length) + ", header wants " +
+                                       std::to_string(entry.length + 1));
     entry.payload_offset = data.body;
     entry.payload_size = data.length == 0 ? 0 : data.length - 1;
     const bool good = data.length > 0 && sum(image + data.body, entry.payload_size) ==
@@ -83,7 +88,21 @@ void read_data(const std::uint8_t* image, const block_view& data, tape_entry& en
 bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at, bool more,
                      tape_entry& entry)
 {
-    entry = tape_entry{};
+    // Field by field, keeping the problem's buffer: a walk over an image of
+    // empty blocks comes here once every two bytes.
+    entry.entry = 0;
+    entry.span = 0;
+    entry.kind = entry_kind::headless;
+    entry.length = 0;
+    entry.number = 0;
+    entry.type = 0;
+    entry.address = 0;
+    entry.name.fill(0);
+    entry.header_checksum_good = false;
+    entry.data_checksum = data_checksum_state::absent;
+    entry.payload_offset = 0;
+    entry.payload_size = 0;
+    entry.problem.clear();
     entry.offset = at;
     if (at >= size)
         return false;
@@ -96,10 +115,9 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
         entry.payload_offset = at;
         entry.payload_size = size - at;
         entry.span = size - at;
-        entry.problem = size - at < 2
-                            ? "1 byte, too short for a length field"
-                            : "block of " + std::to_string(block.length) +
-                                  " bytes cut short after " + std::to_string(size - block.body);
+        entry.problem = size - at < 2 ? "1 byte, too short for a length field"
+                                      : "block of " + bytes_text(block.length) +
+                                            " cut short after " + std::to_string(size - block.body);
         return true;
     }
     if (!is_header(image, block)) {
@@ -136,4 +154,27 @@ std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t s
         entry = tape_entry{};
     }
     return entries;
+}
+
+const char* entry_kind_name(entry_kind kind)
+{
+    switch (kind) {
+    case entry_kind::file: return "file";
+    case entry_kind::headless: return "headless";
+    case entry_kind::truncated: break;
+    }
+    return "truncated";
+}
+
+const char* checksum_state_name(const tape_entry& entry)
+{
+    if (entry.kind != entry_kind::file)
+        return "-";
+    const bool header = entry.header_checksum_good;
+    switch (entry.data_checksum) {
+    case data_checksum_state::good: return header ? "good" : "header bad";
+    case data_checksum_state::bad: return header ? "data bad" : "both bad";
+    case data_checksum_state::absent: break;
+    }
+    return header ? "no data" : "header bad, no data";
 }

@@ -58,6 +58,13 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
 // cover the image from its first byte to its last without gap or overlap.
 std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t size);
 
+// The kind as the listings spell it: "file", "headless", "truncated".
+const char* entry_kind_name(entry_kind kind);
+
+// The checksums of a file in a few words ("good", "data bad", "no data", ...);
+// "-" for an entry without checksums.
+const char* checksum_state_name(const tape_entry& entry);
+
 inline bool entry_damaged(const tape_entry& entry)
 {
     return !entry.problem.empty();

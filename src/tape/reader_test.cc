@@ -86,7 +86,7 @@ TEST(ReadTapeImage, WalksBlocksIntoEntries)
         {"63-byte sync block read as header",
          concat({hex("3F 00 FF*16 00*16 55*16 01*15"), hex("01 00 07")}),
          {"1 file@0+68 len=258 no=1 type=\x01 addr=257 name=\x01\x01\x01\x01\x01\x01\x01\x01 "
-          "hdr=bad data=bad at=67:0 (bad header checksum, data block of 1 bytes, header wants "
+          "hdr=bad data=bad at=67:0 (bad header checksum, data block of 1 byte, header wants "
           "259, bad data checksum)"}},
         {"63-byte block without the sync pattern",
          hex("3F 00 FF*16 00*16 55*15 54 01*15"),
