@@ -328,7 +328,7 @@ edited_tape retag_tape_entry(std::vector<std::uint8_t> bytes, std::size_t index,
         return {no_entry(index), {}};
     const tape_entry& entry = image.entries[index];
     if (entry.kind != entry_kind::file)
-        return {"entry " + std::to_string(index + 1) + " is a " + kind_text(entry.kind) +
+        return {"entry " + std::to_string(index + 1) + " is a " + entry_kind_name(entry.kind) +
                     " block and has no header to change",
                 {}};
     const std::pair<const char*, const std::string*> typed[] = {
