@@ -126,7 +126,7 @@ std::string source_warnings_json(std::string_view source)
         out += first ? "{" : ",{";
         first = false;
         out += "\"line\":" + std::to_string(warning.line);
-        append_field(out, "column", warning.column);
+        append_field(out, "column", warning.display_column);
         append_field(out, "kind", check_kind_name(warning.kind));
         append_field(out, "message", warning.message);
         append_field(out, "fix", fix_of(check_kind_name(warning.kind)));
