@@ -80,7 +80,8 @@ int run_check(const check_options& options)
         const std::string_view content(reinterpret_cast<const char*>(buffer.data()), size);
         std::size_t shown = 0;
         for (const check_warning& warning : check_basic_source(content)) {
-            if (std::find(disabled.begin(), disabled.end(), check_kind_name(warning.kind)) != disabled.end())
+            if (std::find(disabled.begin(), disabled.end(), check_kind_name(warning.kind)) !=
+                disabled.end())
                 continue;
             std::string line = source + ":" + std::to_string(warning.line) + ":" +
                                std::to_string(warning.column) + ": warning: " + warning.message +

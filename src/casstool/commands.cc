@@ -12,11 +12,17 @@ extern const tool_command extract_command;
 extern const tool_command basic_command;
 extern const tool_command check_command;
 extern const tool_command rm_command;
+extern const tool_command set_command;
+extern const tool_command move_command;
+extern const tool_command copy_command;
+extern const tool_command join_command;
+extern const tool_command split_command;
 
 const std::vector<const tool_command*>& tool_commands()
 {
     static const std::vector<const tool_command*> table = {
         &list_command, &extract_command, &basic_command, &check_command, &rm_command,
+        &set_command,  &move_command,    &copy_command,  &join_command,  &split_command,
     };
     return table;
 }
@@ -32,7 +38,7 @@ const tool_command* find_tool_command(const std::string& name)
 std::string general_usage()
 {
     std::string text = "Usage: casstool COMMAND [ARGUMENTS]\n"
-                       "Reads back the tape images that cassmak writes.\n"
+                       "Reads back and changes the tape images that cassmak writes.\n"
                        "\n"
                        "Commands:\n";
     std::size_t width = 0;

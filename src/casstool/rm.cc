@@ -1,11 +1,7 @@
 #include "casstool/args.h"
+#include "casstool/change.h"
 #include "casstool/commands.h"
 #include "casstool/report.h"
-#include "casstool/table.h"
-#include "io/files.h"
-#include "tape/edit.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -53,75 +49,29 @@ int parse_rm(const std::vector<std::string>& arguments, rm_options& options)
     return tool_ok;
 }
 
-// "1,234": the digits in groups of three.
-std::string grouped(std::size_t value)
-{
-    std::string digits = std::to_string(value);
-    for (std::size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
-}
-
-std::string describe(const tape_entry& entry)
-{
-    std::string text;
-    if (entry.kind == entry_kind::file) {
-        std::string name(entry.name.begin(), entry.name.end());
-        name.erase(name.find_last_not_of(' ') + 1);
-        text = "file " + name;
-    } else {
-        text = entry.kind == entry_kind::headless ? "headless block" : "truncated tail";
-    }
-    return text + ", " + grouped(entry.length) + (entry.length == 1 ? " byte" : " bytes");
-}
-
 int run_rm(const rm_options& options)
 {
     const std::string& path = options.image;
-    std::string lines;
-    int status = tool_ok;
-    const image_transform transform = [&](const std::vector<std::uint8_t>& old, bool,
-                                          std::vector<std::uint8_t>& updated) {
-        lines.clear();
-        const tape_image image = make_tape_image(old);
+    const change_work work = [&](std::vector<std::uint8_t>& old, bool,
+                                 std::vector<std::uint8_t>& updated, change_report& report) {
+        tape_image image = make_tape_image(std::move(old));
         std::vector<std::size_t> chosen;
         const entry_list_result result =
             choose_entries(options.entries, image.entries.size(), chosen);
-        if (result.outcome != entry_list_outcome::chosen) {
-            std::string why = result.outcome == entry_list_outcome::not_a_number
-                                  ? "entry '" + result.word + "' is not a number or range"
-                              : result.outcome == entry_list_outcome::reversed_range
-                                  ? "range '" + result.word + "' runs backwards"
-                                  : "no entry " + result.number;
-            status = report_tool(tool_failed, path + ": " + why);
-            return false;
-        }
+        if (result.outcome != entry_list_outcome::chosen)
+            return report_entry_list(path, result);
         std::vector<bool> removed(image.entries.size());
         for (const std::size_t index : chosen)
             removed[index] = true;
         for (std::size_t i = 0; i < removed.size(); ++i)
             if (removed[i])
-                lines += "removed entry " + std::to_string(i + 1) + " (" +
-                         describe(image.entries[i]) + ")\n";
-        updated = assemble_image(remove_entries(image, removed));
-        if (options.dry_run) {
-            lines += image_table(path, updated.data(), updated.size());
-            return false;
-        }
-        return true;
+                report.lines += "removed entry " + std::to_string(i + 1) + " (" +
+                                describe_entry(image.entries[i]) + ")\n";
+        // The kept entries close up where they lie: no second copy of the image.
+        updated = remove_entries_in_place(std::move(image), removed);
+        return tool_ok;
     };
-    const write_result result = update_output(path, false, transform);
-    const write_outcome outcome = result.outcome;
-    if (status != tool_ok)
-        return status;
-    if (outcome != write_outcome::written &&
-        !(options.dry_run && outcome == write_outcome::declined))
-        return report_tool(tool_failed, path + ": cannot be updated" +
-                                            (result.reason.empty() ? "" : ": " + result.reason) +
-                                            "; it is left as it was");
-    if (!options.quiet || options.dry_run)
-        std::fwrite(lines.data(), 1, lines.size(), stdout);
-    return finish_stdout(tool_ok);
+    return run_change({"rm", path, false, options.quiet, options.dry_run}, work);
 }
 
 } // namespace

@@ -86,9 +86,12 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
                           bool append);
 
 // Turns the old image into the new one. `existed` is false for a file that
-// update_output created for it (then `old` is empty). Returns false to leave
-// the file as it was; the transform reports why itself.
-using image_transform = std::function<bool(const std::vector<std::uint8_t>& old, bool existed,
+// update_output created for it (then `old` is empty). The old image is the
+// transform's own: it may change it or move it into `updated`, so that a
+// large image is edited without a second copy; update_output does not look
+// at it again. Returns false to leave the file as it was; the transform
+// reports why itself.
+using image_transform = std::function<bool(std::vector<std::uint8_t>& old, bool existed,
                                            std::vector<std::uint8_t>& updated)>;
 
 // Changes the regular file at `path` as a whole: under the exclusive lock
