@@ -56,9 +56,9 @@ std::string general_usage()
             "  -v, --version  show the version\n"
             "\n"
             "ENTRY is the 1-based position of a stored file or block, as list numbers it.\n"
-            "Exit status: 0 everything read is sound, 1 something read is damaged,\n"
-            "2 a usage error, an unreadable file, a missing or unfit entry, or a refused "
-            "output.\n";
+            "Exit status: 0 everything read is sound, 1 something read is damaged or a\n"
+            "change was forced over damage, 2 a usage error, an unreadable file, a missing\n"
+            "or unfit entry, or a refused output.\n";
     return text;
 }
 

@@ -39,6 +39,17 @@ TEST(CommandTable, HelpSummariesStandInOneColumn)
     }
 }
 
+TEST(CommandTable, TheChangingCommandsHelpFitsEightyColumns)
+{
+    std::string text = general_usage();
+    for (const char* name : {"rm", "set", "move", "copy", "join", "split"})
+        text += find_tool_command(name)->usage();
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start))
+        EXPECT_LE(end - start, 80U) << text.substr(start, end - start);
+}
+
 struct parse_case {
     const char* command;
     std::vector<std::string> arguments;
@@ -104,6 +115,90 @@ TEST(CommandParse, EachCommandTakesItsOwnArguments)
          tool_failed,
          "check: unknown warning kind 'nothing' (see 'casstool check --help')"},
         {"check", {}, tool_failed, "check: no source given (see 'casstool check --help')"},
+        {"set",
+         {"a.kst", "1", "--name", "x", "--number", "0x63", "--type", "~", "--address", "0177777",
+          "--force", "-q", "--dry-run"},
+         tool_ok,
+         ""},
+        {"set",
+         {"a.kst", "1"},
+         tool_failed,
+         "set: nothing to set; give --name, --number, --type or --address (see 'casstool set "
+         "--help')"},
+        {"set",
+         {"a.kst", "1", "--number", "100"},
+         tool_failed,
+         "set: a file number '100' is not 0 to 99 (see 'casstool set --help')"},
+        {"set",
+         {"a.kst", "1", "--number", "12abc"},
+         tool_failed,
+         "set: a file number '12abc' is not 0 to 99 (see 'casstool set --help')"},
+        {"set",
+         {"a.kst", "1", "--address", "65536"},
+         tool_failed,
+         "set: an address '65536' is not 0 to 65535 (see 'casstool set --help')"},
+        {"set",
+         {"a.kst", "1", "--address"},
+         tool_failed,
+         "set: option --address needs an address (see 'casstool set --help')"},
+        {"set",
+         {"a.kst", "1", "--name", "ABCDEFGHI"},
+         tool_failed,
+         "set: name 'ABCDEFGHI' is longer than 8 characters (see 'casstool set --help')"},
+        {"set",
+         {"a.kst", "1", "--type", " "},
+         tool_failed,
+         "set: file type ' ' is not one character from 0x21 to 0x7E (see 'casstool set "
+         "--help')"},
+        {"set",
+         {"a.kst", "x", "--type", "B"},
+         tool_failed,
+         "set: entry 'x' is not a number (see 'casstool set --help')"},
+        {"move", {"a.kst", "1", "2", "-q"}, tool_ok, ""},
+        {"move",
+         {"a.kst", "1"},
+         tool_failed,
+         "move: no position given (see 'casstool move --help')"},
+        {"move",
+         {"a.kst", "1", "2-3"},
+         tool_failed,
+         "move: position '2-3' is not a number (see 'casstool move --help')"},
+        {"move",
+         {"a.kst", "1", "2", "3"},
+         tool_failed,
+         "move: unexpected argument '3' (see 'casstool move --help')"},
+        {"copy", {"-", "all", "1-2", "--to", "b.kst", "--at", "1", "--force"}, tool_ok, ""},
+        {"copy",
+         {"a.kst", "1"},
+         tool_failed,
+         "copy: no image to copy into; give --to IMAGE (see 'casstool copy --help')"},
+        {"copy",
+         {"a.kst", "--to", "b.kst"},
+         tool_failed,
+         "copy: no entry given (see 'casstool copy --help')"},
+        {"copy",
+         {"a.kst", "1", "--to", "b", "--to", "c"},
+         tool_failed,
+         "copy: option --to given twice (see 'casstool copy --help')"},
+        {"copy",
+         {"a.kst", "1", "--to", "b", "--at", "end"},
+         tool_failed,
+         "copy: position 'end' is not a number (see 'casstool copy --help')"},
+        {"join", {"-o", "-", "a.kst", "-", "--", "-q"}, tool_ok, ""},
+        {"join",
+         {"a.kst"},
+         tool_failed,
+         "join: no output given; give -o OUTPUT (see 'casstool join --help')"},
+        {"join", {"-o", "x"}, tool_failed, "join: no image given (see 'casstool join --help')"},
+        {"split", {"a.kst", "-d", "out", "--force"}, tool_ok, ""},
+        {"split",
+         {"a.kst", "-d"},
+         tool_failed,
+         "split: option -d needs a folder (see 'casstool split --help')"},
+        {"split",
+         {"a.kst", "b.kst"},
+         tool_failed,
+         "split: unexpected argument 'b.kst' (see 'casstool split --help')"},
     };
     for (const parse_case& c : cases) {
         const tool_command* command = find_tool_command(c.command);

@@ -92,7 +92,7 @@ extern const tool_command extract_command; // a row of the table in commands.cc
 const tool_command extract_command = {
     "extract",
     "extract IMAGE ENTRY [-o FILE] [--force]",
-    "write the bytes of one stored file or block",
+    "write the bytes of a file or block",
     extract_usage,
     parse_and_run<extract_options, parse_extract, run_extract>,
     parse_only<extract_options, parse_extract>,
