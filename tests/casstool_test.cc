@@ -7,7 +7,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -667,4 +674,223 @@ TEST(Casstool, SplitThenJoinGivesTheImageBack)
     std::vector<std::string> with_tail = names;
     with_tail.push_back("09-truncated.kst");
     split_and_join(cut, with_tail, true);
+}
+
+TEST(Casstool, EditsRacingAppendsAreEachAppliedOnce)
+{
+    tape_fixture f;
+    const std::size_t before = read_file(f.tape).size();
+    constexpr int runs = 20;
+    std::vector<std::thread> threads;
+    std::vector<int> codes(2 * runs, -1);
+    for (int i = 0; i < runs; ++i) {
+        const std::string input = f.dir.path("a" + std::to_string(i) + ".bin");
+        write_file(input, "append " + std::to_string(i));
+        threads.emplace_back([&, i, input] {
+            codes[2 * i] =
+                run_cassmak({"-append", "-m", "A" + std::to_string(i), "-o", f.tape, input})
+                    .exit_code;
+        });
+        // Each copies the first entry to the front: the image under the lock.
+        threads.emplace_back([&, i] {
+            codes[2 * i + 1] =
+                run_casstool({"copy", f.tape, "1", "--to", f.tape, "--at", "1", "-q"}).exit_code;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(std::vector<int>(2 * runs, 0), codes);
+    const run_result listed = run_casstool({"list", "--json", f.tape});
+    ASSERT_EQ(0, listed.exit_code) << listed.err;
+    const auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = listed.out.find(text); at != std::string::npos;
+             at = listed.out.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(runs + 1U, count("\"name\":\"GAME    \""));
+    for (int i = 0; i < runs; ++i) {
+        std::string name = "A" + std::to_string(i);
+        name.resize(8, ' ');
+        EXPECT_EQ(1U, count("\"name\":\"" + name + "\"")) << name;
+    }
+    // Each copy is the file GAME (368 bytes); each append a file of "append N".
+    EXPECT_EQ(before + runs * 368U + runs * 68U + 10 * 8 + 10 * 9, read_file(f.tape).size());
+}
+
+namespace {
+
+// A small tmpfs of its own, where the system lets this run mount one.
+struct small_tmpfs {
+    scratch_dir dir;
+    bool mounted = false;
+    explicit small_tmpfs(const char* size)
+    {
+#ifndef _WIN32
+        const std::string command = std::string("mount -t tmpfs -o size=") + size + " tmpfs " +
+                                    dir.root().string() + " 2>/dev/null";
+        mounted = std::system(command.c_str()) == 0;
+#else
+        (void)size;
+#endif
+    }
+    ~small_tmpfs()
+    {
+        if (mounted)
+            std::system(("umount " + dir.root().string()).c_str());
+    }
+    small_tmpfs(const small_tmpfs&) = delete;
+    small_tmpfs& operator=(const small_tmpfs&) = delete;
+};
+
+std::vector<std::string> files_in(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& file : std::filesystem::directory_iterator(folder))
+        names.push_back(file.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// An image of `count` headless blocks of 65,535 bytes, each byte its block's number.
+bytes big_image(int count)
+{
+    bytes image;
+    for (int i = 0; i < count; ++i) {
+        image.push_back(0xFF);
+        image.push_back(0xFF);
+        image.insert(image.end(), 65535, static_cast<std::uint8_t>(i));
+    }
+    return image;
+}
+
+} // namespace
+
+TEST(Casstool, AFullDiskLeavesTheOldImage)
+{
+    // Under a file size limit, and on a small file system with no room left.
+    tape_fixture f;
+    const bytes before = read_file(f.tape);
+    run_options limited;
+    limited.file_size_limit = static_cast<long>(before.size()) + 100;
+    const run_result r = run_casstool({"copy", f.tape, "all", "--to", f.tape}, limited);
+    EXPECT_EQ(2, r.exit_code);
+    EXPECT_EQ("casstool: " + f.tape + ": cannot be updated: File too large; it is left as it was\n",
+              r.err);
+    EXPECT_EQ("", r.out);
+    EXPECT_TRUE(same_bytes(before, read_file(f.tape)));
+    EXPECT_EQ((std::vector<std::string>{"game.bin", "prog.bas", "table.dat", "tape.kst"}),
+              files_in(f.dir.root()));
+
+    small_tmpfs disk("512k");
+    if (!disk.mounted)
+        GTEST_SKIP() << "no tmpfs can be mounted here; only the file size limit was tried";
+    const std::string image = disk.dir.path("full.kst");
+    const bytes big = big_image(4);
+    write_file(image, big);
+    // Fill what is left, so that neither a second image nor a longer one fits.
+    std::filesystem::path filler = disk.dir.path("filler");
+    {
+        std::FILE* file = std::fopen(filler.string().c_str(), "wb");
+        ASSERT_NE(nullptr, file);
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), file) == block.size() &&
+               std::fflush(file) == 0) {
+        }
+        std::fclose(file);
+    }
+    const run_result full = run_casstool({"copy", image, "1", "--to", image});
+    EXPECT_EQ(2, full.exit_code);
+    EXPECT_EQ("casstool: " + image +
+                  ": cannot be updated: No space left on device; it is left as it was\n",
+              full.err);
+    EXPECT_TRUE(same_bytes(big, read_file(image)));
+    EXPECT_EQ((std::vector<std::string>{"filler", "full.kst"}), files_in(disk.dir.root()));
+}
+
+TEST(Casstool, AReadOnlyFolderLeavesTheOldImage)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "folders are made read-only with POSIX permissions or mounts";
+#else
+    small_tmpfs disk("256k");
+    const bool root = geteuid() == 0;
+    if (root && !disk.mounted)
+        GTEST_SKIP() << "running as root, which permissions do not stop, and no tmpfs mounts";
+    const std::string image = disk.dir.path("tape.kst");
+    const bytes before = concat({hex("03 00 01 02 03"), hex("01 00 09")});
+    write_file(image, before);
+    std::string reason = "Permission denied";
+    if (root) {
+        ASSERT_EQ(0, std::system(("mount -o remount,ro " + disk.dir.root().string()).c_str()));
+        reason = "Read-only file system";
+    } else {
+        std::filesystem::permissions(image, std::filesystem::perms::owner_read);
+        std::filesystem::permissions(disk.dir.root(), std::filesystem::perms::owner_read |
+                                                          std::filesystem::perms::owner_exec);
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"rm", image, "1"},
+          std::vector<std::string>{"copy", image, "1", "--to", image},
+          std::vector<std::string>{"move", image, "2", "1"}}) {
+        const run_result r = run_casstool(args);
+        EXPECT_EQ(2, r.exit_code) << args[0];
+        EXPECT_EQ("casstool: " + image + ": cannot be updated: " + reason +
+                      "; it is left as it was\n",
+                  r.err);
+        EXPECT_TRUE(same_bytes(before, read_file(image))) << args[0];
+    }
+    EXPECT_EQ(std::vector<std::string>{"tape.kst"}, files_in(disk.dir.root()));
+    if (root)
+        std::system(("mount -o remount,rw " + disk.dir.root().string()).c_str());
+    else
+        std::filesystem::permissions(disk.dir.root(), std::filesystem::perms::owner_all);
+#endif
+}
+
+TEST(Casstool, ASignalDuringAnEditLeavesAWholeImage)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "sends POSIX signals";
+#else
+    // An edit of 16 MiB, ended by a signal after ever longer delays: the image
+    // is the old one or the new one, never a part of either.
+    scratch_dir dir;
+    const std::string image = dir.path("big.kst");
+    const bytes old = big_image(256);
+    const bytes edited(old.begin() + 65537, old.end());
+    int old_seen = 0;
+    int new_seen = 0;
+    for (int round = 0; round < 12; ++round) {
+        write_file(image, old);
+        const int signal = round % 2 == 0 ? SIGTERM : SIGKILL;
+        const pid_t child = fork();
+        if (child == 0) {
+            execl(casstool_path, casstool_path, "rm", "-q", image.c_str(), "1",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(child, 0);
+        usleep(static_cast<useconds_t>(round / 2 * 15000));
+        kill(child, signal);
+        int status = 0;
+        waitpid(child, &status, 0);
+        const bytes now = read_file(image);
+        const bool is_old = now == old;
+        const bool is_new = now == edited;
+        EXPECT_TRUE(is_old || is_new) << "round " << round << ": " << now.size() << " bytes";
+        old_seen += is_old ? 1 : 0;
+        new_seen += is_new ? 1 : 0;
+        // A held signal lets the change finish and clean up; SIGKILL may
+        // leave the temporary file, never a torn image.
+        if (signal == SIGTERM) {
+            EXPECT_EQ(std::vector<std::string>{"big.kst"}, files_in(dir.root())) << round;
+        }
+        for (const std::string& name : files_in(dir.root()))
+            if (name != "big.kst")
+                std::filesystem::remove(dir.path(name));
+    }
+    EXPECT_GT(old_seen + new_seen, 0);
+#endif
 }
