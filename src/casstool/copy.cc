@@ -132,6 +132,7 @@ int run_copy(const copy_options& options)
         }
         const std::vector<entry_piece> pieces = insert_entries(image, at, copied);
         std::vector<piece_origin> origins;
+        origins.reserve(pieces.size());
         for (const entry_piece& piece : pieces)
             origins.push_back({piece.source == &image ? &path : &options.source, piece.index + 1});
         if (refuse_open_inside(path, pieces, origins) != tool_ok)

@@ -80,6 +80,7 @@ int run_move(const move_options& options)
         const std::size_t to = options.position - 1;
         const std::vector<entry_piece> pieces = move_entry(image, from, to);
         std::vector<piece_origin> origins;
+        origins.reserve(pieces.size());
         for (const entry_piece& piece : pieces)
             origins.push_back({&path, piece.index + 1});
         if (refuse_open_inside(path, pieces, origins) != tool_ok)

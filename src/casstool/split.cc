@@ -94,10 +94,13 @@ int run_split(const split_options& options)
             report.notes.push_back(damage_label(path, entry) + "; written as it is");
             status = tool_damaged;
         }
-        std::string output = derived_file_name(entry, count, ".kst");
-        if (options.folder)
-            output = *options.folder +
-                     (options.folder->empty() || options.folder->back() == '/' ? "" : "/") + output;
+        std::string output;
+        if (options.folder) {
+            output = *options.folder;
+            if (!output.empty() && output.back() != '/')
+                output += '/';
+        }
+        output += derived_file_name(entry, count, ".kst");
         if (!options.force && exists(output))
             return report_tool(tool_failed, output + ": exists; --force replaces it");
         report.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
