@@ -680,6 +680,16 @@ TEST(Casstool, SplitThenJoinGivesTheImageBack)
     EXPECT_EQ("", exists.out);
     EXPECT_TRUE(same_bytes(to_bytes("old"), read_file(out + "/02-headless.kst")));
     EXPECT_FALSE(std::filesystem::exists(out + "/01-GAME.kst"));
+#ifndef _WIN32
+    // Not even --force writes through a link out of the folder.
+    write_file(f.dir.path("elsewhere"), "keep");
+    std::filesystem::create_symlink("../elsewhere", out + "/01-GAME.kst");
+    const run_result linked = run_casstool({"split", f.tape, "-d", out, "--force"});
+    EXPECT_EQ(2, linked.exit_code);
+    EXPECT_EQ("casstool: " + out + "/01-GAME.kst: is a symbolic link; it is not followed\n",
+              linked.err);
+    EXPECT_TRUE(same_bytes(to_bytes("keep"), read_file(f.dir.path("elsewhere"))));
+#endif
 
     // A tail cut short only with --force.
     tape.push_back(0x07);

@@ -67,11 +67,10 @@ int parse_split(const std::vector<std::string>& arguments, split_options& option
     return tool_ok;
 }
 
-bool exists(const std::string& path)
+std::filesystem::file_type file_type(const std::string& path)
 {
     std::error_code error;
-    return std::filesystem::symlink_status(path, error).type() !=
-           std::filesystem::file_type::not_found;
+    return std::filesystem::symlink_status(path, error).type();
 }
 
 int run_split(const split_options& options)
@@ -101,7 +100,11 @@ int run_split(const split_options& options)
                 output += '/';
         }
         output += derived_file_name(entry, count, ".kst");
-        if (!options.force && exists(output))
+        // A link there would take the file out of the folder, forced or not.
+        const std::filesystem::file_type type = file_type(output);
+        if (type == std::filesystem::file_type::symlink)
+            return report_tool(tool_failed, output + ": is a symbolic link; it is not followed");
+        if (!options.force && type != std::filesystem::file_type::not_found)
             return report_tool(tool_failed, output + ": exists; --force replaces it");
         report.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
                         describe_entry(entry) + ") to " + output + "\n";
