@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sys/file.h>
@@ -33,7 +34,8 @@ namespace {
 // `out` and standard error to /dev/null. A file size limit leaves SIGXFSZ at
 // its default action, which would end the process.
 pid_t start_cassmak(const std::string& cwd, const std::vector<std::string>& args,
-                    long file_size_limit = -1, const std::string& out = "/dev/null")
+                    long file_size_limit = -1, const std::string& out = "/dev/null",
+                    const std::vector<std::string>& environment = {})
 {
     std::vector<std::string> words = args;
     words.insert(words.begin(), cassmak_path);
@@ -64,6 +66,8 @@ pid_t start_cassmak(const std::string& cwd, const std::vector<std::string>& args
                          static_cast<rlim_t>(file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        for (const std::string& setting : environment)
+            putenv(const_cast<char*>(setting.c_str()));
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -467,7 +471,8 @@ TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
                                 updated = old;
                                 updated.push_back(0x00);
                                 return true;
-                            }).outcome);
+                            })
+                  .outcome);
     EXPECT_FALSE(existed);
     EXPECT_EQ(hex("00"), read_file(path("new.kst")));
     EXPECT_EQ(write_outcome::open_failed,
@@ -509,6 +514,297 @@ TEST_F(Output, UpdateKilledAtAnyMomentLeavesOldOrNewImage)
             if (name != "tape.kst")
                 fs::remove(path(name));
     }
+}
+
+// Names in `folder` other than the hidden temporary files that only a
+// SIGKILL may leave; those are removed.
+std::set<std::string> names_after_kill(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const std::string& name : names_in(folder)) {
+        if (name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.')
+            fs::remove(folder / name);
+        else
+            names.insert(name);
+    }
+    return names;
+}
+
+TEST_F(Output, KilledAtAnyMomentLeavesOldOrNewImage)
+{
+    write_file(path("big.bin"), bytes(65533, 0x33));
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, finish(start_cassmak(dir.root().string(),
+                                      {"-m", "tape", "-o", "fresh.kst", "big.bin"})));
+    const auto run_time = std::chrono::steady_clock::now() - begin;
+    const bytes fresh = read_file(path("fresh.kst"));
+    fs::remove(path("fresh.kst"));
+    fs::create_directory(path("to"));
+    // Each way an output may be: the old image there (or not), reached
+    // directly or through a link to a file that is not there yet.
+    struct {
+        const char* what;
+        bool append;
+        bool dangling;
+    } cases[] = {{"-append", true, false},
+                 {"replace", false, false},
+                 {"-append through a dangling link", true, true},
+                 {"replace through a dangling link", false, true}};
+    std::mt19937 random(15);
+    std::uniform_int_distribution<long> moment(
+        0, std::chrono::duration_cast<std::chrono::microseconds>(run_time).count() * 5 / 4);
+    for (int i = 0; i < 600; ++i) {
+        const auto& c = cases[i % 4];
+        fs::remove(path("to/tape.kst"));
+        fs::remove(path("tape.kst"));
+        if (c.dangling)
+            fs::create_symlink("to/tape.kst", path("tape.kst"));
+        else
+            write_file(path("tape.kst"), old_image);
+        std::vector<std::string> args = {"-m", "tape", "-o", "tape.kst", "big.bin"};
+        if (c.append)
+            args.insert(args.begin(), "-append");
+        const pid_t child = start_cassmak(dir.root().string(), args);
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        kill(child, SIGKILL);
+        finish(child);
+        const std::string file = path(c.dangling ? "to/tape.kst" : "tape.kst");
+        const bool there = fs::exists(file);
+        const bytes now = there ? read_file(file) : bytes{};
+        const bytes old = c.dangling ? bytes{} : old_image;
+        const bytes updated = c.append ? concat({old, fresh}) : fresh;
+        EXPECT_TRUE((now == old && there != c.dangling) || now == updated)
+            << i << " " << c.what << ": " << now.size() << " bytes";
+        EXPECT_EQ((std::set<std::string>{"big.bin", "tape.kst", "to"}),
+                  names_after_kill(dir.root()))
+            << i;
+        EXPECT_LE(names_after_kill(path("to")).size(), 1U) << i;
+    }
+}
+
+TEST_F(Output, InPlaceRewriteKilledLeavesWhatTheManualSays)
+{
+    // A hard link is rewritten where it lies: killed during the write, the
+    // file holds the new image's start and the old image's rest; killed
+    // before the cut, the new image and the old image's tail.
+    write_file(path("big.bin"), bytes(65533, 0x33));
+    ASSERT_EQ(0, finish(start_cassmak(dir.root().string(),
+                                      {"-m", "tape", "-o", "fresh.kst", "big.bin"})));
+    const bytes fresh = read_file(path("fresh.kst"));
+    const bytes old(3 * fresh.size(), 0x77);
+    std::mt19937 random(16);
+    std::uniform_int_distribution<long> moment(0, 3000);
+    for (int i = 0; i < 100; ++i) {
+        write_file(path("tape.kst"), old);
+        fs::remove(path("other.kst"));
+        fs::create_hard_link(path("tape.kst"), path("other.kst"));
+        const pid_t child =
+            start_cassmak(dir.root().string(), {"-m", "tape", "-o", "tape.kst", "big.bin"});
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        kill(child, SIGKILL);
+        finish(child);
+        const bytes now = read_file(path("other.kst"));
+        std::size_t start = 0;
+        while (start < now.size() && start < fresh.size() && now[start] == fresh[start])
+            ++start;
+        const bool documented =
+            now == fresh || (now.size() == old.size() &&
+                             std::equal(now.begin() + static_cast<long>(start), now.end(),
+                                        old.begin() + static_cast<long>(start)));
+        EXPECT_TRUE(documented) << i << ": " << now.size() << " bytes, new up to " << start;
+        EXPECT_EQ(now, read_file(path("tape.kst"))) << i;
+    }
+}
+
+// Runs a shell command and gives what it printed, or nothing when it failed.
+std::optional<std::string> shell(const std::string& command)
+{
+    std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return std::nullopt;
+    std::string out;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, got);
+    return pclose(pipe) == 0 ? std::optional<std::string>(out) : std::nullopt;
+}
+
+TEST_F(Output, AclsAndExtendedAttributesAreKept)
+{
+    if (!shell("command -v setfacl getfacl setfattr getfattr"))
+        GTEST_SKIP() << "setfacl/getfacl (acl) and setfattr/getfattr (attr) are not installed";
+    write_file(path("game.bin"), hex("01 02"));
+    const std::string probe = path("probe");
+    write_file(probe, old_image);
+    if (!shell("setfacl -m u:nobody:r-- " + probe) ||
+        !shell("setfattr -n user.cassmak -v probe " + probe))
+        GTEST_SKIP() << "this file system keeps no ACLs or extended attributes";
+    // The group may only read; the ACL's mask, which shows as the mode's
+    // group bits, lets a named user write. Or: no ACL on the file, but a
+    // default ACL on its folder that a new file would take.
+    struct {
+        const char* what;
+        const char* file_acl;
+        const char* folder_acl;
+    } cases[] = {
+        {"own ACL", "u::rw-,u:nobody:rw-,g::r--,m::rw-,o::---", nullptr},
+        {"folder default ACL", nullptr, "d:u:nobody:rwx,d:g::rwx,d:o::rwx"},
+    };
+    for (const auto& c : cases) {
+        for (bool append : {false, true}) {
+            const std::string what = std::string(c.what) + (append ? " -append" : " replace");
+            const std::string folder = path("out");
+            fs::remove_all(folder);
+            fs::create_directory(folder);
+            if (c.folder_acl) {
+                ASSERT_TRUE(shell("setfacl -m " + std::string(c.folder_acl) + " " + folder));
+            }
+            const std::string tape = folder + "/tape.kst";
+            write_file(tape, old_image);
+            chmod(tape.c_str(), 0640);
+            if (c.file_acl) {
+                ASSERT_TRUE(shell("setfacl --set " + std::string(c.file_acl) + " " + tape));
+            }
+            ASSERT_TRUE(shell("setfattr -n user.origin -v kept " + tape));
+            const std::string query = "getfacl -cp " + tape + "; getfattr -d " + tape + " | sed 1d";
+            const std::optional<std::string> before = shell(query);
+            ASSERT_TRUE(before);
+            struct stat old_state {};
+            stat(tape.c_str(), &old_state);
+            std::vector<std::string> args = {"-m", "game", "-o", tape, path("game.bin")};
+            if (append)
+                args.insert(args.begin(), "-append");
+            EXPECT_EQ(0, run_cassmak(args).exit_code) << what;
+            EXPECT_EQ(append ? concat({old_image, game_tape}) : game_tape, read_file(tape)) << what;
+            EXPECT_EQ(before, shell(query)) << what;
+            struct stat state {};
+            stat(tape.c_str(), &state);
+            EXPECT_EQ(old_state.st_mode, state.st_mode) << what;
+            EXPECT_EQ((std::set<std::string>{"tape.kst"}), names_in(folder)) << what;
+        }
+    }
+}
+
+TEST_F(Output, LinkSwappedInDuringARunRedirectsNothing)
+{
+    // Another user keeps turning the output, in a folder that user may write,
+    // from a file of theirs into a link to a root-only file and back. The
+    // root-only folder must never get a file of theirs, or any new file.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as root against another user";
+    constexpr uid_t other = 65534;
+    const std::string shared = path("shared");
+    const std::string closed = path("closed");
+    fs::create_directory(shared);
+    fs::create_directory(closed);
+    chmod(dir.root().c_str(), 0755);
+    chmod(closed.c_str(), 0700);
+    ASSERT_EQ(0, chown(shared.c_str(), other, other));
+    write_file(closed + "/secret.kst", old_image);
+    chmod((closed + "/secret.kst").c_str(), 0600);
+    write_file(path("game.bin"), hex("01 02"));
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    const pid_t swapper = fork();
+    if (swapper == 0) {
+        if (setgid(other) != 0 || setuid(other) != 0)
+            _exit(3);
+        if (write(ready[1], "x", 1) != 1)
+            _exit(4);
+        for (;;) {
+            const std::string file = shared + "/file", link = shared + "/link";
+            const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (fd >= 0) {
+                fchmod(fd, 0666);
+                close(fd);
+            }
+            if (rename(file.c_str(), (shared + "/out.kst").c_str()) != 0)
+                _exit(5);
+            unlink(link.c_str());
+            if (symlink((closed + "/secret.kst").c_str(), link.c_str()) != 0 ||
+                rename(link.c_str(), (shared + "/out.kst").c_str()) != 0)
+                _exit(6);
+        }
+    }
+    close(ready[1]);
+    char byte = 0;
+    const bool started = read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+    if (!started) {
+        kill(swapper, SIGKILL);
+        finish(swapper);
+        GTEST_SKIP() << "cannot switch to user " << other << " here";
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    int runs = 0;
+    while (std::chrono::steady_clock::now() < end && runs < 400) {
+        run_cassmak({"-m", "game", "-o", shared + "/out.kst", path("game.bin")});
+        ++runs;
+    }
+    kill(swapper, SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, finish(swapper)) << "the swapping user stopped early";
+    EXPECT_EQ((std::set<std::string>{"secret.kst"}), names_in(closed));
+    struct stat state {};
+    ASSERT_EQ(0, stat((closed + "/secret.kst").c_str(), &state));
+    EXPECT_EQ(0U, state.st_uid) << runs << " runs";
+    EXPECT_EQ(0600U, state.st_mode & 07777) << runs << " runs";
+}
+
+TEST_F(Output, WithoutLocksAFailedAppendCutsNoOtherRunsFile)
+{
+    // Where the file system has no locks: a run that will fail (its file size
+    // limit is below the image) measures the image, then waits before its
+    // write; meanwhile another run appends. The failing run must not cut
+    // the file back to what it measured.
+    write_file(path("game.bin"), bytes(30000, 0x42));
+    write_file(path("tape.kst"), old_image);
+    const std::string shim = std::string("LD_PRELOAD=") + NO_LOCK_SHIM;
+    const std::vector<std::string> slow = {shim, "CASSMAK_SHIM_WRITE_DELAY_MS=300",
+                                           "ASAN_OPTIONS=verify_asan_link_order=0"};
+    const pid_t failing =
+        start_cassmak(dir.root().string(), {"-append", "-o", "tape.kst", "-n", "1", "game.bin"},
+                      500, "/dev/null", slow);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const pid_t other =
+        start_cassmak(dir.root().string(), {"-append", "-o", "tape.kst", "-n", "2", "game.bin"}, -1,
+                      "/dev/null", {shim, "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(0, finish(other));
+    EXPECT_EQ(11, finish(failing));
+    const bytes image = read_file(path("tape.kst"));
+    ASSERT_GE(image.size(), old_image.size());
+    EXPECT_TRUE(std::equal(old_image.begin(), old_image.end(), image.begin()));
+    std::map<int, bytes> files;
+    EXPECT_EQ("", walk_tape(bytes(image.begin() + static_cast<long>(old_image.size()), image.end()),
+                            files));
+    EXPECT_EQ((std::set<int>{2}), [&] {
+        std::set<int> numbers;
+        for (const auto& file : files)
+            numbers.insert(file.first);
+        return numbers;
+    }());
+    EXPECT_EQ((std::set<std::string>{"game.bin", "tape.kst"}), names_in(dir.root()));
+}
+
+TEST_F(Output, HugeHardLinkedOutputIsRewrittenWithinBoundedMemory)
+{
+    // A 4 GiB sparse file with two names can only be rewritten in place; only
+    // the part that the new image covers is kept for the rollback.
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+    write_file(path("game.bin"), hex("01 02"));
+    {
+        std::ofstream(path("tape.kst")).close();
+    }
+    ASSERT_EQ(0, truncate(path("tape.kst").c_str(), off_t{4} << 30));
+    fs::create_hard_link(path("tape.kst"), path("other.kst"));
+    run_options limited;
+    limited.address_space_limit = 256L << 20;
+    const run_result result =
+        run_cassmak({"-m", "game", "-o", path("tape.kst"), path("game.bin")}, limited);
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    EXPECT_EQ(game_tape, read_file(path("other.kst")));
+    EXPECT_EQ((std::set<std::string>{"game.bin", "other.kst", "tape.kst"}), names_in(dir.root()));
 }
 
 } // namespace

@@ -79,11 +79,12 @@ int run_change(const change_request& request, const change_work& work)
                            "standard input cannot be changed; give the image's file name");
     change_report report;
     int status = tool_ok;
-    const image_transform transform = [&](std::vector<std::uint8_t>& old, bool existed,
+    const image_transform transform = [&](old_image old, bool existed,
                                           std::vector<std::uint8_t>& updated) {
         // Called again when another run replaced the image meanwhile.
         report = change_report{};
-        status = work(old, existed, updated, report);
+        std::vector<std::uint8_t> bytes = old.take();
+        status = work(bytes, existed, updated, report);
         if (status == tool_failed)
             return false;
         if (request.dry_run) {

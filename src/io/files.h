@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Opens the file at `path` for binary reading, as cassmak reads its input;
@@ -69,13 +70,18 @@ struct write_result {
 
 // Writes `count` bytes to `path`, replacing it or, with `append`, adding to
 // its end, so that the output never holds a torn image:
-// - a regular file is replaced by renaming a new file over it (its final
-//   target, for a link), which keeps its permission bits, owner and group;
-//   where that cannot give the same file (several hard links, an owner the
-//   process cannot give, no room or no new file in its folder) it is rewritten
-//   in place and its old contents are written back if the write fails;
-// - an append is one write under an exclusive lock, cut back on failure to
-//   the length measured under the lock (a file the run created goes again);
+// - the path is resolved once, through its links, to a name in a folder that
+//   stays open, and every later step is relative to that folder;
+// - a regular file is replaced by renaming a new file over it, which keeps
+//   its permission bits, owner, group and extended attributes (ACLs among
+//   them); an append renames a new file of the old image and the new bytes
+//   over it, under an exclusive lock;
+// - where a rename cannot give the same file (several hard links, an owner
+//   or attribute the process cannot give, no room or no new file in its
+//   folder) it is changed in place: the part of the old image that a rewrite
+//   covers is written back if the write fails, and an append is cut back to
+//   the length measured under the lock (without a lock, only while the file
+//   still ends with this run's bytes);
 // - devices, pipes and terminals are written in place; a replaced one must be
 //   positionable (access_failed otherwise, before anything is written);
 // - the signals that end a run from outside are held while a regular file is
@@ -86,21 +92,58 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
                           bool append);
 
 // Turns the old image into the new one. `existed` is false for a file that
-// update_output created for it (then `old` is empty). The old image is the
-// transform's own: it may change it or move it into `updated`, so that a
-// large image is edited without a second copy; update_output does not look
-// at it again. Returns false to leave the file as it was; the transform
-// reports why itself.
-using image_transform = std::function<bool(std::vector<std::uint8_t>& old, bool existed,
-                                           std::vector<std::uint8_t>& updated)>;
+// is not there yet (then `old` is empty). Returns false to leave the file as
+// it was; the transform reports why itself. It may be called again, on the
+// image another run made meanwhile; only the last call counts.
+//
+// The old image is handed over as an `old_image`: where it is update_output's
+// own buffer, which it does not look at again, the transform may take the
+// bytes over instead of copying them, so that a large image is edited without
+// a second copy. A transform may also take `const std::vector<std::uint8_t>&`.
+class old_image {
+  public:
+    old_image() = default; // no old image: a file that is not there yet
+    // NOLINTNEXTLINE(google-explicit-constructor): the buffer itself stands for it
+    old_image(std::vector<std::uint8_t>& buffer) : view_(&buffer), own_(&buffer) {}
+    // NOLINTNEXTLINE(google-explicit-constructor): a buffer that stays its caller's
+    old_image(const std::vector<std::uint8_t>& buffer) : view_(&buffer) {}
+
+    // NOLINTNEXTLINE(google-explicit-constructor)
+    operator const std::vector<std::uint8_t>&() const
+    {
+        return view_ ? *view_ : none();
+    }
+
+    // The bytes: moved out of update_output's own buffer, copied from any other.
+    std::vector<std::uint8_t> take()
+    {
+        if (own_)
+            return std::move(*own_);
+        return view_ ? *view_ : std::vector<std::uint8_t>{};
+    }
+
+  private:
+    static const std::vector<std::uint8_t>& none()
+    {
+        static const std::vector<std::uint8_t> empty;
+        return empty;
+    }
+    const std::vector<std::uint8_t>* view_ = nullptr;
+    std::vector<std::uint8_t>* own_ = nullptr;
+};
+
+using image_transform =
+    std::function<bool(old_image old, bool existed, std::vector<std::uint8_t>& updated)>;
 
 // Changes the regular file at `path` as a whole: under the exclusive lock
 // that an append takes, reads the image, calls `transform` on it and
 // replaces the file with the result as write_output replaces one. So an
 // append running at the same time waits for it and is never lost, and a
 // failure or a signal leaves the old image. With `create` a missing file is
-// made (and removed again when nothing is written to it); without, a missing
-// file is open_failed. Only regular files can be updated (open_failed).
+// made from the transform's image, through a new file renamed into place
+// only if the name is still free; without, a missing file is open_failed.
+// Only regular files of at most 1 GiB can be updated (open_failed, and
+// read_failed for a larger one).
 write_result update_output(const std::string& path, bool create, const image_transform& transform);
 
 enum class console_stream { input, output, error };

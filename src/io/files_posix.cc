@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -10,8 +12,9 @@
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <system_error>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -19,53 +22,70 @@ namespace {
 constexpr int open_flags = O_NOCTTY | O_CLOEXEC;
 
 // How often a write starts over because another run renamed a new image over
-// the output, or removed a file it had created, while this one waited for the
-// lock; every start-over needs such a run to have finished in between.
+// the output, or made the file it was about to make, while this one waited;
+// every start-over needs such a run to have finished in between.
 constexpr int max_attempts = 1000;
 
-// Writes all `count` bytes at the descriptor's position, or from offset `at`
-// when that is not negative; a short write goes on where it stopped. False
-// (with errno set) on the first failure.
-bool write_all(int fd, const std::uint8_t* bytes, std::size_t count, off_t at = -1)
+// What a step of a write came to, with the system's error at the point where
+// it failed (not whatever a later clean-up left in errno).
+struct step {
+    write_outcome outcome = write_outcome::written;
+    int error = 0;
+};
+
+constexpr step written{};
+
+step failure(write_outcome outcome, int error)
 {
-    while (count > 0) {
-        ssize_t done = at < 0 ? write(fd, bytes, count) : pwrite(fd, bytes, count, at);
-        if (done < 0 && errno == EINTR)
+    return {outcome, error != 0 ? error : EIO};
+}
+
+// Writes all `count` bytes at the descriptor's position, or from offset `at`
+// when that is not negative; a short write goes on where it stopped. `done`
+// counts what went in. False (with errno set) on the first failure.
+bool write_all(int fd, const std::uint8_t* bytes, std::size_t count, off_t at, std::size_t& done)
+{
+    done = 0;
+    while (done < count) {
+        const ssize_t put =
+            at < 0 ? write(fd, bytes + done, count - done)
+                   : pwrite(fd, bytes + done, count - done, at + static_cast<off_t>(done));
+        if (put < 0 && errno == EINTR)
             continue;
-        if (done <= 0)
+        if (put < 0)
             return false;
-        bytes += done;
-        count -= static_cast<std::size_t>(done);
-        if (at >= 0)
-            at += done;
+        if (put == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
     }
     return true;
 }
 
-// Reads the whole file open on `fd` from its start.
-bool read_whole(int fd, std::vector<std::uint8_t>& contents)
+bool write_all(int fd, const std::uint8_t* bytes, std::size_t count, off_t at = -1)
 {
-    // Read straight into room for the whole file (and a byte more, to see its
-    // end), not through a growing buffer that copies the image as it grows.
-    struct stat info {};
-    std::size_t room = 65536;
-    if (fstat(fd, &info) == 0 && info.st_size > 0)
-        room = static_cast<std::size_t>(info.st_size) + 1;
-    contents.resize(room);
-    std::size_t size = 0;
-    for (;;) {
-        if (size == contents.size())
-            contents.resize(size * 2);
-        const ssize_t got =
-            pread(fd, contents.data() + size, contents.size() - size, static_cast<off_t>(size));
-        if (got < 0 && errno == EINTR)
+    std::size_t done = 0;
+    return write_all(fd, bytes, count, at, done);
+}
+
+// Reads `count` bytes from offset `at` of the file open on `fd`; false when
+// the file cannot be read or ends before.
+bool read_exactly(int fd, std::uint8_t* into, std::size_t count, off_t at)
+{
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t part = pread(fd, into + got, count - got, at + static_cast<off_t>(got));
+        if (part < 0 && errno == EINTR)
             continue;
-        if (got <= 0) {
-            contents.resize(size);
-            return got == 0;
+        if (part <= 0) {
+            if (part == 0)
+                errno = EIO;
+            return false;
         }
-        size += static_cast<std::size_t>(got);
+        got += static_cast<std::size_t>(part);
     }
+    return true;
 }
 
 // Holds every signal that ends a run from outside (Ctrl-C, kill, a closed
@@ -94,58 +114,16 @@ void release_signals(const sigset_t& previous)
 
 // Waits for the exclusive lock that every writing run takes on a regular
 // output. Signals are not held yet, so an interrupt still ends a run that
-// waits here. Where the file system offers no locks the run goes on without.
-void lock_file(int fd)
+// waits here. False where the file system offers no locks: the run then goes
+// on without one.
+bool lock_file(int fd)
 {
-    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    for (;;) {
+        if (flock(fd, LOCK_EX) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
     }
-}
-
-// Whether `path` still names the file open on `fd`, whose state is then in
-// `state`: while this run waited for the lock, another may have renamed a new
-// image over the name or removed a file it had created and failed to fill.
-bool still_named(int fd, const std::string& path, struct stat& state)
-{
-    struct stat named {};
-    return fstat(fd, &state) == 0 && stat(path.c_str(), &named) == 0 &&
-           named.st_dev == state.st_dev && named.st_ino == state.st_ino;
-}
-
-// The common tail of every change to a regular output: waits for the lock on
-// `fd`, holds the signals, and runs `work` on the file's state if `path`
-// still names it; closes `fd` either way. Nothing (so that the caller starts
-// over) when the name has gone to another file meanwhile, or when `work`
-// itself asks for that.
-template <typename Work>
-std::optional<write_outcome> under_lock(int fd, const std::string& path, struct stat& state,
-                                        Work work)
-{
-    lock_file(fd);
-    sigset_t previous = hold_signals();
-    std::optional<write_outcome> outcome;
-    if (still_named(fd, path, state) && S_ISREG(state.st_mode))
-        outcome = work(static_cast<const struct stat&>(state));
-    close(fd);
-    release_signals(previous);
-    return outcome;
-}
-
-std::optional<std::string> resolve(const std::string& path)
-{
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return std::nullopt;
-    std::string result = resolved;
-    std::free(resolved);
-    return result;
-}
-
-// Removes the file that `path` leads to (through any links): one this run
-// created and could not fill.
-void remove_target(const std::string& path)
-{
-    if (std::optional<std::string> target = resolve(path))
-        unlink(target->c_str());
 }
 
 // A path as its folder (up to and with the last '/', empty for none) and the
@@ -157,18 +135,127 @@ struct path_parts {
 
 path_parts split_path(const std::string& path)
 {
-    std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos)
         return {"", path};
     return {path.substr(0, slash + 1), path.substr(slash + 1)};
 }
 
-// Creates a new file with `mode` beside `where.name`, under a hidden unique
-// name that is left in `temp_path`; -1 when none can be made there.
-int create_temp(const path_parts& where, mode_t mode, std::string& temp_path)
+// Follows `path` through its symbolic links to the name that holds the file,
+// or will hold it for a link to a file that is not there yet. Done once per
+// run: every later step works on that name in that folder, so a link put in
+// its way meanwhile redirects nothing.
+std::string final_name(const std::string& path)
+{
+    std::string current = path;
+    std::vector<char> target(PATH_MAX);
+    for (int hop = 0; hop < 40; ++hop) {
+        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) == target.size())
+            break;
+        std::string next = target[0] == '/' ? std::string() : split_path(current).folder;
+        next.append(target.data(), static_cast<std::size_t>(length));
+        current = std::move(next);
+    }
+    return current;
+}
+
+// Where a regular output lies: its folder, open, so that every step after the
+// path was resolved names the same folder, and the file's name in it.
+class place {
+  public:
+    place() = default;
+    ~place()
+    {
+        if (folder >= 0)
+            close(folder);
+    }
+    place(const place&) = delete;
+    place& operator=(const place&) = delete;
+
+    int folder = -1;
+    std::string name;
+};
+
+enum class found { place, not_a_name, failed };
+
+// Resolves `path` once and opens its folder. not_a_name for a path whose last
+// part cannot be replaced by a rename ("", "." or ".."), and for an existing
+// file (`exists`) whose name cannot be found by following the links' texts
+// (a file reached through /proc that was removed since); failed, with the
+// system's error in `error`, for a folder that cannot be opened.
+found find_place(const std::string& path, bool exists, place& where, int& error)
+{
+    const path_parts parts = split_path(final_name(path));
+    if (parts.name.empty() || parts.name == "." || parts.name == "..")
+        return found::not_a_name;
+    where.name = parts.name;
+    where.folder = open(parts.folder.empty() ? "." : parts.folder.c_str(),
+                        O_RDONLY | O_DIRECTORY | open_flags);
+    if (where.folder < 0) {
+        error = errno;
+        return exists ? found::not_a_name : found::failed;
+    }
+    struct stat named {};
+    if (exists && fstatat(where.folder, where.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno == ENOENT)
+        return found::not_a_name;
+    return found::place;
+}
+
+// Opens the file at `where`, never through a link: one found there now was put
+// there after the path was resolved. A write-only file is opened for writing
+// alone; `readable` tells which.
+int open_at_place(const place& where, bool& readable)
+{
+    // Non-blocking, so that a pipe swapped in cannot hold the run; it is then
+    // found not to be a regular file.
+    const int flags = O_NOFOLLOW | O_NONBLOCK | open_flags;
+    readable = true;
+    int fd = openat(where.folder, where.name.c_str(), O_RDWR | flags);
+    if (fd < 0 && errno == EACCES) {
+        readable = false;
+        fd = openat(where.folder, where.name.c_str(), O_WRONLY | flags);
+    }
+    return fd;
+}
+
+// Whether `where` still names the file open on `fd`, whose state is then in
+// `state`: while this run waited for the lock, another may have renamed a new
+// image over the name.
+bool still_named(int fd, const place& where, struct stat& state)
+{
+    struct stat named {};
+    return fstat(fd, &state) == 0 &&
+           fstatat(where.folder, where.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           named.st_dev == state.st_dev && named.st_ino == state.st_ino;
+}
+
+// The common tail of every change to an existing regular output: waits for
+// the lock on `fd`, holds the signals, and runs `work` on the file's state
+// (and whether the lock was had) if `where` still names it; closes `fd`
+// either way. Nothing, so that the caller starts over, when the name has gone
+// to another file meanwhile.
+template <typename Work> std::optional<step> under_lock(int fd, const place& where, Work work)
+{
+    const bool locked = lock_file(fd);
+    const sigset_t previous = hold_signals();
+    std::optional<step> outcome;
+    struct stat state {};
+    if (still_named(fd, where, state) && S_ISREG(state.st_mode))
+        outcome = work(static_cast<const struct stat&>(state), locked);
+    close(fd);
+    release_signals(previous);
+    return outcome;
+}
+
+// Creates a new file with `mode` in the place's folder, under a hidden unique
+// name beside the place's name that is left in `temp_name`; -1 when none can
+// be made there.
+int create_temp(const place& where, mode_t mode, std::string& temp_name)
 {
     // A long name is cut, so that the temporary one stays within the limit.
-    const std::string stem = where.folder + "." + where.name.substr(0, 200) + ".";
+    const std::string stem = "." + where.name.substr(0, 200) + ".";
     static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -180,307 +267,525 @@ int create_temp(const path_parts& where, mode_t mode, std::string& temp_path)
         std::uint64_t mixed = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9U;
         mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBU;
         mixed ^= mixed >> 31;
-        temp_path = stem;
+        temp_name = stem;
         for (int i = 0; i < 6; ++i, mixed /= 62)
-            temp_path += letters[mixed % 62];
-        int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | open_flags, mode);
+            temp_name += letters[mixed % 62];
+        const int fd = openat(where.folder, temp_name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | open_flags, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     return -1;
 }
 
+// The names of the extended attributes of the file open on `fd` (POSIX ACLs
+// among them), or nothing when they cannot be listed. A file system without
+// them has none.
+std::optional<std::vector<std::string>> attribute_names(int fd)
+{
+    std::vector<char> list;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t size = flistxattr(fd, nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP ? std::optional<std::vector<std::string>>(std::in_place)
+                                    : std::nullopt;
+        list.resize(static_cast<std::size_t>(size));
+        const ssize_t got = flistxattr(fd, list.data(), list.size());
+        if (got >= 0) {
+            std::vector<std::string> names;
+            for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+                names.emplace_back(list.data() + at);
+                at += names.back().size() + 1;
+            }
+            return names;
+        }
+        if (errno != ERANGE)
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<char>> attribute_value(int fd, const std::string& name)
+{
+    std::vector<char> value;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t size = fgetxattr(fd, name.c_str(), nullptr, 0);
+        if (size < 0)
+            return std::nullopt;
+        value.resize(static_cast<std::size_t>(size));
+        const ssize_t got = fgetxattr(fd, name.c_str(), value.data(), value.size());
+        if (got >= 0) {
+            value.resize(static_cast<std::size_t>(got));
+            return value;
+        }
+        if (errno != ERANGE)
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Gives the new file open on `to` exactly the extended attributes of the old
+// one open on `from`, ACLs included: the old file's are set, and any that the
+// new file took from its folder (a default ACL) are taken away again.
+bool take_extended_attributes(int from, int to)
+{
+    const std::optional<std::vector<std::string>> old_names = attribute_names(from);
+    const std::optional<std::vector<std::string>> new_names = attribute_names(to);
+    if (!old_names || !new_names)
+        return false;
+    for (const std::string& name : *new_names)
+        if (std::find(old_names->begin(), old_names->end(), name) == old_names->end() &&
+            fremovexattr(to, name.c_str()) != 0)
+            return false;
+    for (const std::string& name : *old_names) {
+        const std::optional<std::vector<char>> value = attribute_value(from, name);
+        if (!value || fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Gives the temporary file open on `temp` the old file's owner, group,
+// permission bits and extended attributes; false when this process may not
+// give them all, so that the old file is then rewritten in place and keeps
+// them, and a run never widens what others may do with the file.
+bool take_attributes(int temp, int old_fd, const struct stat& old)
+{
+    struct stat now {};
+    if (fstat(temp, &now) != 0)
+        return false;
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        fchown(temp, old.st_uid, old.st_gid) != 0)
+        return false;
+    if (fchmod(temp, old.st_mode & 07777) != 0 || !take_extended_attributes(old_fd, temp))
+        return false;
+    // An ACL sets the group bits as its mask: they must come out as before.
+    return fstat(temp, &now) == 0 && (now.st_mode & 07777) == (old.st_mode & 07777);
+}
+
 enum class temp_outcome {
     renamed,
     use_in_place, // the folder had no room for a second copy, or refused the rename
+    taken,        // an exclusive rename found the name taken; nothing changed
     failed,
 };
 
-// Fills the temporary file open on `fd`, closes it and renames it to
-// `target`. On failure the temporary file is removed again.
-temp_outcome fill_and_rename(int fd, const std::string& temp_path, const std::string& target,
-                             const std::uint8_t* bytes, std::size_t count)
+// Renames the temporary file to the place's name; with `exclusive`, only if
+// that name is still free (taken otherwise, and the temporary file stays).
+temp_outcome rename_into_place(const place& where, const std::string& temp_name, bool exclusive)
 {
+    const char* from = temp_name.c_str();
+    const char* to = where.name.c_str();
+    if (!exclusive)
+        return renameat(where.folder, from, where.folder, to) == 0 ? temp_outcome::renamed
+                                                                   : temp_outcome::use_in_place;
+    if (renameat2(where.folder, from, where.folder, to, RENAME_NOREPLACE) == 0)
+        return temp_outcome::renamed;
+    if (errno == EEXIST)
+        return temp_outcome::taken;
+    if (errno != EINVAL && errno != ENOSYS)
+        return temp_outcome::use_in_place;
+    // A file system that cannot rename exclusively can often still link.
+    if (linkat(where.folder, from, where.folder, to, 0) == 0) {
+        unlinkat(where.folder, from, 0);
+        return temp_outcome::renamed;
+    }
+    return errno == EEXIST ? temp_outcome::taken : temp_outcome::use_in_place;
+}
+
+// Finishes the temporary file open on `fd` (already filled when `filled`,
+// else `error` says why not): closes it and renames it into place. On any
+// outcome but renamed the temporary file is removed again.
+step finish_temp(int fd, const place& where, const std::string& temp_name, bool filled, int error,
+                 bool exclusive, temp_outcome& how)
+{
+    if (close(fd) != 0 && filled) {
+        filled = false;
+        error = errno;
+    }
+    how = filled ? rename_into_place(where, temp_name, exclusive) : temp_outcome::failed;
+    if (how == temp_outcome::use_in_place)
+        error = errno;
+    if (how != temp_outcome::renamed)
+        unlinkat(where.folder, temp_name.c_str(), 0);
+    // No room for a second copy: the old file's own room may still do.
+    if (how == temp_outcome::failed && (error == ENOSPC || error == EDQUOT))
+        how = temp_outcome::use_in_place;
+    return how == temp_outcome::renamed ? written : failure(write_outcome::write_failed, error);
+}
+
+// Overwrites the regular file open on `fd` where it lies. Only the part that
+// the new image covers is kept, in memory, and written back if the new image
+// does not go in whole: the file is cut to its new length only at the end, so
+// the rest of the old image is never touched until then, and writing back
+// needs no room the file did not have. Between the write and the cut the file
+// holds the new image followed by the old image's tail, a window of one
+// system call. A file that this run may write but not read cannot be kept:
+// with `must_keep` it is then left alone, otherwise it is written without
+// that safety net.
+step rewrite_in_place(int fd, bool readable, const std::uint8_t* bytes, std::size_t count,
+                      bool must_keep)
+{
+    struct stat state {};
+    if (fstat(fd, &state) != 0)
+        return failure(write_outcome::write_failed, errno);
+    const auto old_size = static_cast<std::uint64_t>(state.st_size);
+    std::vector<std::uint8_t> kept(
+        static_cast<std::size_t>(std::min<std::uint64_t>(old_size, count)));
+    const bool keep = readable && read_exactly(fd, kept.data(), kept.size(), 0);
+    if (!keep && must_keep)
+        return failure(write_outcome::write_failed, readable ? errno : EACCES);
+    if (write_all(fd, bytes, count, 0) &&
+        (old_size <= count || ftruncate(fd, static_cast<off_t>(count)) == 0))
+        return written;
+    const int error = errno;
+    if (keep) {
+        write_all(fd, kept.data(), kept.size(), 0);
+        if (ftruncate(fd, static_cast<off_t>(old_size)) != 0) {
+            // Nothing more can be done; the failure is reported either way.
+        }
+    }
+    return failure(write_outcome::write_failed, error);
+}
+
+// Replaces the existing regular file open (and locked) on `fd`, whose state is
+// `old`: a new image in a temporary file beside it, renamed over it once
+// whole. Where the rename would not give the same file (other names for it,
+// an owner or attribute this process cannot give, a folder without room or
+// without write permission) the file is rewritten in place instead.
+step replace_regular(int fd, bool readable, const place& where, const struct stat& old,
+                     const std::uint8_t* bytes, std::size_t count)
+{
+    if (old.st_nlink > 1)
+        return rewrite_in_place(fd, readable, bytes, count, false);
+    std::string temp_name;
+    const int temp = create_temp(where, 0600, temp_name);
+    if (temp < 0)
+        return rewrite_in_place(fd, readable, bytes, count, false);
+    if (!take_attributes(temp, fd, old)) {
+        close(temp);
+        unlinkat(where.folder, temp_name.c_str(), 0);
+        return rewrite_in_place(fd, readable, bytes, count, false);
+    }
+    const bool filled = write_all(temp, bytes, count);
+    temp_outcome how{};
+    const step outcome =
+        finish_temp(temp, where, temp_name, filled, filled ? 0 : errno, false, how);
+    if (how == temp_outcome::use_in_place)
+        return rewrite_in_place(fd, readable, bytes, count, true);
+    return outcome;
+}
+
+// Makes the output at `where`, which is not there yet, from `count` bytes:
+// they go into a temporary file, renamed to the name once whole. With
+// `exclusive` (an append, or an update) the name must still be free then, and
+// nothing is returned, so that the caller starts over, when another run made
+// the file meanwhile.
+std::optional<step> create_output(const place& where, const std::uint8_t* bytes, std::size_t count,
+                                  bool exclusive)
+{
+    const sigset_t previous = hold_signals();
+    std::string temp_name;
+    int fd = create_temp(where, 0666, temp_name);
+    if (fd >= 0) {
+        const bool filled = write_all(fd, bytes, count);
+        temp_outcome how{};
+        const step outcome =
+            finish_temp(fd, where, temp_name, filled, filled ? 0 : errno, exclusive, how);
+        if (how != temp_outcome::use_in_place) {
+            release_signals(previous);
+            if (how == temp_outcome::taken)
+                return std::nullopt;
+            return outcome;
+        }
+    }
+    // The folder refused the temporary name, or the rename; the output's own
+    // name shows whether it can be made at all.
+    std::optional<step> outcome;
+    fd = openat(where.folder, where.name.c_str(),
+                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | open_flags, 0666);
+    if (fd >= 0) {
+        bool filled = write_all(fd, bytes, count);
+        int error = filled ? 0 : errno;
+        if (close(fd) != 0 && filled) {
+            filled = false;
+            error = errno;
+        }
+        if (!filled)
+            unlinkat(where.folder, where.name.c_str(), 0);
+        outcome = filled ? written : failure(write_outcome::write_failed, error);
+    } else if (errno != EEXIST) {
+        outcome = failure(write_outcome::open_failed, errno);
+    }
+    release_signals(previous);
+    return outcome;
+}
+
+// Writes where the output lies, as a plain open for writing does: devices,
+// pipes and terminals (a replaced one must be positionable), and paths that
+// cannot be opened at all, which fail here before anything is written.
+step write_in_place(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                    bool append)
+{
+    const int fd =
+        open(path.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC) | open_flags, 0666);
+    if (fd < 0)
+        return failure(write_outcome::open_failed, errno);
+    if (!append && lseek(fd, 0, SEEK_SET) < 0) {
+        const int error = errno;
+        close(fd);
+        return failure(write_outcome::access_failed, error);
+    }
+    // A device or a pipe may wait for its reader, so an interrupt must still
+    // end the run here.
     bool filled = write_all(fd, bytes, count);
     int error = filled ? 0 : errno;
     if (close(fd) != 0 && filled) {
         filled = false;
         error = errno;
     }
-    if (filled && rename(temp_path.c_str(), target.c_str()) == 0)
-        return temp_outcome::renamed;
-    unlink(temp_path.c_str());
-    if (filled || error == ENOSPC || error == EDQUOT)
-        return temp_outcome::use_in_place;
-    return temp_outcome::failed;
+    return filled ? written : failure(write_outcome::write_failed, error);
 }
 
-// Gives the temporary file the old file's owner, group and permission bits;
-// false when this process may not.
-bool take_attributes(int fd, const struct stat& old)
-{
-    struct stat now {};
-    if (fstat(fd, &now) != 0)
-        return false;
-    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
-        fchown(fd, old.st_uid, old.st_gid) != 0)
-        return false;
-    return fchmod(fd, old.st_mode & 07777) == 0;
-}
+// What an output path names before anything is written to it.
+enum class output_kind { regular, absent, other };
 
-// Writes the old image back over the first `count` bytes of the file open on
-// `fd` and cuts the file to the old length.
-bool put_back(int fd, const std::vector<std::uint8_t>& old, std::size_t count)
+// `why` is the system's word for an output that is not a regular file.
+output_kind kind_of(const std::string& path, int& why)
 {
-    bool restored = write_all(fd, old.data(), std::min(old.size(), count), 0);
-    return ftruncate(fd, static_cast<off_t>(old.size())) == 0 && restored;
-}
-
-// Overwrites the regular file open on `fd` where it lies. The old contents are
-// kept in memory and written back if the new image does not go in whole; the
-// file is cut to its new length only at the end, so the old blocks stay
-// allocated and writing them back needs no room the file did not have. A file
-// that this run may write but not read cannot be kept: with `must_keep` it is
-// then left alone, otherwise it is written without that safety net.
-write_outcome rewrite_in_place(int fd, const std::uint8_t* bytes, std::size_t count, bool must_keep)
-{
-    std::vector<std::uint8_t> old;
-    bool kept = read_whole(fd, old);
-    if (!kept && must_keep)
-        return write_outcome::write_failed;
-    if (write_all(fd, bytes, count, 0) && ftruncate(fd, static_cast<off_t>(count)) == 0)
-        return write_outcome::written;
-    if (kept)
-        put_back(fd, old, count);
-    return write_outcome::write_failed;
-}
-
-// Replaces the existing regular file open (and locked) on `fd`, whose state is
-// `old`: a new image in a temporary file beside the final target, renamed over
-// it once whole. Where the rename would not give the same file (other names
-// for it, an owner this process cannot give, a folder without room or without
-// write permission) the file is rewritten in place instead.
-write_outcome replace_regular(int fd, const std::string& path, const struct stat& old,
-                              const std::uint8_t* bytes, std::size_t count)
-{
-    if (old.st_nlink > 1)
-        return rewrite_in_place(fd, bytes, count, false);
-    std::optional<std::string> target = resolve(path);
-    std::string temp_path;
-    int temp = target ? create_temp(split_path(*target), 0600, temp_path) : -1;
-    if (temp < 0)
-        return rewrite_in_place(fd, bytes, count, false);
-    if (!take_attributes(temp, old)) {
-        close(temp);
-        unlink(temp_path.c_str());
-        return rewrite_in_place(fd, bytes, count, false);
-    }
-    switch (fill_and_rename(temp, temp_path, *target, bytes, count)) {
-    case temp_outcome::renamed: return write_outcome::written;
-    case temp_outcome::use_in_place: return rewrite_in_place(fd, bytes, count, true);
-    case temp_outcome::failed: break;
-    }
-    return write_outcome::write_failed;
-}
-
-// Writes where the output lies, as a plain open for writing does: devices,
-// pipes and terminals (a replaced one must be positionable), a link to a file
-// that is not there yet, and paths that cannot be opened at all, which fail
-// here before anything is written.
-write_outcome write_in_place(const std::string& path, const std::uint8_t* bytes, std::size_t count)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | open_flags, 0666);
-    if (fd < 0)
-        return write_outcome::open_failed;
-    if (lseek(fd, 0, SEEK_SET) < 0) {
-        close(fd);
-        return write_outcome::access_failed;
-    }
-    // A regular file here was created just now at the end of a link: it goes
-    // again if it cannot be filled. A device or a pipe may wait for its
-    // reader, so an interrupt must still end the run there.
     struct stat state {};
-    const bool regular = fstat(fd, &state) == 0 && S_ISREG(state.st_mode);
-    sigset_t previous{};
-    if (regular)
-        previous = hold_signals();
-    bool written = write_all(fd, bytes, count);
-    written = close(fd) == 0 && written;
-    if (regular) {
-        if (!written)
-            remove_target(path);
-        release_signals(previous);
+    if (stat(path.c_str(), &state) == 0) {
+        why = S_ISDIR(state.st_mode) ? EISDIR : ENOTSUP;
+        return S_ISREG(state.st_mode) ? output_kind::regular : output_kind::other;
     }
-    return written ? write_outcome::written : write_outcome::write_failed;
+    // Missing, or a link to a file that is not there yet; anything else (no
+    // permission, a file where a folder should be) fails as a plain open does.
+    why = errno;
+    return errno == ENOENT ? output_kind::absent : output_kind::other;
 }
 
-// Makes an output that does not exist yet: the image goes into a temporary
-// file beside it, renamed to the output's name once whole. Nothing when the
-// name was taken meanwhile; the caller then looks again.
-std::optional<write_outcome> create_output(const std::string& path, const std::uint8_t* bytes,
-                                           std::size_t count)
+// Finds the place of a regular output at `path` that is `kind`; the outcome
+// to give instead (a write where the path lies, or a failure) when there is
+// no place to rename at.
+std::optional<step> place_of(const std::string& path, output_kind kind, place& where,
+                             const std::uint8_t* bytes, std::size_t count, bool append)
 {
-    path_parts where = split_path(path);
-    if (where.name.empty() || where.name == "." || where.name == "..")
-        return write_in_place(path, bytes, count);
-    sigset_t previous = hold_signals();
-    std::optional<write_outcome> outcome;
-    std::string temp_path;
-    int fd = create_temp(where, 0666, temp_path);
-    if (fd >= 0) {
-        bool renamed = fill_and_rename(fd, temp_path, path, bytes, count) == temp_outcome::renamed;
-        outcome = renamed ? write_outcome::written : write_outcome::write_failed;
-    } else {
-        // The folder refused the temporary name; the output's own name shows
-        // whether it can be created at all.
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | open_flags, 0666);
-        if (fd >= 0) {
-            bool written = write_all(fd, bytes, count);
-            written = close(fd) == 0 && written;
-            if (!written)
-                unlink(path.c_str());
-            outcome = written ? write_outcome::written : write_outcome::write_failed;
-        } else if (errno != EEXIST) {
-            outcome = write_outcome::open_failed;
-        }
+    int error = 0;
+    switch (kind == output_kind::other
+                ? found::not_a_name
+                : find_place(path, kind == output_kind::regular, where, error)) {
+    case found::place: return std::nullopt;
+    case found::not_a_name: return write_in_place(path, bytes, count, append);
+    case found::failed: break;
     }
-    release_signals(previous);
-    return outcome;
+    return failure(write_outcome::open_failed, error);
 }
 
-write_outcome replace_output(const std::string& path, const std::uint8_t* bytes, std::size_t count)
+// Runs `work` on the existing regular file at `where` under the lock, or
+// `create` when there is none; starts over (a bounded number of times) when
+// another run replaced or made the file meanwhile, then fails as an open.
+template <typename Work, typename Create>
+step at_place(const place& where, Work work, Create create)
 {
+    int error = 0;
     for (int attempt = 0; attempt < max_attempts; ++attempt) {
-        struct stat state {};
-        if (stat(path.c_str(), &state) != 0) {
-            struct stat link {};
-            const bool absent = errno == ENOENT && lstat(path.c_str(), &link) != 0;
-            if (!absent)
-                return write_in_place(path, bytes, count);
-            if (std::optional<write_outcome> outcome = create_output(path, bytes, count))
+        bool readable = true;
+        const int fd = open_at_place(where, readable);
+        if (fd < 0 && errno == ENOENT) {
+            if (std::optional<step> outcome = create())
                 return *outcome;
             continue;
         }
-        if (!S_ISREG(state.st_mode))
-            return write_in_place(path, bytes, count);
-        // Opened without truncating: only to learn that the run may write the
-        // file (as a plain open for writing would), to lock it, and to rewrite
-        // it in place where a rename would not do.
-        int fd = open(path.c_str(), O_RDWR | open_flags);
-        if (fd < 0 && errno == EACCES)
-            fd = open(path.c_str(), O_WRONLY | open_flags);
-        if (fd < 0 && errno == ENOENT)
+        if (fd < 0) {
+            // A link, or something else, put at the resolved name since: it is
+            // not followed; a run that replaced it may soon be done.
+            error = errno;
+            if (error != ELOOP)
+                return failure(write_outcome::open_failed, error);
             continue;
-        if (fd < 0)
-            return write_outcome::open_failed;
-        std::optional<write_outcome> outcome =
-            under_lock(fd, path, state, [&](const struct stat& locked) {
-                return std::optional<write_outcome>(
-                    replace_regular(fd, path, locked, bytes, count));
-            });
-        if (outcome)
-            return *outcome;
-    }
-    return write_outcome::open_failed;
-}
-
-// Opens `path` for appending, creating it if missing; `created` tells whether
-// this run made it.
-int open_for_append(const std::string& path, bool& created)
-{
-    const int flags = O_WRONLY | O_APPEND | open_flags;
-    created = true;
-    int fd = open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
-    if (fd >= 0 || errno != EEXIST)
-        return fd;
-    created = false;
-    fd = open(path.c_str(), flags);
-    if (fd >= 0 || errno != ENOENT)
-        return fd;
-    // A link to a file that is not there yet (or one removed just now).
-    fd = open(path.c_str(), flags | O_CREAT, 0666);
-    created = fd >= 0;
-    return fd;
-}
-
-write_outcome append_output(const std::string& path, const std::uint8_t* bytes, std::size_t count)
-{
-    for (int attempt = 0; attempt < max_attempts; ++attempt) {
-        bool created = false;
-        int fd = open_for_append(path, created);
-        if (fd < 0)
-            return write_outcome::open_failed;
-        struct stat state {};
-        if (fstat(fd, &state) == 0 && !S_ISREG(state.st_mode)) {
-            // A device or a pipe takes the bytes as they come; nothing to undo.
-            bool written = write_all(fd, bytes, count);
-            close(fd);
-            return written ? write_outcome::written : write_outcome::write_failed;
         }
-        std::optional<write_outcome> outcome =
-            under_lock(fd, path, state, [&](const struct stat& locked) {
-                // One write, so that the image goes in whole; the length
-                // measured under the lock is where a failed write is cut back
-                // to, which takes away this run's bytes and nobody else's.
-                if (write_all(fd, bytes, count))
-                    return std::optional<write_outcome>(write_outcome::written);
-                const bool cut = ftruncate(fd, locked.st_size) == 0;
-                // Still under the lock, so that a run waiting for it sees the
-                // name gone and starts over.
-                if (cut && created && locked.st_size == 0)
-                    remove_target(path);
-                return std::optional<write_outcome>(write_outcome::write_failed);
-            });
-        if (outcome)
+        if (std::optional<step> outcome =
+                under_lock(fd, where, [&](const struct stat& locked, bool have_lock) {
+                    return work(fd, readable, locked, have_lock);
+                }))
             return *outcome;
+        error = EAGAIN;
     }
-    return write_outcome::open_failed;
+    return failure(write_outcome::open_failed, error);
 }
 
-// One try at update_output; nothing when the file changed under it (a
-// rename by another run, a file made or removed meanwhile) and the caller
-// should look again.
-std::optional<write_outcome> update_once(const std::string& path, bool create,
-                                         const image_transform& transform)
+step replace_output(const std::string& path, const std::uint8_t* bytes, std::size_t count)
 {
-    bool created = false;
-    int fd = -1;
-    if (create) {
-        fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | open_flags, 0666);
-        created = fd >= 0;
-        if (fd < 0 && errno != EEXIST)
-            return write_outcome::open_failed;
+    int why = 0;
+    place where;
+    if (std::optional<step> instead =
+            place_of(path, kind_of(path, why), where, bytes, count, false))
+        return *instead;
+    return at_place(
+        where,
+        [&](int fd, bool readable, const struct stat& locked, bool) -> std::optional<step> {
+            return replace_regular(fd, readable, where, locked, bytes, count);
+        },
+        [&] { return create_output(where, bytes, count, false); });
+}
+
+// Copies the first `size` bytes of the file open on `from` to the end of the
+// one open on `to`, within the kernel where it can.
+bool copy_contents(int from, int to, std::uint64_t size)
+{
+    off_t at = 0;
+    while (static_cast<std::uint64_t>(at) < size) {
+        const ssize_t copied =
+            copy_file_range(from, &at, to, nullptr, size - static_cast<std::uint64_t>(at), 0);
+        if (copied > 0)
+            continue;
+        if (copied < 0 && errno == EINTR)
+            continue;
+        if (copied == 0) {
+            errno = EIO; // shorter than it was under the lock
+            return false;
+        }
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return false;
+        // Not between these two files: through a buffer instead.
+        std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(size, 1U << 18));
+        while (static_cast<std::uint64_t>(at) < size) {
+            const std::size_t part =
+                std::min<std::uint64_t>(buffer.size(), size - static_cast<std::uint64_t>(at));
+            if (!read_exactly(from, buffer.data(), part, at) || !write_all(to, buffer.data(), part))
+                return false;
+            at += static_cast<off_t>(part);
+        }
     }
-    if (fd < 0)
-        fd = open(path.c_str(), O_RDWR | open_flags);
-    if (fd < 0 && errno == ENOENT && create) {
-        // A link to a file that is not there yet (or one removed just now).
-        fd = open(path.c_str(), O_RDWR | O_CREAT | open_flags, 0666);
-        created = fd >= 0;
-        if (fd < 0 && errno == EEXIST)
-            return std::nullopt;
+    return true;
+}
+
+// Adds the bytes to the end of the file open on `fd` where it lies. Under the
+// lock the length measured there is where a failed write is cut back to,
+// which takes away this run's bytes and nobody else's. Without a lock another
+// run may append at the same time, so the bytes go in with O_APPEND, and a
+// failed write is cut back only while the file still ends with them: bytes
+// that another run added after them are never cut away.
+step append_in_place(int fd, const struct stat& locked, bool have_lock, const std::uint8_t* bytes,
+                     std::size_t count)
+{
+    std::size_t done = 0;
+    if (have_lock) {
+        if (write_all(fd, bytes, count, locked.st_size, done))
+            return written;
+        const int error = errno;
+        if (ftruncate(fd, locked.st_size) != 0) {
+            // The failure is reported either way.
+        }
+        return failure(write_outcome::write_failed, error);
     }
-    if (fd < 0)
-        return write_outcome::open_failed;
-    struct stat state {};
-    if (fstat(fd, &state) != 0 || !S_ISREG(state.st_mode)) {
-        close(fd);
-        return write_outcome::open_failed;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_APPEND) != 0)
+        return failure(write_outcome::write_failed, errno);
+    if (write_all(fd, bytes, count, -1, done))
+        return written;
+    const int error = errno;
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    struct stat now {};
+    if (done > 0 && end >= static_cast<off_t>(done) && fstat(fd, &now) == 0 && now.st_size == end &&
+        ftruncate(fd, end - static_cast<off_t>(done)) != 0) {
+        // The failure is reported either way.
     }
-    return under_lock(fd, path, state, [&](const struct stat& locked) {
-        std::vector<std::uint8_t> old;
-        std::vector<std::uint8_t> updated;
-        write_outcome outcome = write_outcome::read_failed;
-        if (read_whole(fd, old))
-            outcome = transform(old, !created, updated)
-                          ? replace_regular(fd, path, locked, updated.data(), updated.size())
-                          : write_outcome::declined;
-        // Still under the lock, so that a run waiting for it sees the name
-        // gone and starts over.
-        if (created && outcome != write_outcome::written)
-            remove_target(path);
-        return std::optional<write_outcome>(outcome);
-    });
+    return failure(write_outcome::write_failed, error);
+}
+
+// Appends to the regular file open and locked on `fd` the way a replace
+// writes: the old image and the new bytes go into a temporary file beside it,
+// renamed over it once whole, so that a run killed at any moment leaves the
+// old image or the new one. Nothing when the rename cannot give the same file
+// (see replace_regular); the bytes are then added in place.
+std::optional<step> append_by_copy(int fd, const place& where, const struct stat& old,
+                                   const std::uint8_t* bytes, std::size_t count)
+{
+    std::string temp_name;
+    const int temp = create_temp(where, 0600, temp_name);
+    if (temp < 0)
+        return std::nullopt;
+    if (!take_attributes(temp, fd, old)) {
+        close(temp);
+        unlinkat(where.folder, temp_name.c_str(), 0);
+        return std::nullopt;
+    }
+    const bool filled = copy_contents(fd, temp, static_cast<std::uint64_t>(old.st_size)) &&
+                        write_all(temp, bytes, count);
+    temp_outcome how{};
+    const step outcome =
+        finish_temp(temp, where, temp_name, filled, filled ? 0 : errno, false, how);
+    if (how == temp_outcome::use_in_place)
+        return std::nullopt;
+    return outcome;
+}
+
+step append_output(const std::string& path, const std::uint8_t* bytes, std::size_t count)
+{
+    int why = 0;
+    place where;
+    if (std::optional<step> instead = place_of(path, kind_of(path, why), where, bytes, count, true))
+        return *instead;
+    return at_place(
+        where,
+        [&](int fd, bool readable, const struct stat& locked, bool have_lock) {
+            // Without the lock two appends copying the same old image would
+            // each drop the other's file; in place they both land.
+            if (have_lock && readable && locked.st_nlink == 1)
+                if (std::optional<step> outcome = append_by_copy(fd, where, locked, bytes, count))
+                    return outcome;
+            return std::optional<step>(append_in_place(fd, locked, have_lock, bytes, count));
+        },
+        [&] { return create_output(where, bytes, count, true); });
+}
+
+// The largest image that update_output reads into memory.
+constexpr std::uint64_t largest_update = std::uint64_t{1} << 30;
+
+step update_existing(int fd, bool readable, const place& where, const struct stat& locked,
+                     const image_transform& transform)
+{
+    if (!readable)
+        return failure(write_outcome::read_failed, EACCES);
+    if (static_cast<std::uint64_t>(locked.st_size) > largest_update)
+        return failure(write_outcome::read_failed, EFBIG);
+    std::vector<std::uint8_t> old(static_cast<std::size_t>(locked.st_size));
+    if (!read_exactly(fd, old.data(), old.size(), 0))
+        return failure(write_outcome::read_failed, errno);
+    std::vector<std::uint8_t> updated;
+    if (!transform(old, true, updated))
+        return {write_outcome::declined, 0};
+    return replace_regular(fd, readable, where, locked, updated.data(), updated.size());
+}
+
+step update_at(const std::string& path, bool create, const image_transform& transform)
+{
+    // Only a regular file is an image that can be changed as a whole.
+    int why = 0;
+    const output_kind kind = kind_of(path, why);
+    if (kind == output_kind::other || (kind == output_kind::absent && !create))
+        return failure(write_outcome::open_failed, why);
+    place where;
+    int error = 0;
+    switch (find_place(path, kind == output_kind::regular, where, error)) {
+    case found::place: break;
+    case found::not_a_name: return failure(write_outcome::open_failed, ENOTSUP);
+    case found::failed: return failure(write_outcome::open_failed, error);
+    }
+    return at_place(
+        where,
+        [&](int fd, bool readable, const struct stat& locked, bool) -> std::optional<step> {
+            return update_existing(fd, readable, where, locked, transform);
+        },
+        [&]() -> std::optional<step> {
+            if (!create)
+                return failure(write_outcome::open_failed, ENOENT);
+            std::vector<std::uint8_t> updated;
+            if (!transform({}, false, updated))
+                return step{write_outcome::declined, 0};
+            return create_output(where, updated.data(), updated.size(), true);
+        });
 }
 
 // Keeps a file size limit from ending the process half-way through a write:
@@ -500,13 +805,11 @@ class size_limit_fails_writes {
     void (*previous_)(int);
 };
 
-// The outcome with the system's words for the failure that errno holds.
-write_result with_reason(write_outcome outcome)
+write_result with_reason(const step& outcome)
 {
-    const int error = errno;
-    if (outcome == write_outcome::written || outcome == write_outcome::declined)
-        return {outcome, {}};
-    return {outcome, std::strerror(error != 0 ? error : EIO)};
+    if (outcome.outcome == write_outcome::written || outcome.outcome == write_outcome::declined)
+        return {outcome.outcome, {}};
+    return {outcome.outcome, std::strerror(outcome.error != 0 ? outcome.error : EIO)};
 }
 
 } // namespace
@@ -515,7 +818,6 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
                           bool append)
 {
     const size_limit_fails_writes guard;
-    errno = 0;
     return with_reason(append ? append_output(path, bytes, count)
                               : replace_output(path, bytes, count));
 }
@@ -523,11 +825,7 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
 write_result update_output(const std::string& path, bool create, const image_transform& transform)
 {
     const size_limit_fails_writes guard;
-    errno = 0;
-    for (int attempt = 0; attempt < max_attempts; ++attempt)
-        if (std::optional<write_outcome> outcome = update_once(path, create, transform))
-            return with_reason(*outcome);
-    return with_reason(write_outcome::open_failed);
+    return with_reason(update_at(path, create, transform));
 }
 
 std::FILE* open_input_file(const std::string& path)
