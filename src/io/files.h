@@ -103,12 +103,12 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
 class old_image {
   public:
     old_image() = default; // no old image: a file that is not there yet
-    // NOLINTNEXTLINE(google-explicit-constructor): the buffer itself stands for it
+    // Not explicit: update_output and a test hand over a plain buffer.
     old_image(std::vector<std::uint8_t>& buffer) : view_(&buffer), own_(&buffer) {}
-    // NOLINTNEXTLINE(google-explicit-constructor): a buffer that stays its caller's
+    // A buffer that stays its caller's: take() copies it.
     old_image(const std::vector<std::uint8_t>& buffer) : view_(&buffer) {}
 
-    // NOLINTNEXTLINE(google-explicit-constructor)
+    // So that a transform may take the plain buffer.
     operator const std::vector<std::uint8_t>&() const
     {
         return view_ ? *view_ : none();
