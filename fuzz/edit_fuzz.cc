@@ -1,7 +1,8 @@
 // Random edit scripts over random images: the first byte says how many
 // script bytes follow, the rest is the image. Each step removes, moves or
 // copies entries or rewrites a header; every entry the step did not touch
-// must keep its bytes.
+// must keep its bytes, and a removal closed up in place must give the bytes
+// of the copied one.
 #include "tape/edit.h"
 
 #include <algorithm>
@@ -41,6 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::vector<bool> removed(count);
             removed[x] = true;
             pieces = remove_entries(image, removed);
+            // Closing up in place gives the same bytes as the copy.
+            if (remove_entries_in_place(make_tape_image(image.bytes), removed) !=
+                assemble_image(pieces))
+                std::abort();
             break;
         }
         case 1: pieces = move_entry(image, x, y); break;

@@ -7,7 +7,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -419,6 +426,33 @@ bool have_shell()
     return std::system("command -v cat >/dev/null 2>&1") == 0;
 }
 
+// The entries of the fixture's tape as bytes: the file GAME (300 bytes), the
+// headless block (3 bytes) and the BASIC program PROG.
+struct tape_parts {
+    bytes whole, game, block, prog;
+    explicit tape_parts(const bytes& tape)
+        : whole(tape), game(tape.begin(), tape.begin() + 368),
+          block(tape.begin() + 368, tape.begin() + 373), prog(tape.begin() + 373, tape.end())
+    {
+    }
+};
+
+// The fixture's file GAME with its header rewritten as the tool should.
+bytes with_header(bytes file, int number, char type, int address, const char* name)
+{
+    std::uint8_t* head = file.data() + 50;
+    head[0] = static_cast<std::uint8_t>(number);
+    head[1] = static_cast<std::uint8_t>(type);
+    head[2] = static_cast<std::uint8_t>(address & 0xFF);
+    head[3] = static_cast<std::uint8_t>(address >> 8);
+    std::copy(name, name + 8, head + 6);
+    unsigned sum = 0;
+    for (int i = 0; i < 14; ++i)
+        sum += head[i];
+    head[14] = static_cast<std::uint8_t>(sum);
+    return file;
+}
+
 } // namespace
 
 // Every payload comes back exactly, into DIR and nowhere else, under a name
@@ -601,4 +635,512 @@ TEST(Casstool, CheckBasicAndExtractFitA256MiBAddressSpace)
     EXPECT_EQ("casstool: " + dir.path("many.kst") +
                   ": no entry 3000000; its entries are 1 to 2097153\n",
               missing.err);
+}
+
+TEST(Casstool, ChangesSayWhatChangedAndWriteExactlyThat)
+{
+    tape_fixture f;
+    const tape_parts p(read_file(f.tape));
+    const std::string prog = "file PROG, " + std::to_string(p.prog.size() - 68) + " bytes";
+    const std::string t = f.tape;
+    const std::string cut = f.dir.path("cut.kst");
+    const std::string bad = f.dir.path("bad.kst");
+    const std::string fresh = f.dir.path("new.kst");
+    const bytes cut_bytes = concat({p.whole, hex("07 00 01")});
+    bytes bad_bytes = p.whole;
+    bad_bytes[64] ^= 1; // the header checksum of GAME
+    const std::string tail = "entry 4 is damaged (block of 7 bytes cut short after 1)";
+    const std::string open_tail = ": refused: entry 4 of " + cut +
+                                  " (a truncated tail) can only end an image; what followed it "
+                                  "would be read as its part\n";
+    const bytes game_set = with_header(p.game, 16, 'B', 0x2000, "DEMO    ");
+    struct change_case {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out;
+        std::string err;
+        std::string changed; // the image the case writes, or empty
+        bytes expected;      // its bytes
+    };
+    const change_case cases[] = {
+        {{"set", t, "1", "--name", "demo", "--number", "0x10", "--type", "B", "--address",
+          "020000"},
+         0,
+         "set entry 1 (file GAME, 300 bytes): name \"DEMO\", number 16, type 'B', address "
+         "0x2000\n",
+         "",
+         t,
+         concat({game_set, p.block, p.prog})},
+        {{"set", t, "2", "--number", "1"},
+         2,
+         "",
+         "casstool: " + t + ": entry 2 is a headless block: it has no header to set\n",
+         "",
+         {}},
+        {{"set", t, "04", "-q", "--number", "1"},
+         2,
+         "",
+         "casstool: " + t + ": no entry 04; its entries are 1 to 3\n",
+         "",
+         {}},
+        {{"set", bad, "1", "--number", "1"},
+         2,
+         "",
+         "casstool: " + bad + ": entry 1 has a bad header checksum; --force rewrites it anyway\n",
+         "",
+         {}},
+        {{"set", bad, "1", "--force", "--name", "demo", "--number", "16", "--type", "B",
+          "--address", "8192"},
+         1,
+         "set entry 1 (file GAME, 300 bytes): name \"DEMO\", number 16, type 'B', address "
+         "0x2000\n",
+         "casstool: " + bad + ": entry 1 had a bad header checksum; rewritten with a new one\n",
+         bad,
+         concat({game_set, p.block, p.prog})},
+        {{"set", "-", "1", "--number", "1"},
+         2,
+         "",
+         "casstool: set: standard input cannot be changed; give the image's file name (see "
+         "'casstool set --help')\n",
+         "",
+         {}},
+        {{"move", t, "3", "1"},
+         0,
+         "moved entry 3 (" + prog + ") to entry 1\n",
+         "",
+         t,
+         concat({p.prog, p.game, p.block})},
+        {{"move", t, "1", "5"},
+         2,
+         "",
+         "casstool: " + t + ": no entry 5 to move to; its entries are 1 to 3\n",
+         "",
+         {}},
+        {{"move", cut, "4", "1"}, 2, "", "casstool: " + cut + open_tail, "", {}},
+        {{"move", cut, "1", "4"}, 2, "", "casstool: " + cut + open_tail, "", {}},
+        {{"copy", t, "2-3", "1", "--to", fresh, "--at", "1"},
+         0,
+         "copied entry 2 (headless block, 3 bytes) as entry 1\ncopied entry 3 (" + prog +
+             ") as entry 2\ncopied entry 1 (file GAME, 300 bytes) as entry 3\n",
+         "",
+         fresh,
+         concat({p.block, p.prog, p.game})},
+        {{"copy", t, "all", "--to", t, "--at", "2", "-q"},
+         0,
+         "",
+         "",
+         t,
+         concat({p.game, p.game, p.block, p.prog, p.block, p.prog})},
+        {{"copy", t, "1", "--to", t, "--at", "5"},
+         2,
+         "",
+         "casstool: " + t + ": no entry 5 to copy before; its entries are 1 to 3\n",
+         "",
+         {}},
+        {{"copy", t, "3-2", "--to", fresh},
+         2,
+         "",
+         "casstool: " + t + ": range '3-2' runs backwards\n",
+         "",
+         {}},
+        {{"copy", cut, "4", "--to", fresh},
+         2,
+         "",
+         "casstool: " + cut + ": " + tail + "; --force copies it anyway\n",
+         "",
+         {}},
+        {{"copy", cut, "4", "--to", t, "--force"},
+         1,
+         "copied entry 4 (truncated tail, 3 bytes) as entry 4\n",
+         "casstool: " + cut + ": " + tail + "; copied as it is\n",
+         t,
+         concat({p.whole, hex("07 00 01")})},
+        {{"copy", cut, "4", "--to", t, "--at", "1", "--force"},
+         2,
+         "",
+         "casstool: " + t + open_tail,
+         "",
+         {}},
+        {{"join", "-o", fresh, t, bad},
+         0,
+         "joined " + t + " as entries 1 to 3 (" + std::to_string(p.whole.size()) +
+             " bytes)\njoined " + bad + " as entries 4 to 6 (" + std::to_string(p.whole.size()) +
+             " bytes)\n",
+         "",
+         fresh,
+         concat({p.whole, bad_bytes})},
+        {{"join", "-o", fresh, cut, t, "--force"}, 2, "", "casstool: " + fresh + open_tail, "", {}},
+        {{"join", "-o", fresh, cut},
+         2,
+         "",
+         "casstool: " + cut + ": " + tail + "; --force takes it anyway\n",
+         "",
+         {}},
+        {{"join", "-o", f.dir.path("no/such/folder"), t},
+         2,
+         "",
+         "casstool: " + f.dir.path("no/such/folder") +
+             ": cannot open for writing: No such file or directory\n",
+         "",
+         {}},
+    };
+    for (const change_case& c : cases) {
+        write_file(t, p.whole);
+        write_file(cut, cut_bytes);
+        write_file(bad, bad_bytes);
+        std::filesystem::remove(fresh);
+        const run_result r = run_casstool(c.args);
+        const std::string what = c.args[0] + " " + c.args[2];
+        EXPECT_EQ(c.exit_code, r.exit_code) << what;
+        EXPECT_EQ(c.out, r.out) << what;
+        EXPECT_EQ(c.err, r.err) << what;
+        EXPECT_TRUE(same_bytes(c.changed == t ? c.expected : p.whole, read_file(t))) << what;
+        EXPECT_TRUE(same_bytes(c.changed == cut ? c.expected : cut_bytes, read_file(cut))) << what;
+        EXPECT_TRUE(same_bytes(c.changed == bad ? c.expected : bad_bytes, read_file(bad))) << what;
+        EXPECT_EQ(c.changed == fresh, std::filesystem::exists(fresh)) << what;
+        if (c.changed == fresh) {
+            EXPECT_TRUE(same_bytes(c.expected, read_file(fresh))) << what;
+        }
+    }
+}
+
+TEST(Casstool, DryRunsPrintTheLinesAndTheListAndWriteNothing)
+{
+    tape_fixture f;
+    const bytes before = read_file(f.tape);
+    const std::string moved = f.dir.path("moved.kst");
+    ASSERT_EQ(0, run_casstool({"move", f.tape, "2", "1", "-q"}).exit_code);
+    const bytes after = read_file(f.tape);
+    write_file(moved, after);
+    write_file(f.tape, before);
+    const std::string listed = run_casstool({"list", moved}).out;
+    const std::string list_body = listed.substr(listed.find('\n'));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"move", f.tape, "2", "1", "--dry-run"},
+          std::vector<std::string>{"move", f.tape, "2", "1", "--dry-run", "-q"}}) {
+        const run_result r = run_casstool(args);
+        EXPECT_EQ(0, r.exit_code);
+        EXPECT_EQ("moved entry 2 (headless block, 3 bytes) to entry 1\n" + f.tape + ": " +
+                      std::to_string(after.size()) + " bytes" + list_body,
+                  r.out);
+        EXPECT_TRUE(same_bytes(before, read_file(f.tape)));
+    }
+    const std::string fresh = f.dir.path("fresh.kst");
+    const run_result copy = run_casstool({"copy", f.tape, "2", "--to", fresh, "--dry-run"});
+    EXPECT_EQ("copied entry 2 (headless block, 3 bytes) as entry 1\n" + fresh +
+                  ": 5 bytes\nentry   offset  kind       no  type   addr    length  name      "
+                  "    checksums\n    1        0  headless    -  -      -            3  -      "
+                  "       -\n0 files, 1 headless block, all checksums good\n",
+              copy.out);
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    const run_result join = run_casstool({"join", "--dry-run", "-o", fresh, f.tape});
+    EXPECT_EQ(0U, join.out.find("joined " + f.tape + " as entries 1 to 3 (")) << join.out;
+    EXPECT_NE(std::string::npos,
+              join.out.find("\n" + fresh + ": " + std::to_string(before.size()) + " bytes\n"));
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    const run_result split = run_casstool({"split", "--dry-run", f.tape, "-d", f.dir.path("")});
+    EXPECT_EQ(0, split.exit_code) << split.err;
+    EXPECT_NE(std::string::npos, split.out.find("wrote entry 2 (headless block, 3 bytes) to " +
+                                                f.dir.path("02-headless.kst") + "\n"));
+    EXPECT_NE(std::string::npos, split.out.find(f.dir.path("02-headless.kst") + ": 5 bytes\n"));
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path("02-headless.kst")));
+}
+
+TEST(Casstool, SplitThenJoinGivesTheImageBack)
+{
+    tape_fixture f;
+    // Names a folder must not take: a path, control bytes, an empty name and
+    // two entries of one name; later a tail cut short.
+    write_file(f.dir.path("x.bin"), "x");
+    for (const char* name : {"../x", "/", "\x1B[2J", "", "../x"})
+        ASSERT_EQ(
+            0, run_cassmak({"-append", "-m", name, "-o", f.tape, f.dir.path("x.bin")}).exit_code);
+    bytes tape = read_file(f.tape);
+    const std::vector<std::string> names = {"01-GAME.kst", "02-headless.kst", "03-PROG.kst",
+                                            "04-.._X.kst", "05-_.kst",        "06-__2J.kst",
+                                            "07.kst",      "08-.._X.kst"};
+    const auto split_and_join = [&](const std::string& folder,
+                                    const std::vector<std::string>& expected, bool force) {
+        std::filesystem::create_directory(folder);
+        std::vector<std::string> split = {"split", f.tape, "-d", folder, "-q"};
+        if (force)
+            split.push_back("--force");
+        const run_result r = run_casstool(split);
+        EXPECT_EQ(force ? 1 : 0, r.exit_code) << r.err;
+        EXPECT_EQ("", r.out);
+        std::vector<std::string> found;
+        for (const auto& file : std::filesystem::directory_iterator(folder))
+            found.push_back(file.path().filename().string());
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(expected, found);
+        std::vector<std::string> join = {"join", "-o", "-"};
+        if (force)
+            join.push_back("--force");
+        for (const std::string& name : found)
+            join.push_back(folder + "/" + name);
+        const run_result joined = run_casstool(join);
+        EXPECT_EQ(force ? 1 : 0, joined.exit_code) << joined.err;
+        EXPECT_TRUE(same_bytes(tape, to_bytes(joined.out)));
+    };
+    const std::string out = f.dir.path("parts");
+    split_and_join(out, names, false);
+
+    // An existing file is kept, and nothing is written.
+    write_file(out + "/02-headless.kst", "old");
+    std::filesystem::remove(out + "/01-GAME.kst");
+    const run_result exists = run_casstool({"split", f.tape, "-d", out});
+    EXPECT_EQ(2, exists.exit_code);
+    EXPECT_EQ("casstool: " + out + "/02-headless.kst: exists; --force replaces it\n", exists.err);
+    EXPECT_EQ("", exists.out);
+    EXPECT_TRUE(same_bytes(to_bytes("old"), read_file(out + "/02-headless.kst")));
+    EXPECT_FALSE(std::filesystem::exists(out + "/01-GAME.kst"));
+#ifndef _WIN32
+    // Not even --force writes through a link out of the folder.
+    write_file(f.dir.path("elsewhere"), "keep");
+    std::filesystem::create_symlink("../elsewhere", out + "/01-GAME.kst");
+    const run_result linked = run_casstool({"split", f.tape, "-d", out, "--force"});
+    EXPECT_EQ(2, linked.exit_code);
+    EXPECT_EQ("casstool: " + out + "/01-GAME.kst: is a symbolic link; it is not followed\n",
+              linked.err);
+    EXPECT_TRUE(same_bytes(to_bytes("keep"), read_file(f.dir.path("elsewhere"))));
+#endif
+
+    // A tail cut short only with --force.
+    tape.push_back(0x07);
+    write_file(f.tape, tape);
+    const std::string cut = f.dir.path("cut");
+    std::filesystem::create_directory(cut);
+    const run_result refused = run_casstool({"split", f.tape, "-d", cut});
+    EXPECT_EQ(2, refused.exit_code);
+    EXPECT_EQ("casstool: " + f.tape +
+                  ": entry 9 is damaged (1 byte, too short for a length field); --force writes "
+                  "it anyway\n",
+              refused.err);
+    EXPECT_TRUE(std::filesystem::is_empty(cut));
+    std::vector<std::string> with_tail = names;
+    with_tail.push_back("09-truncated.kst");
+    split_and_join(cut, with_tail, true);
+}
+
+TEST(Casstool, EditsRacingAppendsAreEachAppliedOnce)
+{
+    tape_fixture f;
+    const std::size_t before = read_file(f.tape).size();
+    constexpr int runs = 20;
+    std::vector<std::thread> threads;
+    std::vector<int> codes(2 * runs, -1);
+    for (int i = 0; i < runs; ++i) {
+        const std::string input = f.dir.path("a" + std::to_string(i) + ".bin");
+        write_file(input, "append " + std::to_string(i));
+        threads.emplace_back([&, i, input] {
+            codes[2 * i] =
+                run_cassmak({"-append", "-m", "A" + std::to_string(i), "-o", f.tape, input})
+                    .exit_code;
+        });
+        // Each copies the first entry to the front: the image under the lock.
+        threads.emplace_back([&, i] {
+            codes[2 * i + 1] =
+                run_casstool({"copy", f.tape, "1", "--to", f.tape, "--at", "1", "-q"}).exit_code;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(std::vector<int>(2 * runs, 0), codes);
+    const run_result listed = run_casstool({"list", "--json", f.tape});
+    ASSERT_EQ(0, listed.exit_code) << listed.err;
+    const auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = listed.out.find(text); at != std::string::npos;
+             at = listed.out.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(runs + 1U, count("\"name\":\"GAME    \""));
+    for (int i = 0; i < runs; ++i) {
+        std::string name = "A" + std::to_string(i);
+        name.resize(8, ' ');
+        EXPECT_EQ(1U, count("\"name\":\"" + name + "\"")) << name;
+    }
+    // Each copy is the file GAME (368 bytes); each append a file of "append N".
+    EXPECT_EQ(before + runs * 368U + runs * 68U + 10 * 8 + 10 * 9, read_file(f.tape).size());
+}
+
+namespace {
+
+// A small tmpfs of its own, where the system lets this run mount one.
+struct small_tmpfs {
+    scratch_dir dir;
+    bool mounted = false;
+    explicit small_tmpfs(const char* size)
+    {
+#ifndef _WIN32
+        const std::string command = std::string("mount -t tmpfs -o size=") + size + " tmpfs " +
+                                    dir.root().string() + " 2>/dev/null";
+        mounted = std::system(command.c_str()) == 0;
+#else
+        (void)size;
+#endif
+    }
+    ~small_tmpfs()
+    {
+        if (mounted) {
+            [[maybe_unused]] const int status =
+                std::system(("umount " + dir.root().string()).c_str());
+        }
+    }
+    small_tmpfs(const small_tmpfs&) = delete;
+    small_tmpfs& operator=(const small_tmpfs&) = delete;
+};
+
+std::vector<std::string> files_in(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& file : std::filesystem::directory_iterator(folder))
+        names.push_back(file.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// An image of `count` headless blocks of 65,535 bytes, each byte its block's number.
+bytes big_image(int count)
+{
+    bytes image;
+    for (int i = 0; i < count; ++i) {
+        image.push_back(0xFF);
+        image.push_back(0xFF);
+        image.insert(image.end(), 65535, static_cast<std::uint8_t>(i));
+    }
+    return image;
+}
+
+} // namespace
+
+TEST(Casstool, AFullDiskLeavesTheOldImage)
+{
+    // Under a file size limit, and on a small file system with no room left.
+    tape_fixture f;
+    const bytes before = read_file(f.tape);
+    run_options limited;
+    limited.file_size_limit = static_cast<long>(before.size()) + 100;
+    const run_result r = run_casstool({"copy", f.tape, "all", "--to", f.tape}, limited);
+    EXPECT_EQ(2, r.exit_code);
+    EXPECT_EQ("casstool: " + f.tape + ": cannot be updated: File too large; it is left as it was\n",
+              r.err);
+    EXPECT_EQ("", r.out);
+    EXPECT_TRUE(same_bytes(before, read_file(f.tape)));
+    EXPECT_EQ((std::vector<std::string>{"game.bin", "prog.bas", "table.dat", "tape.kst"}),
+              files_in(f.dir.root()));
+
+    small_tmpfs disk("512k");
+    if (!disk.mounted)
+        GTEST_SKIP() << "no tmpfs can be mounted here; only the file size limit was tried";
+    const std::string image = disk.dir.path("full.kst");
+    const bytes big = big_image(4);
+    write_file(image, big);
+    // Fill what is left, so that neither a second image nor a longer one fits.
+    std::filesystem::path filler = disk.dir.path("filler");
+    {
+        std::FILE* file = std::fopen(filler.string().c_str(), "wb");
+        ASSERT_NE(nullptr, file);
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), file) == block.size() &&
+               std::fflush(file) == 0) {
+        }
+        std::fclose(file);
+    }
+    const run_result full = run_casstool({"copy", image, "1", "--to", image});
+    EXPECT_EQ(2, full.exit_code);
+    EXPECT_EQ("casstool: " + image +
+                  ": cannot be updated: No space left on device; it is left as it was\n",
+              full.err);
+    EXPECT_TRUE(same_bytes(big, read_file(image)));
+    EXPECT_EQ((std::vector<std::string>{"filler", "full.kst"}), files_in(disk.dir.root()));
+}
+
+TEST(Casstool, AReadOnlyFolderLeavesTheOldImage)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "folders are made read-only with POSIX permissions or mounts";
+#else
+    small_tmpfs disk("256k");
+    const bool root = geteuid() == 0;
+    if (root && !disk.mounted)
+        GTEST_SKIP() << "running as root, which permissions do not stop, and no tmpfs mounts";
+    const std::string image = disk.dir.path("tape.kst");
+    const bytes before = concat({hex("03 00 01 02 03"), hex("01 00 09")});
+    write_file(image, before);
+    std::string reason = "Permission denied";
+    if (root) {
+        ASSERT_EQ(0, std::system(("mount -o remount,ro " + disk.dir.root().string()).c_str()));
+        reason = "Read-only file system";
+    } else {
+        std::filesystem::permissions(image, std::filesystem::perms::owner_read);
+        std::filesystem::permissions(disk.dir.root(), std::filesystem::perms::owner_read |
+                                                          std::filesystem::perms::owner_exec);
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"rm", image, "1"},
+          std::vector<std::string>{"copy", image, "1", "--to", image},
+          std::vector<std::string>{"move", image, "2", "1"}}) {
+        const run_result r = run_casstool(args);
+        EXPECT_EQ(2, r.exit_code) << args[0];
+        EXPECT_EQ("casstool: " + image + ": cannot be updated: " + reason +
+                      "; it is left as it was\n",
+                  r.err);
+        EXPECT_TRUE(same_bytes(before, read_file(image))) << args[0];
+    }
+    EXPECT_EQ(std::vector<std::string>{"tape.kst"}, files_in(disk.dir.root()));
+    if (root)
+        EXPECT_EQ(0, std::system(("mount -o remount,rw " + disk.dir.root().string()).c_str()));
+    else
+        std::filesystem::permissions(disk.dir.root(), std::filesystem::perms::owner_all);
+#endif
+}
+
+TEST(Casstool, ASignalDuringAnEditLeavesAWholeImage)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "sends POSIX signals";
+#else
+    // An edit of 8 MiB, ended by a signal after ever longer delays: the image
+    // is the old one or the new one, never a part of either.
+    scratch_dir dir;
+    const std::string image = dir.path("big.kst");
+    const bytes old = big_image(128);
+    const bytes edited(old.begin() + 65537, old.end());
+    int old_seen = 0;
+    int new_seen = 0;
+    for (int round = 0; round < 10; ++round) {
+        write_file(image, old);
+        if (HasFatalFailure())
+            return;
+        const int signal = round % 2 == 0 ? SIGTERM : SIGKILL;
+        const pid_t child = fork();
+        if (child == 0) {
+            execl(casstool_path, casstool_path, "rm", "-q", image.c_str(), "1",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(child, 0);
+        usleep(static_cast<useconds_t>(round / 2 * 10000));
+        kill(child, signal);
+        int status = 0;
+        waitpid(child, &status, 0);
+        const bytes now = read_file(image);
+        const bool is_old = now == old;
+        const bool is_new = now == edited;
+        EXPECT_TRUE(is_old || is_new) << "round " << round << ": " << now.size() << " bytes";
+        old_seen += is_old ? 1 : 0;
+        new_seen += is_new ? 1 : 0;
+        // A held signal lets the change finish and clean up; SIGKILL may
+        // leave the temporary file, never a torn image.
+        if (signal == SIGTERM) {
+            EXPECT_EQ(std::vector<std::string>{"big.kst"}, files_in(dir.root())) << round;
+        }
+        for (const std::string& name : files_in(dir.root()))
+            if (name != "big.kst")
+                std::filesystem::remove(dir.path(name));
+    }
+    EXPECT_GT(old_seen + new_seen, 0);
+#endif
 }

@@ -32,7 +32,7 @@ cases=(
     'cassmak -n |'
     'cassmak -m -|'
     'cassmak -m -o -b -t X |a.kst b.kst data.bin names prog.bas raw'
-    'casstool |--help --version -h -v basic check extract list rm'
+    'casstool |--help --version -h -v basic check copy extract join list move rm set split'
     'casstool e|extract'
     'casstool list |a.kst b.kst names raw'
     'casstool list raw/|raw/x.bin'
@@ -42,6 +42,17 @@ cases=(
     'casstool extract -o |a.kst b.kst data.bin names prog.bas raw'
     'casstool extract -o out.bin a|a.kst'
     'casstool rm -|--dry-run --help -q'
+    'casstool set a.kst 1 -|--address --dry-run --force --help --name --number --type -q'
+    'casstool set a.kst 1 --name |'
+    'casstool copy -|--at --dry-run --force --help --to -q'
+    'casstool copy a.kst 1 --to |a.kst b.kst names raw'
+    'casstool join -o |a.kst b.kst data.bin names prog.bas raw'
+    'casstool join -o x.kst |a.kst b.kst names raw'
+    'casstool join -|--dry-run --force --help -o -q'
+    'casstool split a.kst -d |names raw'
+    'casstool split a.kst -|--dry-run --force --help -d -q'
+    'casstool split a.kst |'
+    'casstool move |a.kst b.kst names raw'
     'casstool extract a.kst |'
     'casstool extract -- a|a.kst'
     'casstool extract -- -x 1 -|'
@@ -56,21 +67,50 @@ cases=(
     'casstool frobnicate |'
 )
 
-failures=0
-for case in "${cases[@]}"; do
-    line=${case%%|*} expected=${case#*|}
-    read -r -a COMP_WORDS <<<"$line"
-    [[ $line == *' ' ]] && COMP_WORDS+=('')
-    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    COMPREPLY=()
-    "_${COMP_WORDS[0]}"
-    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -s -d ' ')
-    if [[ $got != "$expected" ]]; then
-        echo "FAIL: '$line' completes to '$got', expected '$expected'"
-        ((failures++))
-    fi
-done
+failures=0 checked=0
+run_cases()
+{
+    local case line expected got
+    for case in "$@"; do
+        line=${case%%|*} expected=${case#*|}
+        read -r -a COMP_WORDS <<<"$line"
+        [[ $line == *' ' ]] && COMP_WORDS+=('')
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        COMPREPLY=()
+        # As bash calls it: the command's name first, here the casstool to ask.
+        "_${COMP_WORDS[0]}" "${casstool:-${COMP_WORDS[0]}}"
+        got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -s -d ' ')
+        if [[ $got != "$expected" ]]; then
+            echo "FAIL: '$line' completes to '$got', expected '$expected'"
+            ((failures++))
+        fi
+        ((checked++))
+    done
+}
+run_cases "${cases[@]}"
 if [[ -n $casstool ]]; then
+    # Entry numbers, from `casstool list --json` of the image on the line: an
+    # image of three headless blocks, and one of twelve.
+    mkdir tapes && printf '\1\0A\1\0B\1\0C' >tapes/three.kst || exit 1
+    for ((i = 0; i < 12; i++)); do printf '\0\0'; done >tapes/twelve.kst
+    run_cases \
+        'casstool rm tapes/three.kst |1 2 3 all' \
+        'casstool rm tapes/three.kst 1 |1 2 3 all' \
+        'casstool rm tapes/twelve.kst 1|1 10 11 12' \
+        'casstool rm tapes/twelve.kst a|all' \
+        'casstool set tapes/three.kst |1 2 3' \
+        'casstool set tapes/three.kst 2 |' \
+        'casstool set --number 3 tapes/three.kst |1 2 3' \
+        'casstool move tapes/three.kst 1 |1 2 3' \
+        'casstool move tapes/three.kst 1 2 |' \
+        'casstool extract tapes/three.kst |1 2 3' \
+        'casstool extract -o x tapes/three.kst 3|3' \
+        'casstool copy tapes/three.kst 2 |1 2 3 all' \
+        'casstool copy tapes/three.kst 2 --to tapes/twelve.kst --at 1|1 10 11 12' \
+        'casstool copy tapes/three.kst 2 --at |' \
+        'casstool rm tapes/none.kst |' \
+        'casstool rm -- tapes/three.kst |1 2 3 all'
+
     # The commands, as the table behind `casstool --help` lists them.
     commands=$("$casstool" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z]*\)\( .*\)\{0,1\}$/\1/p' | sort | paste -s -d ' ')
     COMP_WORDS=(casstool '') COMP_CWORD=1
@@ -89,5 +129,5 @@ if [[ -n $casstool ]]; then
         ((failures++))
     fi
 fi
-echo "${#cases[@]} completions checked, $failures failed"
+echo "$checked completions checked, $failures failed"
 ((failures == 0))

@@ -127,7 +127,7 @@ extern const tool_command basic_command; // a row of the table in commands.cc
 const tool_command basic_command = {
     "basic",
     "basic IMAGE [ENTRY] [-o FILE]",
-    "print a stored BASIC program as source text",
+    "print a stored BASIC program as text",
     basic_usage,
     parse_and_run<basic_options, parse_basic, run_basic>,
     parse_only<basic_options, parse_basic>,

@@ -12,11 +12,17 @@ extern const tool_command extract_command;
 extern const tool_command basic_command;
 extern const tool_command check_command;
 extern const tool_command rm_command;
+extern const tool_command set_command;
+extern const tool_command move_command;
+extern const tool_command copy_command;
+extern const tool_command join_command;
+extern const tool_command split_command;
 
 const std::vector<const tool_command*>& tool_commands()
 {
     static const std::vector<const tool_command*> table = {
         &list_command, &extract_command, &basic_command, &check_command, &rm_command,
+        &set_command,  &move_command,    &copy_command,  &join_command,  &split_command,
     };
     return table;
 }
@@ -32,7 +38,7 @@ const tool_command* find_tool_command(const std::string& name)
 std::string general_usage()
 {
     std::string text = "Usage: casstool COMMAND [ARGUMENTS]\n"
-                       "Reads back the tape images that cassmak writes.\n"
+                       "Reads back and changes the tape images that cassmak writes.\n"
                        "\n"
                        "Commands:\n";
     // The summaries stand in one column, as far right as the longest one
@@ -63,9 +69,9 @@ std::string general_usage()
             "\n"
             "ENTRY is the 1-based position of a stored file or block, as list numbers it.\n"
             "An input of - is standard input, -o - standard output; -- ends the options.\n"
-            "Exit status: 0 everything read is sound, 1 something read is damaged,\n"
-            "2 a usage error, an unreadable file, a missing or unfit entry, or a refused\n"
-            "output.\n";
+            "Exit status: 0 everything read is sound, 1 something read is damaged or a\n"
+            "change was forced over damage, 2 a usage error, an unreadable file, a missing\n"
+            "or unfit entry, or a refused output.\n";
     return text;
 }
 

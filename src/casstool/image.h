@@ -73,6 +73,12 @@ const tape_entry* find_entry(const std::string& path, const loaded_image& image,
 // bytes of the name that a terminal would not show are written \xNN.
 std::string describe_entry(const tape_entry& entry, std::size_t count);
 
+// The same with the entry's own length.
+inline std::string describe_entry(const tape_entry& entry)
+{
+    return describe_entry(entry, entry.length);
+}
+
 // A count in groups of three digits: "1,234".
 std::string grouped(std::size_t value);
 

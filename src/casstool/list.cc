@@ -132,7 +132,7 @@ extern const tool_command list_command; // a row of the table in commands.cc
 const tool_command list_command = {
     "list",
     "list [--json] IMAGE...",
-    "list and verify the entries of each image",
+    "list and verify the entries of images",
     list_usage,
     parse_and_run<list_options, parse_list, run_list>,
     parse_only<list_options, parse_list>,

@@ -1,12 +1,8 @@
 #include "casstool/args.h"
+#include "casstool/change.h"
 #include "casstool/commands.h"
 #include "casstool/image.h"
 #include "casstool/report.h"
-#include "casstool/table.h"
-#include "io/files.h"
-#include "tape/edit.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -57,50 +53,26 @@ int parse_rm(const std::vector<std::string>& arguments, rm_options& options)
 int run_rm(const rm_options& options)
 {
     const std::string& path = options.image;
-    std::string lines;
-    int status = tool_ok;
-    const image_transform transform = [&](const std::vector<std::uint8_t>& old, bool,
-                                          std::vector<std::uint8_t>& updated) {
-        lines.clear();
-        const tape_image image = make_tape_image(old);
+    const change_work work = [&](std::vector<std::uint8_t>& old, bool,
+                                 std::vector<std::uint8_t>& updated, change_report& report) {
+        tape_image image = make_tape_image(std::move(old));
         std::vector<std::size_t> chosen;
         const entry_list_result result =
             choose_entries(options.entries, image.entries.size(), chosen);
-        if (result.outcome != entry_list_outcome::chosen) {
-            std::string why = result.outcome == entry_list_outcome::not_a_number
-                                  ? "entry '" + result.word + "' is not a number or range"
-                              : result.outcome == entry_list_outcome::reversed_range
-                                  ? "range '" + result.word + "' runs backwards"
-                                  : "no entry " + result.number;
-            status = report_tool(tool_failed, path + ": " + why);
-            return false;
-        }
+        if (result.outcome != entry_list_outcome::chosen)
+            return report_entry_list(path, result);
         std::vector<bool> removed(image.entries.size());
         for (const std::size_t index : chosen)
             removed[index] = true;
         for (std::size_t i = 0; i < removed.size(); ++i)
             if (removed[i])
-                lines += "removed entry " + std::to_string(i + 1) + " (" +
-                         describe_entry(image.entries[i], image.entries[i].length) + ")\n";
-        updated = assemble_image(remove_entries(image, removed));
-        if (options.dry_run) {
-            lines += image_table(path, updated.data(), updated.size());
-            return false;
-        }
-        return true;
+                report.lines += "removed entry " + std::to_string(i + 1) + " (" +
+                                describe_entry(image.entries[i]) + ")\n";
+        // The kept entries close up where they lie: no second copy of the image.
+        updated = remove_entries_in_place(std::move(image), removed);
+        return tool_ok;
     };
-    const write_result result = update_output(path, false, transform);
-    const write_outcome outcome = result.outcome;
-    if (status != tool_ok)
-        return status;
-    if (outcome != write_outcome::written &&
-        !(options.dry_run && outcome == write_outcome::declined))
-        return report_tool(tool_failed, path + ": cannot be updated" +
-                                            (result.reason.empty() ? "" : ": " + result.reason) +
-                                            "; it is left as it was");
-    if (!options.quiet || options.dry_run)
-        std::fwrite(lines.data(), 1, lines.size(), stdout);
-    return finish_stdout(tool_ok);
+    return run_change({"rm", path, false, options.quiet, options.dry_run}, work);
 }
 
 } // namespace

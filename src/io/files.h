@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Opens the file at `path` for binary reading, as cassmak reads its input;
@@ -94,8 +95,45 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
 // is not there yet (then `old` is empty). Returns false to leave the file as
 // it was; the transform reports why itself. It may be called again, on the
 // image another run made meanwhile; only the last call counts.
-using image_transform = std::function<bool(const std::vector<std::uint8_t>& old, bool existed,
-                                           std::vector<std::uint8_t>& updated)>;
+//
+// The old image is handed over as an `old_image`: where it is update_output's
+// own buffer, which it does not look at again, the transform may take the
+// bytes over instead of copying them, so that a large image is edited without
+// a second copy. A transform may also take `const std::vector<std::uint8_t>&`.
+class old_image {
+  public:
+    old_image() = default; // no old image: a file that is not there yet
+    // Not explicit: update_output and a test hand over a plain buffer.
+    old_image(std::vector<std::uint8_t>& buffer) : view_(&buffer), own_(&buffer) {}
+    // A buffer that stays its caller's: take() copies it.
+    old_image(const std::vector<std::uint8_t>& buffer) : view_(&buffer) {}
+
+    // So that a transform may take the plain buffer.
+    operator const std::vector<std::uint8_t>&() const
+    {
+        return view_ ? *view_ : none();
+    }
+
+    // The bytes: moved out of update_output's own buffer, copied from any other.
+    std::vector<std::uint8_t> take()
+    {
+        if (own_)
+            return std::move(*own_);
+        return view_ ? *view_ : std::vector<std::uint8_t>{};
+    }
+
+  private:
+    static const std::vector<std::uint8_t>& none()
+    {
+        static const std::vector<std::uint8_t> empty;
+        return empty;
+    }
+    const std::vector<std::uint8_t>* view_ = nullptr;
+    std::vector<std::uint8_t>* own_ = nullptr;
+};
+
+using image_transform =
+    std::function<bool(old_image old, bool existed, std::vector<std::uint8_t>& updated)>;
 
 // Changes the regular file at `path` as a whole: under the exclusive lock
 // that an append takes, reads the image, calls `transform` on it and

@@ -46,9 +46,11 @@ TEST(Files, WriteOutputCreatesReplacesAndAppends)
     const bytes second = hex("02 00 BB CC");
     EXPECT_EQ(write_outcome::written, write_output(out, first.data(), first.size(), false).outcome);
     EXPECT_EQ(first, read_file(out));
-    EXPECT_EQ(write_outcome::written, write_output(out, second.data(), second.size(), true).outcome);
+    EXPECT_EQ(write_outcome::written,
+              write_output(out, second.data(), second.size(), true).outcome);
     EXPECT_EQ(concat({first, second}), read_file(out));
-    EXPECT_EQ(write_outcome::written, write_output(out, second.data(), second.size(), false).outcome);
+    EXPECT_EQ(write_outcome::written,
+              write_output(out, second.data(), second.size(), false).outcome);
     EXPECT_EQ(second, read_file(out));
     EXPECT_EQ(write_outcome::open_failed,
               write_output(dir.path("no/t.kst"), first.data(), first.size(), false).outcome);
@@ -69,9 +71,36 @@ TEST(Files, UpdateOutputGivesTheTransformTheImage)
                                 EXPECT_TRUE(existed);
                                 updated.assign(old.rbegin(), old.rend());
                                 return true;
-                            }).outcome);
+                            })
+                  .outcome);
     EXPECT_EQ(hex("AA 00 01"), read_file(out));
     EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
+
+    // The transform may take the image over; the file still gets the result.
+    EXPECT_EQ(
+        write_outcome::written,
+        update_output(out, false, [](old_image old, bool, std::vector<std::uint8_t>& updated) {
+            updated = old.take();
+            updated.push_back(0x5A);
+            return true;
+        }).outcome);
+    EXPECT_EQ(hex("AA 00 01 5A"), read_file(out));
+}
+
+TEST(Files, AnOldImageGivesItsOwnBufferAndCopiesAnother)
+{
+    std::vector<std::uint8_t> own = {1, 2, 3};
+    const std::vector<std::uint8_t> kept = {4, 5};
+    old_image taken(own);
+    EXPECT_EQ((std::vector<std::uint8_t>{1, 2, 3}), static_cast<const bytes&>(taken));
+    EXPECT_EQ((std::vector<std::uint8_t>{1, 2, 3}), taken.take());
+    EXPECT_TRUE(own.empty());
+    old_image copied(kept);
+    EXPECT_EQ((std::vector<std::uint8_t>{4, 5}), copied.take());
+    EXPECT_EQ((std::vector<std::uint8_t>{4, 5}), kept);
+    old_image none;
+    EXPECT_TRUE(none.take().empty());
+    EXPECT_TRUE(static_cast<const bytes&>(none).empty());
 }
 
 } // namespace

@@ -7,7 +7,17 @@ tape_image make_tape_image(std::vector<std::uint8_t> bytes)
 {
     tape_image image;
     image.bytes = std::move(bytes);
-    image.entries = read_tape_image(image.bytes.data(), image.bytes.size());
+    image.size = image.bytes.size();
+    image.entries = read_tape_image(image.bytes.data(), image.size);
+    return image;
+}
+
+tape_image view_tape_image(const std::uint8_t* data, std::size_t size)
+{
+    tape_image image;
+    image.view = data;
+    image.size = size;
+    image.entries = read_tape_image(data, size);
     return image;
 }
 
@@ -20,10 +30,30 @@ std::vector<std::uint8_t> assemble_image(const std::vector<entry_piece>& pieces)
     out.reserve(total);
     for (const entry_piece& piece : pieces) {
         const tape_entry& entry = piece.source->entries[piece.index];
-        const auto begin = piece.source->bytes.begin() + static_cast<std::ptrdiff_t>(entry.offset);
-        out.insert(out.end(), begin, begin + static_cast<std::ptrdiff_t>(entry.span));
+        const std::uint8_t* begin = piece.source->data() + entry.offset;
+        out.insert(out.end(), begin, begin + entry.span);
     }
     return out;
+}
+
+std::vector<std::uint8_t> remove_entries_in_place(tape_image&& image,
+                                                  const std::vector<bool>& removed)
+{
+    std::vector<std::uint8_t> bytes = std::move(image.bytes);
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < image.entries.size(); ++i) {
+        const tape_entry& entry = image.entries[i];
+        if (removed[i])
+            continue;
+        // Kept entries only move towards the front, so a forward copy is safe.
+        if (end != entry.offset)
+            std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(entry.offset),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(entry.offset + entry.span),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(end));
+        end += entry.span;
+    }
+    bytes.resize(end);
+    return bytes;
 }
 
 bool entry_is_open(const tape_entry& entry)

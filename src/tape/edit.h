@@ -13,13 +13,25 @@
 #include <string>
 #include <vector>
 
-// An image with its entries, as the edits take it.
+// An image with its entries, as the edits take it: its bytes are either held
+// in `bytes` or, for a view, held elsewhere and not copied (an image of a
+// hundred MiB is then edited without a second copy of it).
 struct tape_image {
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes;    // empty for a view
+    const std::uint8_t* view = nullptr; // the bytes of a view
+    std::size_t size = 0;
     std::vector<tape_entry> entries;
+
+    const std::uint8_t* data() const
+    {
+        return view ? view : bytes.data();
+    }
 };
 
 tape_image make_tape_image(std::vector<std::uint8_t> bytes);
+
+// An image over `size` bytes at `data`, which must outlive it.
+tape_image view_tape_image(const std::uint8_t* data, std::size_t size);
 
 // One entry of a new image: entry `index` (0-based) of `source`.
 struct entry_piece {
@@ -29,6 +41,12 @@ struct entry_piece {
 
 // The bytes of the pieces, back to back.
 std::vector<std::uint8_t> assemble_image(const std::vector<entry_piece>& pieces);
+
+// The bytes of `image` (which holds its bytes) without the entries marked in
+// `removed`, moved together where they lie instead of copied into a new
+// buffer: the same bytes as assemble_image(remove_entries(image, removed)).
+std::vector<std::uint8_t> remove_entries_in_place(tape_image&& image,
+                                                  const std::vector<bool>& removed);
 
 // Whether anything that followed the entry would be read as part of it: a
 // truncated tail, or a header whose data block is missing. Such an entry

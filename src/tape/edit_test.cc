@@ -132,6 +132,10 @@ void random_edit(std::mt19937& rng, model& m, tape_image& image, const model& ot
                 kept.push_back(m[i]);
         }
         pieces = remove_entries(image, removed);
+        // Closing up where the bytes lie gives the same image.
+        tape_image held = make_tape_image(image.bytes);
+        EXPECT_TRUE(
+            same_bytes(assemble_image(pieces), remove_entries_in_place(std::move(held), removed)));
         m = kept;
         break;
     }
@@ -234,6 +238,8 @@ TEST(EditImage, RandomEditsMatchTheModel)
         expect_same_entries(m, image);
         const model other_model = random_model(rng);
         const tape_image other = make_tape_image(flatten(other_model));
+        const tape_image view = view_tape_image(other.bytes.data(), other.bytes.size());
+        ASSERT_TRUE(same_bytes(other.bytes, assemble_image(entry_pieces(view))));
         for (int step = 0; step < 8 && !testing::Test::HasFatalFailure(); ++step)
             random_edit(rng, m, image, other_model, other);
     }

@@ -1,0 +1,110 @@
+#include "casstool/change.h"
+
+#include "casstool/args.h"
+#include "casstool/report.h"
+#include "casstool/table.h"
+#include "io/files.h"
+
+#include <cstdio>
+
+std::string entries_are(std::size_t count)
+{
+    if (count == 0)
+        return "; the image is empty";
+    return count == 1 ? "; its only entry is 1" : "; its entries are 1 to " + std::to_string(count);
+}
+
+int report_entry_list(const std::string& path, const entry_list_result& result)
+{
+    const std::string why = result.outcome == entry_list_outcome::not_a_number
+                                ? "entry '" + result.word + "' is not a number or range"
+                            : result.outcome == entry_list_outcome::reversed_range
+                                ? "range '" + result.word + "' runs backwards"
+                                : "no entry " + result.number;
+    return report_tool(tool_failed, path + ": " + why);
+}
+
+int refuse_open_inside(const std::string& path, const std::vector<entry_piece>& pieces,
+                       const std::vector<piece_origin>& origins)
+{
+    const std::size_t at = first_open_inside(pieces);
+    if (at == pieces.size())
+        return tool_ok;
+    const tape_entry& entry = pieces[at].source->entries[pieces[at].index];
+    const piece_origin& origin = origins[at];
+    return report_tool(tool_failed,
+                       path + ": refused: entry " + std::to_string(origin.entry) + " of " +
+                           *origin.path + " (" +
+                           (entry.kind == entry_kind::truncated ? "a truncated tail"
+                                                                : "a file without a data block") +
+                           ") can only end an image; what followed it would be read as its part");
+}
+
+int finish_report(const change_report& report, bool quiet, int status)
+{
+    if (!quiet)
+        std::fwrite(report.lines.data(), 1, report.lines.size(), stdout);
+    status = finish_stdout(status);
+    for (const std::string& note : report.notes)
+        report_tool(status, note);
+    return status;
+}
+
+int run_change(const change_request& request, const change_work& work)
+{
+    const std::string& path = request.path;
+    if (path == "-")
+        return usage_error(request.command,
+                           "standard input cannot be changed; give the image's file name");
+    change_report report;
+    int status = tool_ok;
+    const image_transform transform = [&](old_image old, bool existed,
+                                          std::vector<std::uint8_t>& updated) {
+        // Called again when another run replaced the image meanwhile.
+        report = change_report{};
+        std::vector<std::uint8_t> bytes = old.take();
+        status = work(bytes, existed, updated, report);
+        if (status == tool_failed)
+            return false;
+        if (request.dry_run) {
+            report.lines += image_table(path, updated.data(), updated.size());
+            return false;
+        }
+        return true;
+    };
+    const write_result result = update_output(path, request.create, transform);
+    if (status == tool_failed)
+        return status;
+    const bool declined = request.dry_run && result.outcome == write_outcome::declined;
+    if (result.outcome != write_outcome::written && !declined)
+        return report_tool(tool_failed, path + ": cannot be updated" +
+                                            (result.reason.empty() ? "" : ": " + result.reason) +
+                                            "; it is left as it was");
+    return finish_report(report, request.quiet && !request.dry_run, status);
+}
+
+int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    if (path == "-") {
+        if (is_terminal(console_stream::output))
+            return report_tool(tool_failed, "standard output is a terminal; give -o FILE or "
+                                            "redirect it");
+        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            return report_tool(tool_failed, "standard output: write failed");
+        return finish_stdout(tool_ok);
+    }
+    const write_result result = write_output(path, bytes.data(), bytes.size(), false);
+    switch (result.outcome) {
+    case write_outcome::written: return tool_ok;
+    case write_outcome::open_failed:
+        return report_tool(tool_failed, path + ": cannot open for writing: " + result.reason);
+    case write_outcome::access_failed:
+        return report_tool(tool_failed, path + ": cannot be replaced (a pipe or terminal); "
+                                               "redirect standard output instead");
+    case write_outcome::write_failed:
+    case write_outcome::declined:
+    case write_outcome::read_failed: break;
+    }
+    return report_tool(tool_failed,
+                       path + ": cannot write: " + result.reason + "; nothing was left behind");
+}

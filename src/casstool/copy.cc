@@ -1,0 +1,162 @@
+#include "casstool/args.h"
+#include "casstool/change.h"
+#include "casstool/commands.h"
+#include "casstool/image.h"
+#include "casstool/report.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace {
+
+std::string copy_usage()
+{
+    return "Usage: casstool copy SOURCE ENTRY... --to IMAGE [--at POSITION] [--force]\n"
+           "                     [-q] [--dry-run]\n"
+           "Copies the entries of SOURCE byte for byte into IMAGE, at its end or before its\n"
+           "entry POSITION; every entry of IMAGE keeps its bytes. IMAGE is made when it is\n"
+           "missing and replaced whole under the lock that cassmak -append takes. ENTRY is\n"
+           "a number, a range A-B or 'all'; SOURCE '-' is standard input.\n"
+           "\n"
+           "  --to IMAGE     the image to copy into\n"
+           "  --at POSITION  insert before entry POSITION of IMAGE; default: at its end\n"
+           "  --force        copy a truncated tail too (exit status 1)\n"
+           "  -q             print nothing on success\n"
+           "  --dry-run      print the copies and the resulting list; write nothing\n"
+           "\n"
+           "Exit status: 0 copied, 1 a truncated tail copied with --force, 2 a usage\n"
+           "error, a missing entry, a refused copy or a failed read or write.\n";
+}
+
+struct copy_options {
+    std::string source;
+    std::vector<std::string> entries;
+    std::string image;
+    std::optional<std::string> at_word;
+    std::size_t at = 0;
+    bool force = false;
+    bool quiet = false;
+    bool dry_run = false;
+};
+
+int parse_copy(const std::vector<std::string>& arguments, copy_options& options)
+{
+    std::vector<std::string> positional;
+    std::optional<std::string> to;
+    const int status = walk_arguments(
+        "copy", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
+            if (option == "-q" || option == "--dry-run" || option == "--force") {
+                (option == "-q"        ? options.quiet
+                 : option == "--force" ? options.force
+                                       : options.dry_run) = true;
+                return tool_ok;
+            }
+            std::optional<std::string>* value = option == "--to"   ? &to
+                                                : option == "--at" ? &options.at_word
+                                                                   : nullptr;
+            if (!value)
+                return unknown_option;
+            std::string text;
+            if (!cursor.take_value(text))
+                return usage_error(
+                    "copy", "option " + option +
+                                (option == "--to" ? " needs an image" : " needs a position"));
+            if (*value)
+                return usage_error("copy", "option " + option + " given twice");
+            *value = text;
+            return tool_ok;
+        });
+    if (status != tool_ok)
+        return status;
+    if (positional.empty())
+        return usage_error("copy", "no source image given");
+    if (positional.size() < 2)
+        return usage_error("copy", "no entry given");
+    if (!to)
+        return usage_error("copy", "no image to copy into; give --to IMAGE");
+    options.source = positional[0];
+    options.entries.assign(positional.begin() + 1, positional.end());
+    options.image = *to;
+    if (options.at_word && !parse_entry(*options.at_word, options.at))
+        return usage_error("copy", "position '" + *options.at_word + "' is not a number");
+    return tool_ok;
+}
+
+// Whether both paths name one file, so that the copy is taken from the image
+// as it is under the lock.
+bool same_file(const std::string& a, const std::string& b)
+{
+    if (a == "-")
+        return false;
+    std::error_code error;
+    return a == b || std::filesystem::equivalent(a, b, error);
+}
+
+int run_copy(const copy_options& options)
+{
+    const std::string& path = options.image;
+    const bool within = same_file(options.source, path);
+    loaded_image source;
+    if (!within && load_image(options.source, source.bytes, source.size) != tool_ok)
+        return tool_failed;
+    const change_work work = [&](std::vector<std::uint8_t>& old, bool,
+                                 std::vector<std::uint8_t>& updated, change_report& report) {
+        const tape_image image = make_tape_image(std::move(old));
+        const tape_image from = within ? view_tape_image(image.data(), image.size)
+                                       : view_tape_image(source.bytes.data(), source.size);
+        const std::size_t count = image.entries.size();
+        std::size_t at = count;
+        if (options.at_word) {
+            if (options.at < 1 || options.at > count + 1)
+                return report_tool(tool_failed, path + ": no entry " + *options.at_word +
+                                                    " to copy before" + entries_are(count));
+            at = options.at - 1;
+        }
+        std::vector<std::size_t> chosen;
+        const entry_list_result result =
+            choose_entries(options.entries, from.entries.size(), chosen);
+        if (result.outcome != entry_list_outcome::chosen)
+            return report_entry_list(options.source, result);
+        int status = tool_ok;
+        std::vector<entry_piece> copied;
+        for (const std::size_t index : chosen) {
+            const tape_entry& entry = from.entries[index];
+            if (entry.kind == entry_kind::truncated) {
+                if (!options.force)
+                    return report_tool(tool_failed, damage_label(options.source, entry) +
+                                                        "; --force copies it anyway");
+                report.notes.push_back(damage_label(options.source, entry) + "; copied as it is");
+                status = tool_damaged;
+            }
+            copied.push_back({&from, index});
+        }
+        const std::vector<entry_piece> pieces = insert_entries(image, at, copied);
+        std::vector<piece_origin> origins;
+        origins.reserve(pieces.size());
+        for (const entry_piece& piece : pieces)
+            origins.push_back({piece.source == &image ? &path : &options.source, piece.index + 1});
+        if (refuse_open_inside(path, pieces, origins) != tool_ok)
+            return tool_failed;
+        for (std::size_t i = 0; i < copied.size(); ++i) {
+            const tape_entry& entry = from.entries[copied[i].index];
+            report.lines += "copied entry " + std::to_string(entry.entry) + " (" +
+                            describe_entry(entry) + ") as entry " + std::to_string(at + i + 1) +
+                            "\n";
+        }
+        updated = assemble_image(pieces);
+        return status;
+    };
+    return run_change({"copy", path, true, options.quiet, options.dry_run}, work);
+}
+
+} // namespace
+
+extern const tool_command copy_command; // a row of the table in commands.cc
+const tool_command copy_command = {
+    "copy",
+    "copy SOURCE ENTRY... --to IMAGE",
+    "copy entries into another image",
+    copy_usage,
+    parse_and_run<copy_options, parse_copy, run_copy>,
+    parse_only<copy_options, parse_copy>,
+};

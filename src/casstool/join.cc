@@ -1,0 +1,136 @@
+#include "casstool/args.h"
+#include "casstool/change.h"
+#include "casstool/commands.h"
+#include "casstool/image.h"
+#include "casstool/report.h"
+#include "casstool/table.h"
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+std::string join_usage()
+{
+    return "Usage: casstool join -o OUTPUT IMAGE... [--force] [-q] [--dry-run]\n"
+           "Writes one image of all the entries of the images, in order, byte for byte.\n"
+           "OUTPUT is replaced whole as cassmak replaces its output; '-o -' writes to\n"
+           "standard output (and prints no lines). An IMAGE of '-' is standard input.\n"
+           "\n"
+           "  -o OUTPUT  the image to write\n"
+           "  --force    take a truncated tail too (exit status 1)\n"
+           "  -q         print nothing on success\n"
+           "  --dry-run  print what would be joined and the resulting list; write nothing\n"
+           "\n"
+           "Exit status: 0 joined, 1 a truncated tail taken with --force, 2 a usage error,\n"
+           "a refused join or a failed read or write.\n";
+}
+
+struct join_options {
+    std::string output;
+    std::vector<std::string> images;
+    bool force = false;
+    bool quiet = false;
+    bool dry_run = false;
+};
+
+int parse_join(const std::vector<std::string>& arguments, join_options& options)
+{
+    std::optional<std::string> output;
+    const int status = walk_arguments(
+        "join", arguments, options.images, [&](const std::string& option, argument_cursor& cursor) {
+            if (option == "-q" || option == "--dry-run" || option == "--force") {
+                (option == "-q"        ? options.quiet
+                 : option == "--force" ? options.force
+                                       : options.dry_run) = true;
+                return tool_ok;
+            }
+            if (option != "-o")
+                return unknown_option;
+            std::string value;
+            if (!cursor.take_value(value))
+                return usage_error("join", "option -o needs a file name");
+            if (output)
+                return usage_error("join", "option -o given twice");
+            output = value;
+            return tool_ok;
+        });
+    if (status != tool_ok)
+        return status;
+    if (!output)
+        return usage_error("join", "no output given; give -o OUTPUT");
+    if (options.images.empty())
+        return usage_error("join", "no image given");
+    options.output = *output;
+    return tool_ok;
+}
+
+// "entries 4 to 6", "entry 4".
+std::string entry_range(std::size_t first, std::size_t count)
+{
+    return count == 1
+               ? "entry " + std::to_string(first)
+               : "entries " + std::to_string(first) + " to " + std::to_string(first + count - 1);
+}
+
+int run_join(const join_options& options)
+{
+    // Every image is read whole before anything is written, so OUTPUT may be
+    // one of them.
+    std::vector<loaded_image> loaded(options.images.size());
+    std::vector<tape_image> images;
+    images.reserve(loaded.size());
+    for (std::size_t i = 0; i < loaded.size(); ++i) {
+        if (load_image(options.images[i], loaded[i].bytes, loaded[i].size) != tool_ok)
+            return tool_failed;
+        images.push_back(view_tape_image(loaded[i].bytes.data(), loaded[i].size));
+    }
+    change_report report;
+    int status = tool_ok;
+    std::vector<entry_piece> pieces;
+    std::vector<piece_origin> origins;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const std::string& path = options.images[i];
+        std::size_t span = 0;
+        for (const tape_entry& entry : images[i].entries) {
+            if (entry.kind == entry_kind::truncated) {
+                if (!options.force)
+                    return report_tool(tool_failed,
+                                       damage_label(path, entry) + "; --force takes it anyway");
+                report.notes.push_back(damage_label(path, entry) + "; taken as it is");
+                status = tool_damaged;
+            }
+            pieces.push_back({&images[i], entry.entry - 1});
+            origins.push_back({&path, entry.entry});
+            span += entry.span;
+        }
+        const std::size_t count = images[i].entries.size();
+        report.lines += count == 0 ? "joined " + path + ": no entries\n"
+                                   : "joined " + path + " as " +
+                                         entry_range(pieces.size() - count + 1, count) + " (" +
+                                         grouped(span) + (span == 1 ? " byte" : " bytes") + ")\n";
+    }
+    if (refuse_open_inside(options.output, pieces, origins) != tool_ok)
+        return tool_failed;
+    const std::vector<std::uint8_t> joined = assemble_image(pieces);
+    if (options.dry_run) {
+        report.lines += image_table(options.output, joined.data(), joined.size());
+        return finish_report(report, false, status);
+    }
+    if (write_new_image(options.output, joined) != tool_ok)
+        return tool_failed;
+    // On standard output the lines would run into the image.
+    return finish_report(report, options.quiet || options.output == "-", status);
+}
+
+} // namespace
+
+extern const tool_command join_command; // a row of the table in commands.cc
+const tool_command join_command = {
+    "join",
+    "join -o OUTPUT IMAGE...",
+    "join the entries of images into one",
+    join_usage,
+    parse_and_run<join_options, parse_join, run_join>,
+    parse_only<join_options, parse_join>,
+};

@@ -1,0 +1,107 @@
+#include "casstool/args.h"
+#include "casstool/change.h"
+#include "casstool/commands.h"
+#include "casstool/image.h"
+#include "casstool/report.h"
+
+namespace {
+
+std::string move_usage()
+{
+    return "Usage: casstool move IMAGE ENTRY POSITION [-q] [--dry-run]\n"
+           "Moves entry ENTRY so that it becomes entry POSITION; every entry keeps its\n"
+           "bytes. The image is replaced whole under the lock that cassmak -append takes.\n"
+           "A truncated tail, or a file without its data block, stays last.\n"
+           "\n"
+           "  -q         print nothing on success\n"
+           "  --dry-run  print the move and the resulting list; write nothing\n"
+           "\n"
+           "Exit status: 0 moved, 2 a usage error, a missing entry, a refused move or a\n"
+           "failed write.\n";
+}
+
+struct move_options {
+    std::string image;
+    std::string entry_word;
+    std::string position_word;
+    std::size_t entry = 0;
+    std::size_t position = 0;
+    bool quiet = false;
+    bool dry_run = false;
+};
+
+int parse_move(const std::vector<std::string>& arguments, move_options& options)
+{
+    std::vector<std::string> positional;
+    const int status = walk_arguments("move", arguments, positional,
+                                      [&](const std::string& option, argument_cursor&) {
+                                          if (option == "-q")
+                                              options.quiet = true;
+                                          else if (option == "--dry-run")
+                                              options.dry_run = true;
+                                          else
+                                              return unknown_option;
+                                          return tool_ok;
+                                      });
+    if (status != tool_ok)
+        return status;
+    if (positional.empty())
+        return usage_error("move", "no image given");
+    if (positional.size() < 2)
+        return usage_error("move", "no entry given");
+    if (positional.size() < 3)
+        return usage_error("move", "no position given");
+    if (positional.size() > 3)
+        return usage_error("move", "unexpected argument '" + positional[3] + "'");
+    options.image = positional[0];
+    options.entry_word = positional[1];
+    options.position_word = positional[2];
+    if (!parse_entry(options.entry_word, options.entry))
+        return usage_error("move", "entry '" + options.entry_word + "' is not a number");
+    if (!parse_entry(options.position_word, options.position))
+        return usage_error("move", "position '" + options.position_word + "' is not a number");
+    return tool_ok;
+}
+
+int run_move(const move_options& options)
+{
+    const std::string& path = options.image;
+    const change_work work = [&](std::vector<std::uint8_t>& old, bool,
+                                 std::vector<std::uint8_t>& updated, change_report& report) {
+        const tape_image image = make_tape_image(std::move(old));
+        const std::size_t count = image.entries.size();
+        if (options.entry < 1 || options.entry > count)
+            return report_tool(tool_failed,
+                               path + ": no entry " + options.entry_word + entries_are(count));
+        if (options.position < 1 || options.position > count)
+            return report_tool(tool_failed, path + ": no entry " + options.position_word +
+                                                " to move to" + entries_are(count));
+        const std::size_t from = options.entry - 1;
+        const std::size_t to = options.position - 1;
+        const std::vector<entry_piece> pieces = move_entry(image, from, to);
+        std::vector<piece_origin> origins;
+        origins.reserve(pieces.size());
+        for (const entry_piece& piece : pieces)
+            origins.push_back({&path, piece.index + 1});
+        if (refuse_open_inside(path, pieces, origins) != tool_ok)
+            return tool_failed;
+        report.lines += "moved entry " + std::to_string(options.entry) + " (" +
+                        describe_entry(image.entries[from]) + ") to entry " +
+                        std::to_string(options.position) + "\n";
+        updated = assemble_image(pieces);
+        return tool_ok;
+    };
+    return run_change({"move", path, false, options.quiet, options.dry_run}, work);
+}
+
+} // namespace
+
+extern const tool_command move_command; // a row of the table in commands.cc
+const tool_command move_command = {
+    "move",
+    "move IMAGE ENTRY POSITION",
+    "move an entry to another position",
+    move_usage,
+    parse_and_run<move_options, parse_move, run_move>,
+    parse_only<move_options, parse_move>,
+};

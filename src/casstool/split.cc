@@ -1,0 +1,133 @@
+#include "casstool/args.h"
+#include "casstool/change.h"
+#include "casstool/commands.h"
+#include "casstool/image.h"
+#include "casstool/report.h"
+#include "casstool/table.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace {
+
+std::string split_usage()
+{
+    return "Usage: casstool split IMAGE [-d DIR] [--force] [-q] [--dry-run]\n"
+           "Writes each entry of the image byte for byte to an image of its own in DIR,\n"
+           "named NN-NAME.kst from the entry number and the tape name (headless and\n"
+           "truncated for the others); every byte outside A-Z a-z 0-9 - _ . becomes _.\n"
+           "Joined again in order they give the image back. IMAGE '-' is standard input.\n"
+           "\n"
+           "  -d DIR     the folder to write into; default: the current folder\n"
+           "  --force    replace existing files, and write a truncated tail too (exit\n"
+           "             status 1)\n"
+           "  -q         print nothing on success\n"
+           "  --dry-run  print what would be written and each resulting list; write nothing\n"
+           "\n"
+           "Exit status: 0 written, 1 a truncated tail written with --force, 2 a usage\n"
+           "error, an existing file, a refused entry or a failed read or write.\n";
+}
+
+struct split_options {
+    std::string image;
+    std::optional<std::string> folder;
+    bool force = false;
+    bool quiet = false;
+    bool dry_run = false;
+};
+
+int parse_split(const std::vector<std::string>& arguments, split_options& options)
+{
+    std::vector<std::string> positional;
+    const int status = walk_arguments(
+        "split", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
+            if (option == "-q" || option == "--dry-run" || option == "--force") {
+                (option == "-q"        ? options.quiet
+                 : option == "--force" ? options.force
+                                       : options.dry_run) = true;
+                return tool_ok;
+            }
+            if (option != "-d")
+                return unknown_option;
+            std::string value;
+            if (!cursor.take_value(value))
+                return usage_error("split", "option -d needs a folder");
+            if (options.folder)
+                return usage_error("split", "option -d given twice");
+            options.folder = value;
+            return tool_ok;
+        });
+    if (status != tool_ok)
+        return status;
+    if (positional.empty())
+        return usage_error("split", "no image given");
+    if (positional.size() > 1)
+        return usage_error("split", "unexpected argument '" + positional[1] + "'");
+    options.image = positional[0];
+    return tool_ok;
+}
+
+std::filesystem::file_type file_type(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type();
+}
+
+int run_split(const split_options& options)
+{
+    const std::string& path = options.image;
+    loaded_image loaded;
+    if (load_image(path, loaded.bytes, loaded.size) != tool_ok)
+        return tool_failed;
+    const tape_image image = view_tape_image(loaded.bytes.data(), loaded.size);
+    const std::size_t count = image.entries.size();
+    // Everything is checked before the first file is written.
+    change_report report;
+    int status = tool_ok;
+    std::vector<std::string> outputs;
+    for (const tape_entry& entry : image.entries) {
+        if (entry.kind == entry_kind::truncated) {
+            if (!options.force)
+                return report_tool(tool_failed,
+                                   damage_label(path, entry) + "; --force writes it anyway");
+            report.notes.push_back(damage_label(path, entry) + "; written as it is");
+            status = tool_damaged;
+        }
+        std::string output;
+        if (options.folder) {
+            output = *options.folder;
+            if (!output.empty() && output.back() != '/')
+                output += '/';
+        }
+        output += derived_file_name(entry, count, ".kst");
+        // A link there would take the file out of the folder, forced or not.
+        const std::filesystem::file_type type = file_type(output);
+        if (type == std::filesystem::file_type::symlink)
+            return report_tool(tool_failed, output + ": is a symbolic link; it is not followed");
+        if (!options.force && type != std::filesystem::file_type::not_found)
+            return report_tool(tool_failed, output + ": exists; --force replaces it");
+        report.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
+                        describe_entry(entry) + ") to " + output + "\n";
+        outputs.push_back(output);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::vector<std::uint8_t> one = assemble_image({{&image, i}});
+        if (options.dry_run)
+            report.lines += image_table(outputs[i], one.data(), one.size());
+        else if (write_new_image(outputs[i], one) != tool_ok)
+            return tool_failed;
+    }
+    return finish_report(report, options.quiet && !options.dry_run, status);
+}
+
+} // namespace
+
+extern const tool_command split_command; // a row of the table in commands.cc
+const tool_command split_command = {
+    "split",
+    "split IMAGE [-d DIR]",
+    "write each entry to its own image",
+    split_usage,
+    parse_and_run<split_options, parse_split, run_split>,
+    parse_only<split_options, parse_split>,
+};
