@@ -467,7 +467,8 @@ TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
                                 updated = old;
                                 updated.push_back(0x00);
                                 return true;
-                            }).outcome);
+                            })
+                  .outcome);
     EXPECT_FALSE(existed);
     EXPECT_EQ(hex("00"), read_file(path("new.kst")));
     EXPECT_EQ(write_outcome::open_failed,

@@ -194,8 +194,8 @@ std::wstring full_path(const std::wstring& path)
     return out;
 }
 
-// A name beside `target` that no file has: `.NAME.XXXXXX`.
-std::wstring unused_name(const std::wstring& target)
+// A name beside `target` that no file has: `.NAME.XXXXXX` and the ending.
+std::wstring unused_name(const std::wstring& target, const wchar_t* ending = L"")
 {
     const path_parts where = split_path(target);
     static unsigned counter = 0;
@@ -208,7 +208,7 @@ std::wstring unused_name(const std::wstring& target)
         unsigned long long value = seed;
         for (int i = 0; i < 6; ++i, value /= 36)
             suffix += L"0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
-        name = where.folder + L"." + where.name + L"." + suffix;
+        name = where.folder + L"." + where.name + L"." + suffix + ending;
         if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES &&
             GetLastError() == ERROR_FILE_NOT_FOUND)
             break;
@@ -230,6 +230,26 @@ HANDLE create_temp(const std::wstring& target, DWORD attributes, std::wstring& t
     return INVALID_HANDLE_VALUE;
 }
 
+// The ending of the name the old file has between the two renames of a
+// replace: `.NAME.XXXXXX.old`.
+constexpr const wchar_t* aside_ending = L".old";
+
+// Whether the path is missing because another run is between the two
+// renames of its replace: the old file then stands aside under its name of
+// `.NAME.XXXXXX.old`. One left by a run that was ended there is old, and a
+// run waits only a moment for it.
+bool replace_under_way(const std::wstring& path)
+{
+    const path_parts where = split_path(full_path(path));
+    const std::wstring mask = where.folder + L"." + where.name + L".??????" + aside_ending;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(mask.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
 // Puts the new file in the old one's place, keeping the old one's attributes.
 // The file being replaced is open (this run holds its lock on it, and runs
 // waiting for the lock hold it too), and a file that is open cannot be
@@ -244,7 +264,7 @@ bool put_in_place(const std::wstring& temp_path, const std::wstring& target, boo
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
         if (existed) {
-            const std::wstring aside = unused_name(target);
+            const std::wstring aside = unused_name(target, aside_ending);
             if (ReplaceFileW(target.c_str(), temp_path.c_str(), aside.c_str(),
                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
                 DeleteFileW(aside.c_str());
@@ -409,8 +429,20 @@ std::optional<write_outcome> change_once(const std::wstring& wpath, bool create,
         return write_outcome::open_failed;
     // The lock's handle must allow the deletion that replacing the file is.
     constexpr DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
-    handle file(open_path(wpath, access, OPEN_EXISTING));
-    const DWORD error = file.ok() ? ERROR_SUCCESS : GetLastError();
+    handle file;
+    DWORD error = ERROR_SUCCESS;
+    for (int wait = 0; wait < 100; ++wait) {
+        file.reset(open_path(wpath, access, OPEN_EXISTING));
+        error = file.ok() ? ERROR_SUCCESS : GetLastError();
+        // Another run's rename holds the file for a moment; another program
+        // may hold it for good, and then the run gives up after a second.
+        // A missing file may be one that another run is replacing.
+        const bool moment = error == ERROR_SHARING_VIOLATION ||
+                            (error == ERROR_FILE_NOT_FOUND && replace_under_way(wpath));
+        if (!moment)
+            break;
+        Sleep(10);
+    }
     const bool existed = file.ok();
     if (!file.ok() && create && error == ERROR_FILE_NOT_FOUND) {
         file.reset(open_path(wpath, access, CREATE_NEW));
@@ -583,13 +615,15 @@ read_result read_whole_file(const std::string& path, std::size_t limit,
 {
     size = 0;
     const std::wstring wpath = wide(path);
+    // A folder opens on POSIX and fails when read; here it does not open
+    // (access denied), so it is asked about first to fail the same way.
+    if (!path.empty() && is_folder(wpath))
+        return {read_outcome::read_failed, std::strerror(EISDIR)};
     handle file(path.empty() ? INVALID_HANDLE_VALUE
                              : open_path(wpath, GENERIC_READ, OPEN_EXISTING));
     if (!file.ok())
         return {read_outcome::open_failed,
                 reason_for(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError())};
-    if (is_folder(wpath))
-        return {read_outcome::read_failed, std::strerror(EISDIR)};
     LARGE_INTEGER length{};
     if (is_disk_file(file.get()) && GetFileSizeEx(file.get(), &length) &&
         static_cast<unsigned long long>(length.QuadPart) <= limit &&
