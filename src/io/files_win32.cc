@@ -284,10 +284,8 @@ bool put_in_place(const std::wstring& temp_path, const std::wstring& target, boo
         if (!existed && MoveFileExW(temp_path.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
             return true;
         const DWORD error = GetLastError();
-        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-            existed = true;
-            continue;
-        }
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+            return false; // another run made the file meanwhile: its lock decides
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
             error != ERROR_LOCK_VIOLATION && error != ERROR_UNABLE_TO_REMOVE_REPLACED)
             return false;
@@ -506,6 +504,19 @@ write_outcome write_regular(const std::wstring& wpath, const std::uint8_t* bytes
                                 {{old.data(), old.size()}, {bytes, count}});
         return replace_with(wpath, true, attributes, {{bytes, count}});
     };
+    if (!append && GetFileAttributesW(wpath.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetLastError() == ERROR_FILE_NOT_FOUND && !replace_under_way(wpath)) {
+        // Nothing to keep and nothing to lock: the new file takes the free
+        // name whole, so that an ended run leaves no empty file. If another
+        // run made the file meanwhile, the change goes under its lock.
+        const console_events_held hold;
+        const write_outcome outcome =
+            replace_with(wpath, false, FILE_ATTRIBUTE_NORMAL, {{bytes, count}});
+        const DWORD error = GetLastError();
+        if (outcome != write_outcome::open_failed ||
+            (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS))
+            return outcome;
+    }
     return change_file(wpath, true, change, device_write{true, append, bytes, count});
 }
 
