@@ -22,6 +22,9 @@ execute_process(
   COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${BUILD_DIR}
     -DCMAKE_TOOLCHAIN_FILE=${SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
     -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCASSMAK_WINDOWS_ZIP=OFF
+    # Stripped by the linker, as the Debian package's executables are
+    # stripped (strip itself would write the time into the executable).
+    -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s
   COMMAND_ERROR_IS_FATAL ANY)
 execute_process(
   COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --parallel 2 --target cassmak casstool
@@ -31,13 +34,7 @@ set(name cassmak-${VERSION}-windows-x86_64)
 set(stage ${BUILD_DIR}/zip/${name})
 file(REMOVE_RECURSE ${BUILD_DIR}/zip)
 file(MAKE_DIRECTORY ${stage})
-foreach(tool cassmak casstool)
-  # Stripped, as the Debian package's executables are.
-  execute_process(
-    COMMAND x86_64-w64-mingw32-strip -o ${stage}/${tool}.exe ${BUILD_DIR}/${tool}.exe
-    COMMAND_ERROR_IS_FATAL ANY)
-endforeach()
-file(COPY ${SOURCE_DIR}/README.md ${SOURCE_DIR}/LICENSE ${SOURCE_DIR}/CHANGELOG.md
+file(COPY ${BUILD_DIR}/cassmak.exe ${BUILD_DIR}/casstool.exe ${SOURCE_DIR}/README.md ${SOURCE_DIR}/LICENSE ${SOURCE_DIR}/CHANGELOG.md
   DESTINATION ${stage})
 foreach(page ${MAN_PAGES})
   get_filename_component(page_name ${page} NAME)
@@ -50,9 +47,15 @@ foreach(page ${MAN_PAGES})
 endforeach()
 
 # The same bytes from the same sources: every entry gets the time of the
-# commit (SOURCE_DATE_EPOCH) or a fixed one, and the entries a fixed order.
+# commit (SOURCE_DATE_EPOCH) or a fixed one, no other attributes (zip -X),
+# and a fixed order.
+find_program(ZIP zip)
+find_program(TOUCH touch)
+if(NOT ZIP OR NOT TOUCH)
+  message(FATAL_ERROR "The Windows zip is packed with zip (Debian and Ubuntu: apt-get install zip)")
+endif()
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  string(TIMESTAMP mtime "%Y-%m-%d %H:%M:%S UTC" UTC) # which takes SOURCE_DATE_EPOCH
+  set(mtime "@$ENV{SOURCE_DATE_EPOCH}")
 else()
   set(mtime "2026-01-01 00:00:00 UTC")
 endif()
@@ -66,7 +69,11 @@ foreach(page ${MAN_PAGES})
 endforeach()
 file(REMOVE ${ZIP_FILE})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP_FILE} --format=zip --mtime=${mtime} -- ${entries}
+  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC ${TOUCH} -d ${mtime} ${entries}
+  WORKING_DIRECTORY ${BUILD_DIR}/zip
+  COMMAND_ERROR_IS_FATAL ANY)
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC ${ZIP} -q -X -D ${ZIP_FILE} ${entries}
   WORKING_DIRECTORY ${BUILD_DIR}/zip
   COMMAND_ERROR_IS_FATAL ANY)
 message(STATUS "Windows release: ${ZIP_FILE}")
