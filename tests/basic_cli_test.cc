@@ -214,7 +214,6 @@ TEST_F(BasicCli, SourceFailures)
         {{"-b", "missing.bas"}, 4, "Can't open input file 'missing.bas'!\n\n"},
         {{"-b", "folder"}, 4, "Can't open input file 'folder'!\n\n"},
         {{"-b", ""}, 4, "Can't open input file ''!\n\n"},
-        {{"-b", "/dev/stdin"}, 5, "Can't access input file '/dev/stdin'!\n\n"},
         {{"-b", "-a", "0x2401", "x.bas"}, 3, "Bad combination of options!\n\n"},
         {{"-b", "-t", ">", "x.bas"}, 3, "Bad combination of options!\n\n"},
     };
@@ -224,6 +223,15 @@ TEST_F(BasicCli, SourceFailures)
         EXPECT_EQ(c.err, result.err) << c.args[1];
         EXPECT_EQ("", result.out) << c.args[1];
     }
+}
+
+TEST_F(BasicCli, SourceThatCannotBePositioned)
+{
+    SKIP_IF_MISSING(unix_devices_missing());
+    run_result result = run({"-b", "/dev/stdin"});
+    EXPECT_EQ(5, result.exit_code);
+    EXPECT_EQ("Can't access input file '/dev/stdin'!\n\n", result.err);
+    EXPECT_EQ("", result.out);
 }
 
 } // namespace

@@ -92,6 +92,23 @@ TEST(CheckCommand, EveryKindOnceThenClean)
     std::vector<std::string> quiet = {"check"};
     for (std::string_view kind : check_kinds())
         quiet.insert(quiet.end(), {"-W", "no-" + std::string(kind)});
+    quiet.insert(quiet.end(), {"missing.bas", "prog.bas"});
+    run_result none = run_casstool(quiet, {dir.root().string()});
+    EXPECT_EQ(2, none.exit_code);
+    EXPECT_EQ("", none.out);
+    EXPECT_EQ("casstool: missing.bas: cannot open: No such file or directory\n"
+              "prog.bas: no problems\n",
+              none.err);
+}
+
+TEST(CheckCommand, EndlessDeviceIsRefused)
+{
+    SKIP_IF_MISSING(unix_devices_missing());
+    scratch_dir dir;
+    write_file(dir.path("prog.bas"), every_kind_source());
+    std::vector<std::string> quiet = {"check"};
+    for (std::string_view kind : check_kinds())
+        quiet.insert(quiet.end(), {"-W", "no-" + std::string(kind)});
     quiet.insert(quiet.end(), {"missing.bas", "/dev/zero", "prog.bas"});
     run_result none = run_casstool(quiet, {dir.root().string()});
     EXPECT_EQ(2, none.exit_code);

@@ -65,6 +65,24 @@ run_result run_casstool(const std::vector<std::string>& args, const run_options&
 const char* file_size_limit_missing();
 // Why /dev/stdin, /dev/stdout, /dev/zero and /dev/full are not here, or null.
 const char* unix_devices_missing();
+// Why the tools cannot be run under an address space limit here, or null.
+const char* address_space_limit_missing();
+// Why a command line cannot carry bytes that are not UTF-8 here, or null.
+const char* raw_argument_bytes_missing();
+// Why symbolic links cannot be made here, or null.
+const char* symbolic_links_missing();
+
+// Skips the running test, which the report then names with the reason, when
+// `reason` (one of the answers above) is not null.
+#define SKIP_IF_MISSING(reason)                                                                    \
+    do {                                                                                           \
+        if (const char* skip_reason = (reason))                                                    \
+            GTEST_SKIP() << skip_reason;                                                           \
+    } while (false)
+
+// Runs `command` in the system's shell; its exit code, or -1 when it did not
+// exit (a signal ended it).
+int run_shell(const std::string& command);
 
 // The line the tool prints before it writes `path`.
 std::string writing(const std::string& path);

@@ -134,13 +134,33 @@ run_result run_casstool(const std::vector<std::string>& args, const run_options&
     return run_exe(CASSTOOL_EXE, args, options);
 }
 
-
 const char* file_size_limit_missing()
 {
     return nullptr;
 }
 
 const char* unix_devices_missing()
+{
+    return nullptr;
+}
+
+const char* address_space_limit_missing()
+{
+    return nullptr;
+}
+
+const char* symbolic_links_missing()
+{
+    return nullptr;
+}
+
+int run_shell(const std::string& command)
+{
+    const int raw = std::system(command.c_str());
+    return raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+const char* raw_argument_bytes_missing()
 {
     return nullptr;
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -153,4 +154,24 @@ const char* file_size_limit_missing()
 const char* unix_devices_missing()
 {
     return "Windows has no /dev/stdin, /dev/stdout, /dev/zero or /dev/full";
+}
+
+const char* address_space_limit_missing()
+{
+    return "Windows has no address space limit for a process";
+}
+
+const char* symbolic_links_missing()
+{
+    return "symbolic links need a privilege on Windows, and Wine does not make them";
+}
+
+int run_shell(const std::string& command)
+{
+    return std::system(command.c_str());
+}
+
+const char* raw_argument_bytes_missing()
+{
+    return "a Windows command line is UTF-16 text, which bytes that are not UTF-8 cannot pass";
 }

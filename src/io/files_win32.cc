@@ -178,11 +178,28 @@ path_parts split_path(const std::wstring& path)
     return {path.substr(0, cut + 1), path.substr(cut + 1)};
 }
 
-// Creates `.NAME.XXXXXX` beside the output, never an existing file.
-HANDLE create_temp(const std::wstring& target, DWORD attributes, std::wstring& temp_path)
+// The path as the system resolves it from the current folder. ReplaceFileW
+// needs the folder of the file it replaces, which a bare name does not give
+// (Wine then fails with "path not found").
+std::wstring full_path(const std::wstring& path)
+{
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return path;
+    std::wstring out(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, out.data(), nullptr);
+    if (length == 0 || length >= size)
+        return path;
+    out.resize(length);
+    return out;
+}
+
+// A name beside `target` that no file has: `.NAME.XXXXXX` and the ending.
+std::wstring unused_name(const std::wstring& target, const wchar_t* ending = L"")
 {
     const path_parts where = split_path(target);
     static unsigned counter = 0;
+    std::wstring name;
     for (int attempt = 0; attempt < max_attempts; ++attempt) {
         const unsigned long long seed =
             GetTickCount64() ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) ^
@@ -191,7 +208,19 @@ HANDLE create_temp(const std::wstring& target, DWORD attributes, std::wstring& t
         unsigned long long value = seed;
         for (int i = 0; i < 6; ++i, value /= 36)
             suffix += L"0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
-        temp_path = where.folder + L"." + where.name + L"." + suffix;
+        name = where.folder + L"." + where.name + L"." + suffix + ending;
+        if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_FILE_NOT_FOUND)
+            break;
+    }
+    return name;
+}
+
+// Creates `.NAME.XXXXXX` beside the output, never an existing file.
+HANDLE create_temp(const std::wstring& target, DWORD attributes, std::wstring& temp_path)
+{
+    for (int attempt = 0; attempt < max_attempts; ++attempt) {
+        temp_path = unused_name(target);
         HANDLE file =
             CreateFileW(temp_path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share_all,
                         nullptr, CREATE_NEW, attributes & ~FILE_ATTRIBUTE_READONLY, nullptr);
@@ -201,21 +230,62 @@ HANDLE create_temp(const std::wstring& target, DWORD attributes, std::wstring& t
     return INVALID_HANDLE_VALUE;
 }
 
-// Puts the new file in the old one's place. ReplaceFileW keeps the old file's
-// attributes, security and streams; MoveFileExW serves a file that does not
-// exist yet, or a file system without ReplaceFileW. Another program that
-// holds the old file open without sharing its deletion refuses both, for a
-// moment or for good: a few short waits, then false.
+// The ending of the name the old file has between the two renames of a
+// replace: `.NAME.XXXXXX.old`.
+constexpr const wchar_t* aside_ending = L".old";
+
+// Whether the path is missing because another run is between the two
+// renames of its replace: the old file then stands aside under its name of
+// `.NAME.XXXXXX.old`. One left by a run that was ended there is old, and a
+// run waits only a moment for it.
+bool replace_under_way(const std::wstring& path)
+{
+    const path_parts where = split_path(full_path(path));
+    const std::wstring mask = where.folder + L"." + where.name + L".??????" + aside_ending;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(mask.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+// Puts the new file in the old one's place, keeping the old one's attributes.
+// The file being replaced is open (this run holds its lock on it, and runs
+// waiting for the lock hold it too), and a file that is open cannot be
+// renamed over; ReplaceFileW can, by first moving the old file aside. It
+// moves it to a name of our own beside it, removed once the new file stands
+// at the path, so that a run ended between its two renames leaves the old
+// image there, not nowhere. MoveFileExW serves a file that does not exist
+// yet. Another program that holds the old file open without sharing its
+// deletion refuses the replace, for a moment or for good: a few short
+// waits, then false.
 bool put_in_place(const std::wstring& temp_path, const std::wstring& target, bool existed)
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (existed && ReplaceFileW(target.c_str(), temp_path.c_str(), nullptr,
-                                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-            return true;
-        if (MoveFileExW(temp_path.c_str(), target.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (existed) {
+            const std::wstring aside = unused_name(target, aside_ending);
+            if (ReplaceFileW(target.c_str(), temp_path.c_str(), aside.c_str(),
+                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+                DeleteFileW(aside.c_str());
+                return true;
+            }
+            const DWORD error = GetLastError();
+            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+                // The old file was moved aside and the new one could not
+                // take its place: the old one goes back.
+                MoveFileExW(aside.c_str(), target.c_str(), 0);
+                SetLastError(error);
+                return false;
+            }
+            if (error == ERROR_FILE_NOT_FOUND)
+                existed = false;
+        }
+        if (!existed && MoveFileExW(temp_path.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
             return true;
         const DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+            return false; // another run made the file meanwhile: its lock decides
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
             error != ERROR_LOCK_VIOLATION && error != ERROR_UNABLE_TO_REMOVE_REPLACED)
             return false;
@@ -225,9 +295,10 @@ bool put_in_place(const std::wstring& temp_path, const std::wstring& target, boo
 }
 
 // Writes `parts` into a new file beside `target` and puts it in its place.
-write_outcome replace_with(const std::wstring& target, bool existed, DWORD attributes,
+write_outcome replace_with(const std::wstring& path, bool existed, DWORD attributes,
                            std::initializer_list<std::pair<const std::uint8_t*, std::size_t>> parts)
 {
+    const std::wstring target = full_path(path);
     std::wstring temp_path;
     handle temp(create_temp(target, attributes, temp_path));
     if (!temp.ok())
@@ -236,13 +307,17 @@ write_outcome replace_with(const std::wstring& target, bool existed, DWORD attri
     for (const auto& part : parts)
         good = good && write_all(temp.get(), part.first, part.second);
     good = good && FlushFileBuffers(temp.get());
+    const DWORD error = GetLastError();
     temp.reset();
     if (!good) {
         DeleteFileW(temp_path.c_str());
+        SetLastError(error);
         return write_outcome::write_failed;
     }
     if (!put_in_place(temp_path, target, existed)) {
+        const DWORD refused = GetLastError();
         DeleteFileW(temp_path.c_str());
+        SetLastError(refused);
         return write_outcome::open_failed;
     }
     return write_outcome::written;
@@ -286,9 +361,11 @@ write_outcome rewrite_in_place(HANDLE file, const std::vector<std::uint8_t>& old
     return write_outcome::write_failed;
 }
 
-// Under the lock that appends and updates share, on the file opened at
-// `path`: calls `work` with its old image once the path is known to still
-// name it; nothing when another run replaced it meanwhile.
+// Under the lock that every change of a regular file takes, on the file
+// opened at `path`: calls `work` with its old image once the path is known to
+// still name it; nothing when another run replaced it meanwhile. Ctrl-C and
+// Ctrl-Break end a run that waits for the lock at once, having changed
+// nothing; once the lock is held they wait until the change is complete.
 template <typename Work>
 std::optional<write_outcome> under_lock(HANDLE file, const std::wstring& path, const Work& work)
 {
@@ -297,11 +374,16 @@ std::optional<write_outcome> under_lock(HANDLE file, const std::wstring& path, c
     if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &where))
         return write_outcome::open_failed;
     std::optional<write_outcome> outcome;
-    if (same_file(file, path)) {
-        std::vector<std::uint8_t> old;
-        outcome = read_all(file, old) ? work(old) : write_outcome::read_failed;
+    {
+        const console_events_held hold;
+        if (same_file(file, path)) {
+            std::vector<std::uint8_t> old;
+            outcome = read_all(file, old) ? work(old) : write_outcome::read_failed;
+        }
+        const DWORD error = GetLastError();
+        UnlockFileEx(file, 0, 1, 0, &where);
+        SetLastError(error);
     }
-    UnlockFileEx(file, 0, 1, 0, &where);
     return outcome;
 }
 
@@ -326,16 +408,39 @@ write_outcome write_device(HANDLE file, const std::uint8_t* bytes, std::size_t c
     return write_all(file, bytes, count) ? write_outcome::written : write_outcome::write_failed;
 }
 
+// What a change does with a file that is not on a disk: nothing (an update
+// refuses it), or write the bytes as they are.
+struct device_write {
+    bool allowed = false;
+    bool append = false;
+    const std::uint8_t* bytes = nullptr;
+    std::size_t count = 0;
+};
+
 // One try at changing the regular file at `path` under the lock; nothing
 // when the file changed under it and the caller should look again.
 template <typename Change>
 std::optional<write_outcome> change_once(const std::wstring& wpath, bool create,
-                                         const Change& change, const std::uint8_t* bytes,
-                                         std::size_t count, bool device_append)
+                                         const Change& change, const device_write& device)
 {
+    if (is_folder(wpath))
+        return write_outcome::open_failed;
+    // The lock's handle must allow the deletion that replacing the file is.
     constexpr DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
-    handle file(open_path(wpath, access, OPEN_EXISTING));
-    const DWORD error = file.ok() ? ERROR_SUCCESS : GetLastError();
+    handle file;
+    DWORD error = ERROR_SUCCESS;
+    for (int wait = 0; wait < 100; ++wait) {
+        file.reset(open_path(wpath, access, OPEN_EXISTING));
+        error = file.ok() ? ERROR_SUCCESS : GetLastError();
+        // Another run's rename holds the file for a moment; another program
+        // may hold it for good, and then the run gives up after a second.
+        // A missing file may be one that another run is replacing.
+        const bool moment = error == ERROR_SHARING_VIOLATION ||
+                            (error == ERROR_FILE_NOT_FOUND && replace_under_way(wpath));
+        if (!moment)
+            break;
+        Sleep(10);
+    }
     const bool existed = file.ok();
     if (!file.ok() && create && error == ERROR_FILE_NOT_FOUND) {
         file.reset(open_path(wpath, access, CREATE_NEW));
@@ -343,67 +448,76 @@ std::optional<write_outcome> change_once(const std::wstring& wpath, bool create,
             return GetLastError() == ERROR_FILE_EXISTS ? std::nullopt
                                                        : std::optional(write_outcome::open_failed);
     }
-    if (!file.ok() || is_folder(wpath))
+    if (!file.ok() && device.allowed) {
+        // A device need not allow deletion.
+        file.reset(open_path(wpath, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING));
+        if (file.ok() && is_disk_file(file.get())) {
+            SetLastError(error);
+            return write_outcome::open_failed;
+        }
+    }
+    if (!file.ok())
         return write_outcome::open_failed;
     if (!is_disk_file(file.get())) {
-        if (!device_append)
+        if (!device.allowed)
             return write_outcome::open_failed;
-        return write_device(file.get(), bytes, count, true);
+        return write_device(file.get(), device.bytes, device.count, device.append);
     }
     const DWORD attributes = GetFileAttributesW(wpath.c_str());
-    const console_events_held hold;
     return under_lock(file.get(), wpath, [&](const std::vector<std::uint8_t>& old) {
         const write_outcome outcome = change(file.get(), old, existed, attributes);
         if (!existed && outcome != write_outcome::written) {
             // The file made for the change goes again, while the lock still
             // keeps other runs from writing into it.
+            const DWORD failure = GetLastError();
             FILE_DISPOSITION_INFO gone{TRUE};
             SetFileInformationByHandle(file.get(), FileDispositionInfo, &gone, sizeof gone);
+            SetLastError(failure);
         }
         return outcome;
     });
 }
 
-write_outcome append_output(const std::wstring& wpath, const std::uint8_t* bytes, std::size_t count)
+template <typename Change>
+write_outcome change_file(const std::wstring& wpath, bool create, const Change& change,
+                          const device_write& device)
 {
-    auto change = [&](HANDLE file, const std::vector<std::uint8_t>& old, bool existed,
-                      DWORD attributes) {
-        if (existed && link_count(file) > 1)
-            return rewrite_in_place(file, old, bytes, count, true);
-        return replace_with(wpath, true, attributes, {{old.data(), old.size()}, {bytes, count}});
-    };
     for (int attempt = 0; attempt < max_attempts; ++attempt)
-        if (std::optional<write_outcome> outcome =
-                change_once(wpath, true, change, bytes, count, true))
+        if (std::optional<write_outcome> outcome = change_once(wpath, create, change, device))
             return *outcome;
     return write_outcome::open_failed;
 }
 
-write_outcome replace_output(const std::wstring& wpath, const std::uint8_t* bytes,
-                             std::size_t count)
+// Either way the new image is written to a new file, which then takes the old
+// one's place: the old image whole with the new blocks after it, or the new
+// image alone. Only a file with several names is written in place, as a
+// replace would part it from the others.
+write_outcome write_regular(const std::wstring& wpath, const std::uint8_t* bytes, std::size_t count,
+                            bool append)
 {
-    if (is_folder(wpath))
-        return write_outcome::open_failed;
-    handle file(open_path(wpath, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING));
-    if (!file.ok()) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND)
-            return write_outcome::open_failed;
+    auto change = [&](HANDLE file, const std::vector<std::uint8_t>& old, bool existed,
+                      DWORD attributes) {
+        if (existed && link_count(file) > 1)
+            return rewrite_in_place(file, old, bytes, count, append);
+        if (append)
+            return replace_with(wpath, true, attributes,
+                                {{old.data(), old.size()}, {bytes, count}});
+        return replace_with(wpath, true, attributes, {{bytes, count}});
+    };
+    if (!append && GetFileAttributesW(wpath.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetLastError() == ERROR_FILE_NOT_FOUND && !replace_under_way(wpath)) {
+        // Nothing to keep and nothing to lock: the new file takes the free
+        // name whole, so that an ended run leaves no empty file. If another
+        // run made the file meanwhile, the change goes under its lock.
         const console_events_held hold;
-        return replace_with(wpath, false, FILE_ATTRIBUTE_NORMAL, {{bytes, count}});
+        const write_outcome outcome =
+            replace_with(wpath, false, FILE_ATTRIBUTE_NORMAL, {{bytes, count}});
+        const DWORD error = GetLastError();
+        if (outcome != write_outcome::open_failed ||
+            (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS))
+            return outcome;
     }
-    if (!is_disk_file(file.get()))
-        return write_device(file.get(), bytes, count, false);
-    const DWORD attributes = GetFileAttributesW(wpath.c_str());
-    const console_events_held hold;
-    if (link_count(file.get()) > 1) {
-        std::vector<std::uint8_t> old;
-        if (!read_all(file.get(), old))
-            return write_outcome::write_failed;
-        return rewrite_in_place(file.get(), old, bytes, count, false);
-    }
-    file.reset();
-    return replace_with(wpath, true, attributes, {{bytes, count}});
+    return change_file(wpath, true, change, device_write{true, append, bytes, count});
 }
 
 } // namespace
@@ -431,8 +545,7 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
     if (path.empty())
         return {write_outcome::open_failed, reason_for(ERROR_FILE_NOT_FOUND)};
     const std::wstring wpath = wide(path);
-    return with_reason(append ? append_output(wpath, bytes, count)
-                              : replace_output(wpath, bytes, count));
+    return with_reason(write_regular(wpath, bytes, count, append));
 }
 
 write_result update_output(const std::string& path, bool create, const image_transform& transform)
@@ -454,11 +567,7 @@ write_outcome update_outcome(const std::string& path, bool create, const image_t
             return write_outcome::declined;
         return replace_with(wpath, true, attributes, {{updated.data(), updated.size()}});
     };
-    for (int attempt = 0; attempt < max_attempts; ++attempt)
-        if (std::optional<write_outcome> outcome =
-                change_once(wpath, create, change, nullptr, 0, false))
-            return *outcome;
-    return write_outcome::open_failed;
+    return change_file(wpath, create, change, device_write{});
 }
 
 } // namespace
@@ -517,13 +626,15 @@ read_result read_whole_file(const std::string& path, std::size_t limit,
 {
     size = 0;
     const std::wstring wpath = wide(path);
+    // A folder opens on POSIX and fails when read; here it does not open
+    // (access denied), so it is asked about first to fail the same way.
+    if (!path.empty() && is_folder(wpath))
+        return {read_outcome::read_failed, std::strerror(EISDIR)};
     handle file(path.empty() ? INVALID_HANDLE_VALUE
                              : open_path(wpath, GENERIC_READ, OPEN_EXISTING));
     if (!file.ok())
         return {read_outcome::open_failed,
                 reason_for(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError())};
-    if (is_folder(wpath))
-        return {read_outcome::read_failed, std::strerror(EISDIR)};
     LARGE_INTEGER length{};
     if (is_disk_file(file.get()) && GetFileSizeEx(file.get(), &length) &&
         static_cast<unsigned long long>(length.QuadPart) <= limit &&
