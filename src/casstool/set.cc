@@ -71,13 +71,13 @@ int take_set_option(const std::string& option, argument_cursor& cursor, set_opti
         change.address = static_cast<std::uint16_t>(value);
     } else if (option == "--name") {
         if (!cursor.take_value(text))
-            return usage_error("set", "option --name needs a name");
+            return usage_error("set", "option " + option + " needs a name");
         change.name.emplace();
         if (!make_name_field(text, *change.name))
             return usage_error("set", "name '" + text + "' is longer than 8 characters");
     } else if (option == "--type") {
         if (!cursor.take_value(text))
-            return usage_error("set", "option --type needs a file type");
+            return usage_error("set", "option " + option + " needs a file type");
         if (!valid_file_type(text))
             return usage_error("set",
                                "file type '" + text + "' is not one character from 0x21 to 0x7E");
