@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -552,6 +555,16 @@ TEST(Casstool, ExtractAllGivesEveryPayloadBackUnderSafeNames)
     EXPECT_EQ(8, std::distance(std::filesystem::directory_iterator(dir.path("bad")), {}));
 }
 
+// cassmak's -o /dev/stdout works for casstool too, also into a pipe.
+TEST(Casstool, ExtractToDevStdoutIntoAPipe)
+{
+    SKIP_IF_MISSING(unix_devices_missing());
+    tape_fixture f;
+    const run_result r = run_casstool({"extract", f.tape, "1", "-o", "/dev/stdout"});
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ(std::string(binary_input), r.out);
+}
+
 // The conventions of every command: - and -o -, a pipe named as the output,
 // --, the system's reason in a failure, "1 byte".
 TEST(Casstool, StandardStreamsDashesAndReasons)
@@ -564,7 +577,6 @@ TEST(Casstool, StandardStreamsDashesAndReasons)
         std::string out;
     } cases[] = {
         {{"extract", f.tape, "1", "-o", "-"}, 0, game},
-        {{"extract", f.tape, "1", "-o", "/dev/stdout"}, 0, game}, // a pipe here
         {{"basic", f.tape, "-o", "-"}, 0, run_casstool({"basic", f.tape}).out},
         {{"extract", "--", f.tape, "2"}, 0, std::string("\0\x01\xFF", 3)},
     };
@@ -579,8 +591,11 @@ TEST(Casstool, StandardStreamsDashesAndReasons)
     const std::string under_file = f.dir.path("game.bin") + "/x";
     const run_result reason = run_casstool({"extract", f.tape, "1", "-o", under_file});
     EXPECT_EQ(2, reason.exit_code);
-    EXPECT_EQ("casstool: " + under_file + ": cannot open for writing: Not a directory\n",
-              reason.err);
+    // The system's own words for that path, whatever the system.
+    std::FILE* refused = std::fopen(under_file.c_str(), "wb");
+    const std::string why = std::strerror(errno);
+    ASSERT_EQ(nullptr, refused);
+    EXPECT_EQ("casstool: " + under_file + ": cannot open for writing: " + why + "\n", reason.err);
 
     // A data block one byte long: "1 byte".
     bytes one = stored_file("ONE", to_bytes("ab"));
@@ -854,6 +869,7 @@ TEST(Casstool, DryRunsPrintTheLinesAndTheListAndWriteNothing)
     EXPECT_NE(std::string::npos,
               join.out.find("\n" + fresh + ": " + std::to_string(before.size()) + " bytes\n"));
     EXPECT_FALSE(std::filesystem::exists(fresh));
+    SKIP_IF_MISSING(slash_separated_paths_missing());
     const run_result split = run_casstool({"split", "--dry-run", f.tape, "-d", f.dir.path("")});
     EXPECT_EQ(0, split.exit_code) << split.err;
     EXPECT_NE(std::string::npos, split.out.find("wrote entry 2 (headless block, 3 bytes) to " +
@@ -1034,6 +1050,7 @@ bytes big_image(int count)
 TEST(Casstool, AFullDiskLeavesTheOldImage)
 {
     // Under a file size limit, and on a small file system with no room left.
+    SKIP_IF_MISSING(file_size_limit_missing());
     tape_fixture f;
     const bytes before = read_file(f.tape);
     run_options limited;

@@ -71,6 +71,9 @@ const char* address_space_limit_missing();
 const char* raw_argument_bytes_missing();
 // Why symbolic links cannot be made here, or null.
 const char* symbolic_links_missing();
+// Why a folder and a name joined with '/' do not read as the test's own
+// paths here (where the separator is '\\'), or null.
+const char* slash_separated_paths_missing();
 
 // Skips the running test, which the report then names with the reason, when
 // `reason` (one of the answers above) is not null.

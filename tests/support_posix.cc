@@ -154,6 +154,11 @@ const char* symbolic_links_missing()
     return nullptr;
 }
 
+const char* slash_separated_paths_missing()
+{
+    return nullptr;
+}
+
 int run_shell(const std::string& command)
 {
     const int raw = std::system(command.c_str());

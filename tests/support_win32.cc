@@ -166,6 +166,11 @@ const char* symbolic_links_missing()
     return "symbolic links need a privilege on Windows, and Wine does not make them";
 }
 
+const char* slash_separated_paths_missing()
+{
+    return "a file in a folder is written as FOLDER/NAME, and the test's paths use '\\'";
+}
+
 int run_shell(const std::string& command)
 {
     return std::system(command.c_str());
