@@ -421,4 +421,35 @@ TEST_F(Output, UpdateKilledAtAnyMomentLeavesOldOrNewImage)
     RecordProperty("moved_aside", moved_aside);
 }
 
+// The POSIX write path's own cases, which have no Windows counterpart.
+TEST_F(Output, AclsAndExtendedAttributesAreKept)
+{
+    GTEST_SKIP() << "POSIX ACLs and extended attributes (setfacl, setfattr) are not Windows'";
+}
+
+TEST_F(Output, HugeHardLinkedOutputIsRewrittenWithinBoundedMemory)
+{
+    SKIP_IF_MISSING(address_space_limit_missing());
+}
+
+TEST_F(Output, InPlaceRewriteKilledLeavesWhatTheManualSays)
+{
+    GTEST_SKIP() << "no output is rewritten in place on Windows: every change replaces the file";
+}
+
+TEST_F(Output, KilledAtAnyMomentLeavesOldOrNewImage)
+{
+    SKIP_IF_MISSING(symbolic_links_missing());
+}
+
+TEST_F(Output, LinkSwappedInDuringARunRedirectsNothing)
+{
+    GTEST_SKIP() << "needs root and a second user, and symbolic links, which Wine does not make";
+}
+
+TEST_F(Output, WithoutLocksAFailedAppendCutsNoOtherRunsFile)
+{
+    GTEST_SKIP() << "needs LD_PRELOAD to take the locks away, which Windows does not have";
+}
+
 } // namespace
