@@ -250,6 +250,19 @@ bool replace_under_way(const std::wstring& path)
     return true;
 }
 
+// Whether a path that did not open is missing for good, not only between
+// the two renames of another run's replace. That run removes its name aside
+// only once the new file stands at the path, so a path found missing, then
+// no name aside, then the path missing again, is missing.
+bool missing_for_good(const std::wstring& path)
+{
+    if (replace_under_way(path))
+        return false;
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    return !replace_under_way(path);
+}
+
 // Puts the new file in the old one's place, keeping the old one's attributes.
 // The file being replaced is open (this run holds its lock on it, and runs
 // waiting for the lock hold it too), and a file that is open cannot be
@@ -436,7 +449,7 @@ std::optional<write_outcome> change_once(const std::wstring& wpath, bool create,
         // may hold it for good, and then the run gives up after a second.
         // A missing file may be one that another run is replacing.
         const bool moment = error == ERROR_SHARING_VIOLATION ||
-                            (error == ERROR_FILE_NOT_FOUND && replace_under_way(wpath));
+                            (error == ERROR_FILE_NOT_FOUND && !missing_for_good(wpath));
         if (!moment)
             break;
         Sleep(10);
