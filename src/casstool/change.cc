@@ -40,6 +40,17 @@ int refuse_open_inside(const std::string& path, const std::vector<entry_piece>& 
                            ") can only end an image; what followed it would be read as its part");
 }
 
+bool take_change_switch(const std::string& option, change_switches& switches, bool with_force)
+{
+    bool* on = option == "-q"                      ? &switches.quiet
+               : option == "--dry-run"             ? &switches.dry_run
+               : option == "--force" && with_force ? &switches.force
+                                                   : nullptr;
+    if (on)
+        *on = true;
+    return on != nullptr;
+}
+
 int finish_report(const change_report& report, bool quiet, int status)
 {
     if (!quiet)

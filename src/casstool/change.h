@@ -44,6 +44,18 @@ struct change_report {
 using change_work = std::function<int(std::vector<std::uint8_t>& old, bool existed,
                                       std::vector<std::uint8_t>& updated, change_report& report)>;
 
+// The switches the changing commands share; their options records derive
+// from it.
+struct change_switches {
+    bool quiet = false;
+    bool dry_run = false;
+    bool force = false; // taken only where there is damage to force over
+};
+
+// Sets the switch that `option` names (-q, --dry-run, and --force when
+// `with_force`); false when it names none of them.
+bool take_change_switch(const std::string& option, change_switches& switches, bool with_force);
+
 struct change_request {
     const char* command;
     std::string path;

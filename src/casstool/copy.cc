@@ -28,15 +28,12 @@ std::string copy_usage()
            "error, a missing entry, a refused copy or a failed read or write.\n";
 }
 
-struct copy_options {
+struct copy_options : change_switches {
     std::string source;
     std::vector<std::string> entries;
     std::string image;
     std::optional<std::string> at_word;
     std::size_t at = 0;
-    bool force = false;
-    bool quiet = false;
-    bool dry_run = false;
 };
 
 int parse_copy(const std::vector<std::string>& arguments, copy_options& options)
@@ -45,12 +42,8 @@ int parse_copy(const std::vector<std::string>& arguments, copy_options& options)
     std::optional<std::string> to;
     const int status = walk_arguments(
         "copy", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
-            if (option == "-q" || option == "--dry-run" || option == "--force") {
-                (option == "-q"        ? options.quiet
-                 : option == "--force" ? options.force
-                                       : options.dry_run) = true;
+            if (take_change_switch(option, options, true))
                 return tool_ok;
-            }
             std::optional<std::string>* value = option == "--to"   ? &to
                                                 : option == "--at" ? &options.at_word
                                                                    : nullptr;

@@ -26,12 +26,9 @@ std::string join_usage()
            "a refused join or a failed read or write.\n";
 }
 
-struct join_options {
+struct join_options : change_switches {
     std::string output;
     std::vector<std::string> images;
-    bool force = false;
-    bool quiet = false;
-    bool dry_run = false;
 };
 
 int parse_join(const std::vector<std::string>& arguments, join_options& options)
@@ -39,12 +36,8 @@ int parse_join(const std::vector<std::string>& arguments, join_options& options)
     std::optional<std::string> output;
     const int status = walk_arguments(
         "join", arguments, options.images, [&](const std::string& option, argument_cursor& cursor) {
-            if (option == "-q" || option == "--dry-run" || option == "--force") {
-                (option == "-q"        ? options.quiet
-                 : option == "--force" ? options.force
-                                       : options.dry_run) = true;
+            if (take_change_switch(option, options, true))
                 return tool_ok;
-            }
             if (option != "-o")
                 return unknown_option;
             std::string value;

@@ -20,29 +20,21 @@ std::string move_usage()
            "failed write.\n";
 }
 
-struct move_options {
+struct move_options : change_switches {
     std::string image;
     std::string entry_word;
     std::string position_word;
     std::size_t entry = 0;
     std::size_t position = 0;
-    bool quiet = false;
-    bool dry_run = false;
 };
 
 int parse_move(const std::vector<std::string>& arguments, move_options& options)
 {
     std::vector<std::string> positional;
-    const int status = walk_arguments("move", arguments, positional,
-                                      [&](const std::string& option, argument_cursor&) {
-                                          if (option == "-q")
-                                              options.quiet = true;
-                                          else if (option == "--dry-run")
-                                              options.dry_run = true;
-                                          else
-                                              return unknown_option;
-                                          return tool_ok;
-                                      });
+    const int status = walk_arguments(
+        "move", arguments, positional, [&](const std::string& option, argument_cursor&) {
+            return take_change_switch(option, options, false) ? tool_ok : unknown_option;
+        });
     if (status != tool_ok)
         return status;
     if (positional.empty())

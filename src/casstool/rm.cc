@@ -19,26 +19,18 @@ std::string rm_usage()
            "Exit status: 0 removed, 2 a usage error, a missing entry or a failed write.\n";
 }
 
-struct rm_options {
+struct rm_options : change_switches {
     std::string image;
     std::vector<std::string> entries;
-    bool quiet = false;
-    bool dry_run = false;
 };
 
 int parse_rm(const std::vector<std::string>& arguments, rm_options& options)
 {
     std::vector<std::string> positional;
-    const int status = walk_arguments("rm", arguments, positional,
-                                      [&](const std::string& option, argument_cursor&) {
-                                          if (option == "-q")
-                                              options.quiet = true;
-                                          else if (option == "--dry-run")
-                                              options.dry_run = true;
-                                          else
-                                              return unknown_option;
-                                          return tool_ok;
-                                      });
+    const int status = walk_arguments(
+        "rm", arguments, positional, [&](const std::string& option, argument_cursor&) {
+            return take_change_switch(option, options, false) ? tool_ok : unknown_option;
+        });
     if (status != tool_ok)
         return status;
     if (positional.empty())

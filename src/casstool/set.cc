@@ -29,14 +29,11 @@ std::string set_usage()
            "error, a missing entry, a headless block or truncated tail, or a failed write.\n";
 }
 
-struct set_options {
+struct set_options : change_switches {
     std::string image;
     std::string entry_word;
     std::size_t entry = 0;
     header_change change;
-    bool force = false;
-    bool quiet = false;
-    bool dry_run = false;
 };
 
 // Takes the value of a numeric field option, checked against `most`.
@@ -54,14 +51,12 @@ int take_number(argument_cursor& cursor, const std::string& option, unsigned lon
 
 int take_set_option(const std::string& option, argument_cursor& cursor, set_options& options)
 {
+    if (take_change_switch(option, options, true))
+        return tool_ok;
     header_change& change = options.change;
     unsigned long value = 0;
     std::string text;
-    if (option == "--force" || option == "-q" || option == "--dry-run") {
-        (option == "--force" ? options.force
-         : option == "-q"    ? options.quiet
-                             : options.dry_run) = true;
-    } else if (option == "--number") {
+    if (option == "--number") {
         if (const int status = take_number(cursor, option, 99, "a file number", value))
             return status;
         change.number = static_cast<std::uint8_t>(value);

@@ -28,12 +28,9 @@ std::string split_usage()
            "error, an existing file, a refused entry or a failed read or write.\n";
 }
 
-struct split_options {
+struct split_options : change_switches {
     std::string image;
     std::optional<std::string> folder;
-    bool force = false;
-    bool quiet = false;
-    bool dry_run = false;
 };
 
 int parse_split(const std::vector<std::string>& arguments, split_options& options)
@@ -41,12 +38,8 @@ int parse_split(const std::vector<std::string>& arguments, split_options& option
     std::vector<std::string> positional;
     const int status = walk_arguments(
         "split", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
-            if (option == "-q" || option == "--dry-run" || option == "--force") {
-                (option == "-q"        ? options.quiet
-                 : option == "--force" ? options.force
-                                       : options.dry_run) = true;
+            if (take_change_switch(option, options, true))
                 return tool_ok;
-            }
             if (option != "-d")
                 return unknown_option;
             std::string value;

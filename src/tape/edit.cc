@@ -1,5 +1,7 @@
 #include "tape/edit.h"
 
+#include "tape/blocks.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -123,10 +125,9 @@ void apply_header_change(std::vector<std::uint8_t>& bytes, const tape_entry& ent
         store_word(head + head_address, *change.address);
     if (change.name)
         std::copy(change.name->begin(), change.name->end(), head + head_name);
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < file_head_size; ++i)
-        sum += head[i];
-    head[file_head_size] = static_cast<std::uint8_t>(sum);
+    std::uint8_t sum = 0;
+    sum_bytes(head, static_cast<int>(file_head_size), sum);
+    head[file_head_size] = sum;
 }
 
 bool parse_field_number(const std::string& text, unsigned long& value)

@@ -186,24 +186,33 @@ void random_edit(std::mt19937& rng, model& m, tape_image& image, const model& ot
             change.address = static_cast<std::uint16_t>(rng());
         if (rng() % 2) {
             change.name.emplace();
-            ASSERT_TRUE(make_name_field("x" + std::to_string(rng() % 100), *change.name));
+            std::string name(1 + rng() % name_width, 'A');
+            for (char& c : name)
+                c = static_cast<char>('A' + rng() % 26);
+            ASSERT_TRUE(make_name_field(name, *change.name));
         }
-        std::uint8_t* head = m[i].data.data() + 2 + file_head_offset;
-        if (change.number)
-            head[head_number] = *change.number;
-        if (change.type)
-            head[head_type] = *change.type;
-        if (change.address)
-            store_word(head + head_address, *change.address);
-        if (change.name)
-            std::copy(change.name->begin(), change.name->end(), head + head_name);
-        std::uint8_t sum = 0;
-        sum_bytes(head, static_cast<int>(file_head_size), sum);
-        head[file_head_size] = sum;
+        const tape_entry before = image.entries[i];
         bytes changed = image.bytes;
-        apply_header_change(changed, image.entries[i], change);
+        apply_header_change(changed, before, change);
         image = make_tape_image(changed);
-        ASSERT_TRUE(same_bytes(flatten(m), image.bytes));
+        expect_same_entries(m, image);
+        const tape_entry& after = image.entries[i];
+        EXPECT_EQ(change.number.value_or(before.number), after.number);
+        EXPECT_EQ(change.type.value_or(before.type), after.type);
+        EXPECT_EQ(change.address.value_or(before.address), after.address);
+        EXPECT_EQ(change.name.value_or(before.name), after.name);
+        EXPECT_TRUE(after.header_checksum_good);
+        // Only the file head and its checksum may differ.
+        const std::size_t head = before.offset + 2 + file_head_offset;
+        bytes outside = changed;
+        bytes old_outside = flatten(m);
+        for (bytes* b : {&outside, &old_outside})
+            b->erase(b->begin() + static_cast<std::ptrdiff_t>(head),
+                     b->begin() + static_cast<std::ptrdiff_t>(head + file_head_size + 1));
+        EXPECT_TRUE(same_bytes(old_outside, outside));
+        m[i].data.assign(changed.begin() + static_cast<std::ptrdiff_t>(before.offset),
+                         changed.begin() +
+                             static_cast<std::ptrdiff_t>(before.offset + before.span));
         expect_same_entries(m, image);
         return;
     }
