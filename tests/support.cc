@@ -104,3 +104,16 @@ testing::AssertionResult same_bytes(const bytes& expected, const bytes& actual)
            << at << "\n  expected:" << hex_around(expected, at)
            << "\n  actual:  " << hex_around(actual, at);
 }
+
+const char* const cassmak_path = CASSMAK_EXE;
+const char* const casstool_path = CASSTOOL_EXE;
+
+run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
+{
+    return run_exe(CASSMAK_EXE, args, options);
+}
+
+run_result run_casstool(const std::vector<std::string>& args, const run_options& options)
+{
+    return run_exe(CASSTOOL_EXE, args, options);
+}

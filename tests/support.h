@@ -55,6 +55,9 @@ struct run_result {
     std::string err;
 };
 
+// Runs the program at `exe` (each platform has its own way) and waits for it.
+run_result run_exe(const char* exe, const std::vector<std::string>& args,
+                   const run_options& options);
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options = {});
 // The built cassmak, for tests that start it themselves.
 extern const char* const cassmak_path;

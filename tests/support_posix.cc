@@ -50,9 +50,7 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err)
 
 } // namespace
 
-namespace {
-
-run_result run_exe(const std::string& exe, const std::vector<std::string>& args,
+run_result run_exe(const char* exe, const std::vector<std::string>& args,
                    const run_options& options)
 {
     int out_pipe[2] = {-1, -1};
@@ -95,7 +93,7 @@ run_result run_exe(const std::string& exe, const std::vector<std::string>& args,
         for (std::string& arg : copies)
             argv.push_back(arg.data());
         argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
+        execv(exe, argv.data());
         _exit(127);
     }
     if (options.stdin_pipe) {
@@ -117,21 +115,6 @@ run_result run_exe(const std::string& exe, const std::vector<std::string>& args,
     else if (WIFSIGNALED(wait_status))
         result.exit_code = 128 + WTERMSIG(wait_status);
     return result;
-}
-
-} // namespace
-
-const char* const cassmak_path = CASSMAK_EXE;
-const char* const casstool_path = CASSTOOL_EXE;
-
-run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
-{
-    return run_exe(CASSMAK_EXE, args, options);
-}
-
-run_result run_casstool(const std::vector<std::string>& args, const run_options& options)
-{
-    return run_exe(CASSTOOL_EXE, args, options);
 }
 
 const char* file_size_limit_missing()

@@ -59,6 +59,8 @@ void drain(HANDLE pipe, std::string& sink)
     CloseHandle(pipe);
 }
 
+} // namespace
+
 run_result run_exe(const char* relative, const std::vector<std::string>& args,
                    const run_options& options)
 {
@@ -120,8 +122,6 @@ run_result run_exe(const char* relative, const std::vector<std::string>& args,
     return result;
 }
 
-} // namespace
-
 scratch_dir::scratch_dir()
 {
     std::random_device seed;
@@ -131,19 +131,6 @@ scratch_dir::scratch_dir()
             return;
     }
     ADD_FAILURE() << "no scratch folder";
-}
-
-const char* const cassmak_path = CASSMAK_EXE;
-const char* const casstool_path = CASSTOOL_EXE;
-
-run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
-{
-    return run_exe(CASSMAK_EXE, args, options);
-}
-
-run_result run_casstool(const std::vector<std::string>& args, const run_options& options)
-{
-    return run_exe(CASSTOOL_EXE, args, options);
 }
 
 const char* file_size_limit_missing()
