@@ -129,6 +129,21 @@ class Output : public testing::Test {
         return dir.path(name);
     }
 
+    // Makes big.bin, and the image of it as `fresh` with how long cassmak
+    // took to write it, in microseconds: the span of the moments to end a run.
+    void time_a_fresh_run(bytes& fresh, long& microseconds) const
+    {
+        write_file(path("big.bin"), bytes(65533, 0x33));
+        const auto begin = std::chrono::steady_clock::now();
+        ASSERT_EQ(0, finish(start_cassmak(dir.root().string(),
+                                          {"-m", "tape", "-o", "fresh.kst", "big.bin"})));
+        microseconds = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                             std::chrono::steady_clock::now() - begin)
+                                             .count());
+        fresh = read_file(path("fresh.kst"));
+        fs::remove(path("fresh.kst"));
+    }
+
     scratch_dir dir;
 };
 
@@ -360,17 +375,12 @@ TEST_F(Output, InterruptWhileWaitingForTheLockChangesNothing)
 
 TEST_F(Output, TerminatedAtAnyMomentLeavesOldOrNewImage)
 {
-    write_file(path("big.bin"), bytes(65533, 0x33));
-    const auto begin = std::chrono::steady_clock::now();
-    ASSERT_EQ(0, finish(start_cassmak(dir.root().string(),
-                                      {"-m", "tape", "-o", "fresh.kst", "big.bin"})));
-    const auto run_time = std::chrono::steady_clock::now() - begin;
-    const bytes fresh = read_file(path("fresh.kst"));
-    fs::remove(path("fresh.kst"));
+    bytes fresh;
+    long run_time = 0;
+    ASSERT_NO_FATAL_FAILURE(time_a_fresh_run(fresh, run_time));
 
     std::mt19937 random(8);
-    std::uniform_int_distribution<long> moment(
-        0, std::chrono::duration_cast<std::chrono::microseconds>(run_time).count() * 5 / 4);
+    std::uniform_int_distribution<long> moment(0, run_time * 5 / 4);
     const int signals[] = {SIGTERM, SIGQUIT, SIGUSR1, SIGALRM};
     for (int i = 0; i < 64; ++i) {
         const bool append = i % 2 == 1;
@@ -532,13 +542,9 @@ std::set<std::string> names_after_kill(const fs::path& folder)
 
 TEST_F(Output, KilledAtAnyMomentLeavesOldOrNewImage)
 {
-    write_file(path("big.bin"), bytes(65533, 0x33));
-    const auto begin = std::chrono::steady_clock::now();
-    ASSERT_EQ(0, finish(start_cassmak(dir.root().string(),
-                                      {"-m", "tape", "-o", "fresh.kst", "big.bin"})));
-    const auto run_time = std::chrono::steady_clock::now() - begin;
-    const bytes fresh = read_file(path("fresh.kst"));
-    fs::remove(path("fresh.kst"));
+    bytes fresh;
+    long run_time = 0;
+    ASSERT_NO_FATAL_FAILURE(time_a_fresh_run(fresh, run_time));
     fs::create_directory(path("to"));
     // Each way an output may be: the old image there (or not), reached
     // directly or through a link to a file that is not there yet.
@@ -551,8 +557,7 @@ TEST_F(Output, KilledAtAnyMomentLeavesOldOrNewImage)
                  {"-append through a dangling link", true, true},
                  {"replace through a dangling link", false, true}};
     std::mt19937 random(15);
-    std::uniform_int_distribution<long> moment(
-        0, std::chrono::duration_cast<std::chrono::microseconds>(run_time).count() * 5 / 4);
+    std::uniform_int_distribution<long> moment(0, run_time * 5 / 4);
     for (int i = 0; i < 600; ++i) {
         const auto& c = cases[i % 4];
         fs::remove(path("to/tape.kst"));
