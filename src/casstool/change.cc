@@ -96,26 +96,11 @@ int run_change(const change_request& request, const change_work& work)
 
 int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
-    if (path == "-") {
-        if (is_terminal(console_stream::output))
-            return report_tool(tool_failed, "standard output is a terminal; give -o FILE or "
-                                            "redirect it");
-        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
-            return report_tool(tool_failed, "standard output: write failed");
-        return finish_stdout(tool_ok);
-    }
+    if (path == "-")
+        return write_binary(std::nullopt, bytes.data(), bytes.size());
     const write_result result = write_output(path, bytes.data(), bytes.size(), false);
-    switch (result.outcome) {
-    case write_outcome::written: return tool_ok;
-    case write_outcome::open_failed:
-        return report_tool(tool_failed, path + ": cannot open for writing: " + result.reason);
-    case write_outcome::access_failed:
+    if (result.outcome == write_outcome::access_failed)
         return report_tool(tool_failed, path + ": cannot be replaced (a pipe or terminal); "
                                                "redirect standard output instead");
-    case write_outcome::write_failed:
-    case write_outcome::declined:
-    case write_outcome::read_failed: break;
-    }
-    return report_tool(tool_failed,
-                       path + ": cannot write: " + result.reason + "; nothing was left behind");
+    return report_write_result(path, result, false);
 }

@@ -99,11 +99,8 @@ int run_extract_one(const extract_options& options)
     if (damaged && !options.force)
         return report_tool(tool_failed,
                            damage_label(image_path, entry) + "; --force extracts it anyway");
-    const std::optional<std::string>& output = options.output.path;
-    if (!output && is_terminal(console_stream::output))
-        return report_tool(tool_failed, "standard output is a terminal; give -o FILE or "
-                                        "redirect it");
-    const int status = write_bytes(output, found.payload.data(), found.payload.size());
+    const int status =
+        write_binary(options.output.path, found.payload.data(), found.payload.size());
     if (status != tool_ok || !damaged)
         return status;
     return report_tool(tool_damaged, damage_label(image_path, entry) + "; written as it is");

@@ -222,6 +222,20 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
     const bool stream = result.outcome == write_outcome::access_failed;
     if (stream)
         result = write_output(path, bytes, count, true);
+    return report_write_result(path, result, stream);
+}
+
+int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
+                 std::size_t count)
+{
+    if (!output && is_terminal(console_stream::output))
+        return report_tool(tool_failed, "standard output is a terminal; give -o FILE or "
+                                        "redirect it");
+    return write_bytes(output, bytes, count);
+}
+
+int report_write_result(const std::string& path, const write_result& result, bool streamed)
+{
     switch (result.outcome) {
     case write_outcome::written: return tool_ok;
     case write_outcome::open_failed:
@@ -233,5 +247,5 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
     }
     // A file is replaced whole or not at all; what reached a pipe stays there.
     return report_tool(tool_failed, path + ": cannot write: " + result.reason +
-                                        (stream ? "" : "; nothing was left behind"));
+                                        (streamed ? "" : "; nothing was left behind"));
 }

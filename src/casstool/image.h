@@ -3,6 +3,7 @@
 // their messages, and the output of a command's bytes.
 #pragma once
 
+#include "io/files.h"
 #include "tape/reader.h"
 
 #include <cstddef>
@@ -94,7 +95,11 @@ int refuse_missing_data(const std::string& path, const tape_entry& entry);
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
                 std::size_t count);
 
-inline const char* kind_name(entry_kind kind)
-{
-    return entry_kind_name(kind);
-}
+// As write_bytes, for bytes that are not text: standard output is refused
+// when it is a terminal.
+int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
+                 std::size_t count);
+
+// Reports what write_output gave for `path` unless it was written; tool_ok
+// or tool_failed. After `streamed` bytes, some may have reached the output.
+int report_write_result(const std::string& path, const write_result& result, bool streamed);

@@ -342,7 +342,7 @@ void append_json_line(std::string& out, const std::string& start, const tape_ent
     out += ",\"offset\":";
     append_number(out, base + entry.offset);
     out += ",\"kind\":\"";
-    out += kind_name(entry.kind);
+    out += entry_kind_name(entry.kind);
     out += "\",\"length\":";
     append_number(out, entry.length);
     if (entry.kind == entry_kind::file) {
