@@ -393,17 +393,23 @@ temp_outcome rename_into_place(const place& where, const std::string& temp_name,
     return errno == EEXIST ? temp_outcome::taken : temp_outcome::use_in_place;
 }
 
-// Finishes the temporary file open on `fd` (already filled when `filled`,
-// else `error` says why not): closes it and renames it into place. On any
-// outcome but renamed the temporary file is removed again.
-step finish_temp(int fd, const place& where, const std::string& temp_name, bool filled, int error,
-                 bool exclusive, temp_outcome& how)
+// Closes the file open on `fd` that was just written, `filled` when the
+// writing went through: the error (errno) of the writing or else of the
+// close, or 0.
+int close_written(int fd, bool filled)
 {
-    if (close(fd) != 0 && filled) {
-        filled = false;
-        error = errno;
-    }
-    how = filled ? rename_into_place(where, temp_name, exclusive) : temp_outcome::failed;
+    const int error = filled ? 0 : errno != 0 ? errno : EIO;
+    if (close(fd) != 0 && filled)
+        return errno;
+    return error;
+}
+
+// Renames the temporary file, written and closed (`error` saying why not),
+// into place. On any outcome but renamed it is removed again.
+step finish_temp(const place& where, const std::string& temp_name, int error, bool exclusive,
+                 temp_outcome& how)
+{
+    how = error == 0 ? rename_into_place(where, temp_name, exclusive) : temp_outcome::failed;
     if (how == temp_outcome::use_in_place)
         error = errno;
     if (how != temp_outcome::renamed)
@@ -448,32 +454,51 @@ step rewrite_in_place(int fd, bool readable, const std::uint8_t* bytes, std::siz
     return failure(write_outcome::write_failed, error);
 }
 
-// Replaces the existing regular file open (and locked) on `fd`, whose state is
-// `old`: a new image in a temporary file beside it, renamed over it once
-// whole. Where the rename would not give the same file (other names for it,
-// an owner or attribute this process cannot give, a folder without room or
-// without write permission) the file is rewritten in place instead.
-step replace_regular(int fd, bool readable, const place& where, const struct stat& old,
-                     const std::uint8_t* bytes, std::size_t count)
+// Puts a new file in place of the existing regular file open (and locked) on
+// `fd`, whose state is `old`: made beside it with its owner, mode and
+// attributes, filled by `fill`, and renamed over it once whole. Nothing when
+// the rename would not give the same file (an owner or attribute this process
+// cannot give, a folder without room or without write permission), and the
+// caller writes in place instead; `written_first` then says whether that was
+// found only after writing the new file.
+template <typename Fill>
+std::optional<step> replace_by_rename(int fd, const place& where, const struct stat& old, Fill fill,
+                                      bool& written_first)
 {
-    if (old.st_nlink > 1)
-        return rewrite_in_place(fd, readable, bytes, count, false);
+    written_first = false;
     std::string temp_name;
     const int temp = create_temp(where, 0600, temp_name);
     if (temp < 0)
-        return rewrite_in_place(fd, readable, bytes, count, false);
+        return std::nullopt;
     if (!take_attributes(temp, fd, old)) {
         close(temp);
         unlinkat(where.folder, temp_name.c_str(), 0);
-        return rewrite_in_place(fd, readable, bytes, count, false);
+        return std::nullopt;
     }
-    const bool filled = write_all(temp, bytes, count);
+    const int error = close_written(temp, fill(temp));
     temp_outcome how{};
-    const step outcome =
-        finish_temp(temp, where, temp_name, filled, filled ? 0 : errno, false, how);
+    const step outcome = finish_temp(where, temp_name, error, false, how);
+    written_first = true;
     if (how == temp_outcome::use_in_place)
-        return rewrite_in_place(fd, readable, bytes, count, true);
+        return std::nullopt;
     return outcome;
+}
+
+// Replaces the existing regular file open (and locked) on `fd`, whose state is
+// `old`, with a new image by a rename; a file with other names, or one the
+// rename would not keep, is rewritten in place instead.
+step replace_regular(int fd, bool readable, const place& where, const struct stat& old,
+                     const std::uint8_t* bytes, std::size_t count)
+{
+    bool written_first = false;
+    if (old.st_nlink == 1)
+        if (std::optional<step> outcome = replace_by_rename(
+                fd, where, old, [&](int temp) { return write_all(temp, bytes, count); },
+                written_first))
+            return *outcome;
+    // After a new file written in vain (no room for it, say) the old image is
+    // rewritten in place only where it can be kept meanwhile.
+    return rewrite_in_place(fd, readable, bytes, count, written_first);
 }
 
 // Makes the output at `where`, which is not there yet, from `count` bytes:
@@ -488,10 +513,9 @@ std::optional<step> create_output(const place& where, const std::uint8_t* bytes,
     std::string temp_name;
     int fd = create_temp(where, 0666, temp_name);
     if (fd >= 0) {
-        const bool filled = write_all(fd, bytes, count);
+        const int error = close_written(fd, write_all(fd, bytes, count));
         temp_outcome how{};
-        const step outcome =
-            finish_temp(fd, where, temp_name, filled, filled ? 0 : errno, exclusive, how);
+        const step outcome = finish_temp(where, temp_name, error, exclusive, how);
         if (how != temp_outcome::use_in_place) {
             release_signals(previous);
             if (how == temp_outcome::taken)
@@ -505,15 +529,10 @@ std::optional<step> create_output(const place& where, const std::uint8_t* bytes,
     fd = openat(where.folder, where.name.c_str(),
                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | open_flags, 0666);
     if (fd >= 0) {
-        bool filled = write_all(fd, bytes, count);
-        int error = filled ? 0 : errno;
-        if (close(fd) != 0 && filled) {
-            filled = false;
-            error = errno;
-        }
-        if (!filled)
+        const int error = close_written(fd, write_all(fd, bytes, count));
+        if (error != 0)
             unlinkat(where.folder, where.name.c_str(), 0);
-        outcome = filled ? written : failure(write_outcome::write_failed, error);
+        outcome = error == 0 ? written : failure(write_outcome::write_failed, error);
     } else if (errno != EEXIST) {
         outcome = failure(write_outcome::open_failed, errno);
     }
@@ -538,13 +557,8 @@ step write_in_place(const std::string& path, const std::uint8_t* bytes, std::siz
     }
     // A device or a pipe may wait for its reader, so an interrupt must still
     // end the run here.
-    bool filled = write_all(fd, bytes, count);
-    int error = filled ? 0 : errno;
-    if (close(fd) != 0 && filled) {
-        filled = false;
-        error = errno;
-    }
-    return filled ? written : failure(write_outcome::write_failed, error);
+    const int error = close_written(fd, write_all(fd, bytes, count));
+    return error == 0 ? written : failure(write_outcome::write_failed, error);
 }
 
 // What an output path names before anything is written to it.
@@ -702,23 +716,14 @@ step append_in_place(int fd, const struct stat& locked, bool have_lock, const st
 std::optional<step> append_by_copy(int fd, const place& where, const struct stat& old,
                                    const std::uint8_t* bytes, std::size_t count)
 {
-    std::string temp_name;
-    const int temp = create_temp(where, 0600, temp_name);
-    if (temp < 0)
-        return std::nullopt;
-    if (!take_attributes(temp, fd, old)) {
-        close(temp);
-        unlinkat(where.folder, temp_name.c_str(), 0);
-        return std::nullopt;
-    }
-    const bool filled = copy_contents(fd, temp, static_cast<std::uint64_t>(old.st_size)) &&
-                        write_all(temp, bytes, count);
-    temp_outcome how{};
-    const step outcome =
-        finish_temp(temp, where, temp_name, filled, filled ? 0 : errno, false, how);
-    if (how == temp_outcome::use_in_place)
-        return std::nullopt;
-    return outcome;
+    bool written_first = false;
+    return replace_by_rename(
+        fd, where, old,
+        [&](int temp) {
+            return copy_contents(fd, temp, static_cast<std::uint64_t>(old.st_size)) &&
+                   write_all(temp, bytes, count);
+        },
+        written_first);
 }
 
 step append_output(const std::string& path, const std::uint8_t* bytes, std::size_t count)
