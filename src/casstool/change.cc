@@ -7,13 +7,6 @@
 
 #include <cstdio>
 
-std::string entries_are(std::size_t count)
-{
-    if (count == 0)
-        return "; the image is empty";
-    return count == 1 ? "; its only entry is 1" : "; its entries are 1 to " + std::to_string(count);
-}
-
 int report_entry_list(const std::string& path, const entry_list_result& result)
 {
     const std::string why = result.outcome == entry_list_outcome::not_a_number
@@ -77,7 +70,7 @@ int run_change(const change_request& request, const change_work& work)
         status = work(bytes, existed, updated, report);
         if (status == tool_failed)
             return false;
-        if (request.dry_run) {
+        if (request.switches.dry_run) {
             report.lines += image_table(path, updated.data(), updated.size());
             return false;
         }
@@ -86,12 +79,12 @@ int run_change(const change_request& request, const change_work& work)
     const write_result result = update_output(path, request.create, transform);
     if (status == tool_failed)
         return status;
-    const bool declined = request.dry_run && result.outcome == write_outcome::declined;
+    const bool declined = request.switches.dry_run && result.outcome == write_outcome::declined;
     if (result.outcome != write_outcome::written && !declined)
         return report_tool(tool_failed, path + ": cannot be updated" +
                                             (result.reason.empty() ? "" : ": " + result.reason) +
                                             "; it is left as it was");
-    return finish_report(report, request.quiet && !request.dry_run, status);
+    return finish_report(report, request.switches.quiet && !request.switches.dry_run, status);
 }
 
 int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes)

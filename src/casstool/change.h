@@ -12,9 +12,6 @@
 #include <string>
 #include <vector>
 
-// "; its entries are 1 to 3", "; its only entry is 1" or "; the image is empty".
-std::string entries_are(std::size_t count);
-
 // Reports why `choose_entries` found no entries in the image at `path`, and
 // returns tool_failed.
 int report_entry_list(const std::string& path, const entry_list_result& result);
@@ -60,8 +57,7 @@ struct change_request {
     const char* command;
     std::string path;
     bool create = false; // a missing image is made
-    bool quiet = false;
-    bool dry_run = false;
+    change_switches switches;
 };
 
 // Changes the image at `request.path` with `work` through update_output: under

@@ -139,7 +139,7 @@ int run_copy(const copy_options& options)
         updated = assemble_image(pieces);
         return status;
     };
-    return run_change({"copy", path, true, options.quiet, options.dry_run}, work);
+    return run_change({"copy", path, true, options}, work);
 }
 
 } // namespace

@@ -137,24 +137,16 @@ int find_image_entry(const std::string& path, const std::function<bool(const tap
     return walk_image(path, visitor, size);
 }
 
-int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count)
+std::string entries_are(std::size_t count)
 {
-    std::string message = path + ": no entry " + typed;
     if (count == 0)
-        message += "; the image is empty";
-    else
-        message += count == 1 ? "; its only entry is 1"
-                              : "; its entries are 1 to " + std::to_string(count);
-    return report_tool(tool_failed, message);
+        return "; the image is empty";
+    return count == 1 ? "; its only entry is 1" : "; its entries are 1 to " + std::to_string(count);
 }
 
-const tape_entry* find_entry(const std::string& path, const loaded_image& image, std::size_t number)
+int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count)
 {
-    const std::size_t count = image.entries.size();
-    if (number >= 1 && number <= count)
-        return &image.entries[number - 1];
-    report_missing_entry(path, std::to_string(number), count);
-    return nullptr;
+    return report_tool(tool_failed, path + ": no entry " + typed + entries_are(count));
 }
 
 std::string grouped(std::size_t value)

@@ -52,6 +52,9 @@ struct found_entry {
 int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,
                      found_entry& found);
 
+// "; its entries are 1 to 3", "; its only entry is 1" or "; the image is empty".
+std::string entries_are(std::size_t count);
+
 // Reports that the image at `path`, of `count` entries, has no entry `typed`
 // (the number as it was typed) and returns tool_failed.
 int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count);
@@ -63,11 +66,6 @@ struct loaded_image {
 };
 
 int load_entries(const std::string& path, loaded_image& image);
-
-// The entry numbered `number`, or null after reporting that the image has
-// none such.
-const tape_entry* find_entry(const std::string& path, const loaded_image& image,
-                             std::size_t number);
 
 // What the entry is, for a line that says what was done with it, with
 // `count` bytes: "file HELLO, 1,234 bytes", "headless block, 1 byte". The

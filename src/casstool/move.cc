@@ -63,8 +63,7 @@ int run_move(const move_options& options)
         const tape_image image = make_tape_image(std::move(old));
         const std::size_t count = image.entries.size();
         if (options.entry < 1 || options.entry > count)
-            return report_tool(tool_failed,
-                               path + ": no entry " + options.entry_word + entries_are(count));
+            return report_missing_entry(path, options.entry_word, count);
         if (options.position < 1 || options.position > count)
             return report_tool(tool_failed, path + ": no entry " + options.position_word +
                                                 " to move to" + entries_are(count));
@@ -83,7 +82,7 @@ int run_move(const move_options& options)
         updated = assemble_image(pieces);
         return tool_ok;
     };
-    return run_change({"move", path, false, options.quiet, options.dry_run}, work);
+    return run_change({"move", path, false, options}, work);
 }
 
 } // namespace

@@ -64,7 +64,7 @@ int run_rm(const rm_options& options)
         updated = remove_entries_in_place(std::move(image), removed);
         return tool_ok;
     };
-    return run_change({"rm", path, false, options.quiet, options.dry_run}, work);
+    return run_change({"rm", path, false, options}, work);
 }
 
 } // namespace

@@ -137,8 +137,7 @@ int run_set(const set_options& options)
         tape_image image = make_tape_image(std::move(old));
         const std::size_t count = image.entries.size();
         if (options.entry < 1 || options.entry > count)
-            return report_tool(tool_failed,
-                               path + ": no entry " + options.entry_word + entries_are(count));
+            return report_missing_entry(path, options.entry_word, count);
         const tape_entry& entry = image.entries[options.entry - 1];
         if (entry.kind != entry_kind::file)
             return report_tool(
@@ -163,7 +162,7 @@ int run_set(const set_options& options)
         apply_header_change(updated, entry, options.change);
         return status;
     };
-    return run_change({"set", path, false, options.quiet, options.dry_run}, work);
+    return run_change({"set", path, false, options}, work);
 }
 
 } // namespace
