@@ -135,11 +135,7 @@ int survey_image(const std::string& path, image_survey& survey)
 // so that it stays in DIR.
 std::string target_path(const extract_options& options, const tape_entry& entry, std::size_t count)
 {
-    std::string name = derived_file_name(entry, count, ".bin");
-    if (!options.folder)
-        return name;
-    const std::string& folder = *options.folder;
-    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+    return path_in_folder(options.folder, derived_file_name(entry, count, ".bin"));
 }
 
 // A target that is there already is refused without --force, and a link or

@@ -192,6 +192,13 @@ std::string damage_label(const std::string& path, const tape_entry& entry)
     return entry_label(path, entry) + " is damaged (" + entry.problem + ")";
 }
 
+std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name)
+{
+    if (!folder || folder->empty())
+        return name;
+    return folder->back() == '/' ? *folder + name : *folder + "/" + name;
+}
+
 int refuse_missing_data(const std::string& path, const tape_entry& entry)
 {
     return report_tool(tool_failed, entry_label(path, entry) + " has no data block");

@@ -84,6 +84,9 @@ std::string grouped(std::size_t value);
 std::string entry_label(const std::string& path, const tape_entry& entry);
 std::string damage_label(const std::string& path, const tape_entry& entry);
 
+// `name` in `folder`, or alone without one.
+std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name);
+
 // A file without a data block has no bytes to give back, forced or not.
 int refuse_missing_data(const std::string& path, const tape_entry& entry);
 

@@ -4,8 +4,8 @@
 #include "casstool/image.h"
 #include "casstool/report.h"
 #include "casstool/table.h"
+#include "io/files.h"
 
-#include <filesystem>
 #include <optional>
 
 namespace {
@@ -60,12 +60,6 @@ int parse_split(const std::vector<std::string>& arguments, split_options& option
     return tool_ok;
 }
 
-std::filesystem::file_type file_type(const std::string& path)
-{
-    std::error_code error;
-    return std::filesystem::symlink_status(path, error).type();
-}
-
 int run_split(const split_options& options)
 {
     const std::string& path = options.image;
@@ -86,18 +80,14 @@ int run_split(const split_options& options)
             report.notes.push_back(damage_label(path, entry) + "; written as it is");
             status = tool_damaged;
         }
-        std::string output;
-        if (options.folder) {
-            output = *options.folder;
-            if (!output.empty() && output.back() != '/')
-                output += '/';
-        }
-        output += derived_file_name(entry, count, ".kst");
+        const std::string output =
+            path_in_folder(options.folder, derived_file_name(entry, count, ".kst"));
         // A link there would take the file out of the folder, forced or not.
-        const std::filesystem::file_type type = file_type(output);
-        if (type == std::filesystem::file_type::symlink)
+        std::string reason;
+        const path_kind kind = look_at_path(output, reason);
+        if (kind == path_kind::link)
             return report_tool(tool_failed, output + ": is a symbolic link; it is not followed");
-        if (!options.force && type != std::filesystem::file_type::not_found)
+        if (!options.force && kind != path_kind::missing)
             return report_tool(tool_failed, output + ": exists; --force replaces it");
         report.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
                         describe_entry(entry) + ") to " + output + "\n";
