@@ -173,7 +173,9 @@ int run_extract_all(const extract_options& options)
     image_survey survey;
     if (survey_image(image_path, survey) != tool_ok)
         return tool_failed;
-    // The names need the number of entries first, so the image is read twice.
+    // The names need the number of entries first, and every target is looked
+    // at before the first is written: the image is read three times, a file
+    // and not a stream.
     if (survey.stream)
         return report_tool(tool_failed, image_path +
                                             ": extract all reads the image twice; save the "

@@ -47,8 +47,7 @@ int parse_list(const std::vector<std::string>& arguments, list_options& options)
 
 // Rows gather in one buffer and go out in big writes, as they are found.
 struct row_output {
-    static constexpr std::size_t size = std::size_t{1} << 20;
-    std::vector<char> buffer = std::vector<char>(size);
+    std::vector<char> buffer = std::vector<char>(std::size_t{1} << 20);
     std::size_t used = 0;
 
     void flush()
@@ -56,10 +55,10 @@ struct row_output {
         std::fwrite(buffer.data(), 1, used, stdout);
         used = 0;
     }
-    // Room for `count` more bytes.
+    // Room for `count` more bytes; the buffer grows for a longer piece.
     char* room(std::size_t count)
     {
-        if (size - used < count)
+        if (buffer.size() - used < count)
             flush();
         if (buffer.size() < count)
             buffer.resize(count);
