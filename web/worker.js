@@ -47,14 +47,19 @@ function output() {
 
 const bytesOf = async (blob) => new Uint8Array(await blob.arrayBuffer());
 
+// What cassmak says of an input of this name and size before reading it, if
+// anything. Sizes past 32 bits would wrap in the module; any such is out of
+// bounds.
+const inputMessage = (name, size, basic) =>
+  call("page_input_message", [name], Math.min(size, 0xffffffff), basic ? 1 : 0);
+
 // Each input as cassmak stores it; a size outside cassmak's bounds is refused
 // before the file is read.
 async function pack(files) {
   const results = [];
   const images = [];
   for (const { file, basic, args } of files) {
-    // Sizes past 32 bits would wrap in the module; any such is out of bounds.
-    let result = call("page_input_message", [file.name], Math.min(file.size, 0xffffffff), basic ? 1 : 0);
+    let result = inputMessage(file.name, file.size, basic);
     if (!result.message) {
       const input = await bytesOf(file);
       const start = performance.now();
@@ -84,7 +89,7 @@ const ops = {
   check: async (r) => ({ json: call("page_check_source", await bytesOf(r.file)) }),
   option: (r) => call("page_option_message", [r.option, r.value]),
   retagField: (r) => call("page_retag_message", [r.field, r.value]),
-  input: (r) => call("page_input_message", [r.name], Math.min(r.size, 0xffffffff), r.basic ? 1 : 0),
+  input: (r) => inputMessage(r.name, r.size, r.basic),
   pack: (r) => pack(r.files),
   list: (r) => call("page_list_basic", r.bytes),
   remove: (r) => edit("page_remove", r.bytes, r.index),
