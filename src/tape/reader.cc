@@ -89,7 +89,9 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
                      tape_entry& entry)
 {
     // Field by field, keeping the problem's buffer: a walk over an image of
-    // empty blocks comes here once every two bytes.
+    // empty blocks comes here once every two bytes, and assigning a fresh
+    // entry (with the buffer moved aside and back) made a listing of 64 MiB
+    // of them a quarter slower.
     entry.entry = 0;
     entry.span = 0;
     entry.kind = entry_kind::headless;
