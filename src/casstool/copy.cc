@@ -4,7 +4,6 @@
 #include "casstool/image.h"
 #include "casstool/report.h"
 
-#include <filesystem>
 #include <optional>
 
 namespace {
@@ -81,8 +80,7 @@ bool same_file(const std::string& a, const std::string& b)
 {
     if (a == "-")
         return false;
-    std::error_code error;
-    return a == b || std::filesystem::equivalent(a, b, error);
+    return a == b || names_same_file(a, b);
 }
 
 int run_copy(const copy_options& options)

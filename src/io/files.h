@@ -165,10 +165,14 @@ void take_program_arguments(int& argc, char**& argv);
 void use_binary_streams();
 
 // ---- What a path names, for a command that must not overwrite ----
-// Portable (paths.cc); a name is looked at itself, a link not followed.
+// A name is looked at itself, a link not followed.
 
 enum class path_kind { missing, file, folder, link, other };
 
 // What `path` names now; `reason` gets the system's words when it cannot be
 // looked at (other then).
 path_kind look_at_path(const std::string& path, std::string& reason);
+
+// Whether two paths name one existing file or folder now, links followed;
+// false when either cannot be looked at or is neither.
+bool names_same_file(const std::string& a, const std::string& b);

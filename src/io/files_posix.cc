@@ -935,3 +935,32 @@ bool is_terminal(console_stream stream)
     }
     return isatty(STDERR_FILENO) != 0;
 }
+
+path_kind look_at_path(const std::string& path, std::string& reason)
+{
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return path_kind::missing;
+        reason = std::strerror(errno);
+        return path_kind::other;
+    }
+    if (S_ISREG(status.st_mode))
+        return path_kind::file;
+    if (S_ISDIR(status.st_mode))
+        return path_kind::folder;
+    if (S_ISLNK(status.st_mode))
+        return path_kind::link;
+    return path_kind::other;
+}
+
+bool names_same_file(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    const auto plain = [](const struct stat& status) {
+        return S_ISREG(status.st_mode) || S_ISDIR(status.st_mode);
+    };
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && plain(first) &&
+           plain(second) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}

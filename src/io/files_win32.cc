@@ -712,3 +712,50 @@ void use_binary_streams()
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 }
+
+path_kind look_at_path(const std::string& path, std::string& reason)
+{
+    const std::wstring wpath = wide(path);
+    const DWORD attributes = GetFileAttributesW(wpath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_INVALID_NAME)
+            return path_kind::missing;
+        reason = reason_for(error);
+        return path_kind::other;
+    }
+    // Other reparse points (a cloud file's placeholder, a deduplicated file)
+    // are what they hold; only a symbolic link or a junction leads elsewhere.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        handle file(CreateFileW(wpath.c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                nullptr));
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (file.ok() &&
+            GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag) &&
+            (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
+             tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT))
+            return path_kind::link;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? path_kind::folder : path_kind::file;
+}
+
+bool names_same_file(const std::string& a, const std::string& b)
+{
+    // A folder opens only with backup semantics; both are compared by the
+    // file index of their volume, as a path is no identity on Windows.
+    const auto open_named = [](const std::string& path) {
+        return CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    };
+    handle first(open_named(a));
+    handle second(open_named(b));
+    BY_HANDLE_FILE_INFORMATION one{};
+    BY_HANDLE_FILE_INFORMATION other{};
+    return first.ok() && second.ok() && is_disk_file(first.get()) && is_disk_file(second.get()) &&
+           GetFileInformationByHandle(first.get(), &one) &&
+           GetFileInformationByHandle(second.get(), &other) &&
+           one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
