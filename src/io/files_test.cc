@@ -103,4 +103,48 @@ TEST(Files, AnOldImageGivesItsOwnBufferAndCopiesAnother)
     EXPECT_TRUE(static_cast<const bytes&>(none).empty());
 }
 
+TEST(Files, LookAtPathSaysWhatANameIsWithoutFollowingALink)
+{
+    scratch_dir dir;
+    write_file(dir.path("a"), hex("01"));
+    fs::create_directory(dir.path("d"));
+    const struct {
+        std::string path;
+        path_kind kind;
+    } cases[] = {
+        {dir.path("a"), path_kind::file},       {dir.path("d"), path_kind::folder},
+        {dir.path("none"), path_kind::missing}, {dir.path("none/a"), path_kind::missing},
+        {dir.path("a/x"), path_kind::missing},
+    };
+    for (const auto& c : cases) {
+        std::string reason;
+        EXPECT_EQ(c.kind, look_at_path(c.path, reason)) << c.path;
+        EXPECT_EQ("", reason) << c.path;
+    }
+    SKIP_IF_MISSING(symbolic_links_missing());
+    fs::create_symlink(dir.path("a"), dir.path("to-a"));
+    fs::create_symlink(dir.path("none"), dir.path("to-none"));
+    std::string reason;
+    EXPECT_EQ(path_kind::link, look_at_path(dir.path("to-a"), reason));
+    EXPECT_EQ(path_kind::link, look_at_path(dir.path("to-none"), reason));
+}
+
+TEST(Files, NamesSameFileGoesByTheFileNotTheSpelling)
+{
+    scratch_dir dir;
+    write_file(dir.path("a"), hex("01"));
+    write_file(dir.path("b"), hex("01"));
+    fs::create_directory(dir.path("d"));
+    EXPECT_TRUE(names_same_file(dir.path("a"), dir.path("a")));
+    EXPECT_TRUE(names_same_file(dir.path("a"), dir.path("d/../a")));
+    EXPECT_TRUE(names_same_file(dir.path("d"), dir.path("./d")));
+    EXPECT_FALSE(names_same_file(dir.path("a"), dir.path("b")));
+    EXPECT_FALSE(names_same_file(dir.path("a"), dir.path("d")));
+    EXPECT_FALSE(names_same_file(dir.path("a"), dir.path("none")));
+    EXPECT_FALSE(names_same_file(dir.path("none"), dir.path("none")));
+    SKIP_IF_MISSING(symbolic_links_missing());
+    fs::create_symlink(dir.path("a"), dir.path("to-a"));
+    EXPECT_TRUE(names_same_file(dir.path("to-a"), dir.path("a")));
+}
+
 } // namespace
