@@ -419,7 +419,10 @@ async function checkSource() {
   const answer = await ask("check", { file: new Blob([text]) });
   const list = $("warnings");
   list.replaceChildren();
-  if (answer.error) return;
+  if (answer.error) {
+    $("check-status").textContent = answer.error;
+    return;
+  }
   for (const w of answer.json.warnings)
     list.append(element("li", { textContent: w.line + ":" + w.column + ": " + w.message + " [" + w.kind + "]" }));
   const count = answer.json.warnings.length;
