@@ -87,6 +87,7 @@ const dropTarget = (zone, take) => {
 // ---- Make a tape ----
 const options = [["-m", "Name"], ["-n", "File number"], ["-t", "Type"], ["-a", "Address"]];
 const allowed = { binary: ["-m", "-n", "-t", "-a"], headless: [], basic: ["-m", "-n"] };
+const fixed = { binary: {}, headless: {}, basic: { "-t": ">", "-a": "0x2401" } };
 let items = [];
 let itemCount = 0;
 
@@ -114,8 +115,11 @@ function renderItem(item, index) {
   const hints = defaults(item);
   for (const [option, label] of options) {
     const message = element("span", { className: "message", id: id + option + "-msg", role: "status" });
-    const input = element("input", { value: item.fields[option] || "", placeholder: hints[option],
-      disabled: !allowed[item.kind].includes(option), spellcheck: false, autocomplete: "off" });
+    const taken = allowed[item.kind].includes(option);
+    // A field the kind does not take shows no default: for a BASIC program
+    // its fixed type and address, for a headless block nothing.
+    const input = element("input", { value: taken ? item.fields[option] || "" : fixed[item.kind][option] || "",
+      placeholder: taken ? hints[option] : "", disabled: !taken, spellcheck: false, autocomplete: "off" });
     input.oninput = () => {
       item.fields[option] = input.value;
       showMessage(input, message, (value) => ask("option", { option, value })).then(() => {
@@ -135,7 +139,7 @@ function renderItem(item, index) {
     element("strong", { textContent: name }), " " + plural(item.file.size, "byte") + " ",
     button("Up", "Move " + name + " up", () => moveItem(index, -1)),
     button("Down", "Move " + name + " down", () => moveItem(index, 1)),
-    button("Remove", "Take " + name + " off the list", () => { items.splice(index, 1); renderItems(); }));
+    button("Remove", "Remove " + name + " from the list", () => { items.splice(index, 1); renderItems(); }));
   head.querySelectorAll("button")[0].disabled = index === 0;
   head.querySelectorAll("button")[1].disabled = index === items.length - 1;
   item.result = element("p", { className: "message", role: "status", textContent: item.sizeMessage || "" });
@@ -145,6 +149,9 @@ function renderItem(item, index) {
 function renderItems(focus) {
   $("make-list").replaceChildren(...items.map(renderItem));
   $("make-button").disabled = items.length === 0;
+  $("make-empty").hidden = items.length > 0;
+  $("make-chosen").textContent = items.length ? plural(items.length, "file") + " listed below; more are added at the end"
+    : "or drop them on this box";
   if (focus && $(focus)) $(focus).focus();
 }
 
@@ -258,7 +265,8 @@ async function edit(op, request, done, focus) {
   }
   tape.bytes = answer.image;
   tape.changed = true;
-  $("retag").hidden = true; // its entry number may no longer be the same entry
+  // Their entry numbers may no longer be the same entries.
+  for (const box of ["retag", "listing-box", "hex-box"]) $(box).hidden = true;
   await showTape(done);
   const target = document.querySelector(focus);
   if (target) target.focus();
@@ -296,6 +304,13 @@ function retagForm(e) {
 
 const columns = ["entry", "offset", "kind", "no", "type", "addr", "length", "name", "checksums", "problem"];
 
+function showHex(e, payload) {
+  $("hex-heading").textContent = "Entry " + e.entry + " in hex: " + plural(payload.length, "byte") +
+    (e.kind === "file" ? ' of "' + e.name.trimEnd() + '"' : "");
+  $("hex").textContent = hex(payload);
+  $("hex-box").hidden = false;
+}
+
 function renderTape(json) {
   const body = $("entries").tBodies[0];
   body.replaceChildren();
@@ -311,6 +326,7 @@ function renderTape(json) {
     fields.forEach((text, column) => {
       const cell = row.insertCell();
       cell.textContent = text;
+      cell.className = columns[column];
       cell.dataset.label = columns[column];
     });
     const payload = tape.bytes.subarray(e.payload_offset, e.payload_offset + e.payload_size);
@@ -318,7 +334,7 @@ function renderTape(json) {
     const n = " entry " + e.entry;
     const actions = [
       button("Payload", "Download the payload of" + n, () => download(payload, baseName() + "-" + e.entry + ".bin")),
-      button("Hex", "Show" + n + " in hex", () => { $("hex").textContent = hex(payload); }),
+      button("Hex", "Show" + n + " in hex", () => showHex(e, payload)),
     ];
     if (isFile && e.type === ">" && hasData)
       actions.push(button("Listing", "Show the BASIC listing of" + n, () => showListing(e, payload)));
@@ -333,10 +349,15 @@ function renderTape(json) {
       actions[actions.length - 2].className = "down";
       actions[actions.length - 3].disabled = i === 0;
       actions[actions.length - 2].disabled = i === last;
-      if (isFile) actions.push(Object.assign(button("Retag", "Change the header of" + n, () => retagForm(e)), { className: "retag" }));
+      if (isFile) actions.push(Object.assign(button("Retag", "Retag" + n + ": change its header", () => retagForm(e)), { className: "retag" }));
     }
     actions[0].disabled = !hasData;
-    Object.assign(row.insertCell(), { className: "actions" }).append(...actions);
+    // Viewing and changing each stay on one line; the cell breaks between them.
+    const views = actions.filter((b) => ["Payload", "Hex", "Listing"].includes(b.textContent));
+    const changes = actions.filter((b) => !views.includes(b));
+    const cell = Object.assign(row.insertCell(), { className: "actions" });
+    cell.append(element("span", { className: "group" }, ...views));
+    if (changes.length) cell.append(" ", element("span", { className: "group" }, ...changes));
   });
   return editable;
 }
@@ -349,6 +370,11 @@ async function showTape(done) {
   }
   const json = answer.json;
   const editable = renderTape(json);
+  $("read-empty").hidden = true;
+  $("entries-box").hidden = false;
+  $("tape-actions").hidden = false;
+  $("entries").setAttribute("aria-label", "Entries of " + tape.name);
+  $("tape-chosen").textContent = "Shown below: " + tape.name;
   $("tape-download").disabled = !tape.changed;
   $("tape-status").textContent = (done ? done + " " : "") + tape.name + ": " + plural(tape.bytes.length, "byte") + ", " +
     plural(json.count, "entry").replace("entrys", "entries") +
@@ -358,8 +384,9 @@ async function showTape(done) {
 
 function resetTape() {
   $("entries").tBodies[0].replaceChildren();
-  $("listing-box").hidden = true;
-  $("retag").hidden = true;
+  for (const box of ["entries-box", "listing-box", "retag", "hex-box", "tape-actions"]) $(box).hidden = true;
+  $("read-empty").hidden = false;
+  $("tape-chosen").textContent = "or drop it on this box";
   $("tape-download").disabled = true;
   $("hex").textContent = "";
 }
@@ -392,9 +419,12 @@ async function checkSource() {
   const answer = await ask("check", { file: new Blob([text]) });
   const list = $("warnings");
   list.replaceChildren();
-  if (answer.error) return;
+  if (answer.error) {
+    $("check-status").textContent = answer.error;
+    return;
+  }
   for (const w of answer.json.warnings)
-    list.append(element("li", { textContent: w.line + ":" + w.column + ": " + w.message + " [" + w.kind + "] Fix: " + w.fix }));
+    list.append(element("li", { textContent: w.line + ":" + w.column + ": " + w.message + " [" + w.kind + "]" }));
   const count = answer.json.warnings.length;
   $("check-status").textContent = count ? plural(count, "warning") : "no problems";
 }
