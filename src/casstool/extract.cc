@@ -24,6 +24,7 @@ std::string extract_usage()
            "  --force  write a damaged entry too (exit status 1); for a truncated tail,\n"
            "           all its bytes; with 'all', overwrite existing files\n"
            "  -q       with 'all': do not print a line for each file written\n"
+           "  --no-sync  do not wait until the disk holds each file written\n"
            "\n"
            "Exit status: 0 written, 1 a damaged entry written with --force, 2 refused or\n"
            "failed.\n";
@@ -37,6 +38,7 @@ struct extract_options {
     std::optional<std::string> folder; // -d
     bool force = false;
     bool quiet = false;
+    bool no_sync = false;
 };
 
 int parse_extract(const std::vector<std::string>& arguments, extract_options& options)
@@ -48,6 +50,8 @@ int parse_extract(const std::vector<std::string>& arguments, extract_options& op
                 options.force = true;
             else if (option == "-q")
                 options.quiet = true;
+            else if (option == "--no-sync")
+                options.no_sync = true;
             else if (option == "-o")
                 return take_output_option("extract", cursor, options.output);
             else if (option != "-d")
@@ -99,8 +103,8 @@ int run_extract_one(const extract_options& options)
     if (damaged && !options.force)
         return report_tool(tool_failed,
                            damage_label(image_path, entry) + "; --force extracts it anyway");
-    const int status =
-        write_binary(options.output.path, found.payload.data(), found.payload.size());
+    const int status = write_binary(options.output.path, found.payload.data(), found.payload.size(),
+                                    options.no_sync ? sync_mode::fast : sync_mode::durable);
     if (status != tool_ok || !damaged)
         return status;
     return report_tool(tool_damaged, damage_label(image_path, entry) + "; written as it is");
@@ -212,7 +216,8 @@ int run_extract_all(const extract_options& options)
             return true;
         }
         const std::string path = target_path(options, entry, count);
-        if (write_bytes(path, window + entry.payload_offset, entry.payload_size) != tool_ok) {
+        if (write_bytes(path, window + entry.payload_offset, entry.payload_size,
+                        options.no_sync ? sync_mode::fast : sync_mode::durable) != tool_ok) {
             status = tool_failed;
             return false;
         }

@@ -205,7 +205,7 @@ int refuse_missing_data(const std::string& path, const tape_entry& entry)
 }
 
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                std::size_t count)
+                std::size_t count, sync_mode sync)
 {
     if (!output) {
         if (count > 0 && std::fwrite(bytes, 1, count, stdout) != count)
@@ -215,22 +215,22 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
     const std::string& path = *output;
     // Standard output goes first, so that a log of both keeps its order.
     std::fflush(stdout);
-    write_result result = write_output(path, bytes, count, false);
+    write_result result = write_output(path, bytes, count, false, sync);
     // Nothing was written yet: a pipe or a terminal cannot be replaced, and
     // takes the bytes as they come, as an append gives them.
     const bool stream = result.outcome == write_outcome::access_failed;
     if (stream)
-        result = write_output(path, bytes, count, true);
+        result = write_output(path, bytes, count, true, sync);
     return report_write_result(path, result, stream);
 }
 
 int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                 std::size_t count)
+                 std::size_t count, sync_mode sync)
 {
     if (!output && is_terminal(console_stream::output))
         return report_tool(tool_failed, "standard output is a terminal; give -o FILE or "
                                         "redirect it");
-    return write_bytes(output, bytes, count);
+    return write_bytes(output, bytes, count, sync);
 }
 
 int report_write_result(const std::string& path, const write_result& result, bool streamed)
@@ -239,6 +239,11 @@ int report_write_result(const std::string& path, const write_result& result, boo
     case write_outcome::written: return tool_ok;
     case write_outcome::open_failed:
         return report_tool(tool_failed, path + ": cannot open for writing: " + result.reason);
+    case write_outcome::unsynced:
+        return report_tool(tool_failed, path +
+                                            ": written, but its folder could not be synced "
+                                            "to the disk: " +
+                                            result.reason);
     case write_outcome::access_failed:
     case write_outcome::write_failed:
     case write_outcome::declined:

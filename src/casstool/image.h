@@ -94,12 +94,12 @@ int refuse_missing_data(const std::string& path, const tape_entry& entry);
 // output when there is none. A pipe or terminal named as the output, such as
 // /dev/stdout, cannot be replaced and takes the bytes as they come.
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                std::size_t count);
+                std::size_t count, sync_mode sync = sync_mode::durable);
 
 // As write_bytes, for bytes that are not text: standard output is refused
 // when it is a terminal.
 int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                 std::size_t count);
+                 std::size_t count, sync_mode sync = sync_mode::durable);
 
 // Reports what write_output gave for `path` unless it was written; tool_ok
 // or tool_failed. After `streamed` bytes, some may have reached the output.

@@ -21,6 +21,7 @@ std::string join_usage()
            "  --force    take a truncated tail too (exit status 1)\n"
            "  -q         print nothing on success\n"
            "  --dry-run  print what would be joined and the resulting list; write nothing\n"
+           "  --no-sync  do not wait until the disk holds the new image\n"
            "\n"
            "Exit status: 0 joined, 1 a truncated tail taken with --force, 2 a usage error,\n"
            "a refused join or a failed read or write.\n";
@@ -110,7 +111,7 @@ int run_join(const join_options& options)
         report.lines += image_table(options.output, joined.data(), joined.size());
         return finish_report(report, false, status);
     }
-    if (write_new_image(options.output, joined) != tool_ok)
+    if (write_new_image(options.output, joined, sync_of(options)) != tool_ok)
         return tool_failed;
     // On standard output the lines would run into the image.
     return finish_report(report, options.quiet || options.output == "-", status);

@@ -23,6 +23,7 @@ std::string split_usage()
            "             status 1)\n"
            "  -q         print nothing on success\n"
            "  --dry-run  print what would be written and each resulting list; write nothing\n"
+           "  --no-sync  do not wait until the disk holds each new image\n"
            "\n"
            "Exit status: 0 written, 1 a truncated tail written with --force, 2 a usage\n"
            "error, an existing file, a refused entry or a failed read or write.\n";
@@ -97,7 +98,7 @@ int run_split(const split_options& options)
         const std::vector<std::uint8_t> one = assemble_image({{&image, i}});
         if (options.dry_run)
             report.lines += image_table(outputs[i], one.data(), one.size());
-        else if (write_new_image(outputs[i], one) != tool_ok)
+        else if (write_new_image(outputs[i], one, sync_of(options)) != tool_ok)
             return tool_failed;
     }
     return finish_report(report, options.quiet && !options.dry_run, status);
