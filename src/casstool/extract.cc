@@ -166,14 +166,10 @@ int refuse_target(const std::string& path, bool force)
 int run_extract_all(const extract_options& options)
 {
     const std::string& image_path = options.image;
-    if (options.folder) {
-        std::string reason;
-        const path_kind kind = look_at_path(*options.folder, reason);
-        if (kind == path_kind::missing)
-            return report_tool(tool_failed, *options.folder + ": no such folder");
-        if (kind != path_kind::folder && kind != path_kind::link)
-            return report_tool(tool_failed, *options.folder + ": not a folder");
-    }
+    const sync_mode sync = options.no_sync ? sync_mode::fast : sync_mode::durable;
+    bool missing_folder = false;
+    if (look_at_target_folder(options.folder, missing_folder) != tool_ok)
+        return tool_failed;
     image_survey survey;
     if (survey_image(image_path, survey) != tool_ok)
         return tool_failed;
@@ -204,6 +200,9 @@ int run_extract_all(const extract_options& options)
     std::uint64_t size = 0;
     if (walk_image(image_path, check, size) != tool_ok || status != tool_ok)
         return tool_failed;
+    // Made only now, so that a refusal leaves no empty folder behind.
+    if (missing_folder && make_target_folder(*options.folder, sync) != tool_ok)
+        return tool_failed;
 
     status = tool_ok;
     image_visitor write;
@@ -216,8 +215,7 @@ int run_extract_all(const extract_options& options)
             return true;
         }
         const std::string path = target_path(options, entry, count);
-        if (write_bytes(path, window + entry.payload_offset, entry.payload_size,
-                        options.no_sync ? sync_mode::fast : sync_mode::durable) != tool_ok) {
+        if (write_bytes(path, window + entry.payload_offset, entry.payload_size, sync) != tool_ok) {
             status = tool_failed;
             return false;
         }

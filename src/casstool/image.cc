@@ -192,6 +192,27 @@ std::string damage_label(const std::string& path, const tape_entry& entry)
     return entry_label(path, entry) + " is damaged (" + entry.problem + ")";
 }
 
+int look_at_target_folder(const std::optional<std::string>& folder, bool& missing)
+{
+    missing = false;
+    if (!folder)
+        return tool_ok;
+    std::string reason;
+    const path_kind kind = look_at_path(*folder, reason);
+    missing = kind == path_kind::missing;
+    if (missing || kind == path_kind::folder || kind == path_kind::link)
+        return tool_ok;
+    return report_tool(tool_failed, *folder + ": not a folder");
+}
+
+int make_target_folder(const std::string& folder, sync_mode sync)
+{
+    std::string reason;
+    if (make_folders(folder, sync, reason))
+        return tool_ok;
+    return report_tool(tool_failed, folder + ": cannot make the folder: " + reason);
+}
+
 std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name)
 {
     if (!folder || folder->empty())

@@ -69,6 +69,9 @@ int run_split(const split_options& options)
         return tool_failed;
     const tape_image image = view_tape_image(loaded.bytes.data(), loaded.size);
     const std::size_t count = image.entries.size();
+    bool missing_folder = false;
+    if (look_at_target_folder(options.folder, missing_folder) != tool_ok)
+        return tool_failed;
     // Everything is checked before the first file is written.
     change_report report;
     int status = tool_ok;
@@ -94,6 +97,10 @@ int run_split(const split_options& options)
                         describe_entry(entry) + ") to " + output + "\n";
         outputs.push_back(output);
     }
+    // Made only now, so that a refusal leaves no empty folder behind.
+    if (missing_folder && !options.dry_run &&
+        make_target_folder(*options.folder, sync_of(options)) != tool_ok)
+        return tool_failed;
     for (std::size_t i = 0; i < count; ++i) {
         const std::vector<std::uint8_t> one = assemble_image({{&image, i}});
         if (options.dry_run)

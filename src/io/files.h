@@ -173,3 +173,10 @@ enum class path_kind { missing, file, folder, link, other };
 // What `path` names now; `reason` gets the system's words when it cannot be
 // looked at (other then).
 path_kind look_at_path(const std::string& path, std::string& reason);
+
+// Makes the folder `path` and every missing folder above it, as `mkdir -p`
+// does; durable, each new folder's name is synced into its parent, so that
+// files synced into it later are found there after a power cut. False, with
+// the system's words in `reason`, when one cannot be made or a part of the
+// path is not a folder.
+bool make_folders(const std::string& path, sync_mode sync, std::string& reason);

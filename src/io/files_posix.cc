@@ -1057,3 +1057,36 @@ bool is_terminal(console_stream stream)
     }
     return isatty(STDERR_FILENO) != 0;
 }
+
+bool make_folders(const std::string& path, sync_mode sync, std::string& reason)
+{
+    for (std::size_t end = path.find_first_not_of('/'); end != std::string::npos;) {
+        end = path.find('/', end);
+        const std::string part = path.substr(0, end);
+        if (end != std::string::npos)
+            end = path.find_first_not_of('/', end);
+        if (mkdir(part.c_str(), 0777) == 0) {
+            if (sync == sync_mode::fast)
+                continue;
+            const std::string parent = split_path(part).folder;
+            const int fd =
+                open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | open_flags);
+            const bool synced = fd >= 0 && sync_to_disk(fd);
+            const int error = errno;
+            if (fd >= 0)
+                close(fd);
+            if (!synced) {
+                reason = std::strerror(error);
+                return false;
+            }
+            continue;
+        }
+        struct stat state {};
+        const int error = errno;
+        if (error == EEXIST && stat(part.c_str(), &state) == 0 && S_ISDIR(state.st_mode))
+            continue;
+        reason = std::strerror(error == EEXIST ? ENOTDIR : error);
+        return false;
+    }
+    return true;
+}
