@@ -49,10 +49,66 @@ bool take_change_switch(const std::string& option, change_switches& switches, bo
     return on != nullptr;
 }
 
+namespace {
+
+// How much of a report is held in memory before the rest goes to a file.
+constexpr std::size_t held_lines = std::size_t{4} << 20;
+
+} // namespace
+
+report_lines::~report_lines()
+{
+    if (spill_)
+        std::fclose(spill_);
+}
+
+report_lines::report_lines(report_lines&& other) noexcept
+    : held_(std::move(other.held_)), spill_(other.spill_)
+{
+    other.spill_ = nullptr;
+}
+
+report_lines& report_lines::operator=(report_lines&& other) noexcept
+{
+    if (this != &other) {
+        if (spill_)
+            std::fclose(spill_);
+        held_ = std::move(other.held_);
+        spill_ = other.spill_;
+        other.spill_ = nullptr;
+    }
+    return *this;
+}
+
+report_lines& report_lines::operator+=(const std::string& text)
+{
+    held_ += text;
+    if (held_.size() < held_lines)
+        return *this;
+    // Where no temporary file can be made, the lines stay in memory.
+    if (!spill_)
+        spill_ = std::tmpfile();
+    if (spill_ && std::fwrite(held_.data(), 1, held_.size(), spill_) == held_.size())
+        held_.clear();
+    return *this;
+}
+
+bool report_lines::print(std::FILE* stream) const
+{
+    if (spill_) {
+        std::rewind(spill_);
+        std::vector<char> buffer(std::size_t{1} << 16);
+        for (std::size_t got = 0; (got = std::fread(buffer.data(), 1, buffer.size(), spill_)) > 0;)
+            if (std::fwrite(buffer.data(), 1, got, stream) != got)
+                return false;
+    }
+    return std::fwrite(held_.data(), 1, held_.size(), stream) == held_.size();
+}
+
 int finish_report(const change_report& report, bool quiet, int status)
 {
     if (!quiet)
-        std::fwrite(report.lines.data(), 1, report.lines.size(), stdout);
+        report.lines.print(stdout);
     status = finish_stdout(status);
     for (const std::string& note : report.notes)
         report_tool(status, note);

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,10 +36,32 @@ int refuse_open_inside(const std::string& path, const std::vector<entry_piece>& 
 int report_open_inside(const std::string& path, entry_kind kind, const std::string& origin,
                        std::size_t entry);
 
+// The lines a change prints once it is done: in memory up to a few MiB,
+// beyond that in an unnamed temporary file, so that the lines of millions of
+// entries removed or copied take no memory.
+class report_lines {
+  public:
+    report_lines() = default;
+    ~report_lines();
+    report_lines(const report_lines&) = delete;
+    report_lines& operator=(const report_lines&) = delete;
+    report_lines(report_lines&& other) noexcept;
+    report_lines& operator=(report_lines&& other) noexcept;
+
+    report_lines& operator+=(const std::string& text);
+
+    // Writes them all to `stream`; false when a write failed.
+    bool print(std::FILE* stream) const;
+
+  private:
+    std::string held_;
+    std::FILE* spill_ = nullptr;
+};
+
 // What a change says: its lines for standard output, and the notes for
 // standard error that follow once it is written (damage it was forced over).
 struct change_report {
-    std::string lines;
+    report_lines lines;
     std::vector<std::string> notes;
 };
 

@@ -1,6 +1,7 @@
 #include "tape/spans.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -120,6 +121,34 @@ bool read_entry(const image_bytes_reader& read, const entry_bounds& bounds, std:
     // does not change how it reads, except that a truncated tail is the end.
     next_tape_entry(window.data(), window.size(), 0, false, entry);
     entry.entry = index + 1;
+    return true;
+}
+
+bool read_entry_head(const image_bytes_reader& read, const entry_bounds& bounds, std::size_t index,
+                     tape_entry& entry)
+{
+    entry = tape_entry{};
+    entry.entry = index + 1;
+    entry.kind = bounds.kind;
+    entry.span = static_cast<std::size_t>(bounds.span);
+    if (bounds.kind != entry_kind::file) {
+        entry.length = static_cast<std::size_t>(
+            bounds.kind == entry_kind::headless ? bounds.span - block_length_size : bounds.span);
+        return true;
+    }
+    std::array<std::uint8_t, block_length_size + header_body_size> block{};
+    if (!read(bounds.offset, block.data(), block.size()))
+        return false;
+    const std::uint8_t* head = block.data() + block_length_size + file_head_offset;
+    entry.number = head[head_number];
+    entry.type = head[head_type];
+    entry.address = load_word(head + head_address);
+    entry.length = static_cast<std::size_t>(load_word(head + head_length)) + 1;
+    std::copy(head + head_name, head + head_name + name_width, entry.name.begin());
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < file_head_size; ++i)
+        sum += head[i];
+    entry.header_checksum_good = static_cast<std::uint8_t>(sum) == head[file_head_size];
     return true;
 }
 

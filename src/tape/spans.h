@@ -41,6 +41,13 @@ bool count_entries(std::uint64_t size, const image_bytes_reader& read, std::size
 bool read_entry(const image_bytes_reader& read, const entry_bounds& bounds, std::size_t index,
                 std::vector<std::uint8_t>& window, tape_entry& entry);
 
+// What describes the entry at `bounds` (number `index` + 1) without its
+// data: the kind, the length, and for a file the header's fields and
+// whether its checksum is good; the rest of `entry` is left empty. Reads a
+// header block at most; false when that read failed.
+bool read_entry_head(const image_bytes_reader& read, const entry_bounds& bounds, std::size_t index,
+                     tape_entry& entry);
+
 // One piece of a new image: `count` bytes at `bytes`, or, where that is
 // null, `count` bytes from offset `from` of the old image.
 struct plan_piece {
