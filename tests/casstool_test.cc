@@ -233,6 +233,9 @@ TEST(Casstool, UsageErrorsAndUnreadableFilesGiveStatus2AndOneLine)
          f.tape + ": no entry 99999999999999999999999; its entries are 1 to 3"},
         {{"basic", f.tape, "007"}, f.tape + ": no entry 007; its entries are 1 to 3"},
         {{"basic", f.tape, "2"}, f.tape + ": entry 2 is a headless block, not a file"},
+        {{"basic", f.tape, "1"},
+         f.tape + ": entry 1 (file GAME, 300 bytes) is of type '?', not a BASIC program (type "
+                  "'>'); 'casstool extract' gives its bytes"},
         {{"basic", f.dir.path("game.bin.kst")},
          f.dir.path("game.bin.kst") + ": cannot open: No such file or directory"},
         {{"extract", f.dir.root().string(), "1"},
