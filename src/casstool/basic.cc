@@ -37,6 +37,7 @@ std::string basic_usage()
     return "Usage: casstool basic IMAGE [ENTRY] [-o FILE]\n"
            "Prints the BASIC program stored in entry ENTRY (default: the first file of\n"
            "type '>') as source text that cassmak -b turns into the same tape file again.\n"
+           "An output named with -o is replaced; names made in a folder need --force.\n"
            "\n"
            "  -o FILE  write to FILE, replacing it; default (and -o -): standard output\n"
            "\n"

@@ -14,7 +14,7 @@ namespace {
 std::string copy_usage()
 {
     return "Usage: casstool copy SOURCE ENTRY... --to IMAGE [--at POSITION] [--force]\n"
-           "                     [-q] [--dry-run]\n"
+           "                     [-q] [--dry-run] [--no-sync]\n"
            "Copies the entries of SOURCE byte for byte into IMAGE, at its end or before its\n"
            "entry POSITION; every entry of IMAGE keeps its bytes. IMAGE is made when it is\n"
            "missing and replaced whole under the lock that cassmak -append takes. ENTRY is\n"

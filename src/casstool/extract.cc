@@ -11,20 +11,22 @@ namespace {
 
 std::string extract_usage()
 {
-    return "Usage: casstool extract IMAGE ENTRY [-o FILE] [--force]\n"
-           "       casstool extract IMAGE all [-d DIR] [--force] [-q]\n"
+    return "Usage: casstool extract IMAGE ENTRY [-o FILE] [--force] [--no-sync]\n"
+           "       casstool extract IMAGE all [-d DIR] [--force] [-q] [--no-sync]\n"
            "Writes the payload of entry ENTRY: a file's bytes without their checksum, or a\n"
            "headless block's bytes. With 'all', every payload goes to a file of its own in\n"
            "DIR, named NN-NAME.bin from the entry number and the tape name.\n"
+           "An output named with -o is replaced; names made in a folder need --force.\n"
            "\n"
            "  -o FILE  write to FILE, replacing it; default (and -o -): standard output,\n"
            "           unless that is a terminal\n"
-           "  -d DIR   with 'all': the folder to write into (default: the current one);\n"
-           "           an existing file there is not overwritten\n"
+           "  -d DIR   with 'all': the folder to write into, made if missing (default:\n"
+           "           the current one); an existing file there is not overwritten\n"
            "  --force  write a damaged entry too (exit status 1); for a truncated tail,\n"
            "           all its bytes; with 'all', overwrite existing files\n"
            "  -q       with 'all': do not print a line for each file written\n"
-           "  --no-sync  do not wait until the disk holds each file written\n"
+           "  --no-sync\n"
+           "           do not wait until the disk holds what is written\n"
            "\n"
            "Exit status: 0 written, 1 a damaged entry written with --force, 2 refused or\n"
            "failed.\n";

@@ -12,10 +12,11 @@ namespace {
 
 std::string join_usage()
 {
-    return "Usage: casstool join -o OUTPUT IMAGE... [--force] [-q] [--dry-run]\n"
+    return "Usage: casstool join -o OUTPUT IMAGE... [--force] [-q] [--dry-run] [--no-sync]\n"
            "Writes one image of all the entries of the images, in order, byte for byte.\n"
            "OUTPUT is replaced whole as cassmak replaces its output; '-o -' writes to\n"
            "standard output (and prints no lines). An IMAGE of '-' is standard input.\n"
+           "An output named with -o is replaced; names made in a folder need --force.\n"
            "\n"
            "  -o OUTPUT  the image to write\n"
            "  --force    take a truncated tail too (exit status 1)\n"

@@ -8,7 +8,7 @@ namespace {
 
 std::string move_usage()
 {
-    return "Usage: casstool move IMAGE ENTRY POSITION [-q] [--dry-run]\n"
+    return "Usage: casstool move IMAGE ENTRY POSITION [-q] [--dry-run] [--no-sync]\n"
            "Moves entry ENTRY so that it becomes entry POSITION; every entry keeps its\n"
            "bytes. The image is replaced whole under the lock that cassmak -append takes.\n"
            "A truncated tail, or a file without its data block, stays last.\n"

@@ -10,10 +10,11 @@ namespace {
 
 std::string rm_usage()
 {
-    return "Usage: casstool rm IMAGE ENTRY... [-q] [--dry-run]\n"
+    return "Usage: casstool rm IMAGE ENTRY... [-q] [--dry-run] [--no-sync]\n"
            "Removes the entries from the image; every other entry keeps its bytes. ENTRY is\n"
            "a number, a range A-B or 'all'. The image is replaced whole under the lock that\n"
-           "cassmak -append takes, so an append running meanwhile is kept.\n"
+           "cassmak -append takes, so an append running meanwhile is kept, and synced to\n"
+           "the disk before the command ends.\n"
            "\n"
            "  -q         print nothing on success\n"
            "  --dry-run  print what would be removed and the resulting list; write nothing\n"

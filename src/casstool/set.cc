@@ -11,7 +11,7 @@ namespace {
 std::string set_usage()
 {
     return "Usage: casstool set IMAGE ENTRY [--name NAME] [--number N] [--type C]\n"
-           "                    [--address A] [--force] [-q] [--dry-run]\n"
+           "                    [--address A] [--force] [-q] [--dry-run] [--no-sync]\n"
            "Rewrites the header of the file at ENTRY and computes its checksum again; the\n"
            "fields not given, the data block and every other entry keep their bytes. The\n"
            "image is replaced whole under the lock that cassmak -append takes.\n"

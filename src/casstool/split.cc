@@ -12,13 +12,14 @@ namespace {
 
 std::string split_usage()
 {
-    return "Usage: casstool split IMAGE [-d DIR] [--force] [-q] [--dry-run]\n"
+    return "Usage: casstool split IMAGE [-d DIR] [--force] [-q] [--dry-run] [--no-sync]\n"
            "Writes each entry of the image byte for byte to an image of its own in DIR,\n"
            "named NN-NAME.kst from the entry number and the tape name (headless and\n"
            "truncated for the others); every byte outside A-Z a-z 0-9 - _ . becomes _.\n"
            "Joined again in order they give the image back. IMAGE '-' is standard input.\n"
+           "An output named with -o is replaced; names made in a folder need --force.\n"
            "\n"
-           "  -d DIR     the folder to write into; default: the current folder\n"
+           "  -d DIR     the folder to write into, made if missing; default: the current one\n"
            "  --force    replace existing files, and write a truncated tail too (exit\n"
            "             status 1)\n"
            "  -q         print nothing on success\n"
