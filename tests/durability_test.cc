@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -24,29 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Where strace is on the PATH, or empty.
-std::string strace_program()
-{
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "");
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-        const fs::path candidate = fs::path(folder) / "strace";
-        std::error_code error;
-        if (!folder.empty() && fs::is_regular_file(candidate, error))
-            return candidate.string();
-    }
-    return {};
-}
-
-const char* strace_missing()
-{
-    static const std::string program = strace_program();
-    if (const char* why = unix_devices_missing())
-        return why;
-    return program.empty() ? "strace is not installed" : nullptr;
-}
 
 // ---- The recorded calls ----
 
@@ -511,7 +487,7 @@ void check_case(const change_case& c)
     args.insert(args.end(), c.args.begin(), c.args.end());
     run_options in_work;
     in_work.cwd = work.root().string();
-    static const std::string strace = strace_program();
+    static const std::string strace = strace_path();
     const run_result r = run_exe(strace.c_str(), args, in_work);
     ASSERT_EQ(0, r.exit_code) << r.err;
 
@@ -583,7 +559,7 @@ void check_case(const change_case& c)
 
 TEST(Durability, EveryChangeReachesTheDiskBeforeItIsCalledDone)
 {
-    SKIP_IF_MISSING(strace_missing());
+    SKIP_IF_MISSING(system_call_trace_missing());
     const std::vector<change_case> cases = {
         {"cassmak replaces", true, {"-o", "tape.kst", "game.bin"}, {"tape.kst"}},
         {"cassmak makes", true, {"-o", "new.kst", "game.bin"}, {"new.kst"}},
