@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -583,10 +584,13 @@ write_outcome update_outcome(const std::string& path, bool create, const image_t
     const std::wstring wpath = wide(path);
     auto change = [&](HANDLE /*file*/, const std::vector<std::uint8_t>& old, bool existed,
                       DWORD attributes) {
+        bool read_failed = false;
         const old_file source{
             old.size(), [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
-                if (at > old.size() || count > old.size() - at)
+                if (at > old.size() || count > old.size() - at) {
+                    read_failed = true;
                     return false;
+                }
                 std::copy(old.begin() + static_cast<std::ptrdiff_t>(at),
                           old.begin() + static_cast<std::ptrdiff_t>(at + count), into);
                 return true;
@@ -594,7 +598,12 @@ write_outcome update_outcome(const std::string& path, bool create, const image_t
         std::vector<std::uint8_t> updated;
         try {
             std::vector<image_piece> plan;
-            if (!transform(source, existed, plan))
+            const bool accepted = transform(source, existed, plan);
+            if (read_failed) {
+                SetLastError(ERROR_HANDLE_EOF);
+                return write_outcome::read_failed;
+            }
+            if (!accepted)
                 return write_outcome::declined;
             for (const image_piece& piece : plan) {
                 const std::uint8_t* from =
