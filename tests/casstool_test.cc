@@ -960,6 +960,43 @@ TEST(Casstool, DryRunsPrintTheLinesAndTheListAndWriteNothing)
     EXPECT_FALSE(std::filesystem::exists(f.dir.path("02-headless.kst")));
 }
 
+TEST(Casstool, ExtractAllAndSplitMakeAMissingFolderAndWordItsFailureAlike)
+{
+    tape_fixture f;
+    // A missing folder, with one above it, is made; the files go in.
+    const std::string parts = f.dir.path("a/parts");
+    run_result r = run_casstool({"split", f.tape, "-d", parts, "-q"});
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ(read_file(f.tape).size(), read_file(parts + "/01-GAME.kst").size() +
+                                            read_file(parts + "/02-headless.kst").size() +
+                                            read_file(parts + "/03-PROG.kst").size());
+    r = run_casstool({"extract", f.tape, "all", "-d", f.dir.path("b/c"), "-q"});
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ(binary_input.size(), read_file(f.dir.path("b/c/01-GAME.bin")).size());
+    // A dry run or a refusal makes none.
+    EXPECT_EQ(0, run_casstool({"split", f.tape, "-d", f.dir.path("dry"), "--dry-run"}).exit_code);
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path("dry")));
+    // One that cannot be made, or a file in its place, is worded one way,
+    // with the system's reason.
+    const std::string under_file = f.dir.path("game.bin") + "/x";
+    for (const char* command : {"split", "extract"}) {
+        std::vector<std::string> args = {command, f.tape};
+        if (std::string(command) == "extract")
+            args.push_back("all");
+        for (const auto& [folder, why] :
+             {std::pair{under_file, under_file + ": cannot make the folder: "},
+              std::pair{f.dir.path("game.bin"), f.dir.path("game.bin") + ": not a folder\n"}}) {
+            std::vector<std::string> with = args;
+            with.insert(with.end(), {"-d", folder});
+            const run_result failed = run_casstool(with);
+            EXPECT_EQ(2, failed.exit_code) << command;
+            EXPECT_EQ(0U, failed.err.rfind("casstool: " + why, 0)) << command << ": " << failed.err;
+            EXPECT_EQ(1, std::count(failed.err.begin(), failed.err.end(), '\n')) << failed.err;
+            EXPECT_EQ("", failed.out) << command;
+        }
+    }
+}
+
 TEST(Casstool, SplitThenJoinGivesTheImageBack)
 {
     tape_fixture f;
