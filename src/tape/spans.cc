@@ -5,9 +5,10 @@
 
 namespace {
 
-// A small window over the image, moved to where the walk reads next: an
-// image of large entries is read a few bytes an entry, one of tiny entries
-// a window at a time.
+// A small window over the image, moved to where the walk reads next. It
+// grows while the walk reads on from its end (an image of tiny entries is
+// read a large window at a time) and shrinks when the walk skips ahead (one
+// of large entries costs a short read an entry, not a page of its data).
 class image_window {
   public:
     image_window(std::uint64_t size, const image_bytes_reader& read) : size_(size), read_(read) {}
@@ -17,8 +18,10 @@ class image_window {
     const std::uint8_t* bytes(std::uint64_t at, std::size_t count)
     {
         if (at < start_ || at + count > start_ + filled_) {
+            const std::uint64_t end = start_ + filled_;
+            reach_ = at > end ? smallest : std::min(reach_ * 2, largest);
             filled_ = static_cast<std::size_t>(
-                std::min<std::uint64_t>(size_ - at, std::max(window_size, count)));
+                std::min<std::uint64_t>(size_ - at, std::max(reach_, count)));
             buffer_.resize(std::max(buffer_.size(), filled_));
             start_ = at;
             if (!read_(at, buffer_.data(), filled_)) {
@@ -30,12 +33,16 @@ class image_window {
     }
 
   private:
-    static constexpr std::size_t window_size = 4096;
+    // A header block with the data block's length field after it fits the
+    // smallest window.
+    static constexpr std::size_t smallest = 256;
+    static constexpr std::size_t largest = std::size_t{1} << 16;
     std::uint64_t size_;
     const image_bytes_reader& read_;
     std::vector<std::uint8_t> buffer_;
     std::uint64_t start_ = 0;
     std::size_t filled_ = 0;
+    std::size_t reach_ = 4096;
 };
 
 // The length of the whole block whose length field is at `at`, or 0 when the
