@@ -2,13 +2,17 @@
 # Times one `casstool rm` of an entry in the middle of an image of 2,000
 # entries (1,000 files of 65,465 bytes and 1,000 headless blocks of 65,531
 # bytes, 65,533 bytes each on the tape: 125 MiB) against `cp` of that image,
-# with hyperfine where it is installed (median of the runs), else with a
-# plain loop (median of a few rounds). Both replace an existing file.
+# side by side in one run, round after round, both replacing an existing
+# file, and prints the medians:
+# - without syncing: `casstool rm --no-sync` against `cp`;
+# - with syncing: `casstool rm` (the new file's data synced before the
+#   rename, the folder after it) against `cp` followed by `sync` of the copy
+#   and its folder.
 # Usage: bench/rm.sh [rounds] (CASSMAK_BENCH_DIR: a Release build folder;
 # TMPDIR: where the image is made)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-rounds=${1:-10}
+rounds=${1:-11}
 dir=${CASSMAK_BENCH_DIR:-$PWD/build-bench}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$dir" --target cassmak casstool >/dev/null
@@ -22,27 +26,35 @@ head -c 65531 /dev/urandom >block.bin
 "$dir/cassmak" -append -hless -o one.kst block.bin >/dev/null
 for ((i = 0; i < 1000; i++)); do cat one.kst; done >image.kst
 "$dir/casstool" list image.kst | tail -n 1
-if command -v hyperfine >/dev/null; then
-  hyperfine -N -w 2 -r "$rounds" --export-json times.json \
-    --prepare 'cp image.kst edit.kst' "$dir/casstool rm -q edit.kst 1001" \
-    --prepare 'cp image.kst copy.kst' 'cp image.kst copy.kst' >/dev/null
-  python3 -c '
-import json, sys
-rm, cp = (r["median"] for r in json.load(open("times.json"))["results"])
-print("rm %.3f s, cp %.3f s, ratio %.2f (medians of %s runs)" % (rm, cp, rm / cp, sys.argv[1]))
-' "$rounds"
-  exit 0
-fi
-now() { date +%s.%N; }
-rm_times=() cp_times=()
-for ((r = 0; r < rounds; r++)); do
+now() { date +%s%N; }
+# Runs the command after it (the new image made first), and adds its time
+# in nanoseconds to the array named first.
+timed() {
+  local -n into=$1
+  shift
   cp image.kst edit.kst
   cp image.kst copy.kst
-  start=$(now); cp image.kst copy.kst; end=$(now)
-  cp_times+=("$(echo "$end - $start" | bc)")
-  start=$(now); "$dir/casstool" rm -q edit.kst 1001; end=$(now)
-  rm_times+=("$(echo "$end - $start" | bc)")
+  sync
+  local start end
+  start=$(now)
+  "$@"
+  end=$(now)
+  into+=($((end - start)))
+}
+copy_and_sync() { cp image.kst copy.kst && sync copy.kst .; }
+rm_fast=() cp_fast=() rm_sync=() cp_sync=()
+for ((r = 0; r < rounds; r++)); do
+  timed cp_fast cp image.kst copy.kst
+  timed rm_fast "$dir/casstool" rm -q --no-sync edit.kst 1001
+  timed cp_sync copy_and_sync
+  timed rm_sync "$dir/casstool" rm -q edit.kst 1001
 done
 median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
-m_rm=$(median "${rm_times[@]}") m_cp=$(median "${cp_times[@]}")
-printf 'rm %.3f s, cp %.3f s, ratio %.2f\n' "$m_rm" "$m_cp" "$(echo "$m_rm / $m_cp" | bc -l)"
+report() {
+  local a=$(median "${!2}") b=$(median "${!3}")
+  printf '%s: rm %.1f ms, cp %.1f ms, ratio %.2f\n' "$1" \
+    "$(echo "$a / 1000000" | bc -l)" "$(echo "$b / 1000000" | bc -l)" "$(echo "$a / $b" | bc -l)"
+}
+report "not synced" 'rm_fast[@]' 'cp_fast[@]'
+report "synced    " 'rm_sync[@]' 'cp_sync[@]'
+echo "(medians of $rounds rounds)"

@@ -233,6 +233,9 @@ TEST(Casstool, UsageErrorsAndUnreadableFilesGiveStatus2AndOneLine)
          f.tape + ": no entry 99999999999999999999999; its entries are 1 to 3"},
         {{"basic", f.tape, "007"}, f.tape + ": no entry 007; its entries are 1 to 3"},
         {{"basic", f.tape, "2"}, f.tape + ": entry 2 is a headless block, not a file"},
+        {{"basic", f.tape, "1"},
+         f.tape + ": entry 1 (file GAME, 300 bytes) is of type '?', not a BASIC program (type "
+                  "'>'); 'casstool extract' gives its bytes"},
         {{"basic", f.dir.path("game.bin.kst")},
          f.dir.path("game.bin.kst") + ": cannot open: No such file or directory"},
         {{"extract", f.dir.root().string(), "1"},
@@ -263,7 +266,8 @@ TEST(Casstool, HelpAndVersion)
         {{"--help"}, "Usage: casstool COMMAND [ARGUMENTS]"},
         {{"-h", "list"}, "Usage: casstool COMMAND [ARGUMENTS]"},
         {{"list", "x", "--bad", "-h"}, "Usage: casstool list [--json] IMAGE..."},
-        {{"extract", "--help"}, "Usage: casstool extract IMAGE ENTRY [-o FILE] [--force]"},
+        {{"extract", "--help"},
+         "Usage: casstool extract IMAGE ENTRY [-o FILE] [--force] [--no-sync]"},
         {{"basic", "--help"}, "Usage: casstool basic IMAGE [ENTRY] [-o FILE]"},
         {{"check", "--help"}, "Usage: casstool check [-W no-KIND]... SOURCE..."},
         {{"-v"}, "casstool " CASSMAK_VERSION},
@@ -631,6 +635,84 @@ TEST(Casstool, StandardStreamsDashesAndReasons)
 
 // Memory does not grow with the number of blocks, lines or warnings: each of
 // these once needed far more than 256 MiB.
+TEST(Casstool, EditsOfManyBlocksFitA64MiBAddressSpace)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+    SKIP_IF_MISSING(address_space_limit_missing());
+    // A program, then 16 MiB of zeros: 8 million empty blocks, each of
+    // which was once a record of about 112 bytes in every edit.
+    scratch_dir dir;
+    write_file(dir.path("p.bas"), "10 PRINT \"HI\"\n");
+    ASSERT_EQ(0, run_cassmak({"-b", "-o", dir.path("p.kst"), dir.path("p.bas")}).exit_code);
+    const bytes program = read_file(dir.path("p.kst"));
+    const std::size_t zeros = std::size_t{16} << 20;
+    const bytes image = concat({program, bytes(zeros)});
+    const std::string tape = dir.path("many.kst");
+    run_options limited;
+    limited.address_space_limit = 64L << 20;
+    const auto edit = [&](const std::vector<std::string>& args) {
+        write_file(tape, image);
+        const run_result r = run_casstool(args, limited);
+        EXPECT_EQ(0, r.exit_code) << args[0] << ": " << r.err;
+        EXPECT_EQ("", r.err) << args[0];
+        return read_file(tape);
+    };
+    // Every change gives the image it should; the zeros stay zeros.
+    EXPECT_TRUE(same_bytes(concat({program, bytes(zeros - 2)}), edit({"rm", tape, "5", "-q"})));
+    EXPECT_TRUE(same_bytes(program, edit({"rm", tape, "2-8388609", "-q"})));
+    EXPECT_TRUE(same_bytes(concat({bytes(2), program, bytes(zeros - 2)}),
+                           edit({"move", tape, "1", "2", "-q"})));
+    bytes renamed = edit({"set", tape, "1", "--number", "7", "-q"});
+    EXPECT_EQ(7, renamed[2 + 48]);
+    EXPECT_TRUE(same_bytes(
+        bytes(zeros),
+        bytes(renamed.begin() + static_cast<std::ptrdiff_t>(program.size()), renamed.end())));
+    EXPECT_TRUE(same_bytes(concat({bytes(4), program, bytes(zeros)}),
+                           edit({"copy", tape, "2-3", "--to", tape, "--at", "1", "-q"})));
+    // The lines of 2 million entries removed (94 MB) go out whole, without
+    // being held in memory.
+    write_file(tape, concat({program, bytes(std::size_t{4} << 20)}));
+    const run_result all = run_casstool({"rm", tape, "all"}, limited);
+    EXPECT_EQ(0, all.exit_code) << all.err;
+    EXPECT_EQ(std::size_t{1} + (std::size_t{2} << 20),
+              static_cast<std::size_t>(std::count(all.out.begin(), all.out.end(), '\n')));
+    EXPECT_TRUE(read_file(tape).empty());
+}
+
+TEST(Casstool, RunningOutOfMemoryIsAOneLineFailureAndChangesNothing)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+    SKIP_IF_MISSING(address_space_limit_missing());
+    scratch_dir dir;
+    // 1,000 headless blocks of 65,535 bytes: 64 MiB that a dry run must
+    // put together in memory, and a source that copy reads whole.
+    bytes block = hex("FF FF");
+    block.resize(65537, 0x11);
+    bytes image;
+    for (int i = 0; i < 1000; ++i)
+        image.insert(image.end(), block.begin(), block.end());
+    const std::string big = dir.path("big.kst");
+    const std::string tape = dir.path("tape.kst");
+    write_file(big, image);
+    write_file(tape, block);
+    run_options limited;
+    limited.address_space_limit = 48L << 20;
+    const run_result dry = run_casstool({"rm", big, "1", "--dry-run"}, limited);
+    EXPECT_EQ(2, dry.exit_code);
+    EXPECT_EQ("casstool: " + big + ": cannot be updated: " + std::strerror(ENOMEM) +
+                  "; it is left as it was\n",
+              dry.err);
+    const run_result copy = run_casstool({"copy", big, "1", "--to", tape}, limited);
+    EXPECT_EQ(2, copy.exit_code);
+    EXPECT_EQ("casstool: out of memory\n", copy.err);
+    EXPECT_EQ(block, read_file(tape));
+    EXPECT_EQ(image, read_file(big));
+}
+
 TEST(Casstool, CheckBasicAndExtractFitA256MiBAddressSpace)
 {
 #if defined(__SANITIZE_ADDRESS__)
@@ -876,6 +958,43 @@ TEST(Casstool, DryRunsPrintTheLinesAndTheListAndWriteNothing)
                                                 f.dir.path("02-headless.kst") + "\n"));
     EXPECT_NE(std::string::npos, split.out.find(f.dir.path("02-headless.kst") + ": 5 bytes\n"));
     EXPECT_FALSE(std::filesystem::exists(f.dir.path("02-headless.kst")));
+}
+
+TEST(Casstool, ExtractAllAndSplitMakeAMissingFolderAndWordItsFailureAlike)
+{
+    tape_fixture f;
+    // A missing folder, with one above it, is made; the files go in.
+    const std::string parts = f.dir.path("a/parts");
+    run_result r = run_casstool({"split", f.tape, "-d", parts, "-q"});
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ(read_file(f.tape).size(), read_file(parts + "/01-GAME.kst").size() +
+                                            read_file(parts + "/02-headless.kst").size() +
+                                            read_file(parts + "/03-PROG.kst").size());
+    r = run_casstool({"extract", f.tape, "all", "-d", f.dir.path("b/c"), "-q"});
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    EXPECT_EQ(binary_input.size(), read_file(f.dir.path("b/c/01-GAME.bin")).size());
+    // A dry run or a refusal makes none.
+    EXPECT_EQ(0, run_casstool({"split", f.tape, "-d", f.dir.path("dry"), "--dry-run"}).exit_code);
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path("dry")));
+    // One that cannot be made, or a file in its place, is worded one way,
+    // with the system's reason.
+    const std::string under_file = f.dir.path("game.bin") + "/x";
+    for (const char* command : {"split", "extract"}) {
+        std::vector<std::string> args = {command, f.tape};
+        if (std::string(command) == "extract")
+            args.push_back("all");
+        for (const auto& [folder, why] :
+             {std::pair{under_file, under_file + ": cannot make the folder: "},
+              std::pair{f.dir.path("game.bin"), f.dir.path("game.bin") + ": not a folder\n"}}) {
+            std::vector<std::string> with = args;
+            with.insert(with.end(), {"-d", folder});
+            const run_result failed = run_casstool(with);
+            EXPECT_EQ(2, failed.exit_code) << command;
+            EXPECT_EQ(0U, failed.err.rfind("casstool: " + why, 0)) << command << ": " << failed.err;
+            EXPECT_EQ(1, std::count(failed.err.begin(), failed.err.end(), '\n')) << failed.err;
+            EXPECT_EQ("", failed.out) << command;
+        }
+    }
 }
 
 TEST(Casstool, SplitThenJoinGivesTheImageBack)

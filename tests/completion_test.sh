@@ -38,22 +38,22 @@ cases=(
     'casstool list raw/|raw/x.bin'
     'casstool list names/|names/a.kst'
     'casstool list --j|--json'
-    'casstool extract -|--force --help -d -o -q'
+    'casstool extract -|--force --help --no-sync -d -o -q'
     'casstool extract -o |a.kst b.kst data.bin names prog.bas raw'
     'casstool extract -o out.bin a|a.kst'
-    'casstool rm -|--dry-run --help -q'
-    'casstool set a.kst 1 -|--address --dry-run --force --help --name --number --type -q'
+    'casstool rm -|--dry-run --help --no-sync -q'
+    'casstool set a.kst 1 -|--address --dry-run --force --help --name --no-sync --number --type -q'
     'casstool set a.kst 1 --name |'
-    'casstool copy -|--at --dry-run --force --help --to -q'
+    'casstool copy -|--at --dry-run --force --help --no-sync --to -q'
     'casstool copy a.kst 1 --to |a.kst b.kst names raw'
     'casstool join -o |a.kst b.kst data.bin names prog.bas raw'
     'casstool join -o x.kst |a.kst b.kst names raw'
-    'casstool join -|--dry-run --force --help -o -q'
+    'casstool join -|--dry-run --force --help --no-sync -o -q'
     'casstool split a.kst -d |names raw'
-    'casstool split a.kst -|--dry-run --force --help -d -q'
+    'casstool split a.kst -|--dry-run --force --help --no-sync -d -q'
     'casstool split a.kst |'
     'casstool move |a.kst b.kst names raw'
-    'casstool extract a.kst |'
+    'casstool extract a.kst |all'
     'casstool extract -- a|a.kst'
     'casstool extract -- -x 1 -|'
     'casstool basic b.kst -o |a.kst b.kst data.bin names prog.bas raw'
@@ -103,7 +103,9 @@ if [[ -n $casstool ]]; then
         'casstool set --number 3 tapes/three.kst |1 2 3' \
         'casstool move tapes/three.kst 1 |1 2 3' \
         'casstool move tapes/three.kst 1 2 |' \
-        'casstool extract tapes/three.kst |1 2 3' \
+        'casstool extract tapes/three.kst |1 2 3 all' \
+        'casstool extract tapes/three.kst a|all' \
+        'casstool basic tapes/three.kst |1 2 3' \
         'casstool extract -o x tapes/three.kst 3|3' \
         'casstool copy tapes/three.kst 2 |1 2 3 all' \
         'casstool copy tapes/three.kst 2 --to tapes/twelve.kst --at 1|1 10 11 12' \

@@ -4,6 +4,7 @@
 #include "support.h"
 #include "tape/blocks.h"
 #include "tape/reader.h"
+#include "whole_image.h"
 
 #include <gtest/gtest.h>
 
@@ -415,11 +416,12 @@ pid_t start_update(const std::string& path, const image_transform& transform)
 // An edit that puts one headless block of `tag` in front of everything.
 image_transform put_in_front(const bytes& tag)
 {
-    return [tag](const std::vector<std::uint8_t>& old, bool, std::vector<std::uint8_t>& updated) {
-        put_headless_block(updated, tag.data(), static_cast<int>(tag.size()));
-        updated.insert(updated.end(), old.begin(), old.end());
-        return true;
-    };
+    return whole_image(
+        [tag](const std::vector<std::uint8_t>& old, bool, std::vector<std::uint8_t>& updated) {
+            put_headless_block(updated, tag.data(), static_cast<int>(tag.size()));
+            updated.insert(updated.end(), old.begin(), old.end());
+            return true;
+        });
 }
 
 TEST_F(Output, UpdatesRacingAppendsLoseNothing)
@@ -461,8 +463,8 @@ TEST_F(Output, UpdatesRacingAppendsLoseNothing)
 
 TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
 {
-    const image_transform decline = [](const std::vector<std::uint8_t>&, bool,
-                                       std::vector<std::uint8_t>&) { return false; };
+    const image_transform decline = whole_image(
+        [](const std::vector<std::uint8_t>&, bool, std::vector<std::uint8_t>&) { return false; });
     write_file(path("tape.kst"), old_image);
     EXPECT_EQ(write_outcome::declined, update_output(path("tape.kst"), false, decline).outcome);
     EXPECT_EQ(old_image, read_file(path("tape.kst")));
@@ -475,13 +477,13 @@ TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
     bool existed = true;
     EXPECT_EQ(write_outcome::written,
               update_output(path("new.kst"), true,
-                            [&](const std::vector<std::uint8_t>& old, bool was,
-                                std::vector<std::uint8_t>& updated) {
+                            whole_image([&](const std::vector<std::uint8_t>& old, bool was,
+                                            std::vector<std::uint8_t>& updated) {
                                 existed = was;
                                 updated = old;
                                 updated.push_back(0x00);
                                 return true;
-                            })
+                            }))
                   .outcome);
     EXPECT_FALSE(existed);
     EXPECT_EQ(hex("00"), read_file(path("new.kst")));
@@ -502,11 +504,11 @@ TEST_F(Output, UpdateKilledAtAnyMomentLeavesOldOrNewImage)
     grow(old_image, updated);
     std::mt19937 random(14);
     std::uniform_int_distribution<int> moment(0, 20000);
-    const image_transform transform = [&](const std::vector<std::uint8_t>& old, bool,
-                                          std::vector<std::uint8_t>& out) {
-        grow(old, out);
-        return true;
-    };
+    const image_transform transform = whole_image(
+        [&](const std::vector<std::uint8_t>& old, bool, std::vector<std::uint8_t>& out) {
+            grow(old, out);
+            return true;
+        });
     for (int i = 0; i < 40; ++i) {
         const int signal = i % 2 == 0 ? SIGTERM : SIGKILL;
         write_file(path("tape.kst"), old_image);

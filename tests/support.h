@@ -72,6 +72,10 @@ const char* unix_devices_missing();
 const char* address_space_limit_missing();
 // Why a command line cannot carry bytes that are not UTF-8 here, or null.
 const char* raw_argument_bytes_missing();
+// Why the tools' system calls cannot be recorded here (with strace), or null.
+const char* system_call_trace_missing();
+// Where strace is, where system_call_trace_missing() is null.
+std::string strace_path();
 // Why symbolic links cannot be made here, or null.
 const char* symbolic_links_missing();
 // Why a folder and a name joined with '/' do not read as the test's own

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <sstream>
+#include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -132,6 +134,11 @@ const char* address_space_limit_missing()
     return nullptr;
 }
 
+const char* system_call_trace_missing()
+{
+    return strace_path().empty() ? "strace is not installed" : nullptr;
+}
+
 const char* symbolic_links_missing()
 {
     return nullptr;
@@ -151,4 +158,18 @@ int run_shell(const std::string& command)
 const char* raw_argument_bytes_missing()
 {
     return nullptr;
+}
+
+std::string strace_path()
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        const std::filesystem::path candidate = std::filesystem::path(folder) / "strace";
+        std::error_code error;
+        if (!folder.empty() && std::filesystem::is_regular_file(candidate, error))
+            return candidate.string();
+    }
+    return {};
 }

@@ -143,6 +143,11 @@ const char* unix_devices_missing()
     return "Windows has no /dev/stdin, /dev/stdout, /dev/zero or /dev/full";
 }
 
+const char* system_call_trace_missing()
+{
+    return "Windows has no strace, and under Wine the calls are Wine's own";
+}
+
 const char* address_space_limit_missing()
 {
     return "Windows has no address space limit for a process";
@@ -166,4 +171,9 @@ int run_shell(const std::string& command)
 const char* raw_argument_bytes_missing()
 {
     return "a Windows command line is UTF-16 text, which bytes that are not UTF-8 cannot pass";
+}
+
+std::string strace_path()
+{
+    return {};
 }

@@ -70,6 +70,7 @@ int save_output(const std::string& path, const std::uint8_t* bytes, int count, b
     case write_outcome::open_failed: return report_status(status_output_open, path);
     case write_outcome::access_failed: return report_status(status_output_access, path);
     case write_outcome::write_failed:
+    case write_outcome::unsynced:
     case write_outcome::declined:
     case write_outcome::read_failed: break;
     }

@@ -6,6 +6,7 @@
 #include "io/files.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -36,6 +37,7 @@ std::string basic_usage()
     return "Usage: casstool basic IMAGE [ENTRY] [-o FILE]\n"
            "Prints the BASIC program stored in entry ENTRY (default: the first file of\n"
            "type '>') as source text that cassmak -b turns into the same tape file again.\n"
+           "An output named with -o is replaced; names made in a folder need --force.\n"
            "\n"
            "  -o FILE  write to FILE, replacing it; default (and -o -): standard output\n"
            "\n"
@@ -101,6 +103,16 @@ int run_basic(const basic_options& options)
                 ", not a file");
     if (entry.data_checksum == data_checksum_state::absent)
         return refuse_missing_data(image_path, entry);
+    if (entry.type != '>') {
+        // Listed as a program, any other file is a screen of garbage.
+        char type[8];
+        std::snprintf(type, sizeof type, entry.type >= 0x21 && entry.type <= 0x7E ? "'%c'" : "\\x%02X",
+                      entry.type);
+        return report_tool(tool_failed, entry_label(image_path, entry) + " (" +
+                                            describe_entry(entry) + ") is of type " + type +
+                                            ", not a BASIC program (type '>'); 'casstool "
+                                            "extract' gives its bytes");
+    }
 
     const basic_listing listing = list_basic_program(found.payload.data(), found.payload.size());
     // A hostile image must not steer the terminal (set its title, clear it):

@@ -4,10 +4,13 @@
 #pragma once
 
 #include "casstool/image.h"
+#include "io/files.h"
 #include "tape/edit.h"
+#include "tape/spans.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,29 +31,66 @@ struct piece_origin {
 int refuse_open_inside(const std::string& path, const std::vector<entry_piece>& pieces,
                        const std::vector<piece_origin>& origins);
 
+// The refusal itself, for an entry of `kind` that is entry `entry` of
+// `origin`.
+int report_open_inside(const std::string& path, entry_kind kind, const std::string& origin,
+                       std::size_t entry);
+
+// The lines a change prints once it is done: in memory up to a few MiB,
+// beyond that in an unnamed temporary file, so that the lines of millions of
+// entries removed or copied take no memory.
+class report_lines {
+  public:
+    report_lines() = default;
+    ~report_lines();
+    report_lines(const report_lines&) = delete;
+    report_lines& operator=(const report_lines&) = delete;
+    report_lines(report_lines&& other) noexcept;
+    report_lines& operator=(report_lines&& other) noexcept;
+
+    report_lines& operator+=(const std::string& text);
+
+    // Writes them all to `stream`; false when a write failed.
+    bool print(std::FILE* stream) const;
+
+  private:
+    std::string held_;
+    std::FILE* spill_ = nullptr;
+};
+
 // What a change says: its lines for standard output, and the notes for
 // standard error that follow once it is written (damage it was forced over).
 struct change_report {
-    std::string lines;
+    report_lines lines;
     std::vector<std::string> notes;
 };
 
-// Makes the new image from the old one (which it may take over) and says
-// what changed. Returns tool_ok, tool_damaged (done with --force over
-// damage), or tool_failed after reporting why nothing is to be done.
-using change_work = std::function<int(std::vector<std::uint8_t>& old, bool existed,
-                                      std::vector<std::uint8_t>& updated, change_report& report)>;
+// Plans the new image from the old one, read through `old.read` as far as it
+// needs, as the pieces it is made of (any new bytes held by the work until
+// run_change returns), and says what changed. Returns tool_ok, tool_damaged
+// (done with --force over damage), or tool_failed after reporting why
+// nothing is to be done; a failed read of the old image is reported by
+// run_change.
+using change_work = std::function<int(const old_file& old, bool existed,
+                                      std::vector<plan_piece>& plan, change_report& report)>;
 
 // The switches the changing commands share; their options records derive
 // from it.
 struct change_switches {
     bool quiet = false;
     bool dry_run = false;
-    bool force = false; // taken only where there is damage to force over
+    bool force = false;   // taken only where there is damage to force over
+    bool no_sync = false; // done once the system has the change, not the disk
 };
 
-// Sets the switch that `option` names (-q, --dry-run, and --force when
-// `with_force`); false when it names none of them.
+// How a change with `switches` is written.
+inline sync_mode sync_of(const change_switches& switches)
+{
+    return switches.no_sync ? sync_mode::fast : sync_mode::durable;
+}
+
+// Sets the switch that `option` names (-q, --dry-run, --no-sync, and
+// --force when `with_force`); false when it names none of them.
 bool take_change_switch(const std::string& option, change_switches& switches, bool with_force);
 
 struct change_request {
@@ -61,15 +101,16 @@ struct change_request {
 };
 
 // Changes the image at `request.path` with `work` through update_output: under
-// the append lock, read whole and replaced whole, or left as it was. Prints
-// the lines (and, for a dry run, the list of the image that would result,
-// writing nothing), then the notes, and returns the exit status.
+// the append lock, replaced whole by the planned image, or left as it was.
+// Prints the lines (and, for a dry run, the list of the image that would
+// result, writing nothing), then the notes, and returns the exit status.
 int run_change(const change_request& request, const change_work& work);
 
 // Writes a new image to `path` with the safe writer; `-` is standard output
 // (refused when that is a terminal). A failure is reported with the
 // system's reason and tool_failed comes back.
-int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes);
+int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                    sync_mode sync);
 
 // Prints a report's lines (unless `quiet`) and then its notes on standard
 // error, and returns `status` or the failure of standard output.

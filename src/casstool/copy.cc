@@ -4,6 +4,8 @@
 #include "casstool/image.h"
 #include "casstool/report.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 
 namespace {
@@ -11,7 +13,7 @@ namespace {
 std::string copy_usage()
 {
     return "Usage: casstool copy SOURCE ENTRY... --to IMAGE [--at POSITION] [--force]\n"
-           "                     [-q] [--dry-run]\n"
+           "                     [-q] [--dry-run] [--no-sync]\n"
            "Copies the entries of SOURCE byte for byte into IMAGE, at its end or before its\n"
            "entry POSITION; every entry of IMAGE keeps its bytes. IMAGE is made when it is\n"
            "missing and replaced whole under the lock that cassmak -append takes. ENTRY is\n"
@@ -22,6 +24,7 @@ std::string copy_usage()
            "  --force        copy a truncated tail too (exit status 1)\n"
            "  -q             print nothing on success\n"
            "  --dry-run      print the copies and the resulting list; write nothing\n"
+           "  --no-sync      do not wait until the disk holds the new image\n"
            "\n"
            "Exit status: 0 copied, 1 a truncated tail copied with --force, 2 a usage\n"
            "error, a missing entry, a refused copy or a failed read or write.\n";
@@ -83,6 +86,22 @@ bool same_file(const std::string& a, const std::string& b)
     return a == b || names_same_file(a, b);
 }
 
+// An open entry of the new image that another entry would follow: where it
+// comes from, at the lowest position in the new image found so far.
+struct open_inside {
+    std::size_t position = SIZE_MAX;
+    entry_kind kind = entry_kind::truncated;
+    const std::string* origin = nullptr;
+    std::size_t entry = 0;
+
+    void consider(std::size_t at, std::size_t total, const entry_bounds& bounds,
+                  const std::string& path, std::size_t index)
+    {
+        if (bounds.open && at + 1 < total && at < position)
+            *this = {at, bounds.kind, &path, index + 1};
+    }
+};
+
 int run_copy(const copy_options& options)
 {
     const std::string& path = options.image;
@@ -90,12 +109,22 @@ int run_copy(const copy_options& options)
     loaded_image source;
     if (!within && load_image(options.source, source.bytes, source.size) != tool_ok)
         return tool_failed;
-    const change_work work = [&](std::vector<std::uint8_t>& old, bool,
-                                 std::vector<std::uint8_t>& updated, change_report& report) {
-        const tape_image image = make_tape_image(std::move(old));
-        const tape_image from = within ? view_tape_image(image.data(), image.size)
-                                       : view_tape_image(source.bytes.data(), source.size);
-        const std::size_t count = image.entries.size();
+    const image_bytes_reader read_source = [&](std::uint64_t at, std::uint8_t* into,
+                                               std::size_t count) {
+        if (at > source.size || count > source.size - at)
+            return false;
+        std::copy(source.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                  source.bytes.begin() + static_cast<std::ptrdiff_t>(at + count), into);
+        return true;
+    };
+    const change_work work = [&](const old_file& old, bool, std::vector<plan_piece>& plan,
+                                 change_report& report) {
+        // Within one image the copies are taken from it as it is under the lock.
+        const image_bytes_reader& read_from = within ? old.read : read_source;
+        const std::uint64_t from_size = within ? old.size : source.size;
+        std::size_t count = 0;
+        if (!count_entries(old.size, old.read, count))
+            return tool_failed;
         std::size_t at = count;
         if (options.at_word) {
             if (options.at < 1 || options.at > count + 1)
@@ -103,38 +132,84 @@ int run_copy(const copy_options& options)
                                                     " to copy before" + entries_are(count));
             at = options.at - 1;
         }
-        std::vector<std::size_t> chosen;
-        const entry_list_result result =
-            choose_entries(options.entries, from.entries.size(), chosen);
+        std::size_t from_count = 0;
+        if (!count_entries(from_size, read_from, from_count))
+            return tool_failed;
+        std::vector<entry_run> chosen;
+        const entry_list_result result = choose_entry_runs(options.entries, from_count, chosen);
         if (result.outcome != entry_list_outcome::chosen)
             return report_entry_list(options.source, result);
+        std::size_t copies = 0;
+        for (const entry_run& run : chosen)
+            copies += run.last - run.first + 1;
+        const std::size_t total = count + copies;
+
         int status = tool_ok;
-        std::vector<entry_piece> copied;
-        for (const std::size_t index : chosen) {
-            const tape_entry& entry = from.entries[index];
-            if (entry.kind == entry_kind::truncated) {
-                if (!options.force)
-                    return report_tool(tool_failed, damage_label(options.source, entry) +
-                                                        "; --force copies it anyway");
-                report.notes.push_back(damage_label(options.source, entry) + "; copied as it is");
-                status = tool_damaged;
-            }
-            copied.push_back({&from, index});
+        open_inside inside;
+        std::vector<plan_piece> copied; // a piece per run
+        std::vector<std::uint8_t> window;
+        tape_entry entry;
+        std::size_t position = at; // of the next copy in the new image
+        for (const entry_run& run : chosen) {
+            std::uint64_t first = 0;
+            std::uint64_t end = 0;
+            int refused = tool_ok;
+            bool read = true;
+            if (!walk_entry_bounds(
+                    from_size, read_from,
+                    [&](std::size_t index, const entry_bounds& bounds) {
+                        if (index < run.first)
+                            return true;
+                        if (index == run.first)
+                            first = bounds.offset;
+                        end = bounds.offset + bounds.span;
+                        read = read_entry(read_from, bounds, index, window, entry);
+                        if (!read)
+                            return false;
+                        if (entry.kind == entry_kind::truncated) {
+                            if (!options.force) {
+                                refused =
+                                    report_tool(tool_failed, damage_label(options.source, entry) +
+                                                                 "; --force copies it anyway");
+                                return false;
+                            }
+                            report.notes.push_back(damage_label(options.source, entry) +
+                                                   "; copied as it is");
+                            status = tool_damaged;
+                        }
+                        inside.consider(position, total, bounds, options.source, index);
+                        report.lines += "copied entry " + std::to_string(index + 1) + " (" +
+                                        describe_entry(entry) + ") as entry " +
+                                        std::to_string(position + 1) + "\n";
+                        ++position;
+                        return index < run.last;
+                    }) ||
+                !read || refused != tool_ok)
+                return tool_failed;
+            if (within)
+                add_old_span(copied, first, end - first);
+            else
+                copied.push_back({source.bytes.data() + first, 0, end - first});
         }
-        const std::vector<entry_piece> pieces = insert_entries(image, at, copied);
-        std::vector<piece_origin> origins;
-        origins.reserve(pieces.size());
-        for (const entry_piece& piece : pieces)
-            origins.push_back({piece.source == &image ? &path : &options.source, piece.index + 1});
-        if (refuse_open_inside(path, pieces, origins) != tool_ok)
+        std::uint64_t split = old.size; // where the copies go in the old image
+        if (!walk_entry_bounds(old.size, old.read,
+                               [&](std::size_t index, const entry_bounds& bounds) {
+                                   if (index == at)
+                                       split = bounds.offset;
+                                   inside.consider(index < at ? index : index + copies, total,
+                                                   bounds, path, index);
+                                   return true;
+                               }))
             return tool_failed;
-        for (std::size_t i = 0; i < copied.size(); ++i) {
-            const tape_entry& entry = from.entries[copied[i].index];
-            report.lines += "copied entry " + std::to_string(entry.entry) + " (" +
-                            describe_entry(entry) + ") as entry " + std::to_string(at + i + 1) +
-                            "\n";
-        }
-        updated = assemble_image(pieces);
+        if (inside.origin)
+            return report_open_inside(path, inside.kind, *inside.origin, inside.entry);
+        add_old_span(plan, 0, split);
+        for (const plan_piece& piece : copied)
+            if (piece.bytes)
+                plan.push_back(piece);
+            else
+                add_old_span(plan, piece.from, piece.count);
+        add_old_span(plan, split, old.size - split);
         return status;
     };
     return run_change({"copy", path, true, options}, work);

@@ -11,19 +11,22 @@ namespace {
 
 std::string extract_usage()
 {
-    return "Usage: casstool extract IMAGE ENTRY [-o FILE] [--force]\n"
-           "       casstool extract IMAGE all [-d DIR] [--force] [-q]\n"
+    return "Usage: casstool extract IMAGE ENTRY [-o FILE] [--force] [--no-sync]\n"
+           "       casstool extract IMAGE all [-d DIR] [--force] [-q] [--no-sync]\n"
            "Writes the payload of entry ENTRY: a file's bytes without their checksum, or a\n"
            "headless block's bytes. With 'all', every payload goes to a file of its own in\n"
            "DIR, named NN-NAME.bin from the entry number and the tape name.\n"
+           "An output named with -o is replaced; names made in a folder need --force.\n"
            "\n"
            "  -o FILE  write to FILE, replacing it; default (and -o -): standard output,\n"
            "           unless that is a terminal\n"
-           "  -d DIR   with 'all': the folder to write into (default: the current one);\n"
-           "           an existing file there is not overwritten\n"
+           "  -d DIR   with 'all': the folder to write into, made if missing (default:\n"
+           "           the current one); an existing file there is not overwritten\n"
            "  --force  write a damaged entry too (exit status 1); for a truncated tail,\n"
            "           all its bytes; with 'all', overwrite existing files\n"
            "  -q       with 'all': do not print a line for each file written\n"
+           "  --no-sync\n"
+           "           do not wait until the disk holds what is written\n"
            "\n"
            "Exit status: 0 written, 1 a damaged entry written with --force, 2 refused or\n"
            "failed.\n";
@@ -37,6 +40,7 @@ struct extract_options {
     std::optional<std::string> folder; // -d
     bool force = false;
     bool quiet = false;
+    bool no_sync = false;
 };
 
 int parse_extract(const std::vector<std::string>& arguments, extract_options& options)
@@ -48,6 +52,8 @@ int parse_extract(const std::vector<std::string>& arguments, extract_options& op
                 options.force = true;
             else if (option == "-q")
                 options.quiet = true;
+            else if (option == "--no-sync")
+                options.no_sync = true;
             else if (option == "-o")
                 return take_output_option("extract", cursor, options.output);
             else if (option != "-d")
@@ -99,8 +105,8 @@ int run_extract_one(const extract_options& options)
     if (damaged && !options.force)
         return report_tool(tool_failed,
                            damage_label(image_path, entry) + "; --force extracts it anyway");
-    const int status =
-        write_binary(options.output.path, found.payload.data(), found.payload.size());
+    const int status = write_binary(options.output.path, found.payload.data(), found.payload.size(),
+                                    options.no_sync ? sync_mode::fast : sync_mode::durable);
     if (status != tool_ok || !damaged)
         return status;
     return report_tool(tool_damaged, damage_label(image_path, entry) + "; written as it is");
@@ -162,14 +168,10 @@ int refuse_target(const std::string& path, bool force)
 int run_extract_all(const extract_options& options)
 {
     const std::string& image_path = options.image;
-    if (options.folder) {
-        std::string reason;
-        const path_kind kind = look_at_path(*options.folder, reason);
-        if (kind == path_kind::missing)
-            return report_tool(tool_failed, *options.folder + ": no such folder");
-        if (kind != path_kind::folder && kind != path_kind::link)
-            return report_tool(tool_failed, *options.folder + ": not a folder");
-    }
+    const sync_mode sync = options.no_sync ? sync_mode::fast : sync_mode::durable;
+    bool missing_folder = false;
+    if (look_at_target_folder(options.folder, missing_folder) != tool_ok)
+        return tool_failed;
     image_survey survey;
     if (survey_image(image_path, survey) != tool_ok)
         return tool_failed;
@@ -200,6 +202,9 @@ int run_extract_all(const extract_options& options)
     std::uint64_t size = 0;
     if (walk_image(image_path, check, size) != tool_ok || status != tool_ok)
         return tool_failed;
+    // Made only now, so that a refusal leaves no empty folder behind.
+    if (missing_folder && make_target_folder(*options.folder, sync) != tool_ok)
+        return tool_failed;
 
     status = tool_ok;
     image_visitor write;
@@ -212,7 +217,7 @@ int run_extract_all(const extract_options& options)
             return true;
         }
         const std::string path = target_path(options, entry, count);
-        if (write_bytes(path, window + entry.payload_offset, entry.payload_size) != tool_ok) {
+        if (write_bytes(path, window + entry.payload_offset, entry.payload_size, sync) != tool_ok) {
             status = tool_failed;
             return false;
         }

@@ -192,6 +192,27 @@ std::string damage_label(const std::string& path, const tape_entry& entry)
     return entry_label(path, entry) + " is damaged (" + entry.problem + ")";
 }
 
+int look_at_target_folder(const std::optional<std::string>& folder, bool& missing)
+{
+    missing = false;
+    if (!folder)
+        return tool_ok;
+    std::string reason;
+    const path_kind kind = look_at_path(*folder, reason);
+    missing = kind == path_kind::missing;
+    if (missing || kind == path_kind::folder || kind == path_kind::link)
+        return tool_ok;
+    return report_tool(tool_failed, *folder + ": not a folder");
+}
+
+int make_target_folder(const std::string& folder, sync_mode sync)
+{
+    std::string reason;
+    if (make_folders(folder, sync, reason))
+        return tool_ok;
+    return report_tool(tool_failed, folder + ": cannot make the folder: " + reason);
+}
+
 std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name)
 {
     if (!folder || folder->empty())
@@ -205,7 +226,7 @@ int refuse_missing_data(const std::string& path, const tape_entry& entry)
 }
 
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                std::size_t count)
+                std::size_t count, sync_mode sync)
 {
     if (!output) {
         if (count > 0 && std::fwrite(bytes, 1, count, stdout) != count)
@@ -215,22 +236,22 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
     const std::string& path = *output;
     // Standard output goes first, so that a log of both keeps its order.
     std::fflush(stdout);
-    write_result result = write_output(path, bytes, count, false);
+    write_result result = write_output(path, bytes, count, false, sync);
     // Nothing was written yet: a pipe or a terminal cannot be replaced, and
     // takes the bytes as they come, as an append gives them.
     const bool stream = result.outcome == write_outcome::access_failed;
     if (stream)
-        result = write_output(path, bytes, count, true);
+        result = write_output(path, bytes, count, true, sync);
     return report_write_result(path, result, stream);
 }
 
 int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                 std::size_t count)
+                 std::size_t count, sync_mode sync)
 {
     if (!output && is_terminal(console_stream::output))
         return report_tool(tool_failed, "standard output is a terminal; give -o FILE or "
                                         "redirect it");
-    return write_bytes(output, bytes, count);
+    return write_bytes(output, bytes, count, sync);
 }
 
 int report_write_result(const std::string& path, const write_result& result, bool streamed)
@@ -239,6 +260,11 @@ int report_write_result(const std::string& path, const write_result& result, boo
     case write_outcome::written: return tool_ok;
     case write_outcome::open_failed:
         return report_tool(tool_failed, path + ": cannot open for writing: " + result.reason);
+    case write_outcome::unsynced:
+        return report_tool(tool_failed, path +
+                                            ": written, but its folder could not be synced "
+                                            "to the disk: " +
+                                            result.reason);
     case write_outcome::access_failed:
     case write_outcome::write_failed:
     case write_outcome::declined:

@@ -84,6 +84,15 @@ std::string grouped(std::size_t value);
 std::string entry_label(const std::string& path, const tape_entry& entry);
 std::string damage_label(const std::string& path, const tape_entry& entry);
 
+// Looks at the folder that `extract all` or `split` writes into, before
+// anything is written: tool_ok, with `missing` set for one that is to be
+// made; a path that names something else is refused.
+int look_at_target_folder(const std::optional<std::string>& folder, bool& missing);
+
+// Makes that folder (and the folders above it), as `unzip -d` does; a
+// failure is reported with the system's reason.
+int make_target_folder(const std::string& folder, sync_mode sync);
+
 // `name` in `folder`, or alone without one.
 std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name);
 
@@ -94,12 +103,12 @@ int refuse_missing_data(const std::string& path, const tape_entry& entry);
 // output when there is none. A pipe or terminal named as the output, such as
 // /dev/stdout, cannot be replaced and takes the bytes as they come.
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                std::size_t count);
+                std::size_t count, sync_mode sync = sync_mode::durable);
 
 // As write_bytes, for bytes that are not text: standard output is refused
 // when it is a terminal.
 int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                 std::size_t count);
+                 std::size_t count, sync_mode sync = sync_mode::durable);
 
 // Reports what write_output gave for `path` unless it was written; tool_ok
 // or tool_failed. After `streamed` bytes, some may have reached the output.

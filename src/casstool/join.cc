@@ -12,15 +12,17 @@ namespace {
 
 std::string join_usage()
 {
-    return "Usage: casstool join -o OUTPUT IMAGE... [--force] [-q] [--dry-run]\n"
+    return "Usage: casstool join -o OUTPUT IMAGE... [--force] [-q] [--dry-run] [--no-sync]\n"
            "Writes one image of all the entries of the images, in order, byte for byte.\n"
            "OUTPUT is replaced whole as cassmak replaces its output; '-o -' writes to\n"
            "standard output (and prints no lines). An IMAGE of '-' is standard input.\n"
+           "An output named with -o is replaced; names made in a folder need --force.\n"
            "\n"
            "  -o OUTPUT  the image to write\n"
            "  --force    take a truncated tail too (exit status 1)\n"
            "  -q         print nothing on success\n"
            "  --dry-run  print what would be joined and the resulting list; write nothing\n"
+           "  --no-sync  do not wait until the disk holds the new image\n"
            "\n"
            "Exit status: 0 joined, 1 a truncated tail taken with --force, 2 a usage error,\n"
            "a refused join or a failed read or write.\n";
@@ -110,7 +112,7 @@ int run_join(const join_options& options)
         report.lines += image_table(options.output, joined.data(), joined.size());
         return finish_report(report, false, status);
     }
-    if (write_new_image(options.output, joined) != tool_ok)
+    if (write_new_image(options.output, joined, sync_of(options)) != tool_ok)
         return tool_failed;
     // On standard output the lines would run into the image.
     return finish_report(report, options.quiet || options.output == "-", status);

@@ -4,17 +4,21 @@
 #include "casstool/image.h"
 #include "casstool/report.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string rm_usage()
 {
-    return "Usage: casstool rm IMAGE ENTRY... [-q] [--dry-run]\n"
+    return "Usage: casstool rm IMAGE ENTRY... [-q] [--dry-run] [--no-sync]\n"
            "Removes the entries from the image; every other entry keeps its bytes. ENTRY is\n"
            "a number, a range A-B or 'all'. The image is replaced whole under the lock that\n"
-           "cassmak -append takes, so an append running meanwhile is kept.\n"
+           "cassmak -append takes, so an append running meanwhile is kept, and synced to\n"
+           "the disk before the command ends.\n"
            "\n"
            "  -q         print nothing on success\n"
            "  --dry-run  print what would be removed and the resulting list; write nothing\n"
+           "  --no-sync  do not wait until the disk holds the new image\n"
            "\n"
            "Exit status: 0 removed, 2 a usage error, a missing entry or a failed write.\n";
 }
@@ -42,27 +46,57 @@ int parse_rm(const std::vector<std::string>& arguments, rm_options& options)
     return tool_ok;
 }
 
+// The runs sorted and joined where they meet or overlap.
+std::vector<entry_run> joined_runs(std::vector<entry_run> runs)
+{
+    std::sort(runs.begin(), runs.end(),
+              [](const entry_run& a, const entry_run& b) { return a.first < b.first; });
+    std::vector<entry_run> out;
+    for (const entry_run& run : runs)
+        if (!out.empty() && run.first <= out.back().last + 1)
+            out.back().last = std::max(out.back().last, run.last);
+        else
+            out.push_back(run);
+    return out;
+}
+
 int run_rm(const rm_options& options)
 {
     const std::string& path = options.image;
-    const change_work work = [&](std::vector<std::uint8_t>& old, bool,
-                                 std::vector<std::uint8_t>& updated, change_report& report) {
-        tape_image image = make_tape_image(std::move(old));
-        std::vector<std::size_t> chosen;
-        const entry_list_result result =
-            choose_entries(options.entries, image.entries.size(), chosen);
+    const change_work work = [&](const old_file& old, bool, std::vector<plan_piece>& plan,
+                                 change_report& report) {
+        std::size_t count = 0;
+        if (!count_entries(old.size, old.read, count))
+            return tool_failed;
+        std::vector<entry_run> chosen;
+        const entry_list_result result = choose_entry_runs(options.entries, count, chosen);
         if (result.outcome != entry_list_outcome::chosen)
             return report_entry_list(path, result);
-        std::vector<bool> removed(image.entries.size());
-        for (const std::size_t index : chosen)
-            removed[index] = true;
-        for (std::size_t i = 0; i < removed.size(); ++i)
-            if (removed[i])
-                report.lines += "removed entry " + std::to_string(i + 1) + " (" +
-                                describe_entry(image.entries[i]) + ")\n";
-        // The kept entries close up where they lie: no second copy of the image.
-        updated = remove_entries_in_place(std::move(image), removed);
-        return tool_ok;
+        const std::vector<entry_run> removed = joined_runs(std::move(chosen));
+        // The kept entries are spans of the old image, a piece per run of them.
+        std::size_t run = 0;
+        // Lines that nobody will see are not made: removing all of an image
+        // of millions of empty blocks keeps no line per entry.
+        const bool quiet = options.quiet && !options.dry_run;
+        tape_entry entry;
+        bool read = true;
+        const bool walked = walk_entry_bounds(
+            old.size, old.read, [&](std::size_t index, const entry_bounds& bounds) {
+                while (run < removed.size() && removed[run].last < index)
+                    ++run;
+                if (run == removed.size() || index < removed[run].first) {
+                    add_old_span(plan, bounds.offset, bounds.span);
+                    return true;
+                }
+                if (quiet)
+                    return true;
+                read = read_entry_head(old.read, bounds, index, entry);
+                if (read)
+                    report.lines += "removed entry " + std::to_string(index + 1) + " (" +
+                                    describe_entry(entry) + ")\n";
+                return read;
+            });
+        return walked && read ? tool_ok : tool_failed;
     };
     return run_change({"rm", path, false, options}, work);
 }

@@ -11,7 +11,7 @@ namespace {
 std::string set_usage()
 {
     return "Usage: casstool set IMAGE ENTRY [--name NAME] [--number N] [--type C]\n"
-           "                    [--address A] [--force] [-q] [--dry-run]\n"
+           "                    [--address A] [--force] [-q] [--dry-run] [--no-sync]\n"
            "Rewrites the header of the file at ENTRY and computes its checksum again; the\n"
            "fields not given, the data block and every other entry keep their bytes. The\n"
            "image is replaced whole under the lock that cassmak -append takes.\n"
@@ -23,6 +23,7 @@ std::string set_usage()
            "  --force         rewrite a header whose checksum is bad (exit status 1)\n"
            "  -q              print nothing on success\n"
            "  --dry-run       print the change and the resulting list; write nothing\n"
+           "  --no-sync       do not wait until the disk holds the new image\n"
            "\n"
            "Numbers are decimal, 0x hexadecimal or 0 octal, with nothing after them.\n"
            "Exit status: 0 set, 1 set with --force over a bad header checksum, 2 a usage\n"
@@ -132,13 +133,23 @@ std::string describe_change(const header_change& change)
 int run_set(const set_options& options)
 {
     const std::string& path = options.image;
-    const change_work work = [&](std::vector<std::uint8_t>& old, bool,
-                                 std::vector<std::uint8_t>& updated, change_report& report) {
-        tape_image image = make_tape_image(std::move(old));
-        const std::size_t count = image.entries.size();
+    std::vector<std::uint8_t> window; // the entry, its header rewritten
+    const change_work work = [&](const old_file& old, bool, std::vector<plan_piece>& plan,
+                                 change_report& report) {
+        std::size_t count = 0;
+        entry_bounds bounds;
+        if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& b) {
+                if (index + 1 == options.entry)
+                    bounds = b;
+                ++count;
+                return true;
+            }))
+            return tool_failed;
         if (options.entry < 1 || options.entry > count)
             return report_missing_entry(path, options.entry_word, count);
-        const tape_entry& entry = image.entries[options.entry - 1];
+        tape_entry entry;
+        if (!read_entry(old.read, bounds, options.entry - 1, window, entry))
+            return tool_failed;
         if (entry.kind != entry_kind::file)
             return report_tool(
                 tool_failed,
@@ -158,8 +169,12 @@ int run_set(const set_options& options)
         }
         report.lines += "set entry " + std::to_string(entry.entry) + " (" + describe_entry(entry) +
                         "): " + describe_change(options.change) + "\n";
-        updated = std::move(image.bytes);
-        apply_header_change(updated, entry, options.change);
+        apply_header_change(window, entry, options.change);
+        // Only the header block is new; the rest stays where it lies.
+        constexpr std::uint64_t head = block_length_size + header_body_size;
+        add_old_span(plan, 0, bounds.offset);
+        plan.push_back({window.data(), 0, head});
+        add_old_span(plan, bounds.offset + head, old.size - bounds.offset - head);
         return status;
     };
     return run_change({"set", path, false, options}, work);

@@ -12,17 +12,20 @@ namespace {
 
 std::string split_usage()
 {
-    return "Usage: casstool split IMAGE [-d DIR] [--force] [-q] [--dry-run]\n"
+    return "Usage: casstool split IMAGE [-d DIR] [--force] [-q] [--dry-run] [--no-sync]\n"
            "Writes each entry of the image byte for byte to an image of its own in DIR,\n"
            "named NN-NAME.kst from the entry number and the tape name (headless and\n"
            "truncated for the others); every byte outside A-Z a-z 0-9 - _ . becomes _.\n"
            "Joined again in order they give the image back. IMAGE '-' is standard input.\n"
+           "An output named with -o is replaced; names made in a folder need --force.\n"
            "\n"
-           "  -d DIR     the folder to write into; default: the current folder\n"
+           "  -d DIR     the folder to write into, made if missing; default: the current\n"
+           "             one\n"
            "  --force    replace existing files, and write a truncated tail too (exit\n"
            "             status 1)\n"
            "  -q         print nothing on success\n"
            "  --dry-run  print what would be written and each resulting list; write nothing\n"
+           "  --no-sync  do not wait until the disk holds each new image\n"
            "\n"
            "Exit status: 0 written, 1 a truncated tail written with --force, 2 a usage\n"
            "error, an existing file, a refused entry or a failed read or write.\n";
@@ -68,6 +71,9 @@ int run_split(const split_options& options)
         return tool_failed;
     const tape_image image = view_tape_image(loaded.bytes.data(), loaded.size);
     const std::size_t count = image.entries.size();
+    bool missing_folder = false;
+    if (look_at_target_folder(options.folder, missing_folder) != tool_ok)
+        return tool_failed;
     // Everything is checked before the first file is written.
     change_report report;
     int status = tool_ok;
@@ -93,11 +99,15 @@ int run_split(const split_options& options)
                         describe_entry(entry) + ") to " + output + "\n";
         outputs.push_back(output);
     }
+    // Made only now, so that a refusal leaves no empty folder behind.
+    if (missing_folder && !options.dry_run &&
+        make_target_folder(*options.folder, sync_of(options)) != tool_ok)
+        return tool_failed;
     for (std::size_t i = 0; i < count; ++i) {
         const std::vector<std::uint8_t> one = assemble_image({{&image, i}});
         if (options.dry_run)
             report.lines += image_table(outputs[i], one.data(), one.size());
-        else if (write_new_image(outputs[i], one) != tool_ok)
+        else if (write_new_image(outputs[i], one, sync_of(options)) != tool_ok)
             return tool_failed;
     }
     return finish_report(report, options.quiet && !options.dry_run, status);

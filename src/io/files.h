@@ -58,7 +58,10 @@ enum class write_outcome {
     written,
     open_failed,   // the output could not be opened (or created)
     access_failed, // a replaced output could not be positioned (a pipe or terminal)
-    write_failed,  // fewer bytes than asked could be written; nothing torn is left
+    write_failed,  // fewer bytes than asked could be written, or they could not be
+                   // synced to the disk; nothing torn is left, the old image stays
+    unsynced,      // the new image is in place, but its folder could not be synced: a
+                   // power cut may still bring the old one back
     declined,      // update_output only: the transform refused, the file is untouched
     read_failed,   // update_output only: the old image could not be read
 };
@@ -68,14 +71,23 @@ struct write_result {
     std::string reason; // the system's words for a failure; empty for declined
 };
 
+// Whether a change waits until the disk holds it before it is called done.
+// durable: a new file's data is synced before it is renamed over the old
+// image and its folder after, and a file changed in place is synced before
+// the call returns, so that a power cut leaves the old image or the new one
+// whole. fast leaves that to the system (a power cut soon after may lose the
+// change, or leave an empty file where a new one was renamed).
+enum class sync_mode { durable, fast };
+
 // Writes `count` bytes to `path`, replacing it or, with `append`, adding to
 // its end, so that the output never holds a torn image:
 // - the path is resolved once, through its links, to a name in a folder that
 //   stays open, and every later step is relative to that folder;
 // - a regular file is replaced by renaming a new file over it, which keeps
 //   its permission bits, owner, group and extended attributes (ACLs among
-//   them); an append renames a new file of the old image and the new bytes
-//   over it, under an exclusive lock;
+//   them); an append renames a new file of the old image (copied within the
+//   system, not through the process) and the new bytes over it, under an
+//   exclusive lock;
 // - where a rename cannot give the same file (several hard links, an owner
 //   or attribute the process cannot give, no room or no new file in its
 //   folder) it is changed in place: the part of the old image that a rewrite
@@ -89,62 +101,51 @@ struct write_result {
 //   the process.
 // An output the run may not write fails with open_failed, untouched.
 write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                          bool append);
+                          bool append, sync_mode sync = sync_mode::durable);
 
-// Turns the old image into the new one. `existed` is false for a file that
-// is not there yet (then `old` is empty). Returns false to leave the file as
-// it was; the transform reports why itself. It may be called again, on the
-// image another run made meanwhile; only the last call counts.
-//
-// The old image is handed over as an `old_image`: where it is update_output's
-// own buffer, which it does not look at again, the transform may take the
-// bytes over instead of copying them, so that a large image is edited without
-// a second copy. A transform may also take `const std::vector<std::uint8_t>&`.
-class old_image {
-  public:
-    old_image() = default; // no old image: a file that is not there yet
-    // Not explicit: update_output and a test hand over a plain buffer.
-    old_image(std::vector<std::uint8_t>& buffer) : view_(&buffer), own_(&buffer) {}
-    // A buffer that stays its caller's: take() copies it.
-    old_image(const std::vector<std::uint8_t>& buffer) : view_(&buffer) {}
+// Reads `count` bytes from offset `at` of the old image into `into`; false
+// when they cannot be read (update_output then fails with the reason).
+using image_reader = std::function<bool(std::uint64_t at, std::uint8_t* into, std::size_t count)>;
 
-    // So that a transform may take the plain buffer.
-    operator const std::vector<std::uint8_t>&() const
-    {
-        return view_ ? *view_ : none();
-    }
-
-    // The bytes: moved out of update_output's own buffer, copied from any other.
-    std::vector<std::uint8_t> take()
-    {
-        if (own_)
-            return std::move(*own_);
-        return view_ ? *view_ : std::vector<std::uint8_t>{};
-    }
-
-  private:
-    static const std::vector<std::uint8_t>& none()
-    {
-        static const std::vector<std::uint8_t> empty;
-        return empty;
-    }
-    const std::vector<std::uint8_t>* view_ = nullptr;
-    std::vector<std::uint8_t>* own_ = nullptr;
+// The old image as a transform sees it: its size and a reader of any part,
+// so that an edit reads only what it needs and the bytes it keeps need not
+// pass through the process.
+struct old_file {
+    std::uint64_t size = 0;
+    image_reader read;
 };
 
+// One piece of a new image: `count` bytes from offset `from` of the old
+// image, or, where `bytes` is set, the `count` bytes there (which live until
+// update_output returns).
+struct image_piece {
+    const std::uint8_t* bytes = nullptr;
+    std::uint64_t from = 0;
+    std::uint64_t count = 0;
+};
+
+// Turns the old image into the new one, given as the pieces it is made of,
+// in order. `existed` is false for a file that is not there yet (then the
+// old image is empty). Returns false to leave the file as it was; the
+// transform reports why itself, unless a read of the old image failed. It
+// may be called again, on the image another run made meanwhile; only the
+// last call counts.
 using image_transform =
-    std::function<bool(old_image old, bool existed, std::vector<std::uint8_t>& updated)>;
+    std::function<bool(const old_file& old, bool existed, std::vector<image_piece>& plan)>;
 
 // Changes the regular file at `path` as a whole: under the exclusive lock
-// that an append takes, reads the image, calls `transform` on it and
-// replaces the file with the result as write_output replaces one. So an
-// append running at the same time waits for it and is never lost, and a
-// failure or a signal leaves the old image. With `create` a missing file is
-// made from the transform's image, through a new file renamed into place
-// only if the name is still free; without, a missing file is open_failed.
-// Only regular files of at most 1 GiB can be updated (open_failed, and
-// read_failed for a larger one).
-write_result update_output(const std::string& path, bool create, const image_transform& transform);
+// that an append takes, hands the image to `transform` and replaces the file
+// with the pieces it gives as write_output replaces one, the kept spans of
+// the old image copied within the system (sharing the blocks where the file
+// system can). So an append running at the same time waits for it and is
+// never lost, and a failure or a signal leaves the old image. With `create`
+// a missing file is made from the transform's image, through a new file
+// renamed into place only if the name is still free; without, a missing file
+// is open_failed. Only regular files of at most 1 GiB can be updated
+// (open_failed, and read_failed for a larger one). Memory the transform
+// cannot have fails the update with read_failed, the file left as it was.
+write_result update_output(const std::string& path, bool create, const image_transform& transform,
+                           sync_mode sync = sync_mode::durable);
 
 enum class console_stream { input, output, error };
 
@@ -176,3 +177,10 @@ path_kind look_at_path(const std::string& path, std::string& reason);
 // Whether two paths name one existing file or folder now, links followed;
 // false when either cannot be looked at or is neither.
 bool names_same_file(const std::string& a, const std::string& b);
+
+// Makes the folder `path` and every missing folder above it, as `mkdir -p`
+// does; durable, each new folder's name is synced into its parent, so that
+// files synced into it later are found there after a power cut. False, with
+// the system's words in `reason`, when one cannot be made or a part of the
+// path is not a folder.
+bool make_folders(const std::string& path, sync_mode sync, std::string& reason);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <new>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -67,6 +68,26 @@ bool write_all(int fd, const std::uint8_t* bytes, std::size_t count, off_t at = 
 {
     std::size_t done = 0;
     return write_all(fd, bytes, count, at, done);
+}
+
+// Waits until the disk holds what was written to the file (or folder) open
+// on `fd`; false (with errno set) when it cannot. A pipe, terminal or device
+// that keeps nothing has nothing to sync.
+bool sync_to_disk(int fd)
+{
+    for (;;) {
+        if (fsync(fd) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        return errno == EINVAL || errno == ENOTSUP || errno == EROFS;
+    }
+}
+
+// Syncs a file just written, when the change is to be durable.
+bool sync_written(int fd, bool durable)
+{
+    return !durable || sync_to_disk(fd);
 }
 
 // Reads `count` bytes from offset `at` of the file open on `fd`; false when
@@ -175,6 +196,7 @@ class place {
 
     int folder = -1;
     std::string name;
+    bool durable = true; // the change is synced to the disk before it is done
 };
 
 enum class found { place, not_a_name, failed };
@@ -417,7 +439,11 @@ step finish_temp(const place& where, const std::string& temp_name, int error, bo
     // No room for a second copy: the old file's own room may still do.
     if (how == temp_outcome::failed && (error == ENOSPC || error == EDQUOT))
         how = temp_outcome::use_in_place;
-    return how == temp_outcome::renamed ? written : failure(write_outcome::write_failed, error);
+    if (how != temp_outcome::renamed)
+        return failure(write_outcome::write_failed, error);
+    // The new name is on the disk only once the folder is.
+    return sync_written(where.folder, where.durable) ? written
+                                                     : failure(write_outcome::unsynced, errno);
 }
 
 // Overwrites the regular file open on `fd` where it lies. Only the part that
@@ -430,7 +456,7 @@ step finish_temp(const place& where, const std::string& temp_name, int error, bo
 // with `must_keep` it is then left alone, otherwise it is written without
 // that safety net.
 step rewrite_in_place(int fd, bool readable, const std::uint8_t* bytes, std::size_t count,
-                      bool must_keep)
+                      bool must_keep, bool durable)
 {
     struct stat state {};
     if (fstat(fd, &state) != 0)
@@ -442,12 +468,13 @@ step rewrite_in_place(int fd, bool readable, const std::uint8_t* bytes, std::siz
     if (!keep && must_keep)
         return failure(write_outcome::write_failed, readable ? errno : EACCES);
     if (write_all(fd, bytes, count, 0) &&
-        (old_size <= count || ftruncate(fd, static_cast<off_t>(count)) == 0))
+        (old_size <= count || ftruncate(fd, static_cast<off_t>(count)) == 0) &&
+        sync_written(fd, durable))
         return written;
     const int error = errno;
     if (keep) {
         write_all(fd, kept.data(), kept.size(), 0);
-        if (ftruncate(fd, static_cast<off_t>(old_size)) != 0) {
+        if (ftruncate(fd, static_cast<off_t>(old_size)) != 0 || !sync_written(fd, durable)) {
             // Nothing more can be done; the failure is reported either way.
         }
     }
@@ -475,7 +502,9 @@ std::optional<step> replace_by_rename(int fd, const place& where, const struct s
         unlinkat(where.folder, temp_name.c_str(), 0);
         return std::nullopt;
     }
-    const int error = close_written(temp, fill(temp));
+    // The data must be on the disk before the name is: a rename that reaches
+    // the disk first would leave an empty file in place of the old image.
+    const int error = close_written(temp, fill(temp) && sync_written(temp, where.durable));
     temp_outcome how{};
     const step outcome = finish_temp(where, temp_name, error, false, how);
     written_first = true;
@@ -498,7 +527,7 @@ step replace_regular(int fd, bool readable, const place& where, const struct sta
             return *outcome;
     // After a new file written in vain (no room for it, say) the old image is
     // rewritten in place only where it can be kept meanwhile.
-    return rewrite_in_place(fd, readable, bytes, count, written_first);
+    return rewrite_in_place(fd, readable, bytes, count, written_first, where.durable);
 }
 
 // Makes the output at `where`, which is not there yet, from `count` bytes:
@@ -513,7 +542,8 @@ std::optional<step> create_output(const place& where, const std::uint8_t* bytes,
     std::string temp_name;
     int fd = create_temp(where, 0666, temp_name);
     if (fd >= 0) {
-        const int error = close_written(fd, write_all(fd, bytes, count));
+        const int error =
+            close_written(fd, write_all(fd, bytes, count) && sync_written(fd, where.durable));
         temp_outcome how{};
         const step outcome = finish_temp(where, temp_name, error, exclusive, how);
         if (how != temp_outcome::use_in_place) {
@@ -529,10 +559,13 @@ std::optional<step> create_output(const place& where, const std::uint8_t* bytes,
     fd = openat(where.folder, where.name.c_str(),
                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | open_flags, 0666);
     if (fd >= 0) {
-        const int error = close_written(fd, write_all(fd, bytes, count));
+        const int error =
+            close_written(fd, write_all(fd, bytes, count) && sync_written(fd, where.durable));
         if (error != 0)
             unlinkat(where.folder, where.name.c_str(), 0);
         outcome = error == 0 ? written : failure(write_outcome::write_failed, error);
+        if (error == 0 && !sync_written(where.folder, where.durable))
+            outcome = failure(write_outcome::unsynced, errno);
     } else if (errno != EEXIST) {
         outcome = failure(write_outcome::open_failed, errno);
     }
@@ -544,7 +577,7 @@ std::optional<step> create_output(const place& where, const std::uint8_t* bytes,
 // pipes and terminals (a replaced one must be positionable), and paths that
 // cannot be opened at all, which fail here before anything is written.
 step write_in_place(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                    bool append)
+                    bool append, bool durable)
 {
     const int fd =
         open(path.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC) | open_flags, 0666);
@@ -557,7 +590,7 @@ step write_in_place(const std::string& path, const std::uint8_t* bytes, std::siz
     }
     // A device or a pipe may wait for its reader, so an interrupt must still
     // end the run here.
-    const int error = close_written(fd, write_all(fd, bytes, count));
+    const int error = close_written(fd, write_all(fd, bytes, count) && sync_written(fd, durable));
     return error == 0 ? written : failure(write_outcome::write_failed, error);
 }
 
@@ -589,7 +622,7 @@ std::optional<step> place_of(const std::string& path, output_kind kind, place& w
                 ? found::not_a_name
                 : find_place(path, kind == output_kind::regular, where, error)) {
     case found::place: return std::nullopt;
-    case found::not_a_name: return write_in_place(path, bytes, count, append);
+    case found::not_a_name: return write_in_place(path, bytes, count, append, where.durable);
     case found::failed: break;
     }
     return failure(write_outcome::open_failed, error);
@@ -628,10 +661,12 @@ step at_place(const place& where, Work work, Create create)
     return failure(write_outcome::open_failed, error);
 }
 
-step replace_output(const std::string& path, const std::uint8_t* bytes, std::size_t count)
+step replace_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                    bool durable)
 {
     int why = 0;
     place where;
+    where.durable = durable;
     if (std::optional<step> instead =
             place_of(path, kind_of(path, why), where, bytes, count, false))
         return *instead;
@@ -643,14 +678,16 @@ step replace_output(const std::string& path, const std::uint8_t* bytes, std::siz
         [&] { return create_output(where, bytes, count, false); });
 }
 
-// Copies the first `size` bytes of the file open on `from` to the end of the
-// one open on `to`, within the kernel where it can.
-bool copy_contents(int from, int to, std::uint64_t size)
+// Copies `count` bytes from offset `at` of the file open on `from` to the
+// position of the one open on `to`, within the kernel where it can (sharing
+// the blocks where the file system can), else through a small buffer.
+bool copy_range(int from, std::uint64_t at, std::uint64_t count, int to)
 {
-    off_t at = 0;
-    while (static_cast<std::uint64_t>(at) < size) {
+    auto offset = static_cast<off_t>(at);
+    const auto end = static_cast<off_t>(at + count);
+    while (offset < end) {
         const ssize_t copied =
-            copy_file_range(from, &at, to, nullptr, size - static_cast<std::uint64_t>(at), 0);
+            copy_file_range(from, &offset, to, nullptr, static_cast<std::size_t>(end - offset), 0);
         if (copied > 0)
             continue;
         if (copied < 0 && errno == EINTR)
@@ -662,15 +699,28 @@ bool copy_contents(int from, int to, std::uint64_t size)
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
             return false;
         // Not between these two files: through a buffer instead.
-        std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(size, 1U << 18));
-        while (static_cast<std::uint64_t>(at) < size) {
-            const std::size_t part =
-                std::min<std::uint64_t>(buffer.size(), size - static_cast<std::uint64_t>(at));
-            if (!read_exactly(from, buffer.data(), part, at) || !write_all(to, buffer.data(), part))
+        std::vector<std::uint8_t> buffer(
+            static_cast<std::size_t>(std::min<off_t>(end - offset, off_t{1} << 18)));
+        while (offset < end) {
+            const auto part = static_cast<std::size_t>(
+                std::min<off_t>(static_cast<off_t>(buffer.size()), end - offset));
+            if (!read_exactly(from, buffer.data(), part, offset) ||
+                !write_all(to, buffer.data(), part))
                 return false;
-            at += static_cast<off_t>(part);
+            offset += static_cast<off_t>(part);
         }
     }
+    return true;
+}
+
+// Writes the pieces of a new image to the file open on `to`: new bytes as
+// they are, spans of the old image (open on `from`) copied by copy_range.
+bool write_plan(int from, const std::vector<image_piece>& plan, int to)
+{
+    for (const image_piece& piece : plan)
+        if (piece.bytes ? !write_all(to, piece.bytes, static_cast<std::size_t>(piece.count))
+                        : !copy_range(from, piece.from, piece.count, to))
+            return false;
     return true;
 }
 
@@ -681,11 +731,11 @@ bool copy_contents(int from, int to, std::uint64_t size)
 // failed write is cut back only while the file still ends with them: bytes
 // that another run added after them are never cut away.
 step append_in_place(int fd, const struct stat& locked, bool have_lock, const std::uint8_t* bytes,
-                     std::size_t count)
+                     std::size_t count, bool durable)
 {
     std::size_t done = 0;
     if (have_lock) {
-        if (write_all(fd, bytes, count, locked.st_size, done))
+        if (write_all(fd, bytes, count, locked.st_size, done) && sync_written(fd, durable))
             return written;
         const int error = errno;
         if (ftruncate(fd, locked.st_size) != 0) {
@@ -696,7 +746,7 @@ step append_in_place(int fd, const struct stat& locked, bool have_lock, const st
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_APPEND) != 0)
         return failure(write_outcome::write_failed, errno);
-    if (write_all(fd, bytes, count, -1, done))
+    if (write_all(fd, bytes, count, -1, done) && sync_written(fd, durable))
         return written;
     const int error = errno;
     const off_t end = lseek(fd, 0, SEEK_CUR);
@@ -720,16 +770,18 @@ std::optional<step> append_by_copy(int fd, const place& where, const struct stat
     return replace_by_rename(
         fd, where, old,
         [&](int temp) {
-            return copy_contents(fd, temp, static_cast<std::uint64_t>(old.st_size)) &&
+            return copy_range(fd, 0, static_cast<std::uint64_t>(old.st_size), temp) &&
                    write_all(temp, bytes, count);
         },
         written_first);
 }
 
-step append_output(const std::string& path, const std::uint8_t* bytes, std::size_t count)
+step append_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                   bool durable)
 {
     int why = 0;
     place where;
+    where.durable = durable;
     if (std::optional<step> instead = place_of(path, kind_of(path, why), where, bytes, count, true))
         return *instead;
     return at_place(
@@ -740,13 +792,67 @@ step append_output(const std::string& path, const std::uint8_t* bytes, std::size
             if (have_lock && readable && locked.st_nlink == 1)
                 if (std::optional<step> outcome = append_by_copy(fd, where, locked, bytes, count))
                     return outcome;
-            return std::optional<step>(append_in_place(fd, locked, have_lock, bytes, count));
+            return std::optional<step>(
+                append_in_place(fd, locked, have_lock, bytes, count, durable));
         },
         [&] { return create_output(where, bytes, count, true); });
 }
 
-// The largest image that update_output reads into memory.
+// The largest image that update_output changes.
 constexpr std::uint64_t largest_update = std::uint64_t{1} << 30;
+
+// The bytes of a plan, for a file that is rewritten in place or made anew:
+// spans of the old image read from the file open on `fd`.
+bool assemble_plan(int fd, const std::vector<image_piece>& plan, std::vector<std::uint8_t>& out)
+{
+    std::uint64_t total = 0;
+    for (const image_piece& piece : plan)
+        total += piece.count;
+    try {
+        out.resize(static_cast<std::size_t>(total));
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return false;
+    }
+    std::size_t at = 0;
+    for (const image_piece& piece : plan) {
+        const auto count = static_cast<std::size_t>(piece.count);
+        if (piece.bytes)
+            std::copy(piece.bytes, piece.bytes + count,
+                      out.begin() + static_cast<std::ptrdiff_t>(at));
+        else if (!read_exactly(fd, out.data() + at, count, static_cast<off_t>(piece.from)))
+            return false;
+        at += count;
+    }
+    return true;
+}
+
+// Calls the transform on the old image, which it reads from `fd` of `size`
+// bytes (no file: -1): the plan, or the step to give instead when the
+// transform refused, a read of the old image failed or memory ran out.
+std::optional<step> plan_update(int fd, std::uint64_t size, bool existed,
+                                const image_transform& transform, std::vector<image_piece>& plan)
+{
+    int read_error = 0;
+    const old_file old{size, [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
+                           if (fd >= 0 && at <= size && count <= size - at &&
+                               read_exactly(fd, into, count, static_cast<off_t>(at)))
+                               return true;
+                           read_error = fd >= 0 && errno != 0 ? errno : EIO;
+                           return false;
+                       }};
+    bool accepted = false;
+    try {
+        accepted = transform(old, existed, plan);
+    } catch (const std::bad_alloc&) {
+        return failure(write_outcome::read_failed, ENOMEM);
+    }
+    if (read_error != 0)
+        return failure(write_outcome::read_failed, read_error);
+    if (!accepted)
+        return step{write_outcome::declined, 0};
+    return std::nullopt;
+}
 
 step update_existing(int fd, bool readable, const place& where, const struct stat& locked,
                      const image_transform& transform)
@@ -755,16 +861,26 @@ step update_existing(int fd, bool readable, const place& where, const struct sta
         return failure(write_outcome::read_failed, EACCES);
     if (static_cast<std::uint64_t>(locked.st_size) > largest_update)
         return failure(write_outcome::read_failed, EFBIG);
-    std::vector<std::uint8_t> old(static_cast<std::size_t>(locked.st_size));
-    if (!read_exactly(fd, old.data(), old.size(), 0))
-        return failure(write_outcome::read_failed, errno);
+    std::vector<image_piece> plan;
+    if (std::optional<step> instead =
+            plan_update(fd, static_cast<std::uint64_t>(locked.st_size), true, transform, plan))
+        return *instead;
+    bool written_first = false;
+    if (locked.st_nlink == 1)
+        if (std::optional<step> outcome = replace_by_rename(
+                fd, where, locked, [&](int temp) { return write_plan(fd, plan, temp); },
+                written_first))
+            return *outcome;
+    // In place the new image must be whole in memory before the old one is
+    // overwritten, as it is read from the old one.
     std::vector<std::uint8_t> updated;
-    if (!transform(old, true, updated))
-        return {write_outcome::declined, 0};
-    return replace_regular(fd, readable, where, locked, updated.data(), updated.size());
+    if (!assemble_plan(fd, plan, updated))
+        return failure(write_outcome::read_failed, errno);
+    return rewrite_in_place(fd, readable, updated.data(), updated.size(), written_first,
+                            where.durable);
 }
 
-step update_at(const std::string& path, bool create, const image_transform& transform)
+step update_at(const std::string& path, bool create, const image_transform& transform, bool durable)
 {
     // Only a regular file is an image that can be changed as a whole.
     int why = 0;
@@ -772,6 +888,7 @@ step update_at(const std::string& path, bool create, const image_transform& tran
     if (kind == output_kind::other || (kind == output_kind::absent && !create))
         return failure(write_outcome::open_failed, why);
     place where;
+    where.durable = durable;
     int error = 0;
     switch (find_place(path, kind == output_kind::regular, where, error)) {
     case found::place: break;
@@ -786,9 +903,12 @@ step update_at(const std::string& path, bool create, const image_transform& tran
         [&]() -> std::optional<step> {
             if (!create)
                 return failure(write_outcome::open_failed, ENOENT);
+            std::vector<image_piece> plan;
+            if (std::optional<step> instead = plan_update(-1, 0, false, transform, plan))
+                return *instead;
             std::vector<std::uint8_t> updated;
-            if (!transform({}, false, updated))
-                return step{write_outcome::declined, 0};
+            if (!assemble_plan(-1, plan, updated))
+                return failure(write_outcome::read_failed, EIO);
             return create_output(where, updated.data(), updated.size(), true);
         });
 }
@@ -820,17 +940,19 @@ write_result with_reason(const step& outcome)
 } // namespace
 
 write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                          bool append)
+                          bool append, sync_mode sync)
 {
     const size_limit_fails_writes guard;
-    return with_reason(append ? append_output(path, bytes, count)
-                              : replace_output(path, bytes, count));
+    const bool durable = sync == sync_mode::durable;
+    return with_reason(append ? append_output(path, bytes, count, durable)
+                              : replace_output(path, bytes, count, durable));
 }
 
-write_result update_output(const std::string& path, bool create, const image_transform& transform)
+write_result update_output(const std::string& path, bool create, const image_transform& transform,
+                           sync_mode sync)
 {
     const size_limit_fails_writes guard;
-    return with_reason(update_at(path, create, transform));
+    return with_reason(update_at(path, create, transform, sync == sync_mode::durable));
 }
 
 std::FILE* open_input_file(const std::string& path)
@@ -963,4 +1085,37 @@ bool names_same_file(const std::string& a, const std::string& b)
     };
     return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && plain(first) &&
            plain(second) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool make_folders(const std::string& path, sync_mode sync, std::string& reason)
+{
+    for (std::size_t end = path.find_first_not_of('/'); end != std::string::npos;) {
+        end = path.find('/', end);
+        const std::string part = path.substr(0, end);
+        if (end != std::string::npos)
+            end = path.find_first_not_of('/', end);
+        if (mkdir(part.c_str(), 0777) == 0) {
+            if (sync == sync_mode::fast)
+                continue;
+            const std::string parent = split_path(part).folder;
+            const int fd =
+                open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | open_flags);
+            const bool synced = fd >= 0 && sync_to_disk(fd);
+            const int error = errno;
+            if (fd >= 0)
+                close(fd);
+            if (!synced) {
+                reason = std::strerror(error);
+                return false;
+            }
+            continue;
+        }
+        struct stat state {};
+        const int error = errno;
+        if (error == EEXIST && stat(part.c_str(), &state) == 0 && S_ISDIR(state.st_mode))
+            continue;
+        reason = std::strerror(error == EEXIST ? ENOTDIR : error);
+        return false;
+    }
+    return true;
 }

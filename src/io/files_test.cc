@@ -59,48 +59,55 @@ TEST(Files, WriteOutputCreatesReplacesAndAppends)
     EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
 }
 
-TEST(Files, UpdateOutputGivesTheTransformTheImage)
+TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)
 {
     scratch_dir dir;
     const std::string out = dir.path("t.kst");
     write_file(out, hex("01 00 AA"));
+    static const std::uint8_t fresh[] = {0x5A, 0x5B};
     EXPECT_EQ(write_outcome::written,
               update_output(out, false,
-                            [](const std::vector<std::uint8_t>& old, bool existed,
-                               std::vector<std::uint8_t>& updated) {
+                            [](const old_file& old, bool existed, std::vector<image_piece>& plan) {
                                 EXPECT_TRUE(existed);
-                                updated.assign(old.rbegin(), old.rend());
+                                EXPECT_EQ(3U, old.size);
+                                std::uint8_t first = 0;
+                                EXPECT_TRUE(old.read(2, &first, 1));
+                                EXPECT_EQ(0xAA, first);
+                                // Spans of the old image in any order, new bytes between.
+                                plan = {{nullptr, 2, 1}, {fresh, 0, 2}, {nullptr, 0, 2}};
                                 return true;
                             })
                   .outcome);
-    EXPECT_EQ(hex("AA 00 01"), read_file(out));
+    EXPECT_EQ(hex("AA 5A 5B 01 00"), read_file(out));
     EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
 
-    // The transform may take the image over; the file still gets the result.
-    EXPECT_EQ(
-        write_outcome::written,
-        update_output(out, false, [](old_image old, bool, std::vector<std::uint8_t>& updated) {
-            updated = old.take();
-            updated.push_back(0x5A);
+    // A read past the end fails the update with the system's reason, and
+    // the file stays as it was whatever the transform then answers.
+    const write_result failed =
+        update_output(out, false, [](const old_file& old, bool, std::vector<image_piece>& plan) {
+            std::uint8_t byte = 0;
+            EXPECT_FALSE(old.read(old.size, &byte, 1));
+            plan = {{fresh, 0, 1}};
             return true;
-        }).outcome);
-    EXPECT_EQ(hex("AA 00 01 5A"), read_file(out));
-}
+        });
+    EXPECT_EQ(write_outcome::read_failed, failed.outcome);
+    EXPECT_FALSE(failed.reason.empty());
+    EXPECT_EQ(hex("AA 5A 5B 01 00"), read_file(out));
 
-TEST(Files, AnOldImageGivesItsOwnBufferAndCopiesAnother)
-{
-    std::vector<std::uint8_t> own = {1, 2, 3};
-    const std::vector<std::uint8_t> kept = {4, 5};
-    old_image taken(own);
-    EXPECT_EQ((std::vector<std::uint8_t>{1, 2, 3}), static_cast<const bytes&>(taken));
-    EXPECT_EQ((std::vector<std::uint8_t>{1, 2, 3}), taken.take());
-    EXPECT_TRUE(own.empty());
-    old_image copied(kept);
-    EXPECT_EQ((std::vector<std::uint8_t>{4, 5}), copied.take());
-    EXPECT_EQ((std::vector<std::uint8_t>{4, 5}), kept);
-    old_image none;
-    EXPECT_TRUE(none.take().empty());
-    EXPECT_TRUE(static_cast<const bytes&>(none).empty());
+    // A missing file made from new bytes alone, in fast mode.
+    const std::string made = dir.path("new.kst");
+    EXPECT_EQ(write_outcome::written,
+              update_output(
+                  made, true,
+                  [](const old_file& old, bool existed, std::vector<image_piece>& plan) {
+                      EXPECT_FALSE(existed);
+                      EXPECT_EQ(0U, old.size);
+                      plan = {{fresh, 0, 2}};
+                      return true;
+                  },
+                  sync_mode::fast)
+                  .outcome);
+    EXPECT_EQ(hex("5A 5B"), read_file(made));
 }
 
 TEST(Files, LookAtPathSaysWhatANameIsWithoutFollowingALink)

@@ -8,10 +8,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <new>
 #include <optional>
 #include <shellapi.h>
 #include <sys/stat.h>
@@ -308,7 +310,9 @@ bool put_in_place(const std::wstring& temp_path, const std::wstring& target, boo
 }
 
 // Writes `parts` into a new file beside `target` and puts it in its place.
-write_outcome replace_with(const std::wstring& path, bool existed, DWORD attributes,
+// Durable, the new file's data is flushed to the disk (FlushFileBuffers)
+// before it takes the old one's place, and the move is written through.
+write_outcome replace_with(const std::wstring& path, bool existed, DWORD attributes, bool durable,
                            std::initializer_list<std::pair<const std::uint8_t*, std::size_t>> parts)
 {
     const std::wstring target = full_path(path);
@@ -319,7 +323,7 @@ write_outcome replace_with(const std::wstring& path, bool existed, DWORD attribu
     bool good = true;
     for (const auto& part : parts)
         good = good && write_all(temp.get(), part.first, part.second);
-    good = good && FlushFileBuffers(temp.get());
+    good = good && (!durable || FlushFileBuffers(temp.get()));
     const DWORD error = GetLastError();
     temp.reset();
     if (!good) {
@@ -357,13 +361,14 @@ DWORD link_count(HANDLE file)
 // A file with several names keeps them only when it is written in place:
 // the new bytes, and the old ones back if that fails.
 write_outcome rewrite_in_place(HANDLE file, const std::vector<std::uint8_t>& old,
-                               const std::uint8_t* bytes, std::size_t count, bool append)
+                               const std::uint8_t* bytes, std::size_t count, bool append,
+                               bool durable)
 {
     LARGE_INTEGER at{};
     at.QuadPart = append ? static_cast<LONGLONG>(old.size()) : 0;
     if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN))
         return write_outcome::access_failed;
-    if (write_all(file, bytes, count) && SetEndOfFile(file))
+    if (write_all(file, bytes, count) && SetEndOfFile(file) && (!durable || FlushFileBuffers(file)))
         return write_outcome::written;
     LARGE_INTEGER start{};
     if (!append && SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
@@ -506,16 +511,16 @@ write_outcome change_file(const std::wstring& wpath, bool create, const Change& 
 // image alone. Only a file with several names is written in place, as a
 // replace would part it from the others.
 write_outcome write_regular(const std::wstring& wpath, const std::uint8_t* bytes, std::size_t count,
-                            bool append)
+                            bool append, bool durable)
 {
     auto change = [&](HANDLE file, const std::vector<std::uint8_t>& old, bool existed,
                       DWORD attributes) {
         if (existed && link_count(file) > 1)
-            return rewrite_in_place(file, old, bytes, count, append);
+            return rewrite_in_place(file, old, bytes, count, append, durable);
         if (append)
-            return replace_with(wpath, true, attributes,
+            return replace_with(wpath, true, attributes, durable,
                                 {{old.data(), old.size()}, {bytes, count}});
-        return replace_with(wpath, true, attributes, {{bytes, count}});
+        return replace_with(wpath, true, attributes, durable, {{bytes, count}});
     };
     if (!append && GetFileAttributesW(wpath.c_str()) == INVALID_FILE_ATTRIBUTES &&
         GetLastError() == ERROR_FILE_NOT_FOUND && !replace_under_way(wpath)) {
@@ -524,7 +529,7 @@ write_outcome write_regular(const std::wstring& wpath, const std::uint8_t* bytes
         // run made the file meanwhile, the change goes under its lock.
         const console_events_held hold;
         const write_outcome outcome =
-            replace_with(wpath, false, FILE_ATTRIBUTE_NORMAL, {{bytes, count}});
+            replace_with(wpath, false, FILE_ATTRIBUTE_NORMAL, durable, {{bytes, count}});
         const DWORD error = GetLastError();
         if (outcome != write_outcome::open_failed ||
             (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS))
@@ -547,38 +552,71 @@ write_result with_reason(write_outcome outcome)
     return result;
 }
 
-write_outcome update_outcome(const std::string& path, bool create,
-                             const image_transform& transform);
+write_outcome update_outcome(const std::string& path, bool create, const image_transform& transform,
+                             bool durable);
 
 } // namespace
 
 write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                          bool append)
+                          bool append, sync_mode sync)
 {
     if (path.empty())
         return {write_outcome::open_failed, reason_for(ERROR_FILE_NOT_FOUND)};
     const std::wstring wpath = wide(path);
-    return with_reason(write_regular(wpath, bytes, count, append));
+    return with_reason(write_regular(wpath, bytes, count, append, sync == sync_mode::durable));
 }
 
-write_result update_output(const std::string& path, bool create, const image_transform& transform)
+write_result update_output(const std::string& path, bool create, const image_transform& transform,
+                           sync_mode sync)
 {
     if (path.empty())
         return {write_outcome::open_failed, reason_for(ERROR_FILE_NOT_FOUND)};
-    return with_reason(update_outcome(path, create, transform));
+    return with_reason(update_outcome(path, create, transform, sync == sync_mode::durable));
 }
 
 namespace {
 
-write_outcome update_outcome(const std::string& path, bool create, const image_transform& transform)
+// The old image is read whole under the lock here, and the new one put
+// together in memory from the plan.
+write_outcome update_outcome(const std::string& path, bool create, const image_transform& transform,
+                             bool durable)
 {
     const std::wstring wpath = wide(path);
     auto change = [&](HANDLE /*file*/, const std::vector<std::uint8_t>& old, bool existed,
                       DWORD attributes) {
+        bool read_failed = false;
+        const old_file source{
+            old.size(), [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
+                if (at > old.size() || count > old.size() - at) {
+                    read_failed = true;
+                    return false;
+                }
+                std::copy(old.begin() + static_cast<std::ptrdiff_t>(at),
+                          old.begin() + static_cast<std::ptrdiff_t>(at + count), into);
+                return true;
+            }};
         std::vector<std::uint8_t> updated;
-        if (!transform(old, existed, updated))
-            return write_outcome::declined;
-        return replace_with(wpath, true, attributes, {{updated.data(), updated.size()}});
+        try {
+            std::vector<image_piece> plan;
+            const bool accepted = transform(source, existed, plan);
+            if (read_failed) {
+                SetLastError(ERROR_HANDLE_EOF);
+                return write_outcome::read_failed;
+            }
+            if (!accepted)
+                return write_outcome::declined;
+            for (const image_piece& piece : plan) {
+                const std::uint8_t* from =
+                    piece.bytes ? piece.bytes
+                                : old.data() + static_cast<std::ptrdiff_t>(piece.from);
+                updated.insert(updated.end(), from,
+                               from + static_cast<std::ptrdiff_t>(piece.count));
+            }
+        } catch (const std::bad_alloc&) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return write_outcome::read_failed;
+        }
+        return replace_with(wpath, true, attributes, durable, {{updated.data(), updated.size()}});
     };
     return change_file(wpath, create, change, device_write{});
 }
@@ -758,4 +796,27 @@ bool names_same_file(const std::string& a, const std::string& b)
            GetFileInformationByHandle(second.get(), &other) &&
            one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
            one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
+
+// Windows has no sync of a folder's names; NTFS keeps them in its journal.
+bool make_folders(const std::string& path, sync_mode, std::string& reason)
+{
+    const std::wstring wpath = wide(path);
+    for (std::size_t end = wpath.find_first_not_of(L"/\\"); end != std::wstring::npos;) {
+        end = wpath.find_first_of(L"/\\", end);
+        const std::wstring part = wpath.substr(0, end);
+        if (end != std::wstring::npos)
+            end = wpath.find_first_not_of(L"/\\", end);
+        // A drive ("C:") is there already.
+        if (part.size() == 2 && part[1] == L':')
+            continue;
+        if (CreateDirectoryW(part.c_str(), nullptr))
+            continue;
+        const DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS && is_folder(part))
+            continue;
+        reason = reason_for(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
+        return false;
+    }
+    return true;
 }

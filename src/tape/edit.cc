@@ -206,13 +206,13 @@ bool entry_index(const std::string& text, std::size_t count, std::size_t& index)
 
 } // namespace
 
-entry_list_result choose_entries(const std::vector<std::string>& words, std::size_t count,
-                                 std::vector<std::size_t>& indexes)
+entry_list_result choose_entry_runs(const std::vector<std::string>& words, std::size_t count,
+                                    std::vector<entry_run>& runs)
 {
     for (const std::string& word : words) {
         if (word == "all") {
-            for (std::size_t i = 0; i < count; ++i)
-                indexes.push_back(i);
+            if (count > 0)
+                runs.push_back({0, count - 1});
             continue;
         }
         const std::size_t dash = word.find('-');
@@ -228,10 +228,21 @@ entry_list_result choose_entries(const std::vector<std::string>& words, std::siz
             return {entry_list_outcome::no_such_entry, word, last};
         if (to < from)
             return {entry_list_outcome::reversed_range, word, {}};
-        for (std::size_t i = from; i <= to; ++i)
-            indexes.push_back(i);
+        runs.push_back({from, to});
     }
     return {};
+}
+
+entry_list_result choose_entries(const std::vector<std::string>& words, std::size_t count,
+                                 std::vector<std::size_t>& indexes)
+{
+    std::vector<entry_run> runs;
+    const entry_list_result result = choose_entry_runs(words, count, runs);
+    if (result.outcome == entry_list_outcome::chosen)
+        for (const entry_run& run : runs)
+            for (std::size_t i = run.first; i <= run.last; ++i)
+                indexes.push_back(i);
+    return result;
 }
 
 std::string safe_name(const std::string& text)

@@ -106,6 +106,17 @@ struct entry_list_result {
 entry_list_result choose_entries(const std::vector<std::string>& words, std::size_t count,
                                  std::vector<std::size_t>& indexes);
 
+// A run of entries, 0-based and inclusive.
+struct entry_run {
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+
+// choose_entries as runs, one per word, so that `all` of an image of many
+// entries takes no memory per entry.
+entry_list_result choose_entry_runs(const std::vector<std::string>& words, std::size_t count,
+                                    std::vector<entry_run>& runs);
+
 // A file name for entry `entry` (1-based) of an image of `count` entries:
 // the number, at least two digits wide, then `-` and the tape name without
 // its trailing spaces, then `extension`. Every byte outside A-Z a-z 0-9 - _ .

@@ -1,6 +1,7 @@
 #include "tape/edit.h"
 
 #include "tape/blocks.h"
+#include "tape/spans.h"
 
 #include "support.h"
 
@@ -234,6 +235,86 @@ void random_edit(std::mt19937& rng, model& m, tape_image& image, const model& ot
         }
     }
     expect_same_entries(m, image);
+}
+
+TEST(Spans, TheWalkOfBoundsFindsTheReadersEntriesAndTheHeadsDescribeThem)
+{
+    // Random images, and the same ones cut short anywhere: the walk that
+    // reads only length fields and sync patterns groups them as the reader
+    // does, and a head read alone says what the whole entry says.
+    std::mt19937 rng(25);
+    for (int round = 0; round < 2000; ++round) {
+        bytes image = flatten(random_model(rng));
+        if (round % 2 == 1 && !image.empty())
+            image.resize(rng() % image.size());
+        const std::vector<tape_entry> entries = read_tape_image(image.data(), image.size());
+        const image_bytes_reader read = [&](std::uint64_t at, std::uint8_t* into,
+                                            std::size_t count) {
+            if (at > image.size() || count > image.size() - at)
+                return false;
+            std::copy(image.begin() + static_cast<std::ptrdiff_t>(at),
+                      image.begin() + static_cast<std::ptrdiff_t>(at + count), into);
+            return true;
+        };
+        std::size_t walked = 0;
+        ASSERT_TRUE(
+            walk_entry_bounds(image.size(), read, [&](std::size_t i, const entry_bounds& b) {
+                EXPECT_LT(i, entries.size());
+                if (i >= entries.size())
+                    return false;
+                const tape_entry& e = entries[i];
+                EXPECT_EQ(e.offset, b.offset) << round << " entry " << i;
+                EXPECT_EQ(e.span, b.span) << round << " entry " << i;
+                EXPECT_EQ(e.kind, b.kind) << round << " entry " << i;
+                EXPECT_EQ(entry_is_open(e), b.open) << round << " entry " << i;
+                tape_entry head;
+                EXPECT_TRUE(read_entry_head(read, b, i, head));
+                EXPECT_EQ(e.length, head.length);
+                EXPECT_EQ(e.name, head.name);
+                EXPECT_EQ(e.number, head.number);
+                EXPECT_EQ(e.type, head.type);
+                EXPECT_EQ(e.address, head.address);
+                EXPECT_EQ(e.header_checksum_good, head.header_checksum_good);
+                std::vector<std::uint8_t> window;
+                tape_entry whole;
+                EXPECT_TRUE(read_entry(read, b, i, window, whole));
+                EXPECT_EQ(e.problem, whole.problem);
+                EXPECT_EQ(e.data_checksum, whole.data_checksum);
+                ++walked;
+                return true;
+            }));
+        EXPECT_EQ(entries.size(), walked) << round;
+    }
+    // A failed read ends the walk with false.
+    const bytes image = flatten({random_entry(rng, false), random_entry(rng, false)});
+    EXPECT_FALSE(walk_entry_bounds(
+        image.size() + 100, [](std::uint64_t, std::uint8_t*, std::size_t) { return false; },
+        [](std::size_t, const entry_bounds&) { return true; }));
+}
+
+TEST(Spans, APlanJoinsTheSpansThatMeetAndGivesItsBytes)
+{
+    std::vector<plan_piece> plan;
+    add_old_span(plan, 0, 3);
+    add_old_span(plan, 3, 2);
+    add_old_span(plan, 9, 0);
+    const std::uint8_t fresh[] = {0xEE};
+    plan.push_back({fresh, 0, 1});
+    add_old_span(plan, 5, 1);
+    add_old_span(plan, 1, 1);
+    ASSERT_EQ(4U, plan.size());
+    EXPECT_EQ(5U, plan[0].count);
+    const bytes old = hex("00 01 02 03 04 05");
+    std::vector<std::uint8_t> out;
+    ASSERT_TRUE(assemble_plan(
+        plan,
+        [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
+            std::copy(old.begin() + static_cast<std::ptrdiff_t>(at),
+                      old.begin() + static_cast<std::ptrdiff_t>(at + count), into);
+            return true;
+        },
+        out));
+    EXPECT_EQ(hex("00 01 02 03 04 EE 05 01"), out);
 }
 
 } // namespace
