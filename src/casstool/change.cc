@@ -4,6 +4,7 @@
 #include "casstool/report.h"
 #include "casstool/table.h"
 #include "io/files.h"
+#include "io/outcome_words.h"
 
 #include <cstdio>
 
@@ -82,9 +83,7 @@ int run_change(const change_request& request, const change_work& work)
         return status;
     const bool declined = request.switches.dry_run && result.outcome == write_outcome::declined;
     if (result.outcome != write_outcome::written && !declined)
-        return report_tool(tool_failed, path + ": cannot be updated" +
-                                            (result.reason.empty() ? "" : ": " + result.reason) +
-                                            "; it is left as it was");
+        return report_tool(tool_failed, update_failure_message(path, result));
     return finish_report(report, request.switches.quiet && !request.switches.dry_run, status);
 }
 

@@ -2,6 +2,7 @@
 
 #include "casstool/report.h"
 #include "io/files.h"
+#include "io/outcome_words.h"
 
 #include <cstdio>
 
@@ -17,15 +18,9 @@ int load_file(const std::string& path, std::size_t limit, std::string_view too_l
               std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
     const read_result result = read_whole_file(path, limit, buffer, size);
-    switch (result.outcome) {
-    case read_outcome::read: return tool_ok;
-    case read_outcome::open_failed:
-        return report_tool(tool_failed, path + ": cannot open: " + result.reason);
-    case read_outcome::read_failed:
-        return report_tool(tool_failed, path + ": cannot read: " + result.reason);
-    case read_outcome::too_large: break;
-    }
-    return report_tool(tool_failed, path + ": " + std::string(too_large));
+    if (result.outcome == read_outcome::read)
+        return tool_ok;
+    return report_tool(tool_failed, read_failure_message(path, result, too_large));
 }
 
 namespace {
@@ -185,16 +180,7 @@ int write_binary(const std::optional<std::string>& output, const std::uint8_t* b
 
 int report_write_result(const std::string& path, const write_result& result, bool streamed)
 {
-    switch (result.outcome) {
-    case write_outcome::written: return tool_ok;
-    case write_outcome::open_failed:
-        return report_tool(tool_failed, path + ": cannot open for writing: " + result.reason);
-    case write_outcome::access_failed:
-    case write_outcome::write_failed:
-    case write_outcome::declined:
-    case write_outcome::read_failed: break;
-    }
-    // A file is replaced whole or not at all; what reached a pipe stays there.
-    return report_tool(tool_failed, path + ": cannot write: " + result.reason +
-                                        (streamed ? "" : "; nothing was left behind"));
+    if (result.outcome == write_outcome::written)
+        return tool_ok;
+    return report_tool(tool_failed, write_failure_message(path, result, streamed));
 }

@@ -34,51 +34,17 @@ struct set_options : change_switches {
     header_change change;
 };
 
-// Takes the value of a numeric field option, checked against `most`.
-int take_number(argument_cursor& cursor, const std::string& option, unsigned long most,
-                const char* what, unsigned long& value)
-{
-    std::string text;
-    if (!cursor.take_value(text))
-        return usage_error("set", "option " + option + " needs " + what);
-    if (!parse_field_number(text, value) || value > most)
-        return usage_error("set", std::string(what) + " '" + text + "' is not 0 to " +
-                                      std::to_string(most));
-    return tool_ok;
-}
-
 int take_set_option(const std::string& option, argument_cursor& cursor, set_options& options)
 {
     if (take_change_switch(option, options, true))
         return tool_ok;
-    header_change& change = options.change;
-    unsigned long value = 0;
-    std::string text;
-    if (option == "--number") {
-        if (const int status = take_number(cursor, option, 99, "a file number", value))
-            return status;
-        change.number = static_cast<std::uint8_t>(value);
-    } else if (option == "--address") {
-        if (const int status = take_number(cursor, option, 0xFFFF, "an address", value))
-            return status;
-        change.address = static_cast<std::uint16_t>(value);
-    } else if (option == "--name") {
-        if (!cursor.take_value(text))
-            return usage_error("set", "option " + option + " needs a name");
-        change.name.emplace();
-        if (!make_name_field(text, *change.name))
-            return usage_error("set", "name '" + text + "' is longer than 8 characters");
-    } else if (option == "--type") {
-        if (!cursor.take_value(text))
-            return usage_error("set", "option " + option + " needs a file type");
-        if (!valid_file_type(text))
-            return usage_error("set",
-                               "file type '" + text + "' is not one character from 0x21 to 0x7E");
-        change.type = static_cast<std::uint8_t>(text[0]);
-    } else {
+    if (option != "--number" && option != "--address" && option != "--name" && option != "--type")
         return unknown_option;
-    }
-    return tool_ok;
+    std::string text;
+    if (!cursor.take_value(text))
+        return usage_error("set", "option " + option + " needs " + header_field_needs(option));
+    const std::string problem = take_header_field(option, text, options.change);
+    return problem.empty() ? tool_ok : usage_error("set", problem);
 }
 
 int parse_set(const std::vector<std::string>& arguments, set_options& options)

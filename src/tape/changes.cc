@@ -56,6 +56,39 @@ std::string entry_range(std::size_t first, std::size_t count)
 
 } // namespace
 
+const char* header_field_needs(const std::string& option)
+{
+    return option == "--number"    ? "a file number"
+           : option == "--address" ? "an address"
+           : option == "--name"    ? "a name"
+                                   : "a file type";
+}
+
+std::string take_header_field(const std::string& option, const std::string& text,
+                              header_change& change)
+{
+    const std::string what = header_field_needs(option);
+    if (option == "--number" || option == "--address") {
+        const unsigned long most = option == "--number" ? 99 : 0xFFFF;
+        unsigned long value = 0;
+        if (!parse_field_number(text, value) || value > most)
+            return what + " '" + text + "' is not 0 to " + std::to_string(most);
+        if (option == "--number")
+            change.number = static_cast<std::uint8_t>(value);
+        else
+            change.address = static_cast<std::uint16_t>(value);
+    } else if (option == "--name") {
+        change.name.emplace();
+        if (!make_name_field(text, *change.name))
+            return "name '" + text + "' is longer than 8 characters";
+    } else {
+        if (!valid_file_type(text))
+            return "file type '" + text + "' is not one character from 0x21 to 0x7E";
+        change.type = static_cast<std::uint8_t>(text[0]);
+    }
+    return {};
+}
+
 std::string entry_list_message(const std::string& path, const entry_list_result& result)
 {
     const std::string why = result.outcome == entry_list_outcome::not_a_number

@@ -41,6 +41,14 @@ struct piece_origin {
 std::string open_inside_message(const std::string& path, const std::vector<entry_piece>& pieces,
                                 const std::vector<piece_origin>& origins);
 
+// What `casstool set` takes after the field option `option` (--name,
+// --number, --type or --address): what the field needs ("a file number"),
+// for a missing value; and the value `text` stored into `change`, or why it
+// cannot be ("a file number '100' is not 0 to 99"; empty when it can).
+const char* header_field_needs(const std::string& option);
+std::string take_header_field(const std::string& option, const std::string& text,
+                              header_change& change);
+
 // The entries that `words` (numbers, ranges A-B, `all`) name taken out;
 // every other entry keeps its bytes, moved together where they lie.
 change_outcome remove_change(std::vector<std::uint8_t>&& old, const std::string& path,
