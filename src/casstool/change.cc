@@ -4,37 +4,19 @@
 #include "casstool/report.h"
 #include "casstool/table.h"
 #include "io/files.h"
+#include "io/outcome_words.h"
 
 #include <cstdio>
 
 int report_entry_list(const std::string& path, const entry_list_result& result)
 {
-    const std::string why = result.outcome == entry_list_outcome::not_a_number
-                                ? "entry '" + result.word + "' is not a number or range"
-                            : result.outcome == entry_list_outcome::reversed_range
-                                ? "range '" + result.word + "' runs backwards"
-                                : "no entry " + result.number;
-    return report_tool(tool_failed, path + ": " + why);
+    return report_tool(tool_failed, entry_list_message(path, result));
 }
 
 int report_open_inside(const std::string& path, entry_kind kind, const std::string& origin,
                        std::size_t entry)
 {
-    return report_tool(
-        tool_failed,
-        path + ": refused: entry " + std::to_string(entry) + " of " + origin + " (" +
-            (kind == entry_kind::truncated ? "a truncated tail" : "a file without a data block") +
-            ") can only end an image; what followed it would be read as its part");
-}
-
-int refuse_open_inside(const std::string& path, const std::vector<entry_piece>& pieces,
-                       const std::vector<piece_origin>& origins)
-{
-    const std::size_t at = first_open_inside(pieces);
-    if (at == pieces.size())
-        return tool_ok;
-    const tape_entry& entry = pieces[at].source->entries[pieces[at].index];
-    return report_open_inside(path, entry.kind, *origins[at].path, origins[at].entry);
+    return report_tool(tool_failed, open_inside_words(path, kind, origin, entry));
 }
 
 bool take_change_switch(const std::string& option, change_switches& switches, bool with_force)
@@ -146,20 +128,14 @@ int run_change(const change_request& request, const change_work& work)
     const write_result result =
         update_output(path, request.create, transform, sync_of(request.switches));
     if (result.outcome == write_outcome::read_failed)
-        return report_tool(tool_failed, path + ": cannot be updated: " + result.reason +
-                                            "; it is left as it was");
+        return report_tool(tool_failed, update_failure_message(path, result));
     if (status == tool_failed)
         return status;
     if (result.outcome == write_outcome::unsynced)
-        return report_tool(tool_failed, path +
-                                            ": changed, but its folder could not be synced "
-                                            "to the disk: " +
-                                            result.reason);
+        return report_tool(tool_failed, update_failure_message(path, result));
     const bool declined = request.switches.dry_run && result.outcome == write_outcome::declined;
     if (result.outcome != write_outcome::written && !declined)
-        return report_tool(tool_failed, path + ": cannot be updated" +
-                                            (result.reason.empty() ? "" : ": " + result.reason) +
-                                            "; it is left as it was");
+        return report_tool(tool_failed, update_failure_message(path, result));
     return finish_report(report, request.switches.quiet && !request.switches.dry_run, status);
 }
 

@@ -5,6 +5,7 @@
 
 #include "casstool/image.h"
 #include "io/files.h"
+#include "tape/changes.h"
 #include "tape/edit.h"
 #include "tape/spans.h"
 
@@ -18,18 +19,6 @@
 // Reports why `choose_entries` found no entries in the image at `path`, and
 // returns tool_failed.
 int report_entry_list(const std::string& path, const entry_list_result& result);
-
-// Where the pieces of a new image came from, for the words of a refusal.
-struct piece_origin {
-    const std::string* path;
-    std::size_t entry; // 1-based, in that image
-};
-
-// Refuses (tool_failed, reported for `path`) a new image in which an entry
-// that takes in whatever follows it (a truncated tail, a header without its
-// data block) would be followed by another one; tool_ok otherwise.
-int refuse_open_inside(const std::string& path, const std::vector<entry_piece>& pieces,
-                       const std::vector<piece_origin>& origins);
 
 // The refusal itself, for an entry of `kind` that is entry `entry` of
 // `origin`.

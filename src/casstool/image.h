@@ -5,6 +5,7 @@
 
 #include "io/files.h"
 #include "tape/reader.h"
+#include "tape/words.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -51,9 +52,6 @@ struct found_entry {
 // which `wanted` is true. Memory stays that of the window and one payload.
 int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,
                      found_entry& found);
-
-// "; its entries are 1 to 3", "; its only entry is 1" or "; the image is empty".
-std::string entries_are(std::size_t count);
 
 // Reports that the image at `path`, of `count` entries, has no entry `typed`
 // (the number as it was typed) and returns tool_failed.

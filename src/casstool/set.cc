@@ -4,8 +4,6 @@
 #include "casstool/image.h"
 #include "casstool/report.h"
 
-#include <cstdio>
-
 namespace {
 
 std::string set_usage()
@@ -37,51 +35,17 @@ struct set_options : change_switches {
     header_change change;
 };
 
-// Takes the value of a numeric field option, checked against `most`.
-int take_number(argument_cursor& cursor, const std::string& option, unsigned long most,
-                const char* what, unsigned long& value)
-{
-    std::string text;
-    if (!cursor.take_value(text))
-        return usage_error("set", "option " + option + " needs " + what);
-    if (!parse_field_number(text, value) || value > most)
-        return usage_error("set", std::string(what) + " '" + text + "' is not 0 to " +
-                                      std::to_string(most));
-    return tool_ok;
-}
-
 int take_set_option(const std::string& option, argument_cursor& cursor, set_options& options)
 {
     if (take_change_switch(option, options, true))
         return tool_ok;
-    header_change& change = options.change;
-    unsigned long value = 0;
-    std::string text;
-    if (option == "--number") {
-        if (const int status = take_number(cursor, option, 99, "a file number", value))
-            return status;
-        change.number = static_cast<std::uint8_t>(value);
-    } else if (option == "--address") {
-        if (const int status = take_number(cursor, option, 0xFFFF, "an address", value))
-            return status;
-        change.address = static_cast<std::uint16_t>(value);
-    } else if (option == "--name") {
-        if (!cursor.take_value(text))
-            return usage_error("set", "option " + option + " needs a name");
-        change.name.emplace();
-        if (!make_name_field(text, *change.name))
-            return usage_error("set", "name '" + text + "' is longer than 8 characters");
-    } else if (option == "--type") {
-        if (!cursor.take_value(text))
-            return usage_error("set", "option " + option + " needs a file type");
-        if (!valid_file_type(text))
-            return usage_error("set",
-                               "file type '" + text + "' is not one character from 0x21 to 0x7E");
-        change.type = static_cast<std::uint8_t>(text[0]);
-    } else {
+    if (option != "--number" && option != "--address" && option != "--name" && option != "--type")
         return unknown_option;
-    }
-    return tool_ok;
+    std::string text;
+    if (!cursor.take_value(text))
+        return usage_error("set", "option " + option + " needs " + header_field_needs(option));
+    const std::string problem = take_header_field(option, text, options.change);
+    return problem.empty() ? tool_ok : usage_error("set", problem);
 }
 
 int parse_set(const std::vector<std::string>& arguments, set_options& options)
@@ -107,27 +71,6 @@ int parse_set(const std::vector<std::string>& arguments, set_options& options)
     if (!change.name && !change.number && !change.type && !change.address)
         return usage_error("set", "nothing to set; give --name, --number, --type or --address");
     return tool_ok;
-}
-
-// ", name "PROG", number 3, type 'B', address 0x4000": the fields given.
-std::string describe_change(const header_change& change)
-{
-    std::string text;
-    if (change.name) {
-        std::string name(change.name->begin(), change.name->end());
-        name.erase(name.find_last_not_of(' ') + 1);
-        text += ", name \"" + name + "\"";
-    }
-    if (change.number)
-        text += ", number " + std::to_string(*change.number);
-    if (change.type)
-        text += ", type '" + std::string(1, static_cast<char>(*change.type)) + "'";
-    if (change.address) {
-        char address[8];
-        std::snprintf(address, sizeof address, "0x%04X", *change.address);
-        text += ", address " + std::string(address);
-    }
-    return text.substr(2);
 }
 
 int run_set(const set_options& options)
