@@ -4,7 +4,12 @@
 // threads run while they work.
 #include "basic/checker.h"
 #include "basic/detokenizer.h"
+#include "basic/importer.h"
+#include "cassmak/options.h"
+#include "cassmak/run.h"
+#include "cassmak/status.h"
 #include "io/files.h"
+#include "tape/blocks.h"
 #include "tape/reader.h"
 
 #include <pybind11/operators.h>
@@ -12,6 +17,7 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -246,6 +252,100 @@ basic_listing listing_of(const py::buffer& image)
     return list_basic_program(bytes.data(), bytes.size());
 }
 
+// ---- Making tapes ---------------------------------------------------------
+
+// A number field as cassmak reads its option: an int as its decimal digits,
+// a text as typed.
+std::string field_text(const py::handle& value)
+{
+    if (PyLong_Check(value.ptr()))
+        return py::str(value);
+    return text_bytes(value);
+}
+
+[[noreturn]] void raise_cassmak(int status, const std::string& text, long low = 0, long high = 0)
+{
+    raise_error(-status, status_message(status, text, low, high));
+}
+
+void check_payload_size(std::size_t size, const std::string& label, int low, int high)
+{
+    if (size < static_cast<std::size_t>(low) || size > static_cast<std::size_t>(high))
+        raise_cassmak(status_input_size, label, low, high);
+}
+
+py::bytes make_file(const py::buffer& data, const py::object& name, const py::object& number,
+                    const py::object& type, const py::object& address)
+{
+    // In cassmak's order of options: -m, -n, -t, -a; then the input.
+    std::string name_value = text_bytes(name);
+    name_value.resize(std::strlen(name_value.c_str()));
+    if (name_value.size() > name_width)
+        raise_cassmak(status_bad_name, "-m");
+    const long file_number = parse_number(field_text(number).c_str());
+    if (file_number < 0 || file_number > 99)
+        raise_cassmak(status_bad_number, "-n");
+    const std::string type_value = text_bytes(type);
+    const auto file_type =
+        static_cast<signed char>(std::strlen(type_value.c_str()) <= 1 ? type_value.c_str()[0] : 0);
+    if (file_type <= 0x20 || file_type == 0x7F)
+        raise_cassmak(status_bad_type, "-t");
+    const long start = parse_number(field_text(address).c_str());
+    if (start < 0 || start > 0xFFFF)
+        raise_cassmak(status_bad_address, "-a");
+    std::vector<std::uint8_t> payload = bytes_of(data);
+    check_payload_size(payload.size(), "<data>", binary_min, binary_max);
+    output_image image;
+    {
+        py::gil_scoped_release unlocked;
+        name_value.resize(name_width, ' ');
+        put_tape_file(image, payload.data(), static_cast<int>(payload.size()),
+                      static_cast<char>(file_type), static_cast<int>(file_number), name_value,
+                      static_cast<int>(start));
+    }
+    return bytes_out(image.data(), image.size());
+}
+
+py::bytes make_headless(const py::buffer& data)
+{
+    std::vector<std::uint8_t> payload = bytes_of(data);
+    check_payload_size(payload.size(), "<data>", binary_min, binary_max);
+    output_image image;
+    put_headless_block(image, payload.data(), static_cast<int>(payload.size()));
+    return bytes_out(image.data(), image.size());
+}
+
+struct line_warning {
+    std::int32_t line;
+    std::string text;
+};
+
+std::pair<py::bytes, std::vector<line_warning>> import_program(const py::object& text,
+                                                               const std::string& name)
+{
+    const std::string source = text_bytes(text);
+    check_payload_size(source.size(), name, basic_source_min, basic_source_max);
+    std::vector<std::uint8_t> buffer(payload_capacity);
+    basic_import result;
+    {
+        py::gil_scoped_release unlocked;
+        result = import_basic(buffer.data(), payload_capacity, source);
+    }
+    if (result.length == import_too_large)
+        raise_cassmak(status_basic_too_large, name, 0, result.limit);
+    std::vector<line_warning> warnings;
+    for (const import_line& line : result.lines) {
+        if (line.long_line)
+            warnings.push_back({line.number, "Line is long. Possible problem!"});
+        if (line.wrong_order)
+            warnings.push_back({line.number, "Wrong order of line. Last line " +
+                                                 std::to_string(line.previous_number)});
+        if (line.short_line)
+            warnings.push_back({line.number, "Line is short. Possible problem!"});
+    }
+    return {bytes_out(buffer.data(), static_cast<std::size_t>(result.length)), warnings};
+}
+
 } // namespace
 
 PYBIND11_MODULE(cassmak, module)
@@ -452,6 +552,30 @@ PYBIND11_MODULE(cassmak, module)
              })
         .def(py::self == py::self);
 
+    py::class_<line_warning>(module, "LineWarning",
+                             "A warning of import_basic: cassmak's text for a line it read.")
+        .def_readonly("line", &line_warning::line,
+                      "The line number as cassmak's progress line shows it.")
+        .def_property_readonly(
+            "text", [](const line_warning& w) { return text_of(w.text); },
+            "'Line is long. Possible problem!', 'Wrong order of line. Last line N'\n"
+            "or 'Line is short. Possible problem!'.")
+        .def("__repr__", [](const line_warning& w) {
+            return text_of("<cassmak.LineWarning " + std::to_string(w.line) + ": " + w.text + ">");
+        });
+
+    module.def("make_file", make_file, py::arg("data"), py::arg("name") = py::bytes(),
+               py::arg("number") = 0, py::arg("type") = py::bytes("?"), py::arg("address") = 0,
+               "`cassmak -m NAME -n NUMBER -t TYPE -a ADDRESS`: a header block and\n"
+               "a data block holding `data` (1 to 65,533 bytes). The name is at most 8\n"
+               "bytes, stored upper case and padded; an empty name stays blank.");
+    module.def("make_headless", make_headless, py::arg("data"),
+               "`cassmak -hless`: `data` (1 to 65,533 bytes) as a headless block.");
+    module.def("import_basic", import_program, py::arg("text"), py::arg("name") = "<text>",
+               "`cassmak -b`: the BASIC source (5 to 65,535 bytes; a str is taken\n"
+               "as UTF-8) tokenized into the program image, and cassmak's warnings for\n"
+               "its lines. `name` names the source in messages. Store the image with\n"
+               "make_file(image, type='>', address=0x2401).");
     module.def("check_source", check_source, py::arg("text"),
                "`casstool check`: what cassmak -b will store differently from what\n"
                "the source plainly means, in the order of the source.");
