@@ -168,18 +168,19 @@ def join(tapes: Sequence[Tape], *, force: bool = False,
     tail only with force. `label` names the result in messages."""
 
 def make_file(data: _Bytes, name: _Text = b"", number: int = 0,
-              type: _Text = b"?", address: int = 0) -> bytes:
+              type: _Text = b"?", address: int = 0, source: str = "<data>") -> bytes:
     """`cassmak -m NAME -n NUMBER -t TYPE -a ADDRESS`: a header block and
     a data block holding `data` (1 to 65,533 bytes). The name is at most 8
-    bytes, stored upper case and padded; an empty name stays blank."""
+    bytes, stored upper case and padded; an empty name stays blank.
+    `source` names the data in messages, as cassmak names its input."""
 
-def make_headless(data: _Bytes) -> bytes:
+def make_headless(data: _Bytes, source: str = "<data>") -> bytes:
     """`cassmak -hless`: `data` (1 to 65,533 bytes) as a headless block."""
 
-def import_basic(text: _Text, name: str = "<text>") -> Tuple[bytes, list[LineWarning]]:
+def import_basic(text: _Text, source: str = "<text>") -> Tuple[bytes, list[LineWarning]]:
     """`cassmak -b`: the BASIC source (5 to 65,535 bytes; a str is taken
     as UTF-8) tokenized into the program image, and cassmak's warnings for
-    its lines. `name` names the source in messages. Store the image with
+    its lines. `source` names it in messages. Store the image with
     make_file(image, type='>', address=0x2401)."""
 
 def list_basic(image: _Bytes) -> str:

@@ -2,20 +2,13 @@
 // bytes; every failure becomes a cassmak.Error that carries the message and
 // the exit status the programs give for it; the long calls let other Python
 // threads run while they work.
-#include "basic/checker.h"
-#include "basic/detokenizer.h"
-#include "basic/importer.h"
-#include "cassmak/options.h"
-#include "cassmak/run.h"
-#include "cassmak/status.h"
-#include "io/files.h"
-#include "tape/blocks.h"
-#include "tape/reader.h"
+#include "cassmak/cassmak.h"
 
 #include <pybind11/operators.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -52,21 +45,30 @@ py::str text_of(const std::string& bytes)
     throw py::error_already_set();
 }
 
-// casstool's status for a refusal or failure.
-constexpr int tool_failed = 2;
+// A status and message as the library gives them: nothing for success or
+// for done over damage (casstool's 1), cassmak.Error for anything else.
+void check(int status, const std::string& message)
+{
+    if (status == cassmak::out_of_memory)
+        throw std::bad_alloc();
+    if (status != 0 && status != 1)
+        raise_error(status, message);
+}
 
 // ---- Bytes in ----------------------------------------------------------
 
-// The bytes of any object with the buffer protocol (bytes, bytearray,
-// memoryview, ...), copied so that the work can go on without the GIL.
-std::vector<std::uint8_t> bytes_of(const py::buffer& data)
+// The bytes of any object with the buffer protocol (bytes, bytearray, a
+// contiguous memoryview, ...), copied so that the work can go on without the
+// GIL.
+std::vector<std::uint8_t> bytes_of(const py::handle& data)
 {
-    const py::buffer_info info = data.request();
-    if (info.ndim > 1 && !PyBuffer_IsContiguous(info.view(), 'C'))
-        throw py::value_error("a contiguous buffer is needed");
-    const auto* at = static_cast<const std::uint8_t*>(info.ptr);
-    const auto size = static_cast<std::size_t>(info.size * info.itemsize);
-    return std::vector<std::uint8_t>(at, at + size);
+    Py_buffer view;
+    if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_SIMPLE) != 0)
+        throw py::error_already_set();
+    const auto* at = static_cast<const std::uint8_t*>(view.buf);
+    std::vector<std::uint8_t> bytes(at, at + view.len);
+    PyBuffer_Release(&view);
+    return bytes;
 }
 
 // A text as the programs take it: bytes as they are, a str as its UTF-8
@@ -77,10 +79,9 @@ std::string text_bytes(const py::handle& text)
         PyObject* encoded = PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape");
         if (!encoded)
             throw py::error_already_set();
-        const py::bytes bytes = py::reinterpret_steal<py::bytes>(encoded);
-        return bytes;
+        return py::reinterpret_steal<py::bytes>(encoded);
     }
-    const std::vector<std::uint8_t> bytes = bytes_of(py::reinterpret_borrow<py::buffer>(text));
+    const std::vector<std::uint8_t> bytes = bytes_of(text);
     return std::string(bytes.begin(), bytes.end());
 }
 
@@ -90,8 +91,12 @@ std::string path_bytes(const py::handle& path)
     PyObject* encoded = nullptr;
     if (!PyUnicode_FSConverter(path.ptr(), &encoded))
         throw py::error_already_set();
-    const py::bytes bytes = py::reinterpret_steal<py::bytes>(encoded);
-    return bytes;
+    return py::reinterpret_steal<py::bytes>(encoded);
+}
+
+py::bytes bytes_out(const std::vector<std::uint8_t>& data)
+{
+    return py::bytes(reinterpret_cast<const char*>(data.data()), data.size());
 }
 
 py::bytes bytes_out(const std::uint8_t* data, std::size_t size)
@@ -99,19 +104,45 @@ py::bytes bytes_out(const std::uint8_t* data, std::size_t size)
     return py::bytes(reinterpret_cast<const char*>(data), size);
 }
 
+// A header field as set takes it after --number or --address: an int as its
+// decimal digits, a text as typed.
+std::optional<std::string> field_text(const py::object& value)
+{
+    if (value.is_none())
+        return std::nullopt;
+    if (PyLong_Check(value.ptr()))
+        return std::string(py::str(value));
+    return text_bytes(value);
+}
+
+// An entry word as rm and copy take it: an int as its digits, a text as typed.
+std::vector<std::string> entry_words(const py::args& entries)
+{
+    std::vector<std::string> words;
+    for (const py::handle& entry : entries)
+        words.push_back(PyLong_Check(entry.ptr()) ? std::string(py::str(entry))
+                                                  : text_bytes(entry));
+    return words;
+}
+
 // ---- Tapes -------------------------------------------------------------
 
 // An image and its entries, shared by a Tape and the entries taken from it.
 struct tape_data {
     std::vector<std::uint8_t> bytes;
-    std::vector<tape_entry> entries;
+    std::vector<cassmak::entry> entries;
 };
 
-std::shared_ptr<const tape_data> read_data(std::vector<std::uint8_t>&& bytes)
+// Reads the entries of `bytes`; called without the GIL.
+std::shared_ptr<const tape_data> read_data(std::vector<std::uint8_t>&& bytes, int& status,
+                                           std::string& message)
 {
     auto data = std::make_shared<tape_data>();
     data->bytes = std::move(bytes);
-    data->entries = read_tape_image(data->bytes.data(), data->bytes.size());
+    cassmak::tape_contents contents = cassmak::read_tape(data->bytes.data(), data->bytes.size());
+    status = contents.status;
+    message = std::move(contents.message);
+    data->entries = std::move(contents.entries);
     return data;
 }
 
@@ -120,77 +151,177 @@ struct py_tape {
     std::string label; // how messages name the image
 };
 
+py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
+{
+    int status = 0;
+    std::string message;
+    py_tape tape;
+    {
+        py::gil_scoped_release unlocked;
+        tape.data = read_data(std::move(bytes), status, message);
+    }
+    check(status, message);
+    tape.label = std::move(label);
+    return tape;
+}
+
 struct py_entry {
     std::shared_ptr<const tape_data> data;
     std::size_t index;
-    const tape_entry& get() const
+    const cassmak::entry& get() const
     {
         return data->entries[index];
     }
     bool file() const
     {
-        return get().kind == entry_kind::file;
+        return get().kind == cassmak::entry_kind::file;
     }
 };
 
-// The largest image read, as casstool reads one: it stops a device such as
-// /dev/zero from eating the memory.
-constexpr std::size_t image_limit = (std::size_t{1} << 30) - 1;
-
 py_tape read_tape(const py::object& source, const std::optional<std::string>& label)
 {
-    if (PyObject_CheckBuffer(source.ptr())) {
-        std::vector<std::uint8_t> bytes = bytes_of(source);
-        py::gil_scoped_release unlocked;
-        return {read_data(std::move(bytes)), label ? *label : "<bytes>"};
-    }
+    if (PyObject_CheckBuffer(source.ptr()))
+        return make_tape(bytes_of(source), label ? *label : "<bytes>");
     const std::string path = path_bytes(source);
-    std::string reason;
-    read_outcome outcome = read_outcome::read;
-    py_tape tape;
+    cassmak::loaded_tape loaded;
     {
         py::gil_scoped_release unlocked;
-        std::vector<std::uint8_t> bytes;
-        std::size_t size = 0;
-        read_result result = read_whole_file(path, image_limit, bytes, size);
-        outcome = result.outcome;
-        reason = std::move(result.reason);
-        if (outcome == read_outcome::read) {
-            bytes.resize(size);
-            tape.data = read_data(std::move(bytes));
-        }
+        loaded = cassmak::load_tape(path);
     }
-    switch (outcome) {
-    case read_outcome::read: break;
-    case read_outcome::open_failed: raise_error(tool_failed, path + ": cannot open: " + reason);
-    case read_outcome::read_failed: raise_error(tool_failed, path + ": cannot read: " + reason);
-    case read_outcome::too_large:
-        raise_error(tool_failed, path + ": larger than 1 GiB, not a tape image");
-    }
-    tape.label = label ? *label : path;
-    return tape;
+    check(loaded.status, loaded.message);
+    return make_tape(std::move(loaded.bytes), label ? *label : path);
 }
 
 void save_tape(const py_tape& tape, const py::object& target, bool create)
 {
     const std::string path = path_bytes(target);
-    write_result result;
+    cassmak::write_result result;
     {
         py::gil_scoped_release unlocked;
         const std::vector<std::uint8_t>& bytes = tape.data->bytes;
         // Another run's image found under the lock is replaced all the same:
         // the tape is what the caller wants there.
-        result = update_output(
-            path, create,
-            [&](const std::vector<std::uint8_t>&, bool, std::vector<std::uint8_t>& updated) {
-                updated = bytes;
-                return true;
-            });
+        result = create ? cassmak::save_tape(path, bytes)
+                        : cassmak::update_output(path, false,
+                                                 [&](const std::vector<std::uint8_t>&, bool,
+                                                     std::vector<std::uint8_t>& updated) {
+                                                     updated = bytes;
+                                                     return true;
+                                                 });
     }
-    if (result.outcome != write_outcome::written)
-        raise_error(tool_failed, path + ": cannot be updated" +
-                                     (result.reason.empty() ? "" : ": " + result.reason) +
-                                     "; it is left as it was");
+    check(result.status, result.message);
+}
+
+// An edit's outcome as a new tape named as this one is.
+py_tape edited(const py_tape& tape, cassmak::change_result&& result)
+{
+    check(result.status, result.message);
+    return make_tape(std::move(result.image), tape.label);
+}
+
+py_tape tape_remove(const py_tape& tape, const py::args& entries)
+{
+    const std::vector<std::string> words = entry_words(entries);
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::remove_entries(tape.data->bytes, words, tape.label);
+    }
+    return edited(tape, std::move(result));
+}
+
+// A whole number as a count the library takes: one out of its range is one
+// past any image's entries.
+std::size_t entry_number(const py::int_& number)
+{
+    const long long value = PyLong_AsLongLong(number.ptr());
+    if (value == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return SIZE_MAX;
+    }
+    return value < 0 ? SIZE_MAX : static_cast<std::size_t>(value);
+}
+
+py_tape tape_retag(const py_tape& tape, const py::int_& entry, const py::object& name,
+              const py::object& number, const py::object& type, const py::object& address,
+              bool force)
+{
+    cassmak::header_fields fields;
+    if (!name.is_none())
+        fields.name = text_bytes(name);
+    fields.number = field_text(number);
+    if (!type.is_none())
+        fields.type = text_bytes(type);
+    fields.address = field_text(address);
+    const std::size_t at = entry_number(entry);
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::retag_entry(tape.data->bytes, at, fields, force, tape.label);
+    }
+    return edited(tape, std::move(result));
+}
+
+py_tape tape_move(const py_tape& tape, const py::int_& entry, const py::int_& position)
+{
+    const std::size_t from = entry_number(entry);
+    const std::size_t to = entry_number(position);
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::move_entry(tape.data->bytes, from, to, tape.label);
+    }
+    return edited(tape, std::move(result));
+}
+
+py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& entries,
+               const std::optional<py::int_>& at, bool force)
+{
+    std::vector<std::string> words = entry_words(entries);
+    if (words.empty())
+        words.emplace_back("all");
+    std::optional<std::size_t> before;
+    if (at)
+        before = entry_number(*at);
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::insert_entries(tape.data->bytes, source.data->bytes, words, before, force,
+                                         tape.label, source.label);
+    }
+    return edited(tape, std::move(result));
+}
+
+py_tape tape_join(const std::vector<const py_tape*>& tapes, bool force, const std::string& label)
+{
+    std::vector<std::vector<std::uint8_t>> images;
+    std::vector<std::string> paths;
+    for (const py_tape* tape : tapes) {
+        images.push_back(tape->data->bytes);
+        paths.push_back(tape->label);
+    }
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::join_tapes(images, paths, label, force);
+    }
+    check(result.status, result.message);
+    return make_tape(std::move(result.image), label);
+}
+
+std::vector<std::pair<py::str, py_tape>> tape_split(const py_tape& tape, bool force)
+{
+    cassmak::split_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::split_tape(tape.data->bytes, force, tape.label);
+    }
+    check(result.status, result.message);
+    std::vector<std::pair<py::str, py_tape>> pieces;
+    for (cassmak::split_piece& piece : result.pieces)
+        pieces.emplace_back(text_of(piece.file_name),
+                            make_tape(std::move(piece.image), piece.file_name));
+    return pieces;
 }
 
 py::object optional_int(bool given, unsigned value)
@@ -215,104 +346,59 @@ py::object name_str(const py_entry& entry)
     return py::reinterpret_steal<py::object>(text);
 }
 
-// ---- BASIC -------------------------------------------------------------
+// ---- Making tapes ------------------------------------------------------
 
-struct diagnostic {
-    std::size_t line, column, byte_column;
-    std::string kind, message;
-    bool operator==(const diagnostic& other) const
-    {
-        return line == other.line && column == other.column && byte_column == other.byte_column &&
-               kind == other.kind && message == other.message;
+// A number for cassmak's fields: one out of an int's range is out of every
+// field's range, as cassmak finds such a number on its command line.
+int field_number(const py::int_& value)
+{
+    const long long number = PyLong_AsLongLong(value.ptr());
+    if (number == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return -1;
     }
-};
-
-std::string diagnostic_text(const diagnostic& d)
-{
-    return std::to_string(d.line) + ":" + std::to_string(d.column) + ": warning: " + d.message +
-           " [" + d.kind + "]";
+    return number < INT_MIN || number > INT_MAX ? -1 : static_cast<int>(number);
 }
 
-std::vector<diagnostic> check_source(const py::object& text)
+// A type as cassmak takes -t: a text of more than one character is no type.
+char type_char(const py::object& type)
 {
-    const std::string source = text_bytes(text);
-    py::gil_scoped_release unlocked;
-    std::vector<diagnostic> found;
-    check_basic_source(source, [&](const check_warning& w) {
-        found.push_back(
-            {w.line, w.display_column, w.column, std::string(check_kind_name(w.kind)), w.message});
-    });
-    return found;
+    const std::string text = text_bytes(type);
+    return text.size() == 1 ? text[0] : '\0';
 }
 
-basic_listing listing_of(const py::buffer& image)
+py::bytes made(cassmak::made_tape&& tape)
 {
-    const std::vector<std::uint8_t> bytes = bytes_of(image);
-    py::gil_scoped_release unlocked;
-    return list_basic_program(bytes.data(), bytes.size());
+    check(tape.status, tape.message);
+    return bytes_out(tape.image);
 }
 
-// ---- Making tapes ---------------------------------------------------------
-
-// A number field as cassmak reads its option: an int as its decimal digits,
-// a text as typed.
-std::string field_text(const py::handle& value)
+py::bytes make_file(const py::object& data, const py::object& name, const py::int_& number,
+                    const py::object& type, const py::int_& address, const std::string& source)
 {
-    if (PyLong_Check(value.ptr()))
-        return py::str(value);
-    return text_bytes(value);
-}
-
-[[noreturn]] void raise_cassmak(int status, const std::string& text, long low = 0, long high = 0)
-{
-    raise_error(-status, status_message(status, text, low, high));
-}
-
-void check_payload_size(std::size_t size, const std::string& label, int low, int high)
-{
-    if (size < static_cast<std::size_t>(low) || size > static_cast<std::size_t>(high))
-        raise_cassmak(status_input_size, label, low, high);
-}
-
-py::bytes make_file(const py::buffer& data, const py::object& name, const py::object& number,
-                    const py::object& type, const py::object& address)
-{
-    // In cassmak's order of options: -m, -n, -t, -a; then the input.
-    std::string name_value = text_bytes(name);
-    name_value.resize(std::strlen(name_value.c_str()));
-    if (name_value.size() > name_width)
-        raise_cassmak(status_bad_name, "-m");
-    const long file_number = parse_number(field_text(number).c_str());
-    if (file_number < 0 || file_number > 99)
-        raise_cassmak(status_bad_number, "-n");
-    const std::string type_value = text_bytes(type);
-    const auto file_type =
-        static_cast<signed char>(std::strlen(type_value.c_str()) <= 1 ? type_value.c_str()[0] : 0);
-    if (file_type <= 0x20 || file_type == 0x7F)
-        raise_cassmak(status_bad_type, "-t");
-    const long start = parse_number(field_text(address).c_str());
-    if (start < 0 || start > 0xFFFF)
-        raise_cassmak(status_bad_address, "-a");
-    std::vector<std::uint8_t> payload = bytes_of(data);
-    check_payload_size(payload.size(), "<data>", binary_min, binary_max);
-    output_image image;
+    cassmak::file_fields fields;
+    fields.name = text_bytes(name);
+    fields.number = field_number(number);
+    fields.type = type_char(type);
+    fields.address = field_number(address);
+    const std::vector<std::uint8_t> payload = bytes_of(data);
+    cassmak::made_tape tape;
     {
         py::gil_scoped_release unlocked;
-        name_value.resize(name_width, ' ');
-        put_tape_file(image, payload.data(), static_cast<int>(payload.size()),
-                      static_cast<char>(file_type), static_cast<int>(file_number), name_value,
-                      static_cast<int>(start));
+        tape = cassmak::make_file(payload.data(), payload.size(), fields, source);
     }
-    return bytes_out(image.data(), image.size());
+    return made(std::move(tape));
 }
 
-py::bytes make_headless(const py::buffer& data)
+py::bytes make_headless(const py::object& data, const std::string& source)
 {
-    std::vector<std::uint8_t> payload = bytes_of(data);
-    check_payload_size(payload.size(), "<data>", binary_min, binary_max);
-    output_image image;
-    put_headless_block(image, payload.data(), static_cast<int>(payload.size()));
-    return bytes_out(image.data(), image.size());
+    const std::vector<std::uint8_t> payload = bytes_of(data);
+    cassmak::made_tape tape;
+    {
+        py::gil_scoped_release unlocked;
+        tape = cassmak::make_headless(payload.data(), payload.size(), source);
+    }
+    return made(std::move(tape));
 }
 
 struct line_warning {
@@ -320,30 +406,69 @@ struct line_warning {
     std::string text;
 };
 
-std::pair<py::bytes, std::vector<line_warning>> import_program(const py::object& text,
-                                                               const std::string& name)
+std::pair<py::bytes, std::vector<line_warning>> import_basic(const py::object& text,
+                                                             const std::string& source)
 {
-    const std::string source = text_bytes(text);
-    check_payload_size(source.size(), name, basic_source_min, basic_source_max);
-    std::vector<std::uint8_t> buffer(payload_capacity);
-    basic_import result;
+    const std::string bytes = text_bytes(text);
+    cassmak::made_tape tape;
     {
         py::gil_scoped_release unlocked;
-        result = import_basic(buffer.data(), payload_capacity, source);
+        tape = cassmak::import_basic(bytes, "", 0, source);
     }
-    if (result.length == import_too_large)
-        raise_cassmak(status_basic_too_large, name, 0, result.limit);
+    check(tape.status, tape.message);
     std::vector<line_warning> warnings;
-    for (const import_line& line : result.lines) {
-        if (line.long_line)
-            warnings.push_back({line.number, "Line is long. Possible problem!"});
-        if (line.wrong_order)
-            warnings.push_back({line.number, "Wrong order of line. Last line " +
-                                                 std::to_string(line.previous_number)});
-        if (line.short_line)
-            warnings.push_back({line.number, "Line is short. Possible problem!"});
+    warnings.reserve(tape.warnings.size());
+    for (cassmak::import_warning& warning : tape.warnings)
+        warnings.push_back({warning.line, std::move(warning.text)});
+    return {bytes_out(tape.program), std::move(warnings)};
+}
+
+// ---- BASIC -------------------------------------------------------------
+
+struct diagnostic {
+    cassmak::diagnostic found;
+    bool operator==(const diagnostic& other) const
+    {
+        const cassmak::diagnostic& a = found;
+        const cassmak::diagnostic& b = other.found;
+        return a.line == b.line && a.column == b.column && a.display_column == b.display_column &&
+               a.kind == b.kind && a.message == b.message;
     }
-    return {bytes_out(buffer.data(), static_cast<std::size_t>(result.length)), warnings};
+};
+
+std::string diagnostic_text(const diagnostic& d)
+{
+    std::string line = cassmak::format_diagnostic("", d.found);
+    // Without the source in front (":") and the line end behind.
+    return line.substr(1, line.size() - 2);
+}
+
+std::vector<diagnostic> check_source(const py::object& text)
+{
+    const std::string source = text_bytes(text);
+    cassmak::source_check result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::check_source(source);
+    }
+    check(result.status, result.message);
+    std::vector<diagnostic> found;
+    found.reserve(result.diagnostics.size());
+    for (cassmak::diagnostic& d : result.diagnostics)
+        found.push_back({std::move(d)});
+    return found;
+}
+
+cassmak::basic_text listing_of(const py::object& program)
+{
+    const std::vector<std::uint8_t> bytes = bytes_of(program);
+    cassmak::basic_text listing;
+    {
+        py::gil_scoped_release unlocked;
+        listing = cassmak::list_basic(bytes.data(), bytes.size());
+    }
+    check(listing.status, listing.message);
+    return listing;
 }
 
 } // namespace
@@ -356,7 +481,7 @@ PYBIND11_MODULE(cassmak, module)
                    "Bytes in, bytes out: images, payloads and names are bytes; a name also has\n"
                    "a str view where it decodes. A failure raises cassmak.Error, whose text is\n"
                    "the message the program would print and whose status is its exit status.";
-    module.attr("__version__") = CASSMAK_VERSION;
+    module.attr("__version__") = cassmak::version();
 
     error_type = PyErr_NewExceptionWithDoc(
         "cassmak.Error",
@@ -369,7 +494,7 @@ PYBIND11_MODULE(cassmak, module)
 
     py::class_<py_entry>(module, "Entry", "One entry of an image, as `casstool list` shows it.")
         .def_property_readonly(
-            "entry", [](const py_entry& e) { return e.get().entry; },
+            "entry", [](const py_entry& e) { return e.get().position; },
             "The 1-based position in the image, as the programs number it.")
         .def_property_readonly(
             "offset", [](const py_entry& e) { return e.get().offset; },
@@ -378,7 +503,7 @@ PYBIND11_MODULE(cassmak, module)
             "span", [](const py_entry& e) { return e.get().span; },
             "The bytes of the image the entry takes, length fields included.")
         .def_property_readonly(
-            "kind", [](const py_entry& e) { return entry_kind_name(e.get().kind); },
+            "kind", [](const py_entry& e) { return e.get().kind_name; },
             "'file', 'headless' or 'truncated'.")
         .def_property_readonly(
             "length", [](const py_entry& e) { return e.get().length; },
@@ -415,24 +540,24 @@ PYBIND11_MODULE(cassmak, module)
         .def_property_readonly(
             "data_checksum",
             [](const py_entry& e) {
-                const data_checksum_state state = e.get().data_checksum;
-                if (!e.file() || state == data_checksum_state::absent)
+                const cassmak::data_checksum state = e.get().data;
+                if (!e.file() || state == cassmak::data_checksum::absent)
                     return py::object(py::none());
-                return py::object(py::bool_(state == data_checksum_state::good));
+                return py::object(py::bool_(state == cassmak::data_checksum::good));
             },
             "Whether a file's data checksum is good; None without a data block.")
         .def_property_readonly(
-            "checksums", [](const py_entry& e) { return checksum_state_name(e.get()); },
+            "checksums", [](const py_entry& e) { return e.get().checksum_words; },
             "The checksums in the table's words: 'good', 'data bad', ..., '-'.")
         .def_property_readonly(
             "problem",
             [](const py_entry& e) {
-                return entry_damaged(e.get()) ? py::object(text_of(e.get().problem))
-                                              : py::object(py::none());
+                return !e.get().problem.empty() ? py::object(text_of(e.get().problem))
+                                                : py::object(py::none());
             },
             "What is wrong with the entry; None when it is sound.")
         .def_property_readonly(
-            "damaged", [](const py_entry& e) { return entry_damaged(e.get()); },
+            "damaged", [](const py_entry& e) { return !e.get().problem.empty(); },
             "Whether the entry has a problem.")
         .def_property_readonly(
             "payload",
@@ -442,11 +567,10 @@ PYBIND11_MODULE(cassmak, module)
             },
             "The bytes `casstool extract --force` writes for the entry.")
         .def("__repr__", [](const py_entry& e) {
-            const tape_entry& entry = e.get();
-            std::string text = "<cassmak.Entry " + std::to_string(entry.entry) + ": " +
-                               entry_kind_name(entry.kind) + ", " + std::to_string(entry.length) +
-                               " bytes";
-            if (entry_damaged(entry))
+            const cassmak::entry& entry = e.get();
+            std::string text = "<cassmak.Entry " + std::to_string(entry.position) + ": " +
+                               entry.kind_name + ", " + std::to_string(entry.length) + " bytes";
+            if (!entry.problem.empty())
                 text += ", " + entry.problem;
             return text_of(text + ">");
         });
@@ -454,10 +578,8 @@ PYBIND11_MODULE(cassmak, module)
     py::class_<py_tape>(module, "Tape",
                         "A tape image and its entries. Edits give a new Tape and leave this one\n"
                         "as it is; every entry an edit does not touch keeps its bytes.")
-        .def(py::init([](const py::buffer& data, const std::string& label) {
-                 std::vector<std::uint8_t> bytes = bytes_of(data);
-                 py::gil_scoped_release unlocked;
-                 return py_tape{read_data(std::move(bytes)), label};
+        .def(py::init([](const py::object& data, const std::string& label) {
+                 return make_tape(bytes_of(data), label);
              }),
              py::arg("data") = py::bytes(), py::arg("label") = "<bytes>",
              "A tape of the image `data`; `label` names it in messages.")
@@ -473,8 +595,8 @@ PYBIND11_MODULE(cassmak, module)
         .def_property_readonly(
             "damaged",
             [](const py_tape& t) {
-                for (const tape_entry& entry : t.data->entries)
-                    if (entry_damaged(entry))
+                for (const cassmak::entry& entry : t.data->entries)
+                    if (!entry.problem.empty())
                         return true;
                 return false;
             },
@@ -531,18 +653,43 @@ PYBIND11_MODULE(cassmak, module)
              "Replaces the file at `path` with this image as casstool's changing\n"
              "commands do: under the lock cassmak -append takes, whole or not at\n"
              "all, keeping the file's permissions, owner and links. Without\n"
-             "create, a missing file is an error.");
+             "create, a missing file is an error.")
+        .def("remove", tape_remove,
+             "`casstool rm`: the entries (numbers from 1, ranges 'A-B', 'all')\n"
+             "taken out.")
+        .def("retag", tape_retag, py::arg("entry"), py::kw_only(), py::arg("name") = py::none(),
+             py::arg("number") = py::none(), py::arg("type") = py::none(),
+             py::arg("address") = py::none(), py::arg("force") = false,
+             "`casstool set`: the header of file `entry` rewritten with a new\n"
+             "checksum. Numbers are ints or the texts casstool takes ('0x4000');\n"
+             "a bad header checksum is rewritten only with force.")
+        .def("move", tape_move, py::arg("entry"), py::arg("position"),
+             "`casstool move`: entry `entry` moved to become entry `position`.")
+        .def("insert", tape_insert, py::arg("source"), py::arg("at") = py::none(),
+             py::arg("force") = false,
+             "`casstool copy SOURCE ENTRY... --to THIS [--at AT]`: entries of\n"
+             "`source` (all without any given) copied in before entry `at` (at the\n"
+             "end without it); a truncated tail only with force.")
+        .def("split", tape_split, py::arg("force") = false,
+             "`casstool split`: each entry as a tape of its own, with the file\n"
+             "name split gives it ('01-GAME.kst'); a truncated tail only with\n"
+             "force.");
 
     py::class_<diagnostic>(module, "Diagnostic",
                            "One warning of check_source, as `casstool check` prints it.")
-        .def_readonly("line", &diagnostic::line, "The physical line, from 1.")
-        .def_readonly("column", &diagnostic::column,
-                      "The column as casstool prints it, counting characters as GCC does.")
-        .def_readonly("byte_column", &diagnostic::byte_column, "The byte column, from 1.")
         .def_property_readonly(
-            "kind", [](const diagnostic& d) { return text_of(d.kind); },
+            "line", [](const diagnostic& d) { return d.found.line; }, "The physical line, from 1.")
+        .def_property_readonly(
+            "column", [](const diagnostic& d) { return d.found.display_column; },
+            "The column as casstool prints it, counting characters as GCC does.")
+        .def_property_readonly(
+            "byte_column", [](const diagnostic& d) { return d.found.column; },
+            "The byte column, from 1.")
+        .def_property_readonly(
+            "kind", [](const diagnostic& d) { return text_of(d.found.kind); },
             "The kind's name, as -W no-KIND spells it ('no-number', ...).")
-        .def_property_readonly("message", [](const diagnostic& d) { return text_of(d.message); })
+        .def_property_readonly("message",
+                               [](const diagnostic& d) { return text_of(d.found.message); })
         .def(
             "__str__", [](const diagnostic& d) { return text_of(diagnostic_text(d)); },
             "'LINE:COLUMN: warning: MESSAGE [KIND]'.")
@@ -564,30 +711,36 @@ PYBIND11_MODULE(cassmak, module)
             return text_of("<cassmak.LineWarning " + std::to_string(w.line) + ": " + w.text + ">");
         });
 
+    module.def("join", tape_join, py::arg("tapes"), py::kw_only(), py::arg("force") = false,
+               py::arg("label") = "<joined>",
+               "`casstool join`: the entries of the tapes back to back; a truncated\n"
+               "tail only with force. `label` names the result in messages.");
     module.def("make_file", make_file, py::arg("data"), py::arg("name") = py::bytes(),
                py::arg("number") = 0, py::arg("type") = py::bytes("?"), py::arg("address") = 0,
+               py::arg("source") = "<data>",
                "`cassmak -m NAME -n NUMBER -t TYPE -a ADDRESS`: a header block and\n"
                "a data block holding `data` (1 to 65,533 bytes). The name is at most 8\n"
-               "bytes, stored upper case and padded; an empty name stays blank.");
-    module.def("make_headless", make_headless, py::arg("data"),
+               "bytes, stored upper case and padded; an empty name stays blank.\n"
+               "`source` names the data in messages, as cassmak names its input.");
+    module.def("make_headless", make_headless, py::arg("data"), py::arg("source") = "<data>",
                "`cassmak -hless`: `data` (1 to 65,533 bytes) as a headless block.");
-    module.def("import_basic", import_program, py::arg("text"), py::arg("name") = "<text>",
+    module.def("import_basic", import_basic, py::arg("text"), py::arg("source") = "<text>",
                "`cassmak -b`: the BASIC source (5 to 65,535 bytes; a str is taken\n"
                "as UTF-8) tokenized into the program image, and cassmak's warnings for\n"
-               "its lines. `name` names the source in messages. Store the image with\n"
+               "its lines. `source` names it in messages. Store the image with\n"
                "make_file(image, type='>', address=0x2401).");
     module.def("check_source", check_source, py::arg("text"),
                "`casstool check`: what cassmak -b will store differently from what\n"
                "the source plainly means, in the order of the source.");
     module.def(
-        "list_basic", [](const py::buffer& image) { return text_of(listing_of(image).text); },
+        "list_basic", [](const py::object& image) { return text_of(listing_of(image).text); },
         py::arg("image"),
         "`casstool basic`: the program image as source text that import_basic\n"
         "turns into the same image. Bytes that are not UTF-8 come back as\n"
         "surrogate escapes, so that import_basic gets them back unchanged.");
     module.def(
         "list_basic_warnings",
-        [](const py::buffer& image) {
+        [](const py::object& image) {
             std::vector<py::str> warnings;
             for (const std::string& warning : listing_of(image).warnings)
                 warnings.push_back(text_of(warning));

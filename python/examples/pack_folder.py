@@ -30,7 +30,7 @@ def pack(folder):
             data = source.read()
         name = tape_name(file_name)
         if file_name.lower().endswith(".bas"):
-            image, warnings = cassmak.import_basic(data, name=path)
+            image, warnings = cassmak.import_basic(data, source=path)
             for warning in warnings:
                 print(f"{path}: line {warning.line}: {warning.text}", file=sys.stderr)
             stored = cassmak.make_file(image, name=name, number=number % 100, type=">",

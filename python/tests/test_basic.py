@@ -47,7 +47,7 @@ def test_import_basic_refuses_as_cassmak_does(tools, tmp_path):
         run = tools.cassmak("-b", "-o", "out.kst", "prog.bas", cwd=tmp_path)
         assert run.status != 0
         with pytest.raises(cassmak.Error) as caught:
-            cassmak.import_basic(source, name="prog.bas")
+            cassmak.import_basic(source, source="prog.bas")
         assert str(caught.value) == run.message("cassmak")
         assert caught.value.status == run.status
 
