@@ -618,3 +618,18 @@ std::vector<check_warning> check_basic_source(std::string_view content)
     check_basic_source(content, [&](const check_warning& w) { warnings.push_back(w); });
     return warnings;
 }
+
+void append_check_line(std::string& out, std::string_view source, std::size_t line,
+                       std::size_t display_column, std::string_view message, std::string_view kind)
+{
+    out.append(source)
+        .append(":")
+        .append(std::to_string(line))
+        .append(":")
+        .append(std::to_string(display_column))
+        .append(": warning: ")
+        .append(message)
+        .append(" [")
+        .append(kind)
+        .append("]\n");
+}

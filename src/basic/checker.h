@@ -39,6 +39,12 @@ struct check_warning {
     std::string message;
 };
 
+// Appends the line casstool check prints for a warning of the source named
+// `source`: "SOURCE:LINE:COLUMN: warning: MESSAGE [KIND]\n", COLUMN the
+// display column.
+void append_check_line(std::string& out, std::string_view source, std::size_t line,
+                       std::size_t display_column, std::string_view message, std::string_view kind);
+
 // The names of every kind, in the order of the enumeration.
 const std::vector<std::string_view>& check_kinds();
 

@@ -4,33 +4,35 @@
 #include "casstool/report.h"
 #include "casstool/table.h"
 #include "io/files.h"
+#include "io/outcome_words.h"
 
 #include <cstdio>
 
 int report_entry_list(const std::string& path, const entry_list_result& result)
 {
-    const std::string why = result.outcome == entry_list_outcome::not_a_number
-                                ? "entry '" + result.word + "' is not a number or range"
-                            : result.outcome == entry_list_outcome::reversed_range
-                                ? "range '" + result.word + "' runs backwards"
-                                : "no entry " + result.number;
-    return report_tool(tool_failed, path + ": " + why);
+    return report_tool(tool_failed, entry_list_message(path, result));
 }
 
 int refuse_open_inside(const std::string& path, const std::vector<entry_piece>& pieces,
                        const std::vector<piece_origin>& origins)
 {
-    const std::size_t at = first_open_inside(pieces);
-    if (at == pieces.size())
-        return tool_ok;
-    const tape_entry& entry = pieces[at].source->entries[pieces[at].index];
-    const piece_origin& origin = origins[at];
-    return report_tool(tool_failed,
-                       path + ": refused: entry " + std::to_string(origin.entry) + " of " +
-                           *origin.path + " (" +
-                           (entry.kind == entry_kind::truncated ? "a truncated tail"
-                                                                : "a file without a data block") +
-                           ") can only end an image; what followed it would be read as its part");
+    const std::string message = open_inside_message(path, pieces, origins);
+    return message.empty() ? tool_ok : report_tool(tool_failed, message);
+}
+
+static_assert(change_done == tool_ok && change_forced == tool_damaged &&
+                  change_refused == tool_failed,
+              "a change's status is casstool's");
+
+int take_outcome(change_outcome&& outcome, std::vector<std::uint8_t>& updated,
+                 change_report& report)
+{
+    if (outcome.status == change_refused)
+        return report_tool(tool_failed, outcome.message);
+    updated = std::move(outcome.image);
+    report.lines = std::move(outcome.lines);
+    report.notes = std::move(outcome.notes);
+    return outcome.status;
 }
 
 bool take_change_switch(const std::string& option, change_switches& switches, bool with_force)
@@ -81,9 +83,7 @@ int run_change(const change_request& request, const change_work& work)
         return status;
     const bool declined = request.switches.dry_run && result.outcome == write_outcome::declined;
     if (result.outcome != write_outcome::written && !declined)
-        return report_tool(tool_failed, path + ": cannot be updated" +
-                                            (result.reason.empty() ? "" : ": " + result.reason) +
-                                            "; it is left as it was");
+        return report_tool(tool_failed, update_failure_message(path, result));
     return finish_report(report, request.switches.quiet && !request.switches.dry_run, status);
 }
 

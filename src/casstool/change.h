@@ -4,6 +4,7 @@
 #pragma once
 
 #include "casstool/image.h"
+#include "tape/changes.h"
 #include "tape/edit.h"
 
 #include <cstddef>
@@ -15,12 +16,6 @@
 // Reports why `choose_entries` found no entries in the image at `path`, and
 // returns tool_failed.
 int report_entry_list(const std::string& path, const entry_list_result& result);
-
-// Where the pieces of a new image came from, for the words of a refusal.
-struct piece_origin {
-    const std::string* path;
-    std::size_t entry; // 1-based, in that image
-};
 
 // Refuses (tool_failed, reported for `path`) a new image in which an entry
 // that takes in whatever follows it (a truncated tail, a header without its
@@ -40,6 +35,11 @@ struct change_report {
 // damage), or tool_failed after reporting why nothing is to be done.
 using change_work = std::function<int(std::vector<std::uint8_t>& old, bool existed,
                                       std::vector<std::uint8_t>& updated, change_report& report)>;
+
+// Hands a change's outcome to run_change: the new image into `updated` and
+// its words into `report`, or the refusal reported. Returns its status.
+int take_outcome(change_outcome&& outcome, std::vector<std::uint8_t>& updated,
+                 change_report& report);
 
 // The switches the changing commands share; their options records derive
 // from it.

@@ -93,16 +93,9 @@ int run_check(const check_options& options)
             const std::string_view kind = check_kind_name(warning.kind);
             if (std::find(disabled.begin(), disabled.end(), kind) != disabled.end())
                 return;
-            line.assign(source)
-                .append(":")
-                .append(std::to_string(warning.line))
-                .append(":")
-                .append(std::to_string(warning.display_column))
-                .append(": warning: ")
-                .append(warning.message)
-                .append(" [")
-                .append(kind)
-                .append("]\n");
+            line.clear();
+            append_check_line(line, source, warning.line, warning.display_column, warning.message,
+                              kind);
             std::fwrite(line.data(), 1, line.size(), stdout);
             ++shown;
         });

@@ -94,50 +94,11 @@ int run_copy(const copy_options& options)
         return tool_failed;
     const change_work work = [&](std::vector<std::uint8_t>& old, bool,
                                  std::vector<std::uint8_t>& updated, change_report& report) {
-        const tape_image image = make_tape_image(std::move(old));
-        const tape_image from = within ? view_tape_image(image.data(), image.size)
-                                       : view_tape_image(source.bytes.data(), source.size);
-        const std::size_t count = image.entries.size();
-        std::size_t at = count;
-        if (options.at_word) {
-            if (options.at < 1 || options.at > count + 1)
-                return report_tool(tool_failed, path + ": no entry " + *options.at_word +
-                                                    " to copy before" + entries_are(count));
-            at = options.at - 1;
-        }
-        std::vector<std::size_t> chosen;
-        const entry_list_result result =
-            choose_entries(options.entries, from.entries.size(), chosen);
-        if (result.outcome != entry_list_outcome::chosen)
-            return report_entry_list(options.source, result);
-        int status = tool_ok;
-        std::vector<entry_piece> copied;
-        for (const std::size_t index : chosen) {
-            const tape_entry& entry = from.entries[index];
-            if (entry.kind == entry_kind::truncated) {
-                if (!options.force)
-                    return report_tool(tool_failed, damage_label(options.source, entry) +
-                                                        "; --force copies it anyway");
-                report.notes.push_back(damage_label(options.source, entry) + "; copied as it is");
-                status = tool_damaged;
-            }
-            copied.push_back({&from, index});
-        }
-        const std::vector<entry_piece> pieces = insert_entries(image, at, copied);
-        std::vector<piece_origin> origins;
-        origins.reserve(pieces.size());
-        for (const entry_piece& piece : pieces)
-            origins.push_back({piece.source == &image ? &path : &options.source, piece.index + 1});
-        if (refuse_open_inside(path, pieces, origins) != tool_ok)
-            return tool_failed;
-        for (std::size_t i = 0; i < copied.size(); ++i) {
-            const tape_entry& entry = from.entries[copied[i].index];
-            report.lines += "copied entry " + std::to_string(entry.entry) + " (" +
-                            describe_entry(entry) + ") as entry " + std::to_string(at + i + 1) +
-                            "\n";
-        }
-        updated = assemble_image(pieces);
-        return status;
+        return take_outcome(copy_change(std::move(old), path,
+                                        within ? nullptr : source.bytes.data(), source.size,
+                                        options.source, options.entries, options.at_word,
+                                        options.at, options.force),
+                            updated, report);
     };
     return run_change({"copy", path, true, options}, work);
 }

@@ -2,6 +2,7 @@
 
 #include "casstool/report.h"
 #include "io/files.h"
+#include "io/outcome_words.h"
 
 #include <cstdio>
 
@@ -17,15 +18,9 @@ int load_file(const std::string& path, std::size_t limit, std::string_view too_l
               std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
     const read_result result = read_whole_file(path, limit, buffer, size);
-    switch (result.outcome) {
-    case read_outcome::read: return tool_ok;
-    case read_outcome::open_failed:
-        return report_tool(tool_failed, path + ": cannot open: " + result.reason);
-    case read_outcome::read_failed:
-        return report_tool(tool_failed, path + ": cannot read: " + result.reason);
-    case read_outcome::too_large: break;
-    }
-    return report_tool(tool_failed, path + ": " + std::string(too_large));
+    if (result.outcome == read_outcome::read)
+        return tool_ok;
+    return report_tool(tool_failed, read_failure_message(path, result, too_large));
 }
 
 namespace {
@@ -137,59 +132,9 @@ int find_image_entry(const std::string& path, const std::function<bool(const tap
     return walk_image(path, visitor, size);
 }
 
-std::string entries_are(std::size_t count)
-{
-    if (count == 0)
-        return "; the image is empty";
-    return count == 1 ? "; its only entry is 1" : "; its entries are 1 to " + std::to_string(count);
-}
-
 int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count)
 {
-    return report_tool(tool_failed, path + ": no entry " + typed + entries_are(count));
-}
-
-std::string grouped(std::size_t value)
-{
-    std::string digits = std::to_string(value);
-    for (std::size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
-}
-
-std::string describe_entry(const tape_entry& entry, std::size_t count)
-{
-    std::string text;
-    if (entry.kind == entry_kind::file) {
-        std::size_t end = entry.name.size();
-        while (end > 0 && entry.name[end - 1] == ' ')
-            --end;
-        // A stored name is shown, never obeyed: no byte of it steers a terminal.
-        text = end == 0 ? "file (blank name)" : "file ";
-        for (std::size_t i = 0; i < end; ++i) {
-            const std::uint8_t byte = entry.name[i];
-            if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-                text += static_cast<char>(byte);
-            } else {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-                text += byte == '\\' ? "\\\\" : escape;
-            }
-        }
-    } else {
-        text = entry.kind == entry_kind::headless ? "headless block" : "truncated tail";
-    }
-    return text + ", " + grouped(count) + (count == 1 ? " byte" : " bytes");
-}
-
-std::string entry_label(const std::string& path, const tape_entry& entry)
-{
-    return path + ": entry " + std::to_string(entry.entry);
-}
-
-std::string damage_label(const std::string& path, const tape_entry& entry)
-{
-    return entry_label(path, entry) + " is damaged (" + entry.problem + ")";
+    return report_tool(tool_failed, missing_entry_message(path, typed, count));
 }
 
 std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name)
@@ -235,16 +180,7 @@ int write_binary(const std::optional<std::string>& output, const std::uint8_t* b
 
 int report_write_result(const std::string& path, const write_result& result, bool streamed)
 {
-    switch (result.outcome) {
-    case write_outcome::written: return tool_ok;
-    case write_outcome::open_failed:
-        return report_tool(tool_failed, path + ": cannot open for writing: " + result.reason);
-    case write_outcome::access_failed:
-    case write_outcome::write_failed:
-    case write_outcome::declined:
-    case write_outcome::read_failed: break;
-    }
-    // A file is replaced whole or not at all; what reached a pipe stays there.
-    return report_tool(tool_failed, path + ": cannot write: " + result.reason +
-                                        (streamed ? "" : "; nothing was left behind"));
+    if (result.outcome == write_outcome::written)
+        return tool_ok;
+    return report_tool(tool_failed, write_failure_message(path, result, streamed));
 }

@@ -5,6 +5,7 @@
 
 #include "io/files.h"
 #include "tape/reader.h"
+#include "tape/words.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -52,9 +53,6 @@ struct found_entry {
 int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,
                      found_entry& found);
 
-// "; its entries are 1 to 3", "; its only entry is 1" or "; the image is empty".
-std::string entries_are(std::size_t count);
-
 // Reports that the image at `path`, of `count` entries, has no entry `typed`
 // (the number as it was typed) and returns tool_failed.
 int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count);
@@ -66,23 +64,6 @@ struct loaded_image {
 };
 
 int load_entries(const std::string& path, loaded_image& image);
-
-// What the entry is, for a line that says what was done with it, with
-// `count` bytes: "file HELLO, 1,234 bytes", "headless block, 1 byte". The
-// bytes of the name that a terminal would not show are written \xNN.
-std::string describe_entry(const tape_entry& entry, std::size_t count);
-
-// The same with the entry's own length.
-inline std::string describe_entry(const tape_entry& entry)
-{
-    return describe_entry(entry, entry.length);
-}
-
-// A count in groups of three digits: "1,234".
-std::string grouped(std::size_t value);
-
-std::string entry_label(const std::string& path, const tape_entry& entry);
-std::string damage_label(const std::string& path, const tape_entry& entry);
 
 // `name` in `folder`, or alone without one.
 std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name);

@@ -58,14 +58,6 @@ int parse_join(const std::vector<std::string>& arguments, join_options& options)
     return tool_ok;
 }
 
-// "entries 4 to 6", "entry 4".
-std::string entry_range(std::size_t first, std::size_t count)
-{
-    return count == 1
-               ? "entry " + std::to_string(first)
-               : "entries " + std::to_string(first) + " to " + std::to_string(first + count - 1);
-}
-
 int run_join(const join_options& options)
 {
     // Every image is read whole before anything is written, so OUTPUT may be
@@ -78,34 +70,12 @@ int run_join(const join_options& options)
             return tool_failed;
         images.push_back(view_tape_image(loaded[i].bytes.data(), loaded[i].size));
     }
-    change_report report;
-    int status = tool_ok;
-    std::vector<entry_piece> pieces;
-    std::vector<piece_origin> origins;
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        const std::string& path = options.images[i];
-        std::size_t span = 0;
-        for (const tape_entry& entry : images[i].entries) {
-            if (entry.kind == entry_kind::truncated) {
-                if (!options.force)
-                    return report_tool(tool_failed,
-                                       damage_label(path, entry) + "; --force takes it anyway");
-                report.notes.push_back(damage_label(path, entry) + "; taken as it is");
-                status = tool_damaged;
-            }
-            pieces.push_back({&images[i], entry.entry - 1});
-            origins.push_back({&path, entry.entry});
-            span += entry.span;
-        }
-        const std::size_t count = images[i].entries.size();
-        report.lines += count == 0 ? "joined " + path + ": no entries\n"
-                                   : "joined " + path + " as " +
-                                         entry_range(pieces.size() - count + 1, count) + " (" +
-                                         grouped(span) + (span == 1 ? " byte" : " bytes") + ")\n";
-    }
-    if (refuse_open_inside(options.output, pieces, origins) != tool_ok)
-        return tool_failed;
-    const std::vector<std::uint8_t> joined = assemble_image(pieces);
+    change_outcome outcome = join_change(images, options.images, options.output, options.force);
+    if (outcome.status == change_refused)
+        return report_tool(tool_failed, outcome.message);
+    const int status = outcome.status;
+    change_report report{std::move(outcome.lines), std::move(outcome.notes)};
+    const std::vector<std::uint8_t> joined = std::move(outcome.image);
     if (options.dry_run) {
         report.lines += image_table(options.output, joined.data(), joined.size());
         return finish_report(report, false, status);

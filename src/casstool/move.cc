@@ -60,27 +60,9 @@ int run_move(const move_options& options)
     const std::string& path = options.image;
     const change_work work = [&](std::vector<std::uint8_t>& old, bool,
                                  std::vector<std::uint8_t>& updated, change_report& report) {
-        const tape_image image = make_tape_image(std::move(old));
-        const std::size_t count = image.entries.size();
-        if (options.entry < 1 || options.entry > count)
-            return report_missing_entry(path, options.entry_word, count);
-        if (options.position < 1 || options.position > count)
-            return report_tool(tool_failed, path + ": no entry " + options.position_word +
-                                                " to move to" + entries_are(count));
-        const std::size_t from = options.entry - 1;
-        const std::size_t to = options.position - 1;
-        const std::vector<entry_piece> pieces = move_entry(image, from, to);
-        std::vector<piece_origin> origins;
-        origins.reserve(pieces.size());
-        for (const entry_piece& piece : pieces)
-            origins.push_back({&path, piece.index + 1});
-        if (refuse_open_inside(path, pieces, origins) != tool_ok)
-            return tool_failed;
-        report.lines += "moved entry " + std::to_string(options.entry) + " (" +
-                        describe_entry(image.entries[from]) + ") to entry " +
-                        std::to_string(options.position) + "\n";
-        updated = assemble_image(pieces);
-        return tool_ok;
+        return take_outcome(move_change(std::move(old), path, options.entry_word, options.entry,
+                                        options.position_word, options.position),
+                            updated, report);
     };
     return run_change({"move", path, false, options}, work);
 }

@@ -47,22 +47,7 @@ int run_rm(const rm_options& options)
     const std::string& path = options.image;
     const change_work work = [&](std::vector<std::uint8_t>& old, bool,
                                  std::vector<std::uint8_t>& updated, change_report& report) {
-        tape_image image = make_tape_image(std::move(old));
-        std::vector<std::size_t> chosen;
-        const entry_list_result result =
-            choose_entries(options.entries, image.entries.size(), chosen);
-        if (result.outcome != entry_list_outcome::chosen)
-            return report_entry_list(path, result);
-        std::vector<bool> removed(image.entries.size());
-        for (const std::size_t index : chosen)
-            removed[index] = true;
-        for (std::size_t i = 0; i < removed.size(); ++i)
-            if (removed[i])
-                report.lines += "removed entry " + std::to_string(i + 1) + " (" +
-                                describe_entry(image.entries[i]) + ")\n";
-        // The kept entries close up where they lie: no second copy of the image.
-        updated = remove_entries_in_place(std::move(image), removed);
-        return tool_ok;
+        return take_outcome(remove_change(std::move(old), path, options.entries), updated, report);
     };
     return run_change({"rm", path, false, options}, work);
 }

@@ -4,8 +4,6 @@
 #include "casstool/image.h"
 #include "casstool/report.h"
 
-#include <cstdio>
-
 namespace {
 
 std::string set_usage()
@@ -36,51 +34,17 @@ struct set_options : change_switches {
     header_change change;
 };
 
-// Takes the value of a numeric field option, checked against `most`.
-int take_number(argument_cursor& cursor, const std::string& option, unsigned long most,
-                const char* what, unsigned long& value)
-{
-    std::string text;
-    if (!cursor.take_value(text))
-        return usage_error("set", "option " + option + " needs " + what);
-    if (!parse_field_number(text, value) || value > most)
-        return usage_error("set", std::string(what) + " '" + text + "' is not 0 to " +
-                                      std::to_string(most));
-    return tool_ok;
-}
-
 int take_set_option(const std::string& option, argument_cursor& cursor, set_options& options)
 {
     if (take_change_switch(option, options, true))
         return tool_ok;
-    header_change& change = options.change;
-    unsigned long value = 0;
-    std::string text;
-    if (option == "--number") {
-        if (const int status = take_number(cursor, option, 99, "a file number", value))
-            return status;
-        change.number = static_cast<std::uint8_t>(value);
-    } else if (option == "--address") {
-        if (const int status = take_number(cursor, option, 0xFFFF, "an address", value))
-            return status;
-        change.address = static_cast<std::uint16_t>(value);
-    } else if (option == "--name") {
-        if (!cursor.take_value(text))
-            return usage_error("set", "option " + option + " needs a name");
-        change.name.emplace();
-        if (!make_name_field(text, *change.name))
-            return usage_error("set", "name '" + text + "' is longer than 8 characters");
-    } else if (option == "--type") {
-        if (!cursor.take_value(text))
-            return usage_error("set", "option " + option + " needs a file type");
-        if (!valid_file_type(text))
-            return usage_error("set",
-                               "file type '" + text + "' is not one character from 0x21 to 0x7E");
-        change.type = static_cast<std::uint8_t>(text[0]);
-    } else {
+    if (option != "--number" && option != "--address" && option != "--name" && option != "--type")
         return unknown_option;
-    }
-    return tool_ok;
+    std::string text;
+    if (!cursor.take_value(text))
+        return usage_error("set", "option " + option + " needs " + header_field_needs(option));
+    const std::string problem = take_header_field(option, text, options.change);
+    return problem.empty() ? tool_ok : usage_error("set", problem);
 }
 
 int parse_set(const std::vector<std::string>& arguments, set_options& options)
@@ -108,59 +72,14 @@ int parse_set(const std::vector<std::string>& arguments, set_options& options)
     return tool_ok;
 }
 
-// ", name "PROG", number 3, type 'B', address 0x4000": the fields given.
-std::string describe_change(const header_change& change)
-{
-    std::string text;
-    if (change.name) {
-        std::string name(change.name->begin(), change.name->end());
-        name.erase(name.find_last_not_of(' ') + 1);
-        text += ", name \"" + name + "\"";
-    }
-    if (change.number)
-        text += ", number " + std::to_string(*change.number);
-    if (change.type)
-        text += ", type '" + std::string(1, static_cast<char>(*change.type)) + "'";
-    if (change.address) {
-        char address[8];
-        std::snprintf(address, sizeof address, "0x%04X", *change.address);
-        text += ", address " + std::string(address);
-    }
-    return text.substr(2);
-}
-
 int run_set(const set_options& options)
 {
     const std::string& path = options.image;
     const change_work work = [&](std::vector<std::uint8_t>& old, bool,
                                  std::vector<std::uint8_t>& updated, change_report& report) {
-        tape_image image = make_tape_image(std::move(old));
-        const std::size_t count = image.entries.size();
-        if (options.entry < 1 || options.entry > count)
-            return report_missing_entry(path, options.entry_word, count);
-        const tape_entry& entry = image.entries[options.entry - 1];
-        if (entry.kind != entry_kind::file)
-            return report_tool(
-                tool_failed,
-                entry_label(path, entry) + " is " +
-                    (entry.kind == entry_kind::headless ? "a headless block" : "a truncated tail") +
-                    ": it has no header to set");
-        int status = tool_ok;
-        if (!entry.header_checksum_good) {
-            // Computing the checksum again would hide the damage.
-            if (!options.force)
-                return report_tool(tool_failed,
-                                   entry_label(path, entry) +
-                                       " has a bad header checksum; --force rewrites it anyway");
-            report.notes.push_back(entry_label(path, entry) +
-                                   " had a bad header checksum; rewritten with a new one");
-            status = tool_damaged;
-        }
-        report.lines += "set entry " + std::to_string(entry.entry) + " (" + describe_entry(entry) +
-                        "): " + describe_change(options.change) + "\n";
-        updated = std::move(image.bytes);
-        apply_header_change(updated, entry, options.change);
-        return status;
+        return take_outcome(set_change(std::move(old), path, options.entry_word, options.entry,
+                                       options.change, options.force),
+                            updated, report);
     };
     return run_change({"set", path, false, options}, work);
 }

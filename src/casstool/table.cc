@@ -1,6 +1,6 @@
 #include "casstool/table.h"
 
-#include "casstool/image.h"
+#include "tape/words.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,0 +1,10 @@
+#include "cassmak/cassmak.h"
+
+namespace cassmak {
+
+std::string version()
+{
+    return CASSMAK_LIBRARY_VERSION;
+}
+
+} // namespace cassmak

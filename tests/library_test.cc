@@ -1,0 +1,275 @@
+// The library as a consumer sees it, through its public headers only: what
+// it makes, lists and changes is what the tools make, list and change from
+// the same inputs, byte for byte, messages and statuses included.
+#include "cassmak/cassmak.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+namespace {
+
+std::vector<std::uint8_t> random_bytes(std::mt19937& random, std::size_t size)
+{
+    std::vector<std::uint8_t> out(size);
+    for (std::uint8_t& byte : out)
+        byte = static_cast<std::uint8_t>(random());
+    return out;
+}
+
+std::string text_of(const std::vector<std::uint8_t>& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+// What casstool prints on standard error for the message.
+std::string tool_error(const std::string& message)
+{
+    return "casstool: " + message + "\n";
+}
+
+TEST(Library, MakesAndListsWhatTheToolsMakeAndList)
+{
+    scratch_dir dir;
+    std::mt19937 random(23);
+    struct made {
+        std::vector<std::string> options;
+        cassmak::made_tape tape;
+    };
+    const std::vector<std::uint8_t> data = random_bytes(random, 300);
+    const std::string program = "10 PRINT \"HI\"\n20 GOTO 10\n5 REM BACK\n";
+    const made cases[] = {
+        {{"-m", "hello", "-n", "7", "-t", "B", "-a", "0x4000"},
+         cassmak::make_file(data.data(), data.size(), {"hello", 7, 'B', 0x4000})},
+        {{"-m", "", "-t", "~"}, cassmak::make_file(data.data(), data.size(), {"", 0, '~', 0})},
+        {{"-hless"}, cassmak::make_headless(data.data(), data.size())},
+        {{"-b", "-m", "prog", "-n", "99"}, cassmak::import_basic(program, "prog", 99)},
+    };
+    std::vector<std::uint8_t> joined;
+    for (const made& one : cases) {
+        const bool basic = one.options[0] == "-b";
+        const std::string input = dir.path(basic ? "in.bas" : "in.bin");
+        basic ? write_file(input, program) : write_file(input, data);
+        std::vector<std::string> args = one.options;
+        args.insert(args.end(), {"-o", dir.path("out.kst"), input});
+        const run_result run = run_cassmak(args);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        ASSERT_EQ(one.tape.status, 0) << one.tape.message;
+        EXPECT_TRUE(same_bytes(read_file(dir.path("out.kst")), one.tape.image));
+        joined.insert(joined.end(), one.tape.image.begin(), one.tape.image.end());
+    }
+    // The program's warning (line 5 after 20) as cassmak prints it.
+    ASSERT_EQ(cases[3].tape.warnings.size(), 1u);
+    EXPECT_EQ(cases[3].tape.warnings[0].text, "Wrong order of line. Last line 20");
+    // Damage at the end: a truncated tail.
+    joined.insert(joined.end(), {0x09, 0x00, 0x01});
+    const std::string path = dir.path("all.kst");
+    write_file(path, joined);
+    const cassmak::text_result table = cassmak::list_table(joined.data(), joined.size(), path);
+    const cassmak::text_result json = cassmak::list_json(joined.data(), joined.size(), path);
+    const run_result listed = run_casstool({"list", path});
+    const run_result listed_json = run_casstool({"list", "--json", path});
+    EXPECT_EQ(table.text, listed.out);
+    EXPECT_EQ(json.text, listed_json.out);
+    EXPECT_EQ(table.status, listed.exit_code);
+    EXPECT_EQ(json.status, 1);
+    const cassmak::tape_contents contents = cassmak::read_tape(joined.data(), joined.size());
+    ASSERT_EQ(contents.entries.size(), 5u);
+    EXPECT_EQ(contents.entries[4].kind, cassmak::entry_kind::truncated);
+    EXPECT_EQ(contents.entries[0].address, 0x4000);
+
+    const cassmak::entry& stored = contents.entries[3];
+    const cassmak::basic_text text =
+        cassmak::list_basic(joined.data() + stored.payload_offset, stored.payload_size);
+    const run_result basic = run_casstool({"basic", path, "4", "-o", dir.path("out.bas")});
+    EXPECT_EQ(text.text, text_of(read_file(dir.path("out.bas"))));
+    EXPECT_EQ(text.status, basic.exit_code);
+}
+
+TEST(Library, RefusesAsTheToolsRefuse)
+{
+    scratch_dir dir;
+    const std::string input = dir.path("in.bin");
+    write_file(input, std::string_view(""));
+    const struct {
+        std::vector<std::string> options;
+        cassmak::made_tape tape;
+    } cases[] = {
+        {{}, cassmak::make_file(nullptr, 0, {}, input)},
+        {{"-a", "65536"}, cassmak::make_file(nullptr, 0, {"", 0, '?', 65536})},
+        {{"-n", "100"}, cassmak::make_file(nullptr, 0, {"", 100, '?', 0})},
+        {{"-t", " "}, cassmak::make_file(nullptr, 0, {"", 0, ' ', 0})},
+        {{"-m", "ninechars"}, cassmak::make_file(nullptr, 0, {"ninechars", 0, '?', 0})},
+        {{"-b"}, cassmak::import_basic("10", "", 0, input)},
+    };
+    for (const auto& one : cases) {
+        std::vector<std::string> args = one.options;
+        args.insert(args.end(), {"-o", dir.path("out.kst"), input});
+        const run_result run = run_cassmak(args);
+        EXPECT_EQ(one.tape.status, run.exit_code) << run.err;
+        EXPECT_EQ(one.tape.message + "\n\n", run.err);
+        EXPECT_TRUE(one.tape.image.empty());
+    }
+}
+
+// Every change of the library against the command that makes it, on one
+// image with a damaged entry: the new bytes, the lines, the notes and the
+// refusals.
+TEST(Library, ChangesAsCasstoolChanges)
+{
+    scratch_dir dir;
+    std::mt19937 random(1);
+    std::vector<std::uint8_t> image;
+    for (int i = 0; i < 4; ++i) {
+        const std::vector<std::uint8_t> data = random_bytes(random, 10 + i);
+        const cassmak::made_tape made = cassmak::make_file(
+            data.data(), data.size(), {"F" + std::to_string(i), i, 'D', 0x100 * i});
+        image.insert(image.end(), made.image.begin(), made.image.end());
+    }
+    const std::vector<std::uint8_t> damaged = {0x05, 0x00, 0x01, 0x02};
+    const std::string path = dir.path("tape.kst");
+    const std::string source = dir.path("source.kst");
+    std::vector<std::uint8_t> source_image = image;
+    source_image.insert(source_image.end(), damaged.begin(), damaged.end());
+
+    const struct {
+        std::vector<std::string> args;
+        cassmak::change_result result;
+    } cases[] = {
+        {{"rm", path, "2-3"}, cassmak::remove_entries(image, {"2-3"}, path)},
+        {{"rm", path, "3-2"}, cassmak::remove_entries(image, {"3-2"}, path)},
+        {{"rm", path, "9"}, cassmak::remove_entries(image, {"9"}, path)},
+        {{"set", path, "2", "--name", "new", "--address", "0x8000"},
+         cassmak::retag_entry(image, 2, {"new", {}, {}, "0x8000"}, false, path)},
+        {{"set", path, "1", "--number", "100"},
+         cassmak::retag_entry(image, 1, {{}, "100", {}, {}}, false, path)},
+        {{"set", path, "5", "--type", "X"},
+         cassmak::retag_entry(image, 5, {{}, {}, "X", {}}, false, path)},
+        {{"move", path, "4", "1"}, cassmak::move_entry(image, 4, 1, path)},
+        {{"move", path, "1", "7"}, cassmak::move_entry(image, 1, 7, path)},
+        {{"copy", source, "5", "1", "--to", path, "--at", "2", "--force"},
+         cassmak::insert_entries(image, source_image, {"5", "1"}, 2, true, path, source)},
+        {{"copy", source, "5", "--to", path},
+         cassmak::insert_entries(image, source_image, {"5"}, std::nullopt, false, path, source)},
+    };
+    for (const auto& one : cases) {
+        write_file(path, image);
+        write_file(source, source_image);
+        const run_result run = run_casstool(one.args);
+        SCOPED_TRACE(one.args[0] + " " + one.args[2]);
+        ASSERT_EQ(one.result.status, run.exit_code) << run.err;
+        std::string notes;
+        for (const std::string& note : one.result.notes)
+            notes += tool_error(note);
+        if (one.result.status == 2) {
+            // A value set cannot store is a usage error there, worded alike.
+            const std::string usage = "set: " + one.result.message + " (see 'casstool set --help')";
+            EXPECT_EQ(tool_error(one.args.size() > 3 && one.args[3] == "--number"
+                                     ? usage
+                                     : one.result.message),
+                      run.err);
+            EXPECT_TRUE(same_bytes(image, read_file(path)));
+            continue;
+        }
+        EXPECT_EQ(one.result.lines, run.out);
+        EXPECT_EQ(notes, run.err);
+        EXPECT_TRUE(same_bytes(read_file(path), one.result.image));
+    }
+
+    // join and split, through the files they write.
+    write_file(path, image);
+    write_file(source, source_image);
+    const std::string output = dir.path("joined.kst");
+    const cassmak::change_result joined =
+        cassmak::join_tapes({image, source_image}, {path, source}, output, true);
+    const run_result join = run_casstool({"join", "-o", output, path, source, "--force"});
+    EXPECT_EQ(joined.status, join.exit_code);
+    EXPECT_EQ(joined.lines, join.out);
+    EXPECT_TRUE(same_bytes(read_file(output), joined.image));
+
+    const cassmak::split_result split = cassmak::split_tape(source_image, true, "source.kst");
+    const run_result run = run_casstool({"split", "source.kst", "--force"}, {dir.root().string()});
+    EXPECT_EQ(split.status, run.exit_code);
+    EXPECT_EQ(split.lines, run.out);
+    ASSERT_EQ(split.pieces.size(), 5u);
+    for (const cassmak::split_piece& piece : split.pieces)
+        EXPECT_TRUE(same_bytes(read_file(dir.path(piece.file_name)), piece.image));
+}
+
+TEST(Library, SavesThroughTheSafeWriter)
+{
+    scratch_dir dir;
+    const std::string path = dir.path("saved.kst");
+    const std::vector<std::uint8_t> image = {0x01, 0x00, 0x2A};
+    EXPECT_EQ(cassmak::save_tape(path, image).status, 0);
+    EXPECT_TRUE(same_bytes(image, read_file(path)));
+    // A transform that throws leaves the file as it was.
+    const cassmak::write_result thrown = cassmak::update_output(
+        path, false,
+        [](const std::vector<std::uint8_t>&, bool, std::vector<std::uint8_t>&) -> bool {
+            throw std::runtime_error("no");
+        });
+    EXPECT_EQ(thrown.status, 2);
+    EXPECT_EQ(thrown.outcome, cassmak::write_outcome::declined);
+    EXPECT_TRUE(same_bytes(image, read_file(path)));
+    const cassmak::write_result missing = cassmak::save_tape(dir.path("no/such.kst"), image);
+    EXPECT_EQ(missing.status, 2);
+    const run_result run = run_casstool({"rm", dir.path("no/such.kst"), "1"});
+    EXPECT_EQ(tool_error(cassmak::update_output(dir.path("no/such.kst"), false,
+                                                [](const std::vector<std::uint8_t>&, bool,
+                                                   std::vector<std::uint8_t>&) { return true; })
+                             .message),
+              run.err);
+    const cassmak::loaded_tape loaded = cassmak::load_tape(dir.path("none.kst"));
+    EXPECT_EQ(tool_error(loaded.message), run_casstool({"list", dir.path("none.kst")}).err);
+    EXPECT_EQ(cassmak::load_tape(path).bytes, image);
+}
+
+TEST(Library, ChecksAsCasstoolChecks)
+{
+    scratch_dir dir;
+    const std::string source = dir.path("prog.bas");
+    const std::string text = "\xEF\xBB\xBF"
+                             "10 print \"x\n5 GOTO 10\nREM\n";
+    write_file(source, text);
+    const cassmak::source_check check = cassmak::check_source(text);
+    std::string lines;
+    for (const cassmak::diagnostic& warning : check.diagnostics)
+        lines += cassmak::format_diagnostic(source, warning);
+    const run_result run = run_casstool({"check", source});
+    EXPECT_EQ(lines, run.out);
+    EXPECT_EQ(check.status, run.exit_code);
+    EXPECT_EQ(cassmak::check_kinds().size(), 13u);
+    EXPECT_EQ(cassmak::version(), CASSMAK_LIBRARY_VERSION);
+}
+
+// The shared library's dynamic symbols are the public API and its version
+// node, nothing of the core or of the standard library's templates.
+TEST(Library, SharedLibraryExportsOnlyThePublicApi)
+{
+    const std::string library = CASSMAK_SHARED_LIBRARY;
+    if (library.empty())
+        GTEST_SKIP() << "this platform builds the static library only";
+    scratch_dir dir;
+    const std::string listing = dir.path("symbols.txt");
+    ASSERT_EQ(run_shell("nm -D --defined-only '" + library + "' | c++filt >'" + listing + "'"), 0);
+    std::istringstream lines(text_of(read_file(listing)));
+    std::size_t exported = 0;
+    for (std::string line; std::getline(lines, line);) {
+        // "ADDRESS TYPE NAME"
+        const std::string name = line.substr(line.find(' ', line.find(' ') + 1) + 1);
+        if (name == "CASSMAK_1")
+            continue;
+        EXPECT_EQ(name.rfind("cassmak::", 0), 0u) << line;
+        EXPECT_EQ(name.find("cassmak::detail"), std::string::npos) << line;
+        EXPECT_NE(name.find("@@CASSMAK_1"), std::string::npos) << line;
+        ++exported;
+    }
+    // Every function of the public headers.
+    EXPECT_EQ(exported, 22u);
+}
+
+} // namespace
