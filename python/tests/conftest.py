@@ -67,4 +67,4 @@ def tools():
 @pytest.fixture(scope="session")
 def rounds():
     """How many random inputs each property test tries."""
-    return int(os.environ.get("CASSMAK_PY_ROUNDS", "40"))
+    return int(os.environ.get("CASSMAK_PY_ROUNDS", "60"))

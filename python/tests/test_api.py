@@ -29,7 +29,7 @@ def stub_names():
             }
         elif isinstance(node, ast.FunctionDef):
             names[node.name] = None
-        elif isinstance(node, ast.AnnAssign) and not node.target.id.startswith("_"):
+        elif isinstance(node, ast.AnnAssign):
             names[node.target.id] = None
     return names
 
