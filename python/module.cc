@@ -7,6 +7,8 @@
 #include <pybind11/operators.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+// After Python.h, which pybind11 includes.
+#include <structmember.h>
 
 #include <climits>
 #include <cstdint>
@@ -153,6 +155,10 @@ struct py_tape {
 
 py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
 {
+    // A file is read into a buffer of at least 64 KiB; a tape kept for long
+    // keeps only its own bytes.
+    if (bytes.capacity() - bytes.size() > 4096)
+        bytes.shrink_to_fit();
     int status = 0;
     std::string message;
     py_tape tape;
@@ -164,19 +170,6 @@ py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
     tape.label = std::move(label);
     return tape;
 }
-
-struct py_entry {
-    std::shared_ptr<const tape_data> data;
-    std::size_t index;
-    const cassmak::entry& get() const
-    {
-        return data->entries[index];
-    }
-    bool file() const
-    {
-        return get().kind == cassmak::entry_kind::file;
-    }
-};
 
 py_tape read_tape(const py::object& source, const std::optional<std::string>& label)
 {
@@ -243,8 +236,8 @@ std::size_t entry_number(const py::int_& number)
 }
 
 py_tape tape_retag(const py_tape& tape, const py::int_& entry, const py::object& name,
-              const py::object& number, const py::object& type, const py::object& address,
-              bool force)
+                   const py::object& number, const py::object& type, const py::object& address,
+                   bool force)
 {
     cassmak::header_fields fields;
     if (!name.is_none())
@@ -275,7 +268,7 @@ py_tape tape_move(const py_tape& tape, const py::int_& entry, const py::int_& po
 }
 
 py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& entries,
-               const std::optional<py::int_>& at, bool force)
+                    const std::optional<py::int_>& at, bool force)
 {
     std::vector<std::string> words = entry_words(entries);
     if (words.empty())
@@ -283,11 +276,17 @@ py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& 
     std::optional<std::size_t> before;
     if (at)
         before = entry_number(*at);
+    // The library reads a source without bytes (a null data()) as the image
+    // itself, as copy does when SOURCE and IMAGE are one file; an empty tape
+    // is given as bytes that are there.
+    std::vector<std::uint8_t> empty;
+    empty.reserve(1);
+    const std::vector<std::uint8_t>& from = source.data->bytes.empty() ? empty : source.data->bytes;
     cassmak::change_result result;
     {
         py::gil_scoped_release unlocked;
-        result = cassmak::insert_entries(tape.data->bytes, source.data->bytes, words, before, force,
-                                         tape.label, source.label);
+        result = cassmak::insert_entries(tape.data->bytes, from, words, before, force, tape.label,
+                                         source.label);
     }
     return edited(tape, std::move(result));
 }
@@ -324,33 +323,211 @@ std::vector<std::pair<py::str, py_tape>> tape_split(const py_tape& tape, bool fo
     return pieces;
 }
 
-py::object optional_int(bool given, unsigned value)
+// ---- Entries -------------------------------------------------------------
+
+// An entry is a plain Python object whose fields are made when it is, so that
+// reading one is a slot's load: a listing of many small entries reads each of
+// their fields, and a property call apiece would cost more than the listing.
+enum entry_field {
+    field_entry,
+    field_offset,
+    field_span,
+    field_kind,
+    field_length,
+    field_number,
+    field_type,
+    field_address,
+    field_name,
+    field_header_checksum,
+    field_data_checksum,
+    field_checksums,
+    field_problem,
+    field_damaged,
+    field_count,
+};
+
+struct entry_object {
+    PyObject_HEAD PyObject* fields[field_count];
+    PyObject* tape; // the Tape whose bytes hold the payload
+    std::size_t payload_offset;
+    std::size_t payload_size;
+};
+
+PyTypeObject* entry_type = nullptr;
+
+// The texts that recur from entry to entry, made once.
+PyObject* shared_text(const std::string& text)
 {
-    return given ? py::object(py::int_(value)) : py::object(py::none());
+    static std::vector<std::pair<std::string, PyObject*>> made;
+    for (const auto& [known, object] : made)
+        if (known == text)
+            return Py_NewRef(object);
+    PyObject* object = text_of(text).release().ptr();
+    made.emplace_back(text, object);
+    return Py_NewRef(object);
 }
 
-py::object name_str(const py_entry& entry)
+PyObject* new_entry(const py::handle& tape, const cassmak::entry& e)
 {
-    if (!entry.file())
-        return py::none();
-    const auto& name = entry.get().name;
-    std::size_t end = name.size();
-    while (end > 0 && name[end - 1] == ' ')
+    auto* object = PyObject_New(entry_object, entry_type);
+    if (!object)
+        throw py::error_already_set();
+    const bool file = e.kind == cassmak::entry_kind::file;
+    const auto or_none = [&](PyObject* value) { return file ? value : Py_NewRef(Py_None); };
+    PyObject** f = object->fields;
+    f[field_entry] = PyLong_FromSize_t(e.position);
+    f[field_offset] = PyLong_FromSize_t(e.offset);
+    f[field_span] = PyLong_FromSize_t(e.span);
+    f[field_kind] = shared_text(e.kind_name);
+    f[field_length] = PyLong_FromSize_t(e.length);
+    f[field_number] = or_none(file ? PyLong_FromLong(e.number) : nullptr);
+    f[field_type] = or_none(
+        file ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(&e.type), 1) : nullptr);
+    f[field_address] = or_none(file ? PyLong_FromLong(e.address) : nullptr);
+    f[field_name] =
+        or_none(file ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(e.name.data()),
+                                                 static_cast<Py_ssize_t>(e.name.size()))
+                     : nullptr);
+    f[field_header_checksum] = or_none(file ? PyBool_FromLong(e.header_checksum_good) : nullptr);
+    f[field_data_checksum] = file && e.data != cassmak::data_checksum::absent
+                                 ? PyBool_FromLong(e.data == cassmak::data_checksum::good)
+                                 : Py_NewRef(Py_None);
+    f[field_checksums] = shared_text(e.checksum_words);
+    f[field_problem] = e.problem.empty() ? Py_NewRef(Py_None) : text_of(e.problem).release().ptr();
+    f[field_damaged] = PyBool_FromLong(!e.problem.empty());
+    object->tape = Py_NewRef(tape.ptr());
+    object->payload_offset = e.payload_offset;
+    object->payload_size = e.payload_size;
+    for (PyObject* field : object->fields)
+        if (!field) {
+            Py_DECREF(object);
+            throw py::error_already_set();
+        }
+    return reinterpret_cast<PyObject*>(object);
+}
+
+void entry_dealloc(PyObject* self)
+{
+    auto* object = reinterpret_cast<entry_object*>(self);
+    for (PyObject* field : object->fields)
+        Py_XDECREF(field);
+    Py_XDECREF(object->tape);
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* entry_payload(PyObject* self, void*)
+{
+    auto* object = reinterpret_cast<entry_object*>(self);
+    try {
+        const py_tape& tape = py::handle(object->tape).cast<const py_tape&>();
+        return bytes_out(tape.data->bytes.data() + object->payload_offset, object->payload_size)
+            .release()
+            .ptr();
+    } catch (py::error_already_set& error) {
+        error.restore();
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+        return nullptr;
+    }
+}
+
+PyObject* entry_name_str(PyObject* self, void*)
+{
+    PyObject* name = reinterpret_cast<entry_object*>(self)->fields[field_name];
+    if (name == Py_None)
+        return Py_NewRef(Py_None);
+    const char* bytes = PyBytes_AS_STRING(name);
+    Py_ssize_t end = PyBytes_GET_SIZE(name);
+    while (end > 0 && bytes[end - 1] == ' ')
         --end;
-    PyObject* text = PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(name.data()),
-                                          static_cast<Py_ssize_t>(end), "strict");
+    PyObject* text = PyUnicode_DecodeUTF8(bytes, end, "strict");
     if (!text) {
         PyErr_Clear();
-        return py::none();
+        return Py_NewRef(Py_None);
     }
-    return py::reinterpret_steal<py::object>(text);
+    return text;
+}
+
+PyObject* entry_repr(PyObject* self)
+{
+    PyObject** f = reinterpret_cast<entry_object*>(self)->fields;
+    if (f[field_problem] == Py_None)
+        return PyUnicode_FromFormat("<cassmak.Entry %S: %S, %S bytes>", f[field_entry],
+                                    f[field_kind], f[field_length]);
+    return PyUnicode_FromFormat("<cassmak.Entry %S: %S, %S bytes, %S>", f[field_entry],
+                                f[field_kind], f[field_length], f[field_problem]);
+}
+
+#define CASSMAK_FIELD(name, doc)                                                                   \
+    {                                                                                              \
+#name, T_OBJECT_EX,                                                                        \
+            static_cast < Py_ssize_t>                                                              \
+                (offsetof(entry_object, fields) + field_##name * sizeof(PyObject*)),               \
+            READONLY, doc                                                                          \
+    }
+
+PyMemberDef entry_members[] = {
+    CASSMAK_FIELD(entry, "The 1-based position in the image, as the programs number it."),
+    CASSMAK_FIELD(offset, "The offset of the entry's first length field in the image."),
+    CASSMAK_FIELD(span, "The bytes of the image the entry takes, length fields included."),
+    CASSMAK_FIELD(kind, "'file', 'headless' or 'truncated'."),
+    CASSMAK_FIELD(length, "The payload length: a file's header field + 1, a headless block's\n"
+                          "length, or the bytes of a truncated tail."),
+    CASSMAK_FIELD(number, "A file's number (0 to 255); None for any other entry."),
+    CASSMAK_FIELD(type, "A file's type, one byte; None for any other entry."),
+    CASSMAK_FIELD(address, "A file's start address; None for any other entry."),
+    CASSMAK_FIELD(name, "A file's 8-byte name, padding included; None for any other entry."),
+    CASSMAK_FIELD(header_checksum,
+                  "Whether a file's header checksum is good; None for any other entry."),
+    CASSMAK_FIELD(data_checksum,
+                  "Whether a file's data checksum is good; None without a data block."),
+    CASSMAK_FIELD(checksums, "The checksums in the table's words: 'good', 'data bad', ..., '-'."),
+    CASSMAK_FIELD(problem, "What is wrong with the entry; None when it is sound."),
+    CASSMAK_FIELD(damaged, "Whether the entry has a problem."),
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+#undef CASSMAK_FIELD
+
+PyGetSetDef entry_getset[] = {
+    {"payload", entry_payload, nullptr,
+     "The bytes `casstool extract --force` writes for the entry.", nullptr},
+    {"name_str", entry_name_str, nullptr,
+     "The name without its trailing spaces, where it decodes as UTF-8.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot entry_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(entry_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(entry_repr)},
+    {Py_tp_members, entry_members},
+    {Py_tp_getset, entry_getset},
+    {Py_tp_doc, const_cast<char*>("One entry of an image, as `casstool list` shows it.")},
+    {0, nullptr},
+};
+
+PyType_Spec entry_spec = {
+    "cassmak.Entry",
+    sizeof(entry_object),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    entry_slots,
+};
+
+py::object entry_at(const py::handle& tape, std::size_t index)
+{
+    const py_tape& t = tape.cast<const py_tape&>();
+    return py::reinterpret_steal<py::object>(new_entry(tape, t.data->entries[index]));
 }
 
 // ---- Making tapes ------------------------------------------------------
 
 // A number for cassmak's fields: one out of an int's range is out of every
 // field's range, as cassmak finds such a number on its command line.
-int field_number(const py::int_& value)
+int header_number(const py::int_& value)
 {
     const long long number = PyLong_AsLongLong(value.ptr());
     if (number == -1 && PyErr_Occurred()) {
@@ -378,9 +555,9 @@ py::bytes make_file(const py::object& data, const py::object& name, const py::in
 {
     cassmak::file_fields fields;
     fields.name = text_bytes(name);
-    fields.number = field_number(number);
+    fields.number = header_number(number);
     fields.type = type_char(type);
-    fields.address = field_number(address);
+    fields.address = header_number(address);
     const std::vector<std::uint8_t> payload = bytes_of(data);
     cassmak::made_tape tape;
     {
@@ -492,88 +669,10 @@ PYBIND11_MODULE(cassmak, module)
         PyExc_Exception, nullptr);
     module.add_object("Error", py::handle(error_type));
 
-    py::class_<py_entry>(module, "Entry", "One entry of an image, as `casstool list` shows it.")
-        .def_property_readonly(
-            "entry", [](const py_entry& e) { return e.get().position; },
-            "The 1-based position in the image, as the programs number it.")
-        .def_property_readonly(
-            "offset", [](const py_entry& e) { return e.get().offset; },
-            "The offset of the entry's first length field in the image.")
-        .def_property_readonly(
-            "span", [](const py_entry& e) { return e.get().span; },
-            "The bytes of the image the entry takes, length fields included.")
-        .def_property_readonly(
-            "kind", [](const py_entry& e) { return e.get().kind_name; },
-            "'file', 'headless' or 'truncated'.")
-        .def_property_readonly(
-            "length", [](const py_entry& e) { return e.get().length; },
-            "The payload length: a file's header field + 1, a headless block's\n"
-            "length, or the bytes of a truncated tail.")
-        .def_property_readonly(
-            "number", [](const py_entry& e) { return optional_int(e.file(), e.get().number); },
-            "A file's number (0 to 255); None for any other entry.")
-        .def_property_readonly(
-            "type",
-            [](const py_entry& e) {
-                return e.file() ? py::object(bytes_out(&e.get().type, 1)) : py::object(py::none());
-            },
-            "A file's type, one byte; None for any other entry.")
-        .def_property_readonly(
-            "address", [](const py_entry& e) { return optional_int(e.file(), e.get().address); },
-            "A file's start address; None for any other entry.")
-        .def_property_readonly(
-            "name",
-            [](const py_entry& e) {
-                return e.file() ? py::object(bytes_out(e.get().name.data(), e.get().name.size()))
-                                : py::object(py::none());
-            },
-            "A file's 8-byte name, padding included; None for any other entry.")
-        .def_property_readonly("name_str", name_str,
-                               "The name without its trailing spaces, where it decodes as UTF-8.")
-        .def_property_readonly(
-            "header_checksum",
-            [](const py_entry& e) {
-                return e.file() ? py::object(py::bool_(e.get().header_checksum_good))
-                                : py::object(py::none());
-            },
-            "Whether a file's header checksum is good; None for any other entry.")
-        .def_property_readonly(
-            "data_checksum",
-            [](const py_entry& e) {
-                const cassmak::data_checksum state = e.get().data;
-                if (!e.file() || state == cassmak::data_checksum::absent)
-                    return py::object(py::none());
-                return py::object(py::bool_(state == cassmak::data_checksum::good));
-            },
-            "Whether a file's data checksum is good; None without a data block.")
-        .def_property_readonly(
-            "checksums", [](const py_entry& e) { return e.get().checksum_words; },
-            "The checksums in the table's words: 'good', 'data bad', ..., '-'.")
-        .def_property_readonly(
-            "problem",
-            [](const py_entry& e) {
-                return !e.get().problem.empty() ? py::object(text_of(e.get().problem))
-                                                : py::object(py::none());
-            },
-            "What is wrong with the entry; None when it is sound.")
-        .def_property_readonly(
-            "damaged", [](const py_entry& e) { return !e.get().problem.empty(); },
-            "Whether the entry has a problem.")
-        .def_property_readonly(
-            "payload",
-            [](const py_entry& e) {
-                return bytes_out(e.data->bytes.data() + e.get().payload_offset,
-                                 e.get().payload_size);
-            },
-            "The bytes `casstool extract --force` writes for the entry.")
-        .def("__repr__", [](const py_entry& e) {
-            const cassmak::entry& entry = e.get();
-            std::string text = "<cassmak.Entry " + std::to_string(entry.position) + ": " +
-                               entry.kind_name + ", " + std::to_string(entry.length) + " bytes";
-            if (!entry.problem.empty())
-                text += ", " + entry.problem;
-            return text_of(text + ">");
-        });
+    entry_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&entry_spec));
+    if (!entry_type)
+        throw py::error_already_set();
+    module.add_object("Entry", py::handle(reinterpret_cast<PyObject*>(entry_type)));
 
     py::class_<py_tape>(module, "Tape",
                         "A tape image and its entries. Edits give a new Tape and leave this one\n"
@@ -611,31 +710,34 @@ PYBIND11_MODULE(cassmak, module)
             "__len__", [](const py_tape& t) { return t.data->entries.size(); },
             "The number of entries.")
         .def("__getitem__",
-             [](const py_tape& t, Py_ssize_t index) {
-                 const auto count = static_cast<Py_ssize_t>(t.data->entries.size());
+             [](const py::object& self, Py_ssize_t index) {
+                 const auto count =
+                     static_cast<Py_ssize_t>(self.cast<const py_tape&>().data->entries.size());
                  if (index < 0)
                      index += count;
                  if (index < 0 || index >= count)
                      throw py::index_error("entry index out of range");
-                 return py_entry{t.data, static_cast<std::size_t>(index)};
+                 return entry_at(self, static_cast<std::size_t>(index));
              })
         .def("__getitem__",
-             [](const py_tape& t, const py::slice& slice) {
+             [](const py::object& self, const py::slice& slice) {
                  std::size_t start = 0, stop = 0, step = 0, length = 0;
-                 if (!slice.compute(t.data->entries.size(), &start, &stop, &step, &length))
+                 if (!slice.compute(self.cast<const py_tape&>().data->entries.size(), &start, &stop,
+                                    &step, &length))
                      throw py::error_already_set();
-                 std::vector<py_entry> entries;
+                 py::list entries(length);
                  for (std::size_t i = 0; i < length; ++i, start += step)
-                     entries.push_back({t.data, start});
+                     entries[i] = entry_at(self, start);
                  return entries;
              })
         .def("__iter__",
-             [](const py_tape& t) {
-                 std::vector<py_entry> entries;
-                 entries.reserve(t.data->entries.size());
+             [](const py::object& self) {
+                 const py_tape& t = self.cast<const py_tape&>();
+                 py::list entries(t.data->entries.size());
                  for (std::size_t i = 0; i < t.data->entries.size(); ++i)
-                     entries.push_back({t.data, i});
-                 return py::iter(py::cast(std::move(entries)));
+                     PyList_SET_ITEM(entries.ptr(), static_cast<Py_ssize_t>(i),
+                                     new_entry(self, t.data->entries[i]));
+                 return py::iter(entries);
              })
         .def("__eq__",
              [](const py_tape& a, const py::object& other) {
