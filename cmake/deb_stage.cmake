@@ -1,8 +1,10 @@
-# Run by CPack on its staged copy of the installed tree, before it makes a
-# package. A Debian package carries its man pages compressed, and its
-# changelog as changelog.gz in Debian's form (made from CHANGELOG.md, which it
-# replaces). gzip -n keeps the file name and time out of them, so that the
-# bytes depend on the contents alone.
+# Run by CPack on its staged copy of the installed tree, before it makes the
+# packages: one folder per component, each becoming the package that
+# CPACK_CASSMAK_PACKAGES names for it. A Debian package carries its man pages
+# and its large documents compressed, and in /usr/share/doc/PACKAGE its
+# copyright and its changelog as changelog.gz in Debian's form (made from
+# CHANGELOG.md, which it replaces). gzip -n keeps the file name and time out
+# of them, so that the bytes depend on the contents alone.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -17,18 +19,42 @@ function(compress_to from to)
   endif()
 endfunction()
 
-set(root "${CPACK_TEMPORARY_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}")
-file(GLOB pages "${root}/share/man/man[1-9]/*.[1-9]")
-if(NOT pages)
-  message(FATAL_ERROR "no man pages under ${root}/share/man")
+# The tools' documents are the sources of every package's.
+set(tools_root "${CPACK_TEMPORARY_DIRECTORY}/tools${CPACK_PACKAGING_INSTALL_PREFIX}")
+set(tools_doc "${tools_root}/share/doc/${CPACK_PACKAGE_NAME}")
+if(NOT EXISTS "${tools_doc}/CHANGELOG.md" OR NOT EXISTS "${tools_doc}/copyright")
+  message(FATAL_ERROR "no CHANGELOG.md and copyright under ${tools_doc}")
 endif()
-foreach(page IN LISTS pages)
-  compress_to("${page}" "${page}.gz")
-  file(REMOVE "${page}")
-endforeach()
+set(changelog "${CPACK_TEMPORARY_DIRECTORY}.changelog")
+file(COPY_FILE "${tools_doc}/copyright" "${CPACK_TEMPORARY_DIRECTORY}.copyright")
 
-set(doc "${root}/share/doc/${CPACK_PACKAGE_NAME}")
-debian_changelog("${doc}/CHANGELOG.md" "${CPACK_TEMPORARY_DIRECTORY}.changelog"
-  "${CPACK_PACKAGE_NAME}" "${CPACK_DEBIAN_PACKAGE_MAINTAINER}")
-compress_to("${CPACK_TEMPORARY_DIRECTORY}.changelog" "${doc}/changelog.gz")
-file(REMOVE "${CPACK_TEMPORARY_DIRECTORY}.changelog" "${doc}/CHANGELOG.md")
+foreach(pair IN LISTS CPACK_CASSMAK_PACKAGES)
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  set(root "${CPACK_TEMPORARY_DIRECTORY}/${component}${CPACK_PACKAGING_INSTALL_PREFIX}")
+  if(NOT IS_DIRECTORY "${root}")
+    continue()
+  endif()
+  file(GLOB pages "${root}/share/man/man[1-9]/*.[1-9]")
+  if(component STREQUAL "tools" AND NOT pages)
+    message(FATAL_ERROR "no man pages under ${root}/share/man")
+  endif()
+  foreach(page IN LISTS pages)
+    compress_to("${page}" "${page}.gz")
+    file(REMOVE "${page}")
+  endforeach()
+  set(doc "${root}/share/doc/${package}")
+  file(MAKE_DIRECTORY "${doc}")
+  file(COPY_FILE "${CPACK_TEMPORARY_DIRECTORY}.copyright" "${doc}/copyright")
+  debian_changelog("${tools_doc}/CHANGELOG.md" "${changelog}"
+    "${package}" "${CPACK_DEBIAN_PACKAGE_MAINTAINER}")
+  compress_to("${changelog}" "${doc}/changelog.gz")
+  # A README of this size goes compressed, as Debian's policy asks of
+  # documents over a few kilobytes.
+  if(EXISTS "${doc}/README.md")
+    compress_to("${doc}/README.md" "${doc}/README.md.gz")
+    file(REMOVE "${doc}/README.md")
+  endif()
+endforeach()
+file(REMOVE "${tools_doc}/CHANGELOG.md" "${changelog}" "${CPACK_TEMPORARY_DIRECTORY}.copyright")

@@ -14,7 +14,7 @@ cd "$work"
 
 cmake -S "$here" -B cmake-build -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build cmake-build >/dev/null
-pc_dir=$(dirname "$(find "$prefix" -name cassmak.pc | head -n 1)")
+pc_dir=$(dirname "$(find "$prefix"/lib* -name cassmak.pc -path "*/pkgconfig/*" | head -n 1)")
 # shellcheck disable=SC2046
 c++ -std=c++17 -o pkg-config-build "$here/tape_example.cc" \
   $(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs cassmak) -Wl,-rpath,"$pc_dir/.."

@@ -51,7 +51,8 @@ def main():
     except (cassmak.Error, OSError) as error:
         sys.exit(f"pack_folder: {error}")
     for entry in tape:
-        print(f"{entry.entry:3}  {entry.name_str or entry.name!r:10} {entry.length:6} bytes")
+        name = entry.name_str if entry.name_str is not None else repr(entry.name)
+        print(f"{entry.entry:3}  {name:10} {entry.length:6} bytes")
     print(f"{output}: {len(tape)} files, {tape.size:,} bytes")
 
 
