@@ -137,7 +137,7 @@ class Tape:
         """Tapes are equal when their bytes are."""
     def remove(self, *entries: _Entries) -> Tape:
         """`casstool rm`: the entries (numbers from 1, ranges 'A-B', 'all')
-        taken out."""
+        taken out; at least one must be given."""
     def retag(self, entry: int, *, name: Optional[_Text] = None,
               number: Optional[_Field] = None, type: Optional[_Text] = None,
               address: Optional[_Field] = None, force: bool = False) -> Tape:

@@ -215,6 +215,9 @@ py_tape edited(const py_tape& tape, cassmak::change_result&& result)
 py_tape tape_remove(const py_tape& tape, const py::args& entries)
 {
     const std::vector<std::string> words = entry_words(entries);
+    // As rm refuses a command line without an entry.
+    if (words.empty())
+        raise_error(2, "no entry given");
     cassmak::change_result result;
     {
         py::gil_scoped_release unlocked;
@@ -758,7 +761,7 @@ PYBIND11_MODULE(cassmak, module)
              "create, a missing file is an error.")
         .def("remove", tape_remove,
              "`casstool rm`: the entries (numbers from 1, ranges 'A-B', 'all')\n"
-             "taken out.")
+             "taken out; at least one must be given.")
         .def("retag", tape_retag, py::arg("entry"), py::kw_only(), py::arg("name") = py::none(),
              py::arg("number") = py::none(), py::arg("type") = py::none(),
              py::arg("address") = py::none(), py::arg("force") = false,

@@ -59,6 +59,15 @@ def test_remove_is_rm(tools, rounds, tmp_path):
         same_outcome(run, path, lambda: tape.remove(*given), image, "rm")
 
 
+def test_remove_needs_an_entry_as_rm_does(tools, tmp_path):
+    path = tmp_path / "a.kst"
+    path.write_bytes(random_image(rng_for("rm-none", 0), damaged=0))
+    run = tools.casstool("rm", path)
+    with pytest.raises(cassmak.Error) as caught:
+        cassmak.Tape.read(path).remove()
+    assert str(caught.value) == usage_text(run, "rm")
+
+
 def random_field(rng, good, bad):
     return rng.choice(good) if rng.random() < 0.85 else rng.choice(bad)
 
