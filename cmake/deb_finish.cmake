@@ -24,7 +24,7 @@ foreach(deb IN LISTS CPACK_PACKAGE_FILES)
       file(REMOVE "${tree}/DEBIAN/${script}")
     endforeach()
     file(REMOVE "${deb}")
-    execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${CPACK_CASSMAK_SOURCE_DATE_EPOCH}
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env "SOURCE_DATE_EPOCH=$ENV{SOURCE_DATE_EPOCH}"
       "${CASSMAK_DPKG_DEB}" --root-owner-group -Zgzip --build "${tree}" "${deb}"
       OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
   endif()
