@@ -1,0 +1,197 @@
+"""Tape images of an 8-bit computer with a 16-bit address space, made, read
+and changed byte for byte as the cassmak and casstool programs do.
+
+Bytes in, bytes out: images, payloads and names are bytes; a name also has a
+str view where it decodes. A failure raises cassmak.Error, whose text is the
+message the program would print and whose status is its exit status.
+"""
+
+import os
+from typing import Iterator, Optional, Sequence, Tuple, Union, overload
+
+__version__: str
+
+_Bytes = Union[bytes, bytearray, memoryview]
+_Entries = Union[int, str]
+_Field = Union[int, str]
+_Text = Union[str, bytes, bytearray, memoryview]
+
+class Error(Exception):
+    """A refused or failed call; str(error) is the program's message."""
+
+    status: int
+    """The exit status the program gives for it: cassmak's code for
+    make_file, make_headless and import_basic; casstool's 2 for the rest."""
+    message: str
+    """The message, as the program words it (without its 'casstool: '
+    prefix or the empty line cassmak writes after it)."""
+
+class Entry:
+    """One entry of an image, as `casstool list` shows it."""
+
+    @property
+    def entry(self) -> int:
+        """The 1-based position in the image, as the programs number it."""
+    @property
+    def offset(self) -> int:
+        """The offset of the entry's first length field in the image."""
+    @property
+    def span(self) -> int:
+        """The bytes of the image the entry takes, length fields included."""
+    @property
+    def kind(self) -> str:
+        """'file', 'headless' or 'truncated'."""
+    @property
+    def length(self) -> int:
+        """The payload length: a file's header field + 1, a headless block's
+        length, or the bytes of a truncated tail."""
+    @property
+    def number(self) -> Optional[int]:
+        """A file's number (0 to 255); None for any other entry."""
+    @property
+    def type(self) -> Optional[bytes]:
+        """A file's type, one byte; None for any other entry."""
+    @property
+    def address(self) -> Optional[int]:
+        """A file's start address; None for any other entry."""
+    @property
+    def name(self) -> Optional[bytes]:
+        """A file's 8-byte name, padding included; None for any other entry."""
+    @property
+    def name_str(self) -> Optional[str]:
+        """The name without its trailing spaces, where it decodes as UTF-8."""
+    @property
+    def header_checksum(self) -> Optional[bool]:
+        """Whether a file's header checksum is good; None for any other entry."""
+    @property
+    def data_checksum(self) -> Optional[bool]:
+        """Whether a file's data checksum is good; None without a data block."""
+    @property
+    def checksums(self) -> str:
+        """The checksums in the table's words: 'good', 'data bad', ..., '-'."""
+    @property
+    def problem(self) -> Optional[str]:
+        """What is wrong with the entry; None when it is sound."""
+    @property
+    def damaged(self) -> bool:
+        """Whether the entry has a problem."""
+    @property
+    def payload(self) -> bytes:
+        """The bytes `casstool extract --force` writes for the entry."""
+
+class Diagnostic:
+    """One warning of check_source, as `casstool check` prints it."""
+
+    line: int
+    """The physical line, from 1."""
+    column: int
+    """The column as casstool prints it, counting characters as GCC does."""
+    byte_column: int
+    """The byte column, from 1."""
+    kind: str
+    """The kind's name, as -W no-KIND spells it ('no-number', ...)."""
+    message: str
+    def __str__(self) -> str:
+        """'LINE:COLUMN: warning: MESSAGE [KIND]'."""
+
+class LineWarning:
+    """A warning of import_basic: cassmak's text for a line it read."""
+
+    line: int
+    """The line number as cassmak's progress line shows it."""
+    text: str
+    """'Line is long. Possible problem!', 'Wrong order of line. Last line N'
+    or 'Line is short. Possible problem!'."""
+
+class Tape:
+    """A tape image and its entries. Edits give a new Tape and leave this one
+    as it is; every entry an edit does not touch keeps its bytes."""
+
+    def __init__(self, data: _Bytes = b"", label: str = "<bytes>") -> None:
+        """A tape of the image `data`; `label` names it in messages."""
+    @staticmethod
+    def read(source: Union[str, os.PathLike[str], os.PathLike[bytes], _Bytes],
+             label: Optional[str] = None) -> Tape:
+        """Reads an image from a file (a path) or from bytes. A file is
+        named in messages by its path, as casstool names it."""
+    @property
+    def label(self) -> str:
+        """How messages name the image: its path, or the label given."""
+    @property
+    def size(self) -> int:
+        """The image's length in bytes."""
+    @property
+    def damaged(self) -> bool:
+        """Whether any entry is damaged (casstool list's exit status 1)."""
+    def to_bytes(self) -> bytes:
+        """The image's bytes."""
+    def __bytes__(self) -> bytes: ...
+    def __len__(self) -> int:
+        """The number of entries."""
+    def __iter__(self) -> Iterator[Entry]: ...
+    @overload
+    def __getitem__(self, index: int) -> Entry: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[Entry]: ...
+    def __eq__(self, other: object) -> bool:
+        """Tapes are equal when their bytes are."""
+    def remove(self, *entries: _Entries) -> Tape:
+        """`casstool rm`: the entries (numbers from 1, ranges 'A-B', 'all')
+        taken out; at least one must be given."""
+    def retag(self, entry: int, *, name: Optional[_Text] = None,
+              number: Optional[_Field] = None, type: Optional[_Text] = None,
+              address: Optional[_Field] = None, force: bool = False) -> Tape:
+        """`casstool set`: the header of file `entry` rewritten with a new
+        checksum. Numbers are ints or the texts casstool takes ('0x4000');
+        a bad header checksum is rewritten only with force."""
+    def move(self, entry: int, position: int) -> Tape:
+        """`casstool move`: entry `entry` moved to become entry `position`."""
+    def insert(self, source: Tape, *entries: _Entries, at: Optional[int] = None,
+               force: bool = False) -> Tape:
+        """`casstool copy SOURCE ENTRY... --to THIS [--at AT]`: entries of
+        `source` (all without any given) copied in before entry `at` (at the
+        end without it); a truncated tail only with force."""
+    def split(self, force: bool = False) -> list[Tuple[str, Tape]]:
+        """`casstool split`: each entry as a tape of its own, with the file
+        name split gives it ('01-GAME.kst'); a truncated tail only with
+        force."""
+    def save(self, path: Union[str, os.PathLike[str], os.PathLike[bytes]],
+             create: bool = True) -> None:
+        """Replaces the file at `path` with this image as casstool's changing
+        commands do: under the lock cassmak -append takes, whole or not at
+        all, keeping the file's permissions, owner and links. Without
+        create, a missing file is an error."""
+
+def join(tapes: Sequence[Tape], *, force: bool = False,
+         label: str = "<joined>") -> Tape:
+    """`casstool join`: the entries of the tapes back to back; a truncated
+    tail only with force. `label` names the result in messages."""
+
+def make_file(data: _Bytes, name: _Text = b"", number: int = 0,
+              type: _Text = b"?", address: int = 0, source: str = "<data>") -> bytes:
+    """`cassmak -m NAME -n NUMBER -t TYPE -a ADDRESS`: a header block and
+    a data block holding `data` (1 to 65,533 bytes). The name is at most 8
+    bytes, stored upper case and padded; an empty name stays blank.
+    `source` names the data in messages, as cassmak names its input."""
+
+def make_headless(data: _Bytes, source: str = "<data>") -> bytes:
+    """`cassmak -hless`: `data` (1 to 65,533 bytes) as a headless block."""
+
+def import_basic(text: _Text, source: str = "<text>") -> Tuple[bytes, list[LineWarning]]:
+    """`cassmak -b`: the BASIC source (5 to 65,535 bytes; a str is taken
+    as UTF-8) tokenized into the program image, and cassmak's warnings for
+    its lines. `source` names it in messages. Store the image with
+    make_file(image, type='>', address=0x2401)."""
+
+def list_basic(image: _Bytes) -> str:
+    """`casstool basic`: the program image as source text that import_basic
+    turns into the same image. Bytes that are not UTF-8 come back as
+    surrogate escapes, so that import_basic gets them back unchanged."""
+
+def list_basic_warnings(image: _Bytes) -> list[str]:
+    """The lines `casstool basic` warns about on standard error (without
+    the image and entry in front): what will not come back identically."""
+
+def check_source(text: _Text) -> list[Diagnostic]:
+    """`casstool check`: what cassmak -b will store differently from what
+    the source plainly means, in the order of the source."""

@@ -1,0 +1,857 @@
+// The Python module: the library's calls with Python's types. Bytes stay
+// bytes; every failure becomes a cassmak.Error that carries the message and
+// the exit status the programs give for it; the long calls let other Python
+// threads run while they work.
+#include "cassmak/cassmak.h"
+
+#include <pybind11/operators.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+// After Python.h, which pybind11 includes.
+#include <structmember.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace {
+
+// ---- Errors ------------------------------------------------------------
+
+PyObject* error_type = nullptr;
+
+// Texts are the programs' bytes; a path or a name that is not UTF-8 comes
+// back with the surrogate escapes Python itself uses for such file names.
+py::str text_of(const std::string& bytes)
+{
+    PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
+                                          "surrogateescape");
+    if (!text)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(text);
+}
+
+[[noreturn]] void raise_error(int status, const std::string& message)
+{
+    py::object error = py::reinterpret_borrow<py::object>(error_type)(text_of(message));
+    error.attr("status") = status;
+    error.attr("message") = text_of(message);
+    PyErr_SetObject(error_type, error.ptr());
+    throw py::error_already_set();
+}
+
+// A status and message as the library gives them: nothing for success or
+// for done over damage (casstool's 1), cassmak.Error for anything else.
+void check(int status, const std::string& message)
+{
+    if (status == cassmak::out_of_memory)
+        throw std::bad_alloc();
+    if (status != 0 && status != 1)
+        raise_error(status, message);
+}
+
+// ---- Bytes in ----------------------------------------------------------
+
+// The bytes of any object with the buffer protocol (bytes, bytearray, a
+// contiguous memoryview, ...), copied so that the work can go on without the
+// GIL.
+std::vector<std::uint8_t> bytes_of(const py::handle& data)
+{
+    Py_buffer view;
+    if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_SIMPLE) != 0)
+        throw py::error_already_set();
+    const auto* at = static_cast<const std::uint8_t*>(view.buf);
+    std::vector<std::uint8_t> bytes(at, at + view.len);
+    PyBuffer_Release(&view);
+    return bytes;
+}
+
+// A text as the programs take it: bytes as they are, a str as its UTF-8
+// bytes (surrogate escapes giving back the bytes they stand for).
+std::string text_bytes(const py::handle& text)
+{
+    if (PyUnicode_Check(text.ptr())) {
+        PyObject* encoded = PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape");
+        if (!encoded)
+            throw py::error_already_set();
+        return py::reinterpret_steal<py::bytes>(encoded);
+    }
+    const std::vector<std::uint8_t> bytes = bytes_of(text);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A file system path (str or os.PathLike) as the bytes the system gets.
+std::string path_bytes(const py::handle& path)
+{
+    PyObject* encoded = nullptr;
+    if (!PyUnicode_FSConverter(path.ptr(), &encoded))
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::bytes>(encoded);
+}
+
+py::bytes bytes_out(const std::vector<std::uint8_t>& data)
+{
+    return py::bytes(reinterpret_cast<const char*>(data.data()), data.size());
+}
+
+py::bytes bytes_out(const std::uint8_t* data, std::size_t size)
+{
+    return py::bytes(reinterpret_cast<const char*>(data), size);
+}
+
+// A header field as set takes it after --number or --address: an int as its
+// decimal digits, a text as typed.
+std::optional<std::string> field_text(const py::object& value)
+{
+    if (value.is_none())
+        return std::nullopt;
+    if (PyLong_Check(value.ptr()))
+        return std::string(py::str(value));
+    return text_bytes(value);
+}
+
+// An entry word as rm and copy take it: an int as its digits, a text as typed.
+std::vector<std::string> entry_words(const py::args& entries)
+{
+    std::vector<std::string> words;
+    for (const py::handle& entry : entries)
+        words.push_back(PyLong_Check(entry.ptr()) ? std::string(py::str(entry))
+                                                  : text_bytes(entry));
+    return words;
+}
+
+// ---- Tapes -------------------------------------------------------------
+
+// An image and its entries, shared by a Tape and the entries taken from it.
+struct tape_data {
+    std::vector<std::uint8_t> bytes;
+    std::vector<cassmak::entry> entries;
+};
+
+// Reads the entries of `bytes`; called without the GIL.
+std::shared_ptr<const tape_data> read_data(std::vector<std::uint8_t>&& bytes, int& status,
+                                           std::string& message)
+{
+    auto data = std::make_shared<tape_data>();
+    data->bytes = std::move(bytes);
+    cassmak::tape_contents contents = cassmak::read_tape(data->bytes.data(), data->bytes.size());
+    status = contents.status;
+    message = std::move(contents.message);
+    data->entries = std::move(contents.entries);
+    return data;
+}
+
+struct py_tape {
+    std::shared_ptr<const tape_data> data;
+    std::string label; // how messages name the image
+};
+
+py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
+{
+    // A file is read into a buffer of at least 64 KiB; a tape kept for long
+    // keeps only its own bytes.
+    if (bytes.capacity() - bytes.size() > 4096)
+        bytes.shrink_to_fit();
+    int status = 0;
+    std::string message;
+    py_tape tape;
+    {
+        py::gil_scoped_release unlocked;
+        tape.data = read_data(std::move(bytes), status, message);
+    }
+    check(status, message);
+    tape.label = std::move(label);
+    return tape;
+}
+
+py_tape read_tape(const py::object& source, const std::optional<std::string>& label)
+{
+    if (PyObject_CheckBuffer(source.ptr()))
+        return make_tape(bytes_of(source), label ? *label : "<bytes>");
+    const std::string path = path_bytes(source);
+    cassmak::loaded_tape loaded;
+    {
+        py::gil_scoped_release unlocked;
+        loaded = cassmak::load_tape(path);
+    }
+    check(loaded.status, loaded.message);
+    return make_tape(std::move(loaded.bytes), label ? *label : path);
+}
+
+void save_tape(const py_tape& tape, const py::object& target, bool create)
+{
+    const std::string path = path_bytes(target);
+    cassmak::write_result result;
+    {
+        py::gil_scoped_release unlocked;
+        const std::vector<std::uint8_t>& bytes = tape.data->bytes;
+        // Another run's image found under the lock is replaced all the same:
+        // the tape is what the caller wants there.
+        result = create ? cassmak::save_tape(path, bytes)
+                        : cassmak::update_output(path, false,
+                                                 [&](const std::vector<std::uint8_t>&, bool,
+                                                     std::vector<std::uint8_t>& updated) {
+                                                     updated = bytes;
+                                                     return true;
+                                                 });
+    }
+    check(result.status, result.message);
+}
+
+// An edit's outcome as a new tape named as this one is.
+py_tape edited(const py_tape& tape, cassmak::change_result&& result)
+{
+    check(result.status, result.message);
+    return make_tape(std::move(result.image), tape.label);
+}
+
+py_tape tape_remove(const py_tape& tape, const py::args& entries)
+{
+    const std::vector<std::string> words = entry_words(entries);
+    // As rm refuses a command line without an entry.
+    if (words.empty())
+        raise_error(2, "no entry given");
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::remove_entries(tape.data->bytes, words, tape.label);
+    }
+    return edited(tape, std::move(result));
+}
+
+// A whole number as a count the library takes: one out of its range is one
+// past any image's entries.
+std::size_t entry_number(const py::int_& number)
+{
+    const long long value = PyLong_AsLongLong(number.ptr());
+    if (value == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return SIZE_MAX;
+    }
+    return value < 0 ? SIZE_MAX : static_cast<std::size_t>(value);
+}
+
+py_tape tape_retag(const py_tape& tape, const py::int_& entry, const py::object& name,
+                   const py::object& number, const py::object& type, const py::object& address,
+                   bool force)
+{
+    cassmak::header_fields fields;
+    if (!name.is_none())
+        fields.name = text_bytes(name);
+    fields.number = field_text(number);
+    if (!type.is_none())
+        fields.type = text_bytes(type);
+    fields.address = field_text(address);
+    const std::size_t at = entry_number(entry);
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::retag_entry(tape.data->bytes, at, fields, force, tape.label);
+    }
+    return edited(tape, std::move(result));
+}
+
+py_tape tape_move(const py_tape& tape, const py::int_& entry, const py::int_& position)
+{
+    const std::size_t from = entry_number(entry);
+    const std::size_t to = entry_number(position);
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::move_entry(tape.data->bytes, from, to, tape.label);
+    }
+    return edited(tape, std::move(result));
+}
+
+py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& entries,
+                    const std::optional<py::int_>& at, bool force)
+{
+    std::vector<std::string> words = entry_words(entries);
+    if (words.empty())
+        words.emplace_back("all");
+    std::optional<std::size_t> before;
+    if (at)
+        before = entry_number(*at);
+    // The library reads a source without bytes (a null data()) as the image
+    // itself, as copy does when SOURCE and IMAGE are one file; an empty tape
+    // is given as bytes that are there.
+    std::vector<std::uint8_t> empty;
+    empty.reserve(1);
+    const std::vector<std::uint8_t>& from = source.data->bytes.empty() ? empty : source.data->bytes;
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::insert_entries(tape.data->bytes, from, words, before, force, tape.label,
+                                         source.label);
+    }
+    return edited(tape, std::move(result));
+}
+
+py_tape tape_join(const std::vector<const py_tape*>& tapes, bool force, const std::string& label)
+{
+    std::vector<std::vector<std::uint8_t>> images;
+    std::vector<std::string> paths;
+    for (const py_tape* tape : tapes) {
+        images.push_back(tape->data->bytes);
+        paths.push_back(tape->label);
+    }
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::join_tapes(images, paths, label, force);
+    }
+    check(result.status, result.message);
+    return make_tape(std::move(result.image), label);
+}
+
+std::vector<std::pair<py::str, py_tape>> tape_split(const py_tape& tape, bool force)
+{
+    cassmak::split_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::split_tape(tape.data->bytes, force, tape.label);
+    }
+    check(result.status, result.message);
+    std::vector<std::pair<py::str, py_tape>> pieces;
+    for (cassmak::split_piece& piece : result.pieces)
+        pieces.emplace_back(text_of(piece.file_name),
+                            make_tape(std::move(piece.image), piece.file_name));
+    return pieces;
+}
+
+// ---- Entries -------------------------------------------------------------
+
+// An entry is a plain Python object whose fields are made when it is, so that
+// reading one is a slot's load: a listing of many small entries reads each of
+// their fields, and a property call apiece would cost more than the listing.
+enum entry_field {
+    field_entry,
+    field_offset,
+    field_span,
+    field_kind,
+    field_length,
+    field_number,
+    field_type,
+    field_address,
+    field_name,
+    field_header_checksum,
+    field_data_checksum,
+    field_checksums,
+    field_problem,
+    field_damaged,
+    field_count,
+};
+
+struct entry_object {
+    PyObject_HEAD PyObject* fields[field_count];
+    PyObject* tape; // the Tape whose bytes hold the payload
+    std::size_t payload_offset;
+    std::size_t payload_size;
+};
+
+PyTypeObject* entry_type = nullptr;
+
+// The texts that recur from entry to entry, made once.
+PyObject* shared_text(const std::string& text)
+{
+    static std::vector<std::pair<std::string, PyObject*>> made;
+    for (const auto& [known, object] : made)
+        if (known == text)
+            return Py_NewRef(object);
+    PyObject* object = text_of(text).release().ptr();
+    made.emplace_back(text, object);
+    return Py_NewRef(object);
+}
+
+PyObject* new_entry(const py::handle& tape, const cassmak::entry& e)
+{
+    auto* object = PyObject_New(entry_object, entry_type);
+    if (!object)
+        throw py::error_already_set();
+    const bool file = e.kind == cassmak::entry_kind::file;
+    const auto or_none = [&](PyObject* value) { return file ? value : Py_NewRef(Py_None); };
+    PyObject** f = object->fields;
+    f[field_entry] = PyLong_FromSize_t(e.position);
+    f[field_offset] = PyLong_FromSize_t(e.offset);
+    f[field_span] = PyLong_FromSize_t(e.span);
+    f[field_kind] = shared_text(e.kind_name);
+    f[field_length] = PyLong_FromSize_t(e.length);
+    f[field_number] = or_none(file ? PyLong_FromLong(e.number) : nullptr);
+    f[field_type] = or_none(
+        file ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(&e.type), 1) : nullptr);
+    f[field_address] = or_none(file ? PyLong_FromLong(e.address) : nullptr);
+    f[field_name] =
+        or_none(file ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(e.name.data()),
+                                                 static_cast<Py_ssize_t>(e.name.size()))
+                     : nullptr);
+    f[field_header_checksum] = or_none(file ? PyBool_FromLong(e.header_checksum_good) : nullptr);
+    f[field_data_checksum] = file && e.data != cassmak::data_checksum::absent
+                                 ? PyBool_FromLong(e.data == cassmak::data_checksum::good)
+                                 : Py_NewRef(Py_None);
+    f[field_checksums] = shared_text(e.checksum_words);
+    f[field_problem] = e.problem.empty() ? Py_NewRef(Py_None) : text_of(e.problem).release().ptr();
+    f[field_damaged] = PyBool_FromLong(!e.problem.empty());
+    object->tape = Py_NewRef(tape.ptr());
+    object->payload_offset = e.payload_offset;
+    object->payload_size = e.payload_size;
+    for (PyObject* field : object->fields)
+        if (!field) {
+            Py_DECREF(object);
+            throw py::error_already_set();
+        }
+    return reinterpret_cast<PyObject*>(object);
+}
+
+void entry_dealloc(PyObject* self)
+{
+    auto* object = reinterpret_cast<entry_object*>(self);
+    for (PyObject* field : object->fields)
+        Py_XDECREF(field);
+    Py_XDECREF(object->tape);
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* entry_payload(PyObject* self, void*)
+{
+    auto* object = reinterpret_cast<entry_object*>(self);
+    try {
+        const py_tape& tape = py::handle(object->tape).cast<const py_tape&>();
+        return bytes_out(tape.data->bytes.data() + object->payload_offset, object->payload_size)
+            .release()
+            .ptr();
+    } catch (py::error_already_set& error) {
+        error.restore();
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+        return nullptr;
+    }
+}
+
+PyObject* entry_name_str(PyObject* self, void*)
+{
+    PyObject* name = reinterpret_cast<entry_object*>(self)->fields[field_name];
+    if (name == Py_None)
+        return Py_NewRef(Py_None);
+    const char* bytes = PyBytes_AS_STRING(name);
+    Py_ssize_t end = PyBytes_GET_SIZE(name);
+    while (end > 0 && bytes[end - 1] == ' ')
+        --end;
+    PyObject* text = PyUnicode_DecodeUTF8(bytes, end, "strict");
+    if (!text) {
+        PyErr_Clear();
+        return Py_NewRef(Py_None);
+    }
+    return text;
+}
+
+PyObject* entry_repr(PyObject* self)
+{
+    PyObject** f = reinterpret_cast<entry_object*>(self)->fields;
+    if (f[field_problem] == Py_None)
+        return PyUnicode_FromFormat("<cassmak.Entry %S: %S, %S bytes>", f[field_entry],
+                                    f[field_kind], f[field_length]);
+    return PyUnicode_FromFormat("<cassmak.Entry %S: %S, %S bytes, %S>", f[field_entry],
+                                f[field_kind], f[field_length], f[field_problem]);
+}
+
+#define CASSMAK_FIELD(name, doc)                                                                   \
+    {                                                                                              \
+#name, T_OBJECT_EX,                                                                        \
+            static_cast < Py_ssize_t>                                                              \
+                (offsetof(entry_object, fields) + field_##name * sizeof(PyObject*)),               \
+            READONLY, doc                                                                          \
+    }
+
+PyMemberDef entry_members[] = {
+    CASSMAK_FIELD(entry, "The 1-based position in the image, as the programs number it."),
+    CASSMAK_FIELD(offset, "The offset of the entry's first length field in the image."),
+    CASSMAK_FIELD(span, "The bytes of the image the entry takes, length fields included."),
+    CASSMAK_FIELD(kind, "'file', 'headless' or 'truncated'."),
+    CASSMAK_FIELD(length, "The payload length: a file's header field + 1, a headless block's\n"
+                          "length, or the bytes of a truncated tail."),
+    CASSMAK_FIELD(number, "A file's number (0 to 255); None for any other entry."),
+    CASSMAK_FIELD(type, "A file's type, one byte; None for any other entry."),
+    CASSMAK_FIELD(address, "A file's start address; None for any other entry."),
+    CASSMAK_FIELD(name, "A file's 8-byte name, padding included; None for any other entry."),
+    CASSMAK_FIELD(header_checksum,
+                  "Whether a file's header checksum is good; None for any other entry."),
+    CASSMAK_FIELD(data_checksum,
+                  "Whether a file's data checksum is good; None without a data block."),
+    CASSMAK_FIELD(checksums, "The checksums in the table's words: 'good', 'data bad', ..., '-'."),
+    CASSMAK_FIELD(problem, "What is wrong with the entry; None when it is sound."),
+    CASSMAK_FIELD(damaged, "Whether the entry has a problem."),
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+#undef CASSMAK_FIELD
+
+PyGetSetDef entry_getset[] = {
+    {"payload", entry_payload, nullptr,
+     "The bytes `casstool extract --force` writes for the entry.", nullptr},
+    {"name_str", entry_name_str, nullptr,
+     "The name without its trailing spaces, where it decodes as UTF-8.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot entry_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(entry_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(entry_repr)},
+    {Py_tp_members, entry_members},
+    {Py_tp_getset, entry_getset},
+    {Py_tp_doc, const_cast<char*>("One entry of an image, as `casstool list` shows it.")},
+    {0, nullptr},
+};
+
+PyType_Spec entry_spec = {
+    "cassmak.Entry",
+    sizeof(entry_object),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    entry_slots,
+};
+
+py::object entry_at(const py::handle& tape, std::size_t index)
+{
+    const py_tape& t = tape.cast<const py_tape&>();
+    return py::reinterpret_steal<py::object>(new_entry(tape, t.data->entries[index]));
+}
+
+// ---- Making tapes ------------------------------------------------------
+
+// A number for cassmak's fields: one out of an int's range is out of every
+// field's range, as cassmak finds such a number on its command line.
+int header_number(const py::int_& value)
+{
+    const long long number = PyLong_AsLongLong(value.ptr());
+    if (number == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return -1;
+    }
+    return number < INT_MIN || number > INT_MAX ? -1 : static_cast<int>(number);
+}
+
+// A type as cassmak takes -t: a text of more than one character is no type.
+char type_char(const py::object& type)
+{
+    const std::string text = text_bytes(type);
+    return text.size() == 1 ? text[0] : '\0';
+}
+
+py::bytes made(cassmak::made_tape&& tape)
+{
+    check(tape.status, tape.message);
+    return bytes_out(tape.image);
+}
+
+py::bytes make_file(const py::object& data, const py::object& name, const py::int_& number,
+                    const py::object& type, const py::int_& address, const std::string& source)
+{
+    cassmak::file_fields fields;
+    fields.name = text_bytes(name);
+    fields.number = header_number(number);
+    fields.type = type_char(type);
+    fields.address = header_number(address);
+    const std::vector<std::uint8_t> payload = bytes_of(data);
+    cassmak::made_tape tape;
+    {
+        py::gil_scoped_release unlocked;
+        tape = cassmak::make_file(payload.data(), payload.size(), fields, source);
+    }
+    return made(std::move(tape));
+}
+
+py::bytes make_headless(const py::object& data, const std::string& source)
+{
+    const std::vector<std::uint8_t> payload = bytes_of(data);
+    cassmak::made_tape tape;
+    {
+        py::gil_scoped_release unlocked;
+        tape = cassmak::make_headless(payload.data(), payload.size(), source);
+    }
+    return made(std::move(tape));
+}
+
+struct line_warning {
+    std::int32_t line;
+    std::string text;
+};
+
+std::pair<py::bytes, std::vector<line_warning>> import_basic(const py::object& text,
+                                                             const std::string& source)
+{
+    const std::string bytes = text_bytes(text);
+    cassmak::made_tape tape;
+    {
+        py::gil_scoped_release unlocked;
+        tape = cassmak::import_basic(bytes, "", 0, source);
+    }
+    check(tape.status, tape.message);
+    std::vector<line_warning> warnings;
+    warnings.reserve(tape.warnings.size());
+    for (cassmak::import_warning& warning : tape.warnings)
+        warnings.push_back({warning.line, std::move(warning.text)});
+    return {bytes_out(tape.program), std::move(warnings)};
+}
+
+// ---- BASIC -------------------------------------------------------------
+
+struct diagnostic {
+    cassmak::diagnostic found;
+    bool operator==(const diagnostic& other) const
+    {
+        const cassmak::diagnostic& a = found;
+        const cassmak::diagnostic& b = other.found;
+        return a.line == b.line && a.column == b.column && a.display_column == b.display_column &&
+               a.kind == b.kind && a.message == b.message;
+    }
+};
+
+std::string diagnostic_text(const diagnostic& d)
+{
+    std::string line = cassmak::format_diagnostic("", d.found);
+    // Without the source in front (":") and the line end behind.
+    return line.substr(1, line.size() - 2);
+}
+
+std::vector<diagnostic> check_source(const py::object& text)
+{
+    const std::string source = text_bytes(text);
+    cassmak::source_check result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::check_source(source);
+    }
+    check(result.status, result.message);
+    std::vector<diagnostic> found;
+    found.reserve(result.diagnostics.size());
+    for (cassmak::diagnostic& d : result.diagnostics)
+        found.push_back({std::move(d)});
+    return found;
+}
+
+cassmak::basic_text listing_of(const py::object& program)
+{
+    const std::vector<std::uint8_t> bytes = bytes_of(program);
+    cassmak::basic_text listing;
+    {
+        py::gil_scoped_release unlocked;
+        listing = cassmak::list_basic(bytes.data(), bytes.size());
+    }
+    check(listing.status, listing.message);
+    return listing;
+}
+
+} // namespace
+
+PYBIND11_MODULE(cassmak, module)
+{
+    module.doc() = "Tape images of an 8-bit computer with a 16-bit address space, made, read\n"
+                   "and changed byte for byte as the cassmak and casstool programs do.\n"
+                   "\n"
+                   "Bytes in, bytes out: images, payloads and names are bytes; a name also has\n"
+                   "a str view where it decodes. A failure raises cassmak.Error, whose text is\n"
+                   "the message the program would print and whose status is its exit status.";
+    module.attr("__version__") = cassmak::version();
+
+    error_type = PyErr_NewExceptionWithDoc(
+        "cassmak.Error",
+        "A refused or failed call; str(error) is the program's message, error.status\n"
+        "the exit status the program gives for it (cassmak's code for make_file,\n"
+        "make_headless and import_basic; casstool's 2 for the rest) and\n"
+        "error.message the message again.",
+        PyExc_Exception, nullptr);
+    module.add_object("Error", py::handle(error_type));
+
+    entry_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&entry_spec));
+    if (!entry_type)
+        throw py::error_already_set();
+    module.add_object("Entry", py::handle(reinterpret_cast<PyObject*>(entry_type)));
+
+    py::class_<py_tape>(module, "Tape",
+                        "A tape image and its entries. Edits give a new Tape and leave this one\n"
+                        "as it is; every entry an edit does not touch keeps its bytes.")
+        .def(py::init([](const py::object& data, const std::string& label) {
+                 return make_tape(bytes_of(data), label);
+             }),
+             py::arg("data") = py::bytes(), py::arg("label") = "<bytes>",
+             "A tape of the image `data`; `label` names it in messages.")
+        .def_static("read", read_tape, py::arg("source"), py::arg("label") = py::none(),
+                    "Reads an image from a file (a path) or from bytes. A file is\n"
+                    "named in messages by its path, as casstool names it.")
+        .def_property_readonly(
+            "label", [](const py_tape& t) { return text_of(t.label); },
+            "How messages name the image: its path, or the label given.")
+        .def_property_readonly(
+            "size", [](const py_tape& t) { return t.data->bytes.size(); },
+            "The image's length in bytes.")
+        .def_property_readonly(
+            "damaged",
+            [](const py_tape& t) {
+                for (const cassmak::entry& entry : t.data->entries)
+                    if (!entry.problem.empty())
+                        return true;
+                return false;
+            },
+            "Whether any entry is damaged (casstool list's exit status 1).")
+        .def(
+            "to_bytes",
+            [](const py_tape& t) { return bytes_out(t.data->bytes.data(), t.data->bytes.size()); },
+            "The image's bytes.")
+        .def("__bytes__",
+             [](const py_tape& t) { return bytes_out(t.data->bytes.data(), t.data->bytes.size()); })
+        .def(
+            "__len__", [](const py_tape& t) { return t.data->entries.size(); },
+            "The number of entries.")
+        .def("__getitem__",
+             [](const py::object& self, Py_ssize_t index) {
+                 const auto count =
+                     static_cast<Py_ssize_t>(self.cast<const py_tape&>().data->entries.size());
+                 if (index < 0)
+                     index += count;
+                 if (index < 0 || index >= count)
+                     throw py::index_error("entry index out of range");
+                 return entry_at(self, static_cast<std::size_t>(index));
+             })
+        .def("__getitem__",
+             [](const py::object& self, const py::slice& slice) {
+                 std::size_t start = 0, stop = 0, step = 0, length = 0;
+                 if (!slice.compute(self.cast<const py_tape&>().data->entries.size(), &start, &stop,
+                                    &step, &length))
+                     throw py::error_already_set();
+                 py::list entries(length);
+                 for (std::size_t i = 0; i < length; ++i, start += step)
+                     entries[i] = entry_at(self, start);
+                 return entries;
+             })
+        .def("__iter__",
+             [](const py::object& self) {
+                 const py_tape& t = self.cast<const py_tape&>();
+                 py::list entries(t.data->entries.size());
+                 for (std::size_t i = 0; i < t.data->entries.size(); ++i)
+                     PyList_SET_ITEM(entries.ptr(), static_cast<Py_ssize_t>(i),
+                                     new_entry(self, t.data->entries[i]));
+                 return py::iter(entries);
+             })
+        .def("__eq__",
+             [](const py_tape& a, const py::object& other) {
+                 if (!py::isinstance<py_tape>(other))
+                     return false;
+                 return a.data->bytes == other.cast<const py_tape&>().data->bytes;
+             })
+        .def("__repr__",
+             [](const py_tape& t) {
+                 return text_of("<cassmak.Tape " + t.label + ": " +
+                                std::to_string(t.data->entries.size()) + " entries, " +
+                                std::to_string(t.data->bytes.size()) + " bytes>");
+             })
+        .def("save", save_tape, py::arg("path"), py::arg("create") = true,
+             "Replaces the file at `path` with this image as casstool's changing\n"
+             "commands do: under the lock cassmak -append takes, whole or not at\n"
+             "all, keeping the file's permissions, owner and links. Without\n"
+             "create, a missing file is an error.")
+        .def("remove", tape_remove,
+             "`casstool rm`: the entries (numbers from 1, ranges 'A-B', 'all')\n"
+             "taken out; at least one must be given.")
+        .def("retag", tape_retag, py::arg("entry"), py::kw_only(), py::arg("name") = py::none(),
+             py::arg("number") = py::none(), py::arg("type") = py::none(),
+             py::arg("address") = py::none(), py::arg("force") = false,
+             "`casstool set`: the header of file `entry` rewritten with a new\n"
+             "checksum. Numbers are ints or the texts casstool takes ('0x4000');\n"
+             "a bad header checksum is rewritten only with force.")
+        .def("move", tape_move, py::arg("entry"), py::arg("position"),
+             "`casstool move`: entry `entry` moved to become entry `position`.")
+        .def("insert", tape_insert, py::arg("source"), py::arg("at") = py::none(),
+             py::arg("force") = false,
+             "`casstool copy SOURCE ENTRY... --to THIS [--at AT]`: entries of\n"
+             "`source` (all without any given) copied in before entry `at` (at the\n"
+             "end without it); a truncated tail only with force.")
+        .def("split", tape_split, py::arg("force") = false,
+             "`casstool split`: each entry as a tape of its own, with the file\n"
+             "name split gives it ('01-GAME.kst'); a truncated tail only with\n"
+             "force.");
+
+    py::class_<diagnostic>(module, "Diagnostic",
+                           "One warning of check_source, as `casstool check` prints it.")
+        .def_property_readonly(
+            "line", [](const diagnostic& d) { return d.found.line; }, "The physical line, from 1.")
+        .def_property_readonly(
+            "column", [](const diagnostic& d) { return d.found.display_column; },
+            "The column as casstool prints it, counting characters as GCC does.")
+        .def_property_readonly(
+            "byte_column", [](const diagnostic& d) { return d.found.column; },
+            "The byte column, from 1.")
+        .def_property_readonly(
+            "kind", [](const diagnostic& d) { return text_of(d.found.kind); },
+            "The kind's name, as -W no-KIND spells it ('no-number', ...).")
+        .def_property_readonly("message",
+                               [](const diagnostic& d) { return text_of(d.found.message); })
+        .def(
+            "__str__", [](const diagnostic& d) { return text_of(diagnostic_text(d)); },
+            "'LINE:COLUMN: warning: MESSAGE [KIND]'.")
+        .def("__repr__",
+             [](const diagnostic& d) {
+                 return text_of("<cassmak.Diagnostic " + diagnostic_text(d) + ">");
+             })
+        .def(py::self == py::self);
+
+    py::class_<line_warning>(module, "LineWarning",
+                             "A warning of import_basic: cassmak's text for a line it read.")
+        .def_readonly("line", &line_warning::line,
+                      "The line number as cassmak's progress line shows it.")
+        .def_property_readonly(
+            "text", [](const line_warning& w) { return text_of(w.text); },
+            "'Line is long. Possible problem!', 'Wrong order of line. Last line N'\n"
+            "or 'Line is short. Possible problem!'.")
+        .def("__repr__", [](const line_warning& w) {
+            return text_of("<cassmak.LineWarning " + std::to_string(w.line) + ": " + w.text + ">");
+        });
+
+    module.def("join", tape_join, py::arg("tapes"), py::kw_only(), py::arg("force") = false,
+               py::arg("label") = "<joined>",
+               "`casstool join`: the entries of the tapes back to back; a truncated\n"
+               "tail only with force. `label` names the result in messages.");
+    module.def("make_file", make_file, py::arg("data"), py::arg("name") = py::bytes(),
+               py::arg("number") = 0, py::arg("type") = py::bytes("?"), py::arg("address") = 0,
+               py::arg("source") = "<data>",
+               "`cassmak -m NAME -n NUMBER -t TYPE -a ADDRESS`: a header block and\n"
+               "a data block holding `data` (1 to 65,533 bytes). The name is at most 8\n"
+               "bytes, stored upper case and padded; an empty name stays blank.\n"
+               "`source` names the data in messages, as cassmak names its input.");
+    module.def("make_headless", make_headless, py::arg("data"), py::arg("source") = "<data>",
+               "`cassmak -hless`: `data` (1 to 65,533 bytes) as a headless block.");
+    module.def("import_basic", import_basic, py::arg("text"), py::arg("source") = "<text>",
+               "`cassmak -b`: the BASIC source (5 to 65,535 bytes; a str is taken\n"
+               "as UTF-8) tokenized into the program image, and cassmak's warnings for\n"
+               "its lines. `source` names it in messages. Store the image with\n"
+               "make_file(image, type='>', address=0x2401).");
+    module.def("check_source", check_source, py::arg("text"),
+               "`casstool check`: what cassmak -b will store differently from what\n"
+               "the source plainly means, in the order of the source.");
+    module.def(
+        "list_basic", [](const py::object& image) { return text_of(listing_of(image).text); },
+        py::arg("image"),
+        "`casstool basic`: the program image as source text that import_basic\n"
+        "turns into the same image. Bytes that are not UTF-8 come back as\n"
+        "surrogate escapes, so that import_basic gets them back unchanged.");
+    module.def(
+        "list_basic_warnings",
+        [](const py::object& image) {
+            std::vector<py::str> warnings;
+            for (const std::string& warning : listing_of(image).warnings)
+                warnings.push_back(text_of(warning));
+            return warnings;
+        },
+        py::arg("image"),
+        "The lines `casstool basic` warns about on standard error (without\n"
+        "the image and entry in front): what will not come back identically.");
+}

@@ -1,0 +1,82 @@
+"""The module's face: the stubs name what the module has, help() reads, the
+example packs a folder as cassmak would."""
+
+import ast
+import os
+import pydoc
+import subprocess
+import sys
+
+import cassmak
+
+from inputs import random_payload, rng_for
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+STUBS = os.path.join(os.path.dirname(cassmak.__file__), "cassmak.pyi")
+EXAMPLE = os.path.join(HERE, "..", "examples", "pack_folder.py")
+
+
+def stub_names():
+    """{name: set of members} for the classes of the stubs, None for the rest."""
+    tree = ast.parse(open(STUBS).read())
+    names = {}
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef):
+            names[node.name] = {
+                n.name if isinstance(n, ast.FunctionDef) else n.target.id
+                for n in node.body
+                if isinstance(n, (ast.FunctionDef, ast.AnnAssign))
+            }
+        elif isinstance(node, ast.FunctionDef):
+            names[node.name] = None
+        elif isinstance(node, ast.AnnAssign):
+            names[node.target.id] = None
+    return names
+
+
+def test_the_stubs_name_what_the_module_has():
+    stubs = stub_names()
+    public = {n for n in dir(cassmak) if not n.startswith("_")} | {"__version__"}
+    assert set(stubs) == public
+    for name, members in stubs.items():
+        if members is None or name == "Error":
+            continue
+        value = getattr(cassmak, name)
+        have = {m for m in dir(value) if not m.startswith("_")}
+        assert {m for m in members if not m.startswith("_")} == have, name
+        for member in members:
+            assert hasattr(value, member), (name, member)
+    # An error's fields are its instance's.
+    try:
+        cassmak.make_headless(b"")
+    except cassmak.Error as error:
+        assert {"status", "message"} == stubs["Error"]
+        assert isinstance(error.status, int) and error.message == str(error)
+
+
+def test_help_reads():
+    text = pydoc.render_doc(cassmak, renderer=pydoc.plaintext)
+    for name in ("Tape", "Entry", "Error", "make_file", "import_basic", "check_source", "join"):
+        doc = getattr(cassmak, name).__doc__
+        assert doc and doc.strip().splitlines()[0].split("(")[0].strip() in text, name
+    assert issubclass(cassmak.Error, Exception)
+    assert cassmak.__version__.count(".") >= 1
+
+
+def test_the_example_packs_a_folder_as_cassmak_does(tools, tmp_path):
+    folder = tmp_path / "in"
+    folder.mkdir()
+    rng = rng_for("example", 0)
+    for i in range(5):
+        (folder / f"prog{i}.bin").write_bytes(random_payload(rng))
+    (folder / "game.bas").write_bytes(b"10 PRINT \"HI\"\n20 GOTO 10\n")
+    run = subprocess.run([sys.executable, EXAMPLE, folder, tmp_path / "tape.kst"],
+                         capture_output=True, check=False)
+    assert run.returncode == 0, run.stderr
+    expected = tmp_path / "expected.kst"
+    for number, name in enumerate(sorted(os.listdir(folder)), start=1):
+        options = ["-b"] if name.endswith(".bas") else []
+        made = tools.cassmak(*options, "-append", "-n", str(number), "-m",
+                             os.path.splitext(name)[0][:8], "-o", expected, folder / name)
+        assert made.status == 0
+    assert (tmp_path / "tape.kst").read_bytes() == expected.read_bytes()

@@ -1,0 +1,222 @@
+"""The edits against casstool's changing commands on the same random images,
+byte for byte, with casstool's messages for what they refuse; and save
+against the lock that cassmak -append takes."""
+
+import fcntl
+import os
+import re
+import threading
+import time
+
+import cassmak
+import pytest
+
+from inputs import random_image, rng_for
+
+
+def words_for(rng, count):
+    """Entry words as casstool takes them: numbers, ranges, 'all', and now
+    and then one it refuses."""
+    pool = [str(rng.randint(1, max(count, 1))) for _ in range(4)]
+    pool += [f"{rng.randint(1, count + 1)}-{rng.randint(1, count + 1)}", "all"]
+    pool += rng.choice([[], [], ["0"], ["x"], [str(count + 1)], ["3-1"]])
+    words = rng.sample(pool, rng.randint(1, 3))
+    # Numbers go to the module as ints as often as as texts.
+    return words, [int(w) if w.isdigit() and rng.random() < 0.5 else w for w in words]
+
+
+def usage_text(run, command):
+    """What a usage error says of its value, without the command in front
+    and the pointer to the help behind."""
+    found = re.fullmatch(
+        rf"{command}: (.*) \(see 'casstool {command} --help'\)", run.message("casstool")
+    )
+    return found.group(1) if found else run.message("casstool")
+
+
+def same_outcome(run, path, call, before, command):
+    """The module's edit gives the bytes casstool left at `path`, or raises
+    casstool's message when casstool refused."""
+    if run.status in (0, 1):
+        assert call().to_bytes() == path.read_bytes()
+    else:
+        assert path.read_bytes() == before  # left as it was
+        with pytest.raises(cassmak.Error) as caught:
+            call()
+        assert str(caught.value) == usage_text(run, command)
+        assert caught.value.status == 2
+
+
+def test_remove_is_rm(tools, rounds, tmp_path):
+    path = tmp_path / "a.kst"
+    for seed in range(rounds):
+        rng = rng_for("rm", seed)
+        image = random_image(rng)
+        path.write_bytes(image)
+        tape = cassmak.Tape.read(path)
+        words, given = words_for(rng, len(tape))
+        run = tools.casstool("rm", path, *words, "-q")
+        same_outcome(run, path, lambda: tape.remove(*given), image, "rm")
+
+
+def test_remove_needs_an_entry_as_rm_does(tools, tmp_path):
+    path = tmp_path / "a.kst"
+    path.write_bytes(random_image(rng_for("rm-none", 0), damaged=0))
+    run = tools.casstool("rm", path)
+    with pytest.raises(cassmak.Error) as caught:
+        cassmak.Tape.read(path).remove()
+    assert str(caught.value) == usage_text(run, "rm")
+
+
+def random_field(rng, good, bad):
+    return rng.choice(good) if rng.random() < 0.85 else rng.choice(bad)
+
+
+def test_retag_is_set(tools, rounds, tmp_path):
+    path = tmp_path / "a.kst"
+    for seed in range(rounds * 2):
+        rng = rng_for("set", seed)
+        image = random_image(rng)
+        path.write_bytes(image)
+        tape = cassmak.Tape.read(path)
+        entry = rng.randint(0, len(tape) + 1)
+        fields = {}
+        if rng.random() < 0.6:
+            fields["name"] = random_field(rng, ["NEW", "a.b", "", "EIGHTCHR"], ["NINECHARS"])
+        if rng.random() < 0.5:
+            fields["number"] = random_field(rng, [7, "0x10", "010", 99], ["100", "1x", "-1", ""])
+        if rng.random() < 0.5:
+            fields["type"] = random_field(rng, ["B", ">", "~"], [" ", "AB", "\x7f", ""])
+        if rng.random() < 0.5:
+            fields["address"] = random_field(rng, [0x4000, "0xFFFF", 0], ["65536", "0x", "+1"])
+        if not fields:
+            fields["number"] = 1
+        force = rng.random() < 0.3
+        options = []
+        for field, value in fields.items():
+            options += [f"--{field}", str(value)]
+        run = tools.casstool("set", path, str(entry), *options, *(["--force"] if force else []), "-q")
+        same_outcome(run, path, lambda: tape.retag(entry, force=force, **fields), image, "set")
+
+
+def test_move_is_move(tools, rounds, tmp_path):
+    path = tmp_path / "a.kst"
+    for seed in range(rounds):
+        rng = rng_for("move", seed)
+        image = random_image(rng)
+        path.write_bytes(image)
+        tape = cassmak.Tape.read(path)
+        entry, position = rng.randint(0, len(tape) + 1), rng.randint(0, len(tape) + 1)
+        run = tools.casstool("move", path, str(entry), str(position), "-q")
+        same_outcome(run, path, lambda: tape.move(entry, position), image, "move")
+
+
+def test_insert_is_copy(tools, rounds, tmp_path):
+    path, source_path = tmp_path / "a.kst", tmp_path / "b.kst"
+    for seed in range(rounds * 2):
+        rng = rng_for("copy", seed)
+        image = random_image(rng)
+        path.write_bytes(image)
+        source_path.write_bytes(random_image(rng))
+        tape, source = cassmak.Tape.read(path), cassmak.Tape.read(source_path)
+        words, given = words_for(rng, len(source))
+        at = rng.choice([None, rng.randint(0, len(tape) + 2)])
+        force = rng.random() < 0.3
+        options = (["--at", str(at)] if at is not None else []) + (["--force"] if force else [])
+        run = tools.casstool("copy", source_path, *words, "--to", path, *options, "-q")
+        same_outcome(run, path, lambda: tape.insert(source, *given, at=at, force=force), image, "copy")
+
+
+def test_join_is_join(tools, rounds, tmp_path):
+    out = tmp_path / "joined.kst"
+    for seed in range(rounds):
+        rng = rng_for("join", seed)
+        paths = []
+        for i in range(rng.randint(1, 4)):
+            paths.append(tmp_path / f"{i}.kst")
+            paths[-1].write_bytes(random_image(rng, damaged=0.3))
+        force = rng.random() < 0.4
+        out.write_bytes(b"old")
+        run = tools.casstool("join", "-o", out, *paths, *(["--force"] if force else []), "-q")
+        tapes = [cassmak.Tape.read(p) for p in paths]
+        same_outcome(run, out, lambda: cassmak.join(tapes, force=force, label=str(out)), b"old", "join")
+
+
+def test_split_is_split(tools, rounds, tmp_path):
+    path = tmp_path / "a.kst"
+    for seed in range(rounds):
+        rng = rng_for("split", seed)
+        path.write_bytes(random_image(rng, damaged=0.3))
+        folder = tmp_path / f"split{seed}"
+        folder.mkdir()
+        force = rng.random() < 0.4
+        run = tools.casstool("split", path, "-d", folder, *(["--force"] if force else []), "-q")
+        tape = cassmak.Tape.read(path)
+        if run.status == 2:
+            assert not os.listdir(folder)
+            with pytest.raises(cassmak.Error) as caught:
+                tape.split(force=force)
+            assert str(caught.value) == run.message("casstool")
+            continue
+        pieces = tape.split(force=force)
+        assert sorted(name for name, _ in pieces) == sorted(os.listdir(folder))
+        for name, piece in pieces:
+            assert piece.to_bytes() == (folder / name).read_bytes()
+        # Joined again as casstool joins the files split wrote.
+        names = [name for name, _ in pieces]
+        if not names:
+            assert len(tape) == 0 and cassmak.join([]) == tape
+            continue
+        out = tmp_path / "joined.kst"
+        out.write_bytes(b"old")
+        run = tools.casstool("join", "-o", out, *names, *(["--force"] if force else []), "-q",
+                             cwd=folder)
+        same_outcome(run, out,
+                     lambda: cassmak.join([p for _, p in pieces], force=force, label=str(out)),
+                     b"old", "join")
+        if run.status != 2:
+            assert out.read_bytes() == tape.to_bytes()
+
+
+def test_save_replaces_as_casstool_does(tools, tmp_path):
+    path = tmp_path / "a.kst"
+    image = random_image(rng_for("save", 0), damaged=0)
+    tape = cassmak.Tape(image)
+    tape.save(path)
+    assert path.read_bytes() == image
+    # The file stays the file it was: its permission bits and its other names.
+    os.chmod(path, 0o640)
+    os.link(path, tmp_path / "other.kst")
+    cassmak.Tape(b"\x01\x00Z").save(path)
+    assert (tmp_path / "other.kst").read_bytes() == b"\x01\x00Z"
+    assert os.stat(path).st_mode & 0o777 == 0o640
+    # A missing file without create, or one that cannot be made: casstool's words.
+    for target in (tmp_path / "missing.kst", tmp_path / "no" / "such.kst"):
+        run = tools.casstool("rm", target, "1")
+        with pytest.raises(cassmak.Error) as caught:
+            tape.save(target, create=False)
+        assert str(caught.value) == run.message("casstool")
+    assert not (tmp_path / "missing.kst").exists()
+    with pytest.raises(cassmak.Error):
+        tape.save(tmp_path / "no" / "such.kst")
+
+
+def test_save_waits_for_the_append_lock_without_holding_others_up(tmp_path):
+    path = tmp_path / "a.kst"
+    path.write_bytes(b"old")
+    new = cassmak.make_headless(b"new")
+    with open(path, "rb") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        saver = threading.Thread(target=cassmak.Tape(new).save, args=(path,))
+        saver.start()
+        # While the save waits for the lock, this thread still runs Python.
+        counted, until = 0, time.monotonic() + 0.3
+        while time.monotonic() < until:
+            counted += 1
+        assert counted > 1000
+        assert saver.is_alive()
+        assert path.read_bytes() == b"old"
+        fcntl.flock(held, fcntl.LOCK_UN)
+    saver.join(10)
+    assert not saver.is_alive()
+    assert path.read_bytes() == new

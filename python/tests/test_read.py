@@ -1,0 +1,88 @@
+"""Reading images: every entry's fields against `casstool list --json`, every
+payload against `casstool extract`, on random images with damage."""
+
+import json
+
+import cassmak
+import pytest
+
+from inputs import random_image, rng_for
+
+
+def json_view(entry):
+    """The entry as list --json writes it."""
+    view = {"entry": entry.entry, "offset": entry.offset, "kind": entry.kind, "length": entry.length}
+    if entry.kind == "file":
+        view.update(
+            number=entry.number,
+            type=entry.type.decode("latin-1"),
+            address=entry.address,
+            name=entry.name.decode("latin-1"),
+            header_checksum=entry.header_checksum,
+            data_checksum=entry.data_checksum,
+        )
+    view["problem"] = entry.problem
+    return view
+
+
+def test_entries_are_what_list_shows(tools, rounds, tmp_path):
+    for seed in range(rounds):
+        image = random_image(rng_for("read", seed))
+        path = tmp_path / f"{seed}.kst"
+        path.write_bytes(image)
+        listed = tools.casstool("list", "--json", path)
+        rows = []
+        for line in listed.out.splitlines():
+            row = json.loads(line)
+            assert row.pop("image") == str(path)
+            rows.append(row)
+        for tape in (cassmak.Tape.read(path), cassmak.Tape.read(image), cassmak.Tape(image)):
+            assert tape.to_bytes() == bytes(tape) == image
+            assert tape.size == len(image)
+            assert [json_view(e) for e in tape] == rows
+            assert tape.damaged == (listed.status == 1)
+        for entry in tape:
+            assert entry.damaged == (entry.problem is not None)
+            assert entry.span >= 1
+            assert tape[entry.entry - 1].offset == entry.offset
+            if entry.kind == "file":
+                stripped = entry.name.rstrip(b" ")
+                try:
+                    assert entry.name_str == stripped.decode("utf-8")
+                except UnicodeDecodeError:
+                    assert entry.name_str is None
+            out = tmp_path / "payload"
+            if out.exists():
+                out.unlink()
+            extracted = tools.casstool("extract", path, str(entry.entry), "--force", "-o", out)
+            if extracted.status == 2:
+                # A file without its data block has no bytes to give back.
+                assert entry.kind == "file" and entry.data_checksum is None
+                assert entry.payload == b""
+            else:
+                assert entry.payload == out.read_bytes()
+
+
+def test_an_unreadable_path_says_what_casstool_says(tools, tmp_path):
+    for path in (tmp_path / "missing.kst", tmp_path):
+        listed = tools.casstool("list", path)
+        with pytest.raises(cassmak.Error) as caught:
+            cassmak.Tape.read(path)
+        assert str(caught.value) == caught.value.message == listed.message("casstool")
+        assert caught.value.status == listed.status == 2
+
+
+def test_indexing_is_a_sequence(tmp_path):
+    image = random_image(rng_for("index", 1), entries=6, damaged=0)
+    tape = cassmak.Tape.read(image)
+    assert [e.entry for e in tape] == list(range(1, len(tape) + 1))
+    if len(tape):
+        assert tape[-1].entry == len(tape)
+        assert [e.entry for e in tape[1:]] == list(range(2, len(tape) + 1))
+    with pytest.raises(IndexError):
+        tape[len(tape)]
+    path = tmp_path / "tape.kst"
+    path.write_bytes(image)
+    assert cassmak.Tape.read(str(path)) == cassmak.Tape.read(path) == tape
+    assert cassmak.Tape.read(path).label == str(path)
+    assert cassmak.Tape.read(bytearray(image), label="mine").label == "mine"
