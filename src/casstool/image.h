@@ -65,23 +65,6 @@ struct loaded_image {
 
 int load_entries(const std::string& path, loaded_image& image);
 
-// What the entry is, for a line that says what was done with it, with
-// `count` bytes: "file HELLO, 1,234 bytes", "headless block, 1 byte". The
-// bytes of the name that a terminal would not show are written \xNN.
-std::string describe_entry(const tape_entry& entry, std::size_t count);
-
-// The same with the entry's own length.
-inline std::string describe_entry(const tape_entry& entry)
-{
-    return describe_entry(entry, entry.length);
-}
-
-// A count in groups of three digits: "1,234".
-std::string grouped(std::size_t value);
-
-std::string entry_label(const std::string& path, const tape_entry& entry);
-std::string damage_label(const std::string& path, const tape_entry& entry);
-
 // Looks at the folder that `extract all` or `split` writes into, before
 // anything is written: tool_ok, with `missing` set for one that is to be
 // made; a path that names something else is refused.

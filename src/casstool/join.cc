@@ -76,7 +76,9 @@ int run_join(const join_options& options)
     if (outcome.status == change_refused)
         return report_tool(tool_failed, outcome.message);
     const int status = outcome.status;
-    change_report report{std::move(outcome.lines), std::move(outcome.notes)};
+    change_report report;
+    report.lines += outcome.lines;
+    report.notes = std::move(outcome.notes);
     const std::vector<std::uint8_t> joined = std::move(outcome.image);
     if (options.dry_run) {
         report.lines += image_table(options.output, joined.data(), joined.size());
