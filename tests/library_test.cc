@@ -134,6 +134,9 @@ TEST(Library, ChangesAsCasstoolChanges)
     const std::string source = dir.path("source.kst");
     std::vector<std::uint8_t> source_image = image;
     source_image.insert(source_image.end(), damaged.begin(), damaged.end());
+    // An empty source has no entry to copy, not the target's own.
+    const std::string empty = dir.path("empty.kst");
+    write_file(empty, std::vector<std::uint8_t>{});
 
     const struct {
         std::vector<std::string> args;
@@ -154,6 +157,8 @@ TEST(Library, ChangesAsCasstoolChanges)
          cassmak::insert_entries(image, source_image, {"5", "1"}, 2, true, path, source)},
         {{"copy", source, "5", "--to", path},
          cassmak::insert_entries(image, source_image, {"5"}, std::nullopt, false, path, source)},
+        {{"copy", empty, "1", "--to", path},
+         cassmak::insert_entries(image, {}, {"1"}, std::nullopt, false, path, empty)},
     };
     for (const auto& one : cases) {
         write_file(path, image);

@@ -19,8 +19,7 @@ std::string write_failure_message(const std::string& path, const write_result& r
     case write_outcome::written: return {};
     case write_outcome::open_failed: return path + ": cannot open for writing: " + result.reason;
     case write_outcome::unsynced:
-        return path + ": written, but its folder could not be synced to the disk: " +
-               result.reason;
+        return path + ": written, but its folder could not be synced to the disk: " + result.reason;
     case write_outcome::access_failed:
     case write_outcome::write_failed:
     case write_outcome::declined:
@@ -35,8 +34,7 @@ std::string update_failure_message(const std::string& path, const write_result& 
 {
     // The new image is in place then: the old one is not "left as it was".
     if (result.outcome == write_outcome::unsynced)
-        return path + ": changed, but its folder could not be synced to the disk: " +
-               result.reason;
+        return path + ": changed, but its folder could not be synced to the disk: " + result.reason;
     return path + ": cannot be updated" + (result.reason.empty() ? "" : ": " + result.reason) +
            "; it is left as it was";
 }

@@ -82,8 +82,12 @@ change_result insert_entries(std::vector<std::uint8_t> image,
         std::optional<std::string> at_word;
         if (at)
             at_word = std::to_string(*at);
-        return public_result(copy_change(std::move(image), path, source.data(), source.size(),
-                                         source_path, entries, at_word, at.value_or(0), force));
+        // The core reads no source as "the image itself"; an empty tape is a
+        // source all the same.
+        static const std::uint8_t nothing = 0;
+        const std::uint8_t* from = source.empty() ? &nothing : source.data();
+        return public_result(copy_change(std::move(image), path, from, source.size(), source_path,
+                                         entries, at_word, at.value_or(0), force));
     });
 }
 

@@ -55,7 +55,6 @@ std::string describe_change(const header_change& change)
     return text.substr(2);
 }
 
-
 const char* header_field_needs(const std::string& option)
 {
     return option == "--number"    ? "a file number"
