@@ -237,7 +237,7 @@ entry_list_result choose_entries(const std::vector<std::string>& words, std::siz
                                  std::vector<std::size_t>& indexes)
 {
     std::vector<entry_run> runs;
-    const entry_list_result result = choose_entry_runs(words, count, runs);
+    entry_list_result result = choose_entry_runs(words, count, runs);
     if (result.outcome == entry_list_outcome::chosen)
         for (const entry_run& run : runs)
             for (std::size_t i = run.first; i <= run.last; ++i)
