@@ -78,6 +78,11 @@ const char* system_call_trace_missing();
 std::string strace_path();
 // Why symbolic links cannot be made here, or null.
 const char* symbolic_links_missing();
+// Why the program, not the shell, is not the one to expand `*` and `?` in
+// its arguments here, or null.
+const char* argument_patterns_missing();
+// Why '\\' does not separate a folder from a name here, or null.
+const char* backslash_separators_missing();
 // Why a folder and a name joined with '/' do not read as the test's own
 // paths here (where the separator is '\\'), or null.
 const char* slash_separated_paths_missing();

@@ -155,6 +155,16 @@ int run_shell(const std::string& command)
     return raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
+const char* argument_patterns_missing()
+{
+    return "a POSIX shell expands patterns before the program starts";
+}
+
+const char* backslash_separators_missing()
+{
+    return "a backslash is a character of a name on POSIX";
+}
+
 const char* raw_argument_bytes_missing()
 {
     return nullptr;

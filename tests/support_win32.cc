@@ -168,6 +168,16 @@ int run_shell(const std::string& command)
     return std::system(command.c_str());
 }
 
+const char* argument_patterns_missing()
+{
+    return nullptr;
+}
+
+const char* backslash_separators_missing()
+{
+    return nullptr;
+}
+
 const char* raw_argument_bytes_missing()
 {
     return "a Windows command line is UTF-16 text, which bytes that are not UTF-8 cannot pass";

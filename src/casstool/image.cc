@@ -162,7 +162,16 @@ std::string path_in_folder(const std::optional<std::string>& folder, const std::
 {
     if (!folder || folder->empty())
         return name;
-    return folder->back() == '/' ? *folder + name : *folder + "/" + name;
+    if (is_path_separator(folder->back()))
+        return *folder + name;
+    // The separator the folder was typed with, or the system's own.
+    char separator = path_separator();
+    for (auto c = folder->rbegin(); c != folder->rend(); ++c)
+        if (is_path_separator(*c)) {
+            separator = *c;
+            break;
+        }
+    return *folder + separator + name;
 }
 
 int refuse_missing_data(const std::string& path, const tape_entry& entry)

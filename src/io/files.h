@@ -157,9 +157,16 @@ bool is_terminal(console_stream stream);
 // process was given (process_posix.cc), on Windows they are made so.
 
 // Replaces `argc` and `argv` with the command line as UTF-8 words, so that a
-// path such as café.kst reaches the program as typed. The words live until
-// the process ends.
+// path such as café.kst reaches the program as typed. Where the system's
+// shells leave patterns to the program (Windows), an unquoted word with `*`
+// or `?` in its last part becomes the names it matches, sorted, and stays as
+// typed where it matches none. The words live until the process ends.
 void take_program_arguments(int& argc, char**& argv);
+
+// The separator between a folder and a name in the paths this system's
+// users type and read, and whether `c` is one (Windows takes `/` too).
+char path_separator();
+bool is_path_separator(char c);
 
 // Sets standard input, output and error to pass bytes unchanged, so that a
 // newline is written as one byte and a payload on standard output is exact.

@@ -724,26 +724,6 @@ bool is_terminal(console_stream stream)
     return _isatty(_fileno(stderr)) != 0;
 }
 
-void take_program_arguments(int& argc, char**& argv)
-{
-    int count = 0;
-    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!words)
-        return;
-    static std::vector<std::string> texts;
-    static std::vector<char*> pointers;
-    texts.clear();
-    for (int i = 0; i < count; ++i)
-        texts.push_back(narrow(words[i]));
-    LocalFree(words);
-    pointers.clear();
-    for (std::string& text : texts)
-        pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    argc = count;
-    argv = pointers.data();
-}
-
 void use_binary_streams()
 {
     _setmode(_fileno(stdin), _O_BINARY);

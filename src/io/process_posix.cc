@@ -5,3 +5,13 @@
 void take_program_arguments(int& /*argc*/, char**& /*argv*/) {}
 
 void use_binary_streams() {}
+
+char path_separator()
+{
+    return '/';
+}
+
+bool is_path_separator(char c)
+{
+    return c == '/';
+}
