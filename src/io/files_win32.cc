@@ -35,15 +35,6 @@ std::wstring wide(const std::string& text)
     return out;
 }
 
-std::string narrow(const wchar_t* text)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(std::strlen(out.c_str()));
-    return out;
-}
-
 // The system's words for the last failure, as the C library gives them.
 std::string reason_for(DWORD error)
 {
