@@ -54,6 +54,8 @@ HEADER_ROOMS = {
     # The payload's size bounds.
     "src/cassmak/run.h": "cassmak-rules",
     "src/casstool/table.h": "casstool-table",
+    "src/casstool/json_lines.h": "casstool-table",
+    "src/casstool/digits.h": "casstool-table",
 }
 # A header of these rooms counts as its own room as well.
 HEADER_ROOM_PARENTS = {"cassmak-rules": "cassmak", "casstool-table": "casstool"}

@@ -1,6 +1,7 @@
 #include "casstool/args.h"
 #include "casstool/commands.h"
 #include "casstool/image.h"
+#include "casstool/json_lines.h"
 #include "casstool/report.h"
 #include "casstool/table.h"
 #include "tape/reader.h"
