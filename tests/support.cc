@@ -108,6 +108,12 @@ testing::AssertionResult same_bytes(const bytes& expected, const bytes& actual)
 const char* const cassmak_path = CASSMAK_EXE;
 const char* const casstool_path = CASSTOOL_EXE;
 
+const char* small_address_space_missing()
+{
+    return CASSMAK_TOOLS_SANITIZED ? "AddressSanitizer reserves more address space than the limit"
+                                   : nullptr;
+}
+
 run_result run_cassmak(const std::vector<std::string>& args, const run_options& options)
 {
     return run_exe(CASSMAK_EXE, args, options);

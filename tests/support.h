@@ -87,6 +87,23 @@ const char* backslash_separators_missing();
 // paths here (where the separator is '\\'), or null.
 const char* slash_separated_paths_missing();
 
+// Why the tools, where an address space limit is set, cannot live within a
+// small one here (AddressSanitizer reserves far more), or null.
+const char* small_address_space_missing();
+// Why a running tool cannot be ended by a signal that it holds (SIGTERM) or
+// one that it cannot (SIGKILL) here, or null.
+const char* signals_missing();
+// Starts casstool with `args`, ends it after `delay_ms` milliseconds with
+// SIGKILL where `unheld`, else SIGTERM, and waits for it; only where
+// signals_missing() is null.
+void end_casstool_by_signal(const std::vector<std::string>& args, int delay_ms, bool unheld);
+// Why a folder cannot be made read-only for the tools here (with
+// permissions, or as the superuser by remounting a tmpfs), or null.
+const char* read_only_folders_missing();
+// Whether the tests run with the superuser's rights, which permissions do
+// not stop.
+bool running_as_superuser();
+
 // Skips the running test, which the report then names with the reason, when
 // `reason` (one of the answers above) is not null.
 #define SKIP_IF_MISSING(reason)                                                                    \

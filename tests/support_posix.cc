@@ -183,3 +183,37 @@ std::string strace_path()
     }
     return {};
 }
+
+const char* signals_missing()
+{
+    return nullptr;
+}
+
+void end_casstool_by_signal(const std::vector<std::string>& args, int delay_ms, bool unheld)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<std::string> copies = args;
+        std::vector<char*> argv{const_cast<char*>(casstool_path)};
+        for (std::string& arg : copies)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(casstool_path, argv.data());
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    usleep(static_cast<useconds_t>(delay_ms) * 1000);
+    kill(child, unheld ? SIGKILL : SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+}
+
+const char* read_only_folders_missing()
+{
+    return nullptr;
+}
+
+bool running_as_superuser()
+{
+    return geteuid() == 0;
+}

@@ -187,3 +187,23 @@ std::string strace_path()
 {
     return {};
 }
+
+const char* signals_missing()
+{
+    return "Windows has no POSIX signals to end a running tool with";
+}
+
+void end_casstool_by_signal(const std::vector<std::string>&, int, bool)
+{
+    ADD_FAILURE() << signals_missing();
+}
+
+const char* read_only_folders_missing()
+{
+    return "folders are made read-only with POSIX permissions or mounts";
+}
+
+bool running_as_superuser()
+{
+    return false;
+}

@@ -19,10 +19,8 @@ bool argument_cursor::take_value(std::string& value)
     return true;
 }
 
-int walk_arguments(
-    const std::string& command, const std::vector<std::string>& arguments,
-    std::vector<std::string>& positional,
-    const std::function<int(const std::string& option, argument_cursor& cursor)>& take_option)
+int walk_options(const std::string& command, const std::vector<std::string>& arguments,
+                 std::vector<std::string>& positional, const option_taker& take_option)
 {
     argument_cursor cursor{arguments};
     bool options_done = false;
@@ -41,6 +39,24 @@ int walk_arguments(
         }
     }
     return tool_ok;
+}
+
+int check_positional(const tool_command& command, const std::vector<std::string>& positional)
+{
+    const command_arguments& rule = command.positional;
+    if (positional.size() < rule.needed.size())
+        return usage_error(command.name, rule.needed[positional.size()]);
+    const std::size_t most = rule.needed.size() + rule.optional;
+    if (!rule.repeats && positional.size() > most)
+        return usage_error(command.name, "unexpected argument '" + positional[most] + "'");
+    return tool_ok;
+}
+
+int walk_arguments(const tool_command& command, const std::vector<std::string>& arguments,
+                   std::vector<std::string>& positional, const option_taker& take_option)
+{
+    const int status = walk_options(command.name, arguments, positional, take_option);
+    return status != tool_ok ? status : check_positional(command, positional);
 }
 
 int take_output_option(const std::string& command, argument_cursor& cursor, output_choice& output)

@@ -2,6 +2,8 @@
 // the entry numbers and the one-line usage error.
 #pragma once
 
+#include "casstool/commands.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -24,14 +26,23 @@ struct argument_cursor {
 // What a command's option handler returns for an argument it does not know.
 constexpr int unknown_option = -1;
 
+using option_taker = std::function<int(const std::string& option, argument_cursor& cursor)>;
+
 // Walks `arguments`: `--` ends the options; `-` and every argument that does
 // not begin with `-` go to `positional` in order; every other one goes to
 // `take_option`, which returns tool_ok, tool_failed (reported) or
-// unknown_option (reported here).
-int walk_arguments(
-    const std::string& command, const std::vector<std::string>& arguments,
-    std::vector<std::string>& positional,
-    const std::function<int(const std::string& option, argument_cursor& cursor)>& take_option);
+// unknown_option (reported here). Then checks `positional` against the
+// command's row (check_positional).
+int walk_arguments(const tool_command& command, const std::vector<std::string>& arguments,
+                   std::vector<std::string>& positional, const option_taker& take_option);
+// The same walk without the check, for a command that names another lack
+// before a missing positional argument.
+int walk_options(const std::string& command, const std::vector<std::string>& arguments,
+                 std::vector<std::string>& positional, const option_taker& take_option);
+// Reports the first positional argument the row needs and `positional`
+// lacks ("no image given"), or the first one beyond what it takes
+// ("unexpected argument 'X'"), as a usage error.
+int check_positional(const tool_command& command, const std::vector<std::string>& positional);
 
 // Where a command writes its bytes: a file given with -o, or standard output
 // (no -o, or `-o -`).

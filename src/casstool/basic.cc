@@ -56,18 +56,15 @@ struct basic_options {
 int parse_basic(const std::vector<std::string>& arguments, basic_options& options)
 {
     std::vector<std::string> positional;
-    const int status = walk_arguments(
-        "basic", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
-            if (option != "-o")
-                return unknown_option;
-            return take_output_option("basic", cursor, options.output);
-        });
+    const int status =
+        walk_arguments(basic_command, arguments, positional,
+                       [&](const std::string& option, argument_cursor& cursor) {
+                           if (option != "-o")
+                               return unknown_option;
+                           return take_output_option("basic", cursor, options.output);
+                       });
     if (status != tool_ok)
         return status;
-    if (positional.empty())
-        return usage_error("basic", "no image given");
-    if (positional.size() > 2)
-        return usage_error("basic", "unexpected argument '" + positional[2] + "'");
     options.image = positional[0];
     if (positional.size() == 2) {
         std::size_t entry = 0;
@@ -106,8 +103,8 @@ int run_basic(const basic_options& options)
     if (entry.type != '>') {
         // Listed as a program, any other file is a screen of garbage.
         char type[8];
-        std::snprintf(type, sizeof type, entry.type >= 0x21 && entry.type <= 0x7E ? "'%c'" : "\\x%02X",
-                      entry.type);
+        std::snprintf(type, sizeof type,
+                      entry.type >= 0x21 && entry.type <= 0x7E ? "'%c'" : "\\x%02X", entry.type);
         return report_tool(tool_failed, entry_label(image_path, entry) + " (" +
                                             describe_entry(entry) + ") is of type " + type +
                                             ", not a BASIC program (type '>'); 'casstool "
@@ -135,7 +132,7 @@ int run_basic(const basic_options& options)
 
 } // namespace
 
-extern const tool_command basic_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command basic_command = {
     "basic",
     "basic IMAGE [ENTRY] [-o FILE]",
@@ -143,4 +140,5 @@ const tool_command basic_command = {
     basic_usage,
     parse_and_run<basic_options, parse_basic, run_basic>,
     parse_only<basic_options, parse_basic>,
+    {{"no image given"}, 1},
 };

@@ -60,7 +60,7 @@ int take_disabled_kind(const std::string& value, check_options& options)
 int parse_check(const std::vector<std::string>& arguments, check_options& options)
 {
     const int status =
-        walk_arguments("check", arguments, options.sources,
+        walk_arguments(check_command, arguments, options.sources,
                        [&](const std::string& option, argument_cursor& cursor) {
                            if (option.compare(0, 2, "-W") != 0)
                                return unknown_option;
@@ -69,8 +69,6 @@ int parse_check(const std::vector<std::string>& arguments, check_options& option
                                return usage_error("check", "option -W needs no-KIND");
                            return take_disabled_kind(value, options);
                        });
-    if (status == tool_ok && options.sources.empty())
-        return usage_error("check", "no source given");
     return status;
 }
 
@@ -115,7 +113,7 @@ int run_check(const check_options& options)
 
 } // namespace
 
-extern const tool_command check_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command check_command = {
     "check",
     "check [-W no-KIND]... SOURCE...",
@@ -123,4 +121,5 @@ const tool_command check_command = {
     check_usage,
     parse_and_run<check_options, parse_check, run_check>,
     parse_only<check_options, parse_check>,
+    {{"no source given"}, 0, true},
 };

@@ -6,18 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-// Each defined in the command's own file.
-extern const tool_command list_command;
-extern const tool_command extract_command;
-extern const tool_command basic_command;
-extern const tool_command check_command;
-extern const tool_command rm_command;
-extern const tool_command set_command;
-extern const tool_command move_command;
-extern const tool_command copy_command;
-extern const tool_command join_command;
-extern const tool_command split_command;
-
 const std::vector<const tool_command*>& tool_commands()
 {
     static const std::vector<const tool_command*> table = {

@@ -5,8 +5,18 @@
 // in the table (commands.cc).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
+
+// The positional arguments of a command: those it needs, in order, each named
+// by the words its absence is reported with; how many more it may take after
+// them; and whether the last of them may be given again and again.
+struct command_arguments {
+    std::vector<const char*> needed;
+    std::size_t optional = 0;
+    bool repeats = false;
+};
 
 struct tool_command {
     const char* name;
@@ -18,7 +28,21 @@ struct tool_command {
     // the arguments, for checking a command line without doing its work.
     int (*run)(const std::vector<std::string>& arguments);
     int (*parse)(const std::vector<std::string>& arguments);
+    // Checked by the shared walk (args.h), which words their lack and excess.
+    command_arguments positional;
 };
+
+// The rows, each defined in the command's own file.
+extern const tool_command list_command;
+extern const tool_command extract_command;
+extern const tool_command basic_command;
+extern const tool_command check_command;
+extern const tool_command rm_command;
+extern const tool_command set_command;
+extern const tool_command move_command;
+extern const tool_command copy_command;
+extern const tool_command join_command;
+extern const tool_command split_command;
 
 // The table, in the order the help lists it.
 const std::vector<const tool_command*>& tool_commands();

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,6 +59,31 @@ TEST(CommandTable, HelpTextsFit80Columns)
             EXPECT_LE(end - at, 79U) << name << ": " << text.substr(at, end - at);
             at = end + 1;
         }
+    }
+}
+
+// The positional arguments a row declares are those its synopsis shows: a
+// word after the name that is no option and no option's value is needed, one
+// in brackets may be left out, and "..." lets the last one repeat.
+TEST(CommandTable, PositionalArgumentsAreTheOnesTheSynopsisShows)
+{
+    for (const tool_command* command : tool_commands()) {
+        std::string synopsis = std::string(command->synopsis).substr(std::strlen(command->name));
+        // Options in brackets, with or without a value, then "-o OUTPUT".
+        synopsis = std::regex_replace(synopsis, std::regex(R"( \[-[^\]]*\](\.\.\.)?)"), "");
+        synopsis = std::regex_replace(synopsis, std::regex(R"( -[-A-Za-z]+ [A-Z]+(\.\.\.)?)"), "");
+        std::istringstream words(synopsis);
+        command_arguments shown;
+        for (std::string word; words >> word;) {
+            if (word.front() == '[')
+                ++shown.optional;
+            else
+                shown.needed.push_back(command->name);
+            shown.repeats = word.size() > 3 && word.compare(word.size() - 3, 3, "...") == 0;
+        }
+        EXPECT_EQ(shown.needed.size(), command->positional.needed.size()) << command->synopsis;
+        EXPECT_EQ(shown.optional, command->positional.optional) << command->synopsis;
+        EXPECT_EQ(shown.repeats, command->positional.repeats) << command->synopsis;
     }
 }
 

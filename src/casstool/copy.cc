@@ -43,7 +43,8 @@ int parse_copy(const std::vector<std::string>& arguments, copy_options& options)
     std::vector<std::string> positional;
     std::optional<std::string> to;
     const int status = walk_arguments(
-        "copy", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
+        copy_command, arguments, positional,
+        [&](const std::string& option, argument_cursor& cursor) {
             if (take_change_switch(option, options, true))
                 return tool_ok;
             std::optional<std::string>* value = option == "--to"   ? &to
@@ -63,10 +64,6 @@ int parse_copy(const std::vector<std::string>& arguments, copy_options& options)
         });
     if (status != tool_ok)
         return status;
-    if (positional.empty())
-        return usage_error("copy", "no source image given");
-    if (positional.size() < 2)
-        return usage_error("copy", "no entry given");
     if (!to)
         return usage_error("copy", "no image to copy into; give --to IMAGE");
     options.source = positional[0];
@@ -217,7 +214,7 @@ int run_copy(const copy_options& options)
 
 } // namespace
 
-extern const tool_command copy_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command copy_command = {
     "copy",
     "copy SOURCE ENTRY... --to IMAGE",
@@ -225,4 +222,5 @@ const tool_command copy_command = {
     copy_usage,
     parse_and_run<copy_options, parse_copy, run_copy>,
     parse_only<copy_options, parse_copy>,
+    {{"no source image given", "no entry given"}, 0, true},
 };

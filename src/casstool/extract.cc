@@ -46,34 +46,29 @@ struct extract_options {
 int parse_extract(const std::vector<std::string>& arguments, extract_options& options)
 {
     std::vector<std::string> positional;
-    const int status = walk_arguments(
-        "extract", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
-            if (option == "--force")
-                options.force = true;
-            else if (option == "-q")
-                options.quiet = true;
-            else if (option == "--no-sync")
-                options.no_sync = true;
-            else if (option == "-o")
-                return take_output_option("extract", cursor, options.output);
-            else if (option != "-d")
-                return unknown_option;
-            else if (options.folder)
-                return usage_error("extract", "option -d given twice");
-            else if (std::string folder; cursor.take_value(folder))
-                options.folder = folder;
-            else
-                return usage_error("extract", "option -d needs a folder");
-            return tool_ok;
-        });
+    const int status =
+        walk_arguments(extract_command, arguments, positional,
+                       [&](const std::string& option, argument_cursor& cursor) {
+                           if (option == "--force")
+                               options.force = true;
+                           else if (option == "-q")
+                               options.quiet = true;
+                           else if (option == "--no-sync")
+                               options.no_sync = true;
+                           else if (option == "-o")
+                               return take_output_option("extract", cursor, options.output);
+                           else if (option != "-d")
+                               return unknown_option;
+                           else if (options.folder)
+                               return usage_error("extract", "option -d given twice");
+                           else if (std::string folder; cursor.take_value(folder))
+                               options.folder = folder;
+                           else
+                               return usage_error("extract", "option -d needs a folder");
+                           return tool_ok;
+                       });
     if (status != tool_ok)
         return status;
-    if (positional.empty())
-        return usage_error("extract", "no image given");
-    if (positional.size() < 2)
-        return usage_error("extract", "no entry given");
-    if (positional.size() > 2)
-        return usage_error("extract", "unexpected argument '" + positional[2] + "'");
     options.image = positional[0];
     options.entry = positional[1];
     if (options.entry == "all") {
@@ -244,7 +239,7 @@ int run_extract(const extract_options& options)
 
 } // namespace
 
-extern const tool_command extract_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command extract_command = {
     "extract",
     "extract IMAGE ENTRY|all [-o FILE|-d DIR]",
@@ -252,4 +247,5 @@ const tool_command extract_command = {
     extract_usage,
     parse_and_run<extract_options, parse_extract, run_extract>,
     parse_only<extract_options, parse_extract>,
+    {{"no image given", "no entry given"}},
 };

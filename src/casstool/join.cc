@@ -36,7 +36,7 @@ struct join_options : change_switches {
 int parse_join(const std::vector<std::string>& arguments, join_options& options)
 {
     std::optional<std::string> output;
-    const int status = walk_arguments(
+    const int status = walk_options(
         "join", arguments, options.images, [&](const std::string& option, argument_cursor& cursor) {
             if (take_change_switch(option, options, true))
                 return tool_ok;
@@ -54,8 +54,8 @@ int parse_join(const std::vector<std::string>& arguments, join_options& options)
         return status;
     if (!output)
         return usage_error("join", "no output given; give -o OUTPUT");
-    if (options.images.empty())
-        return usage_error("join", "no image given");
+    if (const int lack = check_positional(join_command, options.images); lack != tool_ok)
+        return lack;
     options.output = *output;
     return tool_ok;
 }
@@ -92,7 +92,7 @@ int run_join(const join_options& options)
 
 } // namespace
 
-extern const tool_command join_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command join_command = {
     "join",
     "join -o OUTPUT IMAGE...",
@@ -100,4 +100,5 @@ const tool_command join_command = {
     join_usage,
     parse_and_run<join_options, parse_join, run_join>,
     parse_only<join_options, parse_join>,
+    {{"no image given"}, 0, true},
 };

@@ -1,6 +1,7 @@
 #include "casstool/args.h"
 #include "casstool/commands.h"
 #include "casstool/image.h"
+#include "casstool/json_lines.h"
 #include "casstool/report.h"
 #include "casstool/table.h"
 #include "tape/reader.h"
@@ -33,16 +34,13 @@ struct list_options {
 
 int parse_list(const std::vector<std::string>& arguments, list_options& options)
 {
-    const int status = walk_arguments("list", arguments, options.images,
-                                      [&](const std::string& option, argument_cursor&) {
-                                          if (option != "--json")
-                                              return unknown_option;
-                                          options.json = true;
-                                          return tool_ok;
-                                      });
-    if (status == tool_ok && options.images.empty())
-        return usage_error("list", "no image given");
-    return status;
+    return walk_arguments(list_command, arguments, options.images,
+                          [&](const std::string& option, argument_cursor&) {
+                              if (option != "--json")
+                                  return unknown_option;
+                              options.json = true;
+                              return tool_ok;
+                          });
 }
 
 // Rows gather in one buffer and go out in big writes, as they are found.
@@ -127,7 +125,7 @@ int run_list(const list_options& options)
 
 } // namespace
 
-extern const tool_command list_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command list_command = {
     "list",
     "list [--json] IMAGE...",
@@ -135,4 +133,5 @@ const tool_command list_command = {
     list_usage,
     parse_and_run<list_options, parse_list, run_list>,
     parse_only<list_options, parse_list>,
+    {{"no image given"}, 0, true},
 };

@@ -33,19 +33,11 @@ int parse_move(const std::vector<std::string>& arguments, move_options& options)
 {
     std::vector<std::string> positional;
     const int status = walk_arguments(
-        "move", arguments, positional, [&](const std::string& option, argument_cursor&) {
+        move_command, arguments, positional, [&](const std::string& option, argument_cursor&) {
             return take_change_switch(option, options, false) ? tool_ok : unknown_option;
         });
     if (status != tool_ok)
         return status;
-    if (positional.empty())
-        return usage_error("move", "no image given");
-    if (positional.size() < 2)
-        return usage_error("move", "no entry given");
-    if (positional.size() < 3)
-        return usage_error("move", "no position given");
-    if (positional.size() > 3)
-        return usage_error("move", "unexpected argument '" + positional[3] + "'");
     options.image = positional[0];
     options.entry_word = positional[1];
     options.position_word = positional[2];
@@ -135,7 +127,7 @@ int run_move(const move_options& options)
 
 } // namespace
 
-extern const tool_command move_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command move_command = {
     "move",
     "move IMAGE ENTRY POSITION",
@@ -143,4 +135,5 @@ const tool_command move_command = {
     move_usage,
     parse_and_run<move_options, parse_move, run_move>,
     parse_only<move_options, parse_move>,
+    {{"no image given", "no entry given", "no position given"}},
 };

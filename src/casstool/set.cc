@@ -51,18 +51,12 @@ int take_set_option(const std::string& option, argument_cursor& cursor, set_opti
 int parse_set(const std::vector<std::string>& arguments, set_options& options)
 {
     std::vector<std::string> positional;
-    const int status = walk_arguments("set", arguments, positional,
+    const int status = walk_arguments(set_command, arguments, positional,
                                       [&](const std::string& option, argument_cursor& cursor) {
                                           return take_set_option(option, cursor, options);
                                       });
     if (status != tool_ok)
         return status;
-    if (positional.empty())
-        return usage_error("set", "no image given");
-    if (positional.size() < 2)
-        return usage_error("set", "no entry given");
-    if (positional.size() > 2)
-        return usage_error("set", "unexpected argument '" + positional[2] + "'");
     options.image = positional[0];
     options.entry_word = positional[1];
     if (!parse_entry(options.entry_word, options.entry))
@@ -125,7 +119,7 @@ int run_set(const set_options& options)
 
 } // namespace
 
-extern const tool_command set_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command set_command = {
     "set",
     "set IMAGE ENTRY --FIELD VALUE...",
@@ -133,4 +127,5 @@ const tool_command set_command = {
     set_usage,
     parse_and_run<set_options, parse_set, run_set>,
     parse_only<set_options, parse_set>,
+    {{"no image given", "no entry given"}},
 };

@@ -39,26 +39,23 @@ struct split_options : change_switches {
 int parse_split(const std::vector<std::string>& arguments, split_options& options)
 {
     std::vector<std::string> positional;
-    const int status = walk_arguments(
-        "split", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
-            if (take_change_switch(option, options, true))
-                return tool_ok;
-            if (option != "-d")
-                return unknown_option;
-            std::string value;
-            if (!cursor.take_value(value))
-                return usage_error("split", "option -d needs a folder");
-            if (options.folder)
-                return usage_error("split", "option -d given twice");
-            options.folder = value;
-            return tool_ok;
-        });
+    const int status =
+        walk_arguments(split_command, arguments, positional,
+                       [&](const std::string& option, argument_cursor& cursor) {
+                           if (take_change_switch(option, options, true))
+                               return tool_ok;
+                           if (option != "-d")
+                               return unknown_option;
+                           std::string value;
+                           if (!cursor.take_value(value))
+                               return usage_error("split", "option -d needs a folder");
+                           if (options.folder)
+                               return usage_error("split", "option -d given twice");
+                           options.folder = value;
+                           return tool_ok;
+                       });
     if (status != tool_ok)
         return status;
-    if (positional.empty())
-        return usage_error("split", "no image given");
-    if (positional.size() > 1)
-        return usage_error("split", "unexpected argument '" + positional[1] + "'");
     options.image = positional[0];
     return tool_ok;
 }
@@ -115,7 +112,7 @@ int run_split(const split_options& options)
 
 } // namespace
 
-extern const tool_command split_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command split_command = {
     "split",
     "split IMAGE [-d DIR]",
@@ -123,4 +120,5 @@ const tool_command split_command = {
     split_usage,
     parse_and_run<split_options, parse_split, run_split>,
     parse_only<split_options, parse_split>,
+    {{"no image given"}},
 };

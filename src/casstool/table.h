@@ -1,12 +1,12 @@
-// The table and the JSON lines of `list`, made row by row as the entries of
-// an image are found, so that nothing grows with the number of entries.
+// The table of `list`, made row by row as the entries of an image are found,
+// so that nothing grows with the number of entries.
 #pragma once
 
+#include "casstool/digits.h"
 #include "tape/reader.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,34 +14,6 @@ extern const char* const table_heading;
 
 // The most bytes put_row writes, besides the entry's problem text.
 constexpr std::size_t row_room = 160;
-
-// A number column whose value mostly grows by a little from row to row (the
-// entry number, the offset): its digits are kept and added to rather than
-// formatted anew, since an image of empty blocks has a row per two bytes.
-class counting_column {
-  public:
-    void set(std::uint64_t value);
-    // Writes the number right-aligned in `width` columns (or more when it
-    // needs them) and returns the end.
-    template <int width> char* put(char* at) const
-    {
-        static_assert(width <= room, "a column within the digits kept");
-        if (count_ <= width) {
-            std::memcpy(at, text_ + room - width, width);
-            return at + width;
-        }
-        std::memcpy(at, text_ + room - count_, static_cast<std::size_t>(count_));
-        return at + count_;
-    }
-
-  private:
-    static constexpr int room = 20; // the digits of the largest value
-    std::uint64_t value_ = 0;
-    // The digits at the end, spaces before them.
-    char text_[room] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                        ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '0'};
-    int count_ = 1;
-};
 
 // The rows of one table, written one after another.
 struct table_rows {
@@ -75,15 +47,3 @@ void append_table_head(std::string& out, const std::string& path, bool size_know
 
 // The whole listing of an image held in memory, as `list` prints it.
 std::string image_table(const std::string& path, const std::uint8_t* bytes, std::size_t size);
-
-// One JSON line for the entry. The image path is written as UTF-8 text where
-// it is valid UTF-8; each other byte, and every byte of the stored name and
-// type, becomes the code point of the same value.
-void append_json(std::string& out, const std::string& path, const tape_entry& entry,
-                 std::uint64_t base);
-
-// The same line in two parts, for many entries of one image: the start, made
-// once from the path, and the rest.
-std::string json_line_start(const std::string& path);
-void append_json_line(std::string& out, const std::string& start, const tape_entry& entry,
-                      std::uint64_t base);

@@ -1,5 +1,6 @@
 #include "cassmak/read.h"
 
+#include "casstool/json_lines.h"
 #include "casstool/table.h"
 #include "io/files.h"
 #include "io/outcome_words.h"
