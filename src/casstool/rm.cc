@@ -4,8 +4,6 @@
 #include "casstool/image.h"
 #include "casstool/report.h"
 
-#include <algorithm>
-
 namespace {
 
 std::string rm_usage()
@@ -46,59 +44,13 @@ int parse_rm(const std::vector<std::string>& arguments, rm_options& options)
     return tool_ok;
 }
 
-// The runs sorted and joined where they meet or overlap.
-std::vector<entry_run> joined_runs(std::vector<entry_run> runs)
-{
-    std::sort(runs.begin(), runs.end(),
-              [](const entry_run& a, const entry_run& b) { return a.first < b.first; });
-    std::vector<entry_run> out;
-    for (const entry_run& run : runs)
-        if (!out.empty() && run.first <= out.back().last + 1)
-            out.back().last = std::max(out.back().last, run.last);
-        else
-            out.push_back(run);
-    return out;
-}
-
 int run_rm(const rm_options& options)
 {
-    const std::string& path = options.image;
-    const change_work work = [&](const old_file& old, bool, std::vector<plan_piece>& plan,
-                                 change_report& report) {
-        std::size_t count = 0;
-        if (!count_entries(old.size, old.read, count))
-            return tool_failed;
-        std::vector<entry_run> chosen;
-        const entry_list_result result = choose_entry_runs(options.entries, count, chosen);
-        if (result.outcome != entry_list_outcome::chosen)
-            return report_entry_list(path, result);
-        const std::vector<entry_run> removed = joined_runs(std::move(chosen));
-        // The kept entries are spans of the old image, a piece per run of them.
-        std::size_t run = 0;
-        // Lines that nobody will see are not made: removing all of an image
-        // of millions of empty blocks keeps no line per entry.
-        const bool quiet = options.quiet && !options.dry_run;
-        tape_entry entry;
-        bool read = true;
-        const bool walked = walk_entry_bounds(
-            old.size, old.read, [&](std::size_t index, const entry_bounds& bounds) {
-                while (run < removed.size() && removed[run].last < index)
-                    ++run;
-                if (run == removed.size() || index < removed[run].first) {
-                    add_old_span(plan, bounds.offset, bounds.span);
-                    return true;
-                }
-                if (quiet)
-                    return true;
-                read = read_entry_head(old.read, bounds, index, entry);
-                if (read)
-                    report.lines += "removed entry " + std::to_string(index + 1) + " (" +
-                                    describe_entry(entry) + ")\n";
-                return read;
-            });
-        return walked && read ? tool_ok : tool_failed;
+    const change_work work = [&](const image_source& old, const change_lines& lines,
+                                 change_plan& plan) {
+        return plan_remove(old, options.image, options.entries, lines, plan);
     };
-    return run_change({"rm", path, false, options}, work);
+    return run_change({"rm", options.image, false, options}, work);
 }
 
 } // namespace
