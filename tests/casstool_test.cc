@@ -676,8 +676,10 @@ TEST(Casstool, RunningOutOfMemoryIsAOneLineFailureAndChangesNothing)
     SKIP_IF_MISSING(small_address_space_missing());
     SKIP_IF_MISSING(address_space_limit_missing());
     scratch_dir dir;
-    // 1,000 headless blocks of 65,535 bytes: 64 MiB that a dry run must
-    // put together in memory, and a source that copy reads whole.
+    // 1,000 headless blocks of 65,535 bytes: 64 MiB that a change of an
+    // image with two names must put together in memory (it is rewritten in
+    // place), and a source that copy reads whole. A dry run walks its plan
+    // and needs none of it.
     bytes block = hex("FF FF");
     block.resize(65537, 0x11);
     bytes image;
@@ -690,10 +692,18 @@ TEST(Casstool, RunningOutOfMemoryIsAOneLineFailureAndChangesNothing)
     run_options limited;
     limited.address_space_limit = 48L << 20;
     const run_result dry = run_casstool({"rm", big, "1", "--dry-run"}, limited);
-    EXPECT_EQ(2, dry.exit_code);
+    EXPECT_EQ(0, dry.exit_code) << dry.err;
+    const std::string rest = dir.path("rest.kst");
+    write_file(rest, bytes(image.begin() + static_cast<std::ptrdiff_t>(block.size()), image.end()));
+    std::string listed = run_casstool({"list", rest}).out;
+    listed.replace(listed.find(rest), rest.size(), big);
+    EXPECT_EQ("removed entry 1 (headless block, 65,535 bytes)\n" + listed, dry.out);
+    std::filesystem::create_hard_link(big, dir.path("other-name.kst"));
+    const run_result in_place = run_casstool({"rm", big, "1"}, limited);
+    EXPECT_EQ(2, in_place.exit_code);
     EXPECT_EQ("casstool: " + big + ": cannot be updated: " + std::strerror(ENOMEM) +
                   "; it is left as it was\n",
-              dry.err);
+              in_place.err);
     const run_result copy = run_casstool({"copy", big, "1", "--to", tape}, limited);
     EXPECT_EQ(2, copy.exit_code);
     EXPECT_EQ("casstool: out of memory\n", copy.err);

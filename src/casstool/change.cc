@@ -6,18 +6,8 @@
 #include "io/files.h"
 #include "io/outcome_words.h"
 
+#include <algorithm>
 #include <cstdio>
-
-int report_entry_list(const std::string& path, const entry_list_result& result)
-{
-    return report_tool(tool_failed, entry_list_message(path, result));
-}
-
-int report_open_inside(const std::string& path, entry_kind kind, const std::string& origin,
-                       std::size_t entry)
-{
-    return report_tool(tool_failed, open_inside_words(path, kind, origin, entry));
-}
 
 bool take_change_switch(const std::string& option, change_switches& switches, bool with_force)
 {
@@ -97,6 +87,60 @@ int finish_report(const change_report& report, bool quiet, int status)
     return status;
 }
 
+namespace {
+
+// Adds the listing of the image that `plan` makes of the old image read
+// through `old`, as `list` prints it: the new image is read through the plan
+// a window at a time, as `list` reads a file, rather than made; false when a
+// read failed.
+bool add_plan_table(const std::string& path, const std::vector<plan_piece>& plan,
+                    const image_bytes_reader& old, report_lines& lines)
+{
+    const image_bytes_reader read = plan_reader(plan, old);
+    const std::uint64_t size = plan_size(plan);
+    std::string out;
+    append_table_head(out, path, true, size);
+    table_summary summary;
+    constexpr std::size_t window_size = 4 * longest_entry;
+    std::vector<std::uint8_t> window(window_size);
+    std::size_t filled = 0;
+    std::size_t at = 0;
+    std::uint64_t base = 0;
+    tape_entry entry;
+    for (std::size_t number = 0;; ++number) {
+        const bool more = base + filled < size;
+        if (more && filled - at < longest_entry) {
+            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
+                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
+            base += at;
+            filled -= at;
+            at = 0;
+            const auto got = static_cast<std::size_t>(
+                std::min<std::uint64_t>(window_size - filled, size - base - filled));
+            if (!read(base + filled, window.data() + filled, got))
+                return false;
+            filled += got;
+        }
+        if (!next_tape_entry(window.data(), filled, at, base + filled < size, entry))
+            break;
+        entry.entry = number + 1;
+        if (number == 0)
+            out += table_heading;
+        append_row(out, entry, base);
+        count_entry(summary, entry);
+        at += entry.span;
+        if (out.size() >= held_lines / 16) {
+            lines += out;
+            out.clear();
+        }
+    }
+    append_summary(out, summary);
+    lines += out;
+    return true;
+}
+
+} // namespace
+
 int run_change(const change_request& request, const change_work& work)
 {
     const std::string& path = request.path;
@@ -104,24 +148,24 @@ int run_change(const change_request& request, const change_work& work)
         return usage_error(request.command,
                            "standard input cannot be changed; give the image's file name");
     change_report report;
-    int status = tool_ok;
-    std::vector<plan_piece> plan;
-    const image_transform transform = [&](const old_file& old, bool existed,
+    change_plan plan;
+    const bool quiet = request.switches.quiet && !request.switches.dry_run;
+    const change_lines lines = [&](const std::string& line) { report.lines += line; };
+    const image_transform transform = [&](const old_file& old, bool,
                                           std::vector<image_piece>& pieces) {
         // Called again when another run replaced the image meanwhile.
         report = change_report{};
-        plan.clear();
-        status = work(old, existed, plan, report);
-        if (status == tool_failed)
+        plan = change_plan{};
+        if (!work({old.size, old.read}, quiet ? change_lines{} : lines, plan) ||
+            plan.status == change_refused)
             return false;
+        report.notes = std::move(plan.notes);
         if (request.switches.dry_run) {
-            std::vector<std::uint8_t> updated;
-            if (assemble_plan(plan, old.read, updated))
-                report.lines += image_table(path, updated.data(), updated.size());
+            add_plan_table(path, plan.pieces, old.read, report.lines);
             return false;
         }
-        pieces.reserve(plan.size());
-        for (const plan_piece& piece : plan)
+        pieces.reserve(plan.pieces.size());
+        for (const plan_piece& piece : plan.pieces)
             pieces.push_back({piece.bytes, piece.from, piece.count});
         return true;
     };
@@ -129,14 +173,14 @@ int run_change(const change_request& request, const change_work& work)
         update_output(path, request.create, transform, sync_of(request.switches));
     if (result.outcome == write_outcome::read_failed)
         return report_tool(tool_failed, update_failure_message(path, result));
-    if (status == tool_failed)
-        return status;
+    if (plan.status == change_refused)
+        return report_tool(tool_failed, plan.message);
     if (result.outcome == write_outcome::unsynced)
         return report_tool(tool_failed, update_failure_message(path, result));
     const bool declined = request.switches.dry_run && result.outcome == write_outcome::declined;
     if (result.outcome != write_outcome::written && !declined)
         return report_tool(tool_failed, update_failure_message(path, result));
-    return finish_report(report, request.switches.quiet && !request.switches.dry_run, status);
+    return finish_report(report, quiet, plan.status);
 }
 
 int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes, sync_mode sync)

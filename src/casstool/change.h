@@ -1,6 +1,7 @@
 // What the commands that change images share (rm, set, move, copy, join,
-// split): the words of their lines, the refusals they have in common, the
-// update of an image under the append lock, and the writing of a new one.
+// split): the printing of their lines, the update of an image under the
+// append lock that runs a change planned by the core (tape/changes.h), and
+// the writing of a new one.
 #pragma once
 
 #include "casstool/image.h"
@@ -15,15 +16,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// Reports why `choose_entries` found no entries in the image at `path`, and
-// returns tool_failed.
-int report_entry_list(const std::string& path, const entry_list_result& result);
-
-// The refusal itself, for an entry of `kind` that is entry `entry` of
-// `origin`.
-int report_open_inside(const std::string& path, entry_kind kind, const std::string& origin,
-                       std::size_t entry);
 
 // The lines a change prints once it is done: in memory up to a few MiB,
 // beyond that in an unnamed temporary file, so that the lines of millions of
@@ -54,14 +46,12 @@ struct change_report {
     std::vector<std::string> notes;
 };
 
-// Plans the new image from the old one, read through `old.read` as far as it
-// needs, as the pieces it is made of (any new bytes held by the work until
-// run_change returns), and says what changed. Returns tool_ok, tool_damaged
-// (done with --force over damage), or tool_failed after reporting why
-// nothing is to be done; a failed read of the old image is reported by
-// run_change.
-using change_work = std::function<int(const old_file& old, bool existed,
-                                      std::vector<plan_piece>& plan, change_report& report)>;
+// Plans the new image from the old one (a plan of tape/changes.h), its
+// lines given to `lines` (empty under -q), its refusal or the damage it was
+// forced over left in `plan`; false when a read of the old image failed,
+// which run_change reports.
+using change_work =
+    std::function<bool(const image_source& old, const change_lines& lines, change_plan& plan)>;
 
 // The switches the changing commands share; their options records derive
 // from it.
@@ -92,7 +82,8 @@ struct change_request {
 // Changes the image at `request.path` with `work` through update_output: under
 // the append lock, replaced whole by the planned image, or left as it was.
 // Prints the lines (and, for a dry run, the list of the image that would
-// result, writing nothing), then the notes, and returns the exit status.
+// result, read through the plan without making it, writing nothing), then
+// the notes, and returns the exit status.
 int run_change(const change_request& request, const change_work& work);
 
 // Writes a new image to `path` with the safe writer; `-` is standard output

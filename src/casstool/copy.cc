@@ -4,7 +4,6 @@
 #include "casstool/image.h"
 #include "casstool/report.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -83,22 +82,6 @@ bool same_file(const std::string& a, const std::string& b)
     return a == b || names_same_file(a, b);
 }
 
-// An open entry of the new image that another entry would follow: where it
-// comes from, at the lowest position in the new image found so far.
-struct open_inside {
-    std::size_t position = SIZE_MAX;
-    entry_kind kind = entry_kind::truncated;
-    const std::string* origin = nullptr;
-    std::size_t entry = 0;
-
-    void consider(std::size_t at, std::size_t total, const entry_bounds& bounds,
-                  const std::string& path, std::size_t index)
-    {
-        if (bounds.open && at + 1 < total && at < position)
-            *this = {at, bounds.kind, &path, index + 1};
-    }
-};
-
 int run_copy(const copy_options& options)
 {
     const std::string& path = options.image;
@@ -106,108 +89,13 @@ int run_copy(const copy_options& options)
     loaded_image source;
     if (!within && load_image(options.source, source.bytes, source.size) != tool_ok)
         return tool_failed;
-    const image_bytes_reader read_source = [&](std::uint64_t at, std::uint8_t* into,
-                                               std::size_t count) {
-        if (at > source.size || count > source.size - at)
-            return false;
-        std::copy(source.bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                  source.bytes.begin() + static_cast<std::ptrdiff_t>(at + count), into);
-        return true;
-    };
-    const change_work work = [&](const old_file& old, bool, std::vector<plan_piece>& plan,
-                                 change_report& report) {
-        // Within one image the copies are taken from it as it is under the lock.
-        const image_bytes_reader& read_from = within ? old.read : read_source;
-        const std::uint64_t from_size = within ? old.size : source.size;
-        std::size_t count = 0;
-        if (!count_entries(old.size, old.read, count))
-            return tool_failed;
-        std::size_t at = count;
-        if (options.at_word) {
-            if (options.at < 1 || options.at > count + 1)
-                return report_tool(tool_failed, path + ": no entry " + *options.at_word +
-                                                    " to copy before" + entries_are(count));
-            at = options.at - 1;
-        }
-        std::size_t from_count = 0;
-        if (!count_entries(from_size, read_from, from_count))
-            return tool_failed;
-        std::vector<entry_run> chosen;
-        const entry_list_result result = choose_entry_runs(options.entries, from_count, chosen);
-        if (result.outcome != entry_list_outcome::chosen)
-            return report_entry_list(options.source, result);
-        std::size_t copies = 0;
-        for (const entry_run& run : chosen)
-            copies += run.last - run.first + 1;
-        const std::size_t total = count + copies;
-
-        int status = tool_ok;
-        open_inside inside;
-        std::vector<plan_piece> copied; // a piece per run
-        std::vector<std::uint8_t> window;
-        tape_entry entry;
-        std::size_t position = at; // of the next copy in the new image
-        for (const entry_run& run : chosen) {
-            std::uint64_t first = 0;
-            std::uint64_t end = 0;
-            int refused = tool_ok;
-            bool read = true;
-            if (!walk_entry_bounds(
-                    from_size, read_from,
-                    [&](std::size_t index, const entry_bounds& bounds) {
-                        if (index < run.first)
-                            return true;
-                        if (index == run.first)
-                            first = bounds.offset;
-                        end = bounds.offset + bounds.span;
-                        read = read_entry(read_from, bounds, index, window, entry);
-                        if (!read)
-                            return false;
-                        if (entry.kind == entry_kind::truncated) {
-                            if (!options.force) {
-                                refused =
-                                    report_tool(tool_failed, damage_label(options.source, entry) +
-                                                                 "; --force copies it anyway");
-                                return false;
-                            }
-                            report.notes.push_back(damage_label(options.source, entry) +
-                                                   "; copied as it is");
-                            status = tool_damaged;
-                        }
-                        inside.consider(position, total, bounds, options.source, index);
-                        report.lines += "copied entry " + std::to_string(index + 1) + " (" +
-                                        describe_entry(entry) + ") as entry " +
-                                        std::to_string(position + 1) + "\n";
-                        ++position;
-                        return index < run.last;
-                    }) ||
-                !read || refused != tool_ok)
-                return tool_failed;
-            if (within)
-                add_old_span(copied, first, end - first);
-            else
-                copied.push_back({source.bytes.data() + first, 0, end - first});
-        }
-        std::uint64_t split = old.size; // where the copies go in the old image
-        if (!walk_entry_bounds(old.size, old.read,
-                               [&](std::size_t index, const entry_bounds& bounds) {
-                                   if (index == at)
-                                       split = bounds.offset;
-                                   inside.consider(index < at ? index : index + copies, total,
-                                                   bounds, path, index);
-                                   return true;
-                               }))
-            return tool_failed;
-        if (inside.origin)
-            return report_open_inside(path, inside.kind, *inside.origin, inside.entry);
-        add_old_span(plan, 0, split);
-        for (const plan_piece& piece : copied)
-            if (piece.bytes)
-                plan.push_back(piece);
-            else
-                add_old_span(plan, piece.from, piece.count);
-        add_old_span(plan, split, old.size - split);
-        return status;
+    // An empty source is a source all the same, not the image itself.
+    static const std::uint8_t nothing = 0;
+    const std::uint8_t* from = within ? nullptr : source.size == 0 ? &nothing : source.bytes.data();
+    const change_work work = [&](const image_source& old, const change_lines& lines,
+                                 change_plan& plan) {
+        return plan_copy(old, path, from, source.size, options.source, options.entries,
+                         options.at_word, options.at, options.force, lines, plan);
     };
     return run_change({"copy", path, true, options}, work);
 }

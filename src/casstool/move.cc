@@ -48,81 +48,14 @@ int parse_move(const std::vector<std::string>& arguments, move_options& options)
     return tool_ok;
 }
 
-// Where entry `index` goes when entry `from` is moved to `to`.
-std::size_t moved_position(std::size_t index, std::size_t from, std::size_t to)
-{
-    if (index == from)
-        return to;
-    if (from < to && index > from && index <= to)
-        return index - 1;
-    if (to < from && index >= to && index < from)
-        return index + 1;
-    return index;
-}
-
 int run_move(const move_options& options)
 {
-    const std::string& path = options.image;
-    const change_work work = [&](const old_file& old, bool, std::vector<plan_piece>& plan,
-                                 change_report& report) {
-        std::size_t count = 0;
-        if (!count_entries(old.size, old.read, count))
-            return tool_failed;
-        if (options.entry < 1 || options.entry > count)
-            return report_missing_entry(path, options.entry_word, count);
-        if (options.position < 1 || options.position > count)
-            return report_tool(tool_failed, path + ": no entry " + options.position_word +
-                                                " to move to" + entries_are(count));
-        const std::size_t from = options.entry - 1;
-        const std::size_t to = options.position - 1;
-        // Only the last two entries can be open (a file without its data
-        // block, then the truncated tail of that block): the first of them
-        // that the move puts before another entry is refused.
-        entry_bounds moved;
-        entry_bounds target;
-        std::size_t inside = count;
-        entry_kind inside_kind = entry_kind::truncated;
-        std::size_t inside_at = count;
-        if (!walk_entry_bounds(old.size, old.read,
-                               [&](std::size_t index, const entry_bounds& bounds) {
-                                   if (index == from)
-                                       moved = bounds;
-                                   if (index == to)
-                                       target = bounds;
-                                   const std::size_t at = moved_position(index, from, to);
-                                   if (bounds.open && at + 1 < count && at < inside_at) {
-                                       inside = index;
-                                       inside_at = at;
-                                       inside_kind = bounds.kind;
-                                   }
-                                   return true;
-                               }))
-            return tool_failed;
-        if (inside < count)
-            return report_open_inside(path, inside_kind, path, inside + 1);
-        std::vector<std::uint8_t> window;
-        tape_entry entry;
-        if (!read_entry(old.read, moved, from, window, entry))
-            return tool_failed;
-        report.lines += "moved entry " + std::to_string(options.entry) + " (" +
-                        describe_entry(entry) + ") to entry " + std::to_string(options.position) +
-                        "\n";
-        const std::uint64_t moved_end = moved.offset + moved.span;
-        const std::uint64_t target_end = target.offset + target.span;
-        if (from < to) {
-            add_old_span(plan, 0, moved.offset);
-            add_old_span(plan, moved_end, target_end - moved_end);
-            add_old_span(plan, moved.offset, moved.span);
-            add_old_span(plan, target_end, old.size - target_end);
-        } else {
-            add_old_span(plan, 0, target.offset);
-            add_old_span(plan, moved.offset, moved.span);
-            add_old_span(plan, target.offset, moved.offset - target.offset);
-            add_old_span(plan, moved_end, old.size - moved_end);
-        }
-        return tool_ok;
+    const change_work work = [&](const image_source& old, const change_lines& lines,
+                                 change_plan& plan) {
+        return plan_move(old, options.image, options.entry_word, options.entry,
+                         options.position_word, options.position, lines, plan);
     };
-    return run_change({"move", path, false, options}, work);
+    return run_change({"move", options.image, false, options}, work);
 }
 
 } // namespace

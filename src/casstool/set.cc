@@ -69,52 +69,12 @@ int parse_set(const std::vector<std::string>& arguments, set_options& options)
 
 int run_set(const set_options& options)
 {
-    const std::string& path = options.image;
-    std::vector<std::uint8_t> window; // the entry, its header rewritten
-    const change_work work = [&](const old_file& old, bool, std::vector<plan_piece>& plan,
-                                 change_report& report) {
-        std::size_t count = 0;
-        entry_bounds bounds;
-        if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& b) {
-                if (index + 1 == options.entry)
-                    bounds = b;
-                ++count;
-                return true;
-            }))
-            return tool_failed;
-        if (options.entry < 1 || options.entry > count)
-            return report_missing_entry(path, options.entry_word, count);
-        tape_entry entry;
-        if (!read_entry(old.read, bounds, options.entry - 1, window, entry))
-            return tool_failed;
-        if (entry.kind != entry_kind::file)
-            return report_tool(
-                tool_failed,
-                entry_label(path, entry) + " is " +
-                    (entry.kind == entry_kind::headless ? "a headless block" : "a truncated tail") +
-                    ": it has no header to set");
-        int status = tool_ok;
-        if (!entry.header_checksum_good) {
-            // Computing the checksum again would hide the damage.
-            if (!options.force)
-                return report_tool(tool_failed,
-                                   entry_label(path, entry) +
-                                       " has a bad header checksum; --force rewrites it anyway");
-            report.notes.push_back(entry_label(path, entry) +
-                                   " had a bad header checksum; rewritten with a new one");
-            status = tool_damaged;
-        }
-        report.lines += "set entry " + std::to_string(entry.entry) + " (" + describe_entry(entry) +
-                        "): " + describe_change(options.change) + "\n";
-        apply_header_change(window, entry, options.change);
-        // Only the header block is new; the rest stays where it lies.
-        constexpr std::uint64_t head = block_length_size + header_body_size;
-        add_old_span(plan, 0, bounds.offset);
-        plan.push_back({window.data(), 0, head});
-        add_old_span(plan, bounds.offset + head, old.size - bounds.offset - head);
-        return status;
+    const change_work work = [&](const image_source& old, const change_lines& lines,
+                                 change_plan& plan) {
+        return plan_set(old, options.image, options.entry_word, options.entry, options.change,
+                        options.force, lines, plan);
     };
-    return run_change({"set", path, false, options}, work);
+    return run_change({"set", options.image, false, options}, work);
 }
 
 } // namespace

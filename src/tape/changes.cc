@@ -1,7 +1,10 @@
 #include "tape/changes.h"
 
+#include "tape/format.h"
 #include "tape/words.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -12,17 +15,6 @@ change_outcome refused(std::string message)
     outcome.status = change_refused;
     outcome.message = std::move(message);
     return outcome;
-}
-
-// Every piece of `pieces` comes from `image` at `path`.
-std::vector<piece_origin> origins_in(const std::vector<entry_piece>& pieces,
-                                     const std::string& path)
-{
-    std::vector<piece_origin> origins;
-    origins.reserve(pieces.size());
-    for (const entry_piece& piece : pieces)
-        origins.push_back({&path, piece.index + 1});
-    return origins;
 }
 
 // "entries 4 to 6", "entry 4".
@@ -116,80 +108,354 @@ std::string open_inside_message(const std::string& path, const std::vector<entry
     return open_inside_words(path, entry.kind, *origins[at].path, origins[at].entry);
 }
 
+namespace {
+
+bool refuse(change_plan& plan, std::string message)
+{
+    plan.status = change_refused;
+    plan.message = std::move(message);
+    return true;
+}
+
+// The runs sorted and joined where they meet or overlap.
+std::vector<entry_run> joined_runs(std::vector<entry_run> runs)
+{
+    std::sort(runs.begin(), runs.end(),
+              [](const entry_run& a, const entry_run& b) { return a.first < b.first; });
+    std::vector<entry_run> out;
+    for (const entry_run& run : runs)
+        if (!out.empty() && run.first <= out.back().last + 1)
+            out.back().last = std::max(out.back().last, run.last);
+        else
+            out.push_back(run);
+    return out;
+}
+
+// Where entry `index` goes when entry `from` is moved to `to`.
+std::size_t moved_position(std::size_t index, std::size_t from, std::size_t to)
+{
+    if (index == from)
+        return to;
+    if (from < to && index > from && index <= to)
+        return index - 1;
+    if (to < from && index >= to && index < from)
+        return index + 1;
+    return index;
+}
+
+// An open entry of the new image that another entry would follow: where it
+// comes from, at the lowest position in the new image found so far.
+struct open_inside {
+    std::size_t position = SIZE_MAX;
+    entry_kind kind = entry_kind::truncated;
+    const std::string* origin = nullptr;
+    std::size_t entry = 0;
+
+    void consider(std::size_t at, std::size_t total, const entry_bounds& bounds,
+                  const std::string& path, std::size_t index)
+    {
+        if (bounds.open && at + 1 < total && at < position)
+            *this = {at, bounds.kind, &path, index + 1};
+    }
+};
+
+} // namespace
+
+bool plan_remove(const image_source& old, const std::string& path,
+                 const std::vector<std::string>& words, const change_lines& lines,
+                 change_plan& plan)
+{
+    std::size_t count = 0;
+    if (!count_entries(old.size, old.read, count))
+        return false;
+    std::vector<entry_run> chosen;
+    const entry_list_result result = choose_entry_runs(words, count, chosen);
+    if (result.outcome != entry_list_outcome::chosen)
+        return refuse(plan, entry_list_message(path, result));
+    const std::vector<entry_run> removed = joined_runs(std::move(chosen));
+    // The kept entries are spans of the old image, a piece per run of them.
+    std::size_t run = 0;
+    tape_entry entry;
+    bool read = true;
+    const bool walked =
+        walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& bounds) {
+            while (run < removed.size() && removed[run].last < index)
+                ++run;
+            if (run == removed.size() || index < removed[run].first) {
+                add_old_span(plan.pieces, bounds.offset, bounds.span);
+                return true;
+            }
+            // Removing all of an image of millions of empty blocks quietly
+            // reads no header.
+            if (!lines)
+                return true;
+            read = read_entry_head(old.read, bounds, index, entry);
+            if (read)
+                lines("removed entry " + std::to_string(index + 1) + " (" + describe_entry(entry) +
+                      ")\n");
+            return read;
+        });
+    return walked && read;
+}
+
+bool plan_set(const image_source& old, const std::string& path, const std::string& entry_word,
+              std::size_t entry, const header_change& change, bool force, const change_lines& lines,
+              change_plan& plan)
+{
+    std::size_t count = 0;
+    entry_bounds bounds;
+    if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& b) {
+            if (index + 1 == entry)
+                bounds = b;
+            ++count;
+            return true;
+        }))
+        return false;
+    if (entry < 1 || entry > count)
+        return refuse(plan, missing_entry_message(path, entry_word, count));
+    tape_entry chosen;
+    std::vector<std::uint8_t>& window = plan.held; // the entry, its header rewritten
+    if (!read_entry(old.read, bounds, entry - 1, window, chosen))
+        return false;
+    if (chosen.kind != entry_kind::file)
+        return refuse(plan, entry_label(path, chosen) + " is " +
+                                (chosen.kind == entry_kind::headless ? "a headless block"
+                                                                     : "a truncated tail") +
+                                ": it has no header to set");
+    if (!chosen.header_checksum_good) {
+        // Computing the checksum again would hide the damage.
+        if (!force)
+            return refuse(plan, entry_label(path, chosen) +
+                                    " has a bad header checksum; --force rewrites it anyway");
+        plan.notes.push_back(entry_label(path, chosen) +
+                             " had a bad header checksum; rewritten with a new one");
+        plan.status = change_forced;
+    }
+    if (lines)
+        lines("set entry " + std::to_string(chosen.entry) + " (" + describe_entry(chosen) +
+              "): " + describe_change(change) + "\n");
+    apply_header_change(window, chosen, change);
+    // Only the header block is new; the rest stays where it lies.
+    constexpr std::uint64_t head = block_length_size + header_body_size;
+    window.resize(head);
+    add_old_span(plan.pieces, 0, bounds.offset);
+    plan.pieces.push_back({window.data(), 0, head});
+    add_old_span(plan.pieces, bounds.offset + head, old.size - bounds.offset - head);
+    return true;
+}
+
+bool plan_move(const image_source& old, const std::string& path, const std::string& entry_word,
+               std::size_t entry, const std::string& position_word, std::size_t position,
+               const change_lines& lines, change_plan& plan)
+{
+    std::size_t count = 0;
+    if (!count_entries(old.size, old.read, count))
+        return false;
+    if (entry < 1 || entry > count)
+        return refuse(plan, missing_entry_message(path, entry_word, count));
+    if (position < 1 || position > count)
+        return refuse(plan,
+                      path + ": no entry " + position_word + " to move to" + entries_are(count));
+    const std::size_t from = entry - 1;
+    const std::size_t to = position - 1;
+    // Only the last two entries can be open (a file without its data block,
+    // then the truncated tail of that block): the first of them that the
+    // move puts before another entry is refused.
+    entry_bounds moved;
+    entry_bounds target;
+    open_inside inside;
+    if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& bounds) {
+            if (index == from)
+                moved = bounds;
+            if (index == to)
+                target = bounds;
+            inside.consider(moved_position(index, from, to), count, bounds, path, index);
+            return true;
+        }))
+        return false;
+    if (inside.origin)
+        return refuse(plan, open_inside_words(path, inside.kind, path, inside.entry));
+    if (lines) {
+        std::vector<std::uint8_t> window;
+        tape_entry whole;
+        if (!read_entry(old.read, moved, from, window, whole))
+            return false;
+        lines("moved entry " + std::to_string(entry) + " (" + describe_entry(whole) +
+              ") to entry " + std::to_string(position) + "\n");
+    }
+    std::vector<plan_piece>& pieces = plan.pieces;
+    const std::uint64_t moved_end = moved.offset + moved.span;
+    const std::uint64_t target_end = target.offset + target.span;
+    if (from < to) {
+        add_old_span(pieces, 0, moved.offset);
+        add_old_span(pieces, moved_end, target_end - moved_end);
+        add_old_span(pieces, moved.offset, moved.span);
+        add_old_span(pieces, target_end, old.size - target_end);
+    } else {
+        add_old_span(pieces, 0, target.offset);
+        add_old_span(pieces, moved.offset, moved.span);
+        add_old_span(pieces, target.offset, moved.offset - target.offset);
+        add_old_span(pieces, moved_end, old.size - moved_end);
+    }
+    return true;
+}
+
+bool plan_copy(const image_source& old, const std::string& path, const std::uint8_t* source,
+               std::size_t source_size, const std::string& source_path,
+               const std::vector<std::string>& words, const std::optional<std::string>& at_word,
+               std::size_t at, bool force, const change_lines& lines, change_plan& plan)
+{
+    // Within one image the copies are taken from it as the plan finds it.
+    const image_bytes_reader from_memory = memory_reader(source, source_size);
+    const image_bytes_reader& read_from = source ? from_memory : old.read;
+    const std::uint64_t from_size = source ? source_size : old.size;
+    std::size_t count = 0;
+    if (!count_entries(old.size, old.read, count))
+        return false;
+    std::size_t before = count;
+    if (at_word) {
+        if (at < 1 || at > count + 1)
+            return refuse(plan,
+                          path + ": no entry " + *at_word + " to copy before" + entries_are(count));
+        before = at - 1;
+    }
+    std::size_t from_count = 0;
+    if (!count_entries(from_size, read_from, from_count))
+        return false;
+    std::vector<entry_run> chosen;
+    const entry_list_result result = choose_entry_runs(words, from_count, chosen);
+    if (result.outcome != entry_list_outcome::chosen)
+        return refuse(plan, entry_list_message(source_path, result));
+    std::size_t copies = 0;
+    for (const entry_run& run : chosen)
+        copies += run.last - run.first + 1;
+    const std::size_t total = count + copies;
+
+    open_inside inside;
+    std::vector<plan_piece> copied; // a piece per run
+    std::vector<std::uint8_t> window;
+    tape_entry entry;
+    std::size_t position = before; // of the next copy in the new image
+    for (const entry_run& run : chosen) {
+        std::uint64_t first = 0;
+        std::uint64_t end = 0;
+        bool read = true;
+        bool refused = false;
+        if (!walk_entry_bounds(from_size, read_from,
+                               [&](std::size_t index, const entry_bounds& bounds) {
+                                   if (index < run.first)
+                                       return true;
+                                   if (index == run.first)
+                                       first = bounds.offset;
+                                   end = bounds.offset + bounds.span;
+                                   read = read_entry(read_from, bounds, index, window, entry);
+                                   if (!read)
+                                       return false;
+                                   if (entry.kind == entry_kind::truncated) {
+                                       if (!force) {
+                                           refused = refuse(plan, damage_label(source_path, entry) +
+                                                                      "; --force copies it anyway");
+                                           return false;
+                                       }
+                                       plan.notes.push_back(damage_label(source_path, entry) +
+                                                            "; copied as it is");
+                                       plan.status = change_forced;
+                                   }
+                                   inside.consider(position, total, bounds, source_path, index);
+                                   if (lines)
+                                       lines("copied entry " + std::to_string(index + 1) + " (" +
+                                             describe_entry(entry) + ") as entry " +
+                                             std::to_string(position + 1) + "\n");
+                                   ++position;
+                                   return index < run.last;
+                               }) ||
+            !read)
+            return false;
+        if (refused)
+            return true;
+        if (source)
+            copied.push_back({source + first, 0, end - first});
+        else
+            add_old_span(copied, first, end - first);
+    }
+    std::uint64_t split = old.size; // where the copies go in the old image
+    if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& bounds) {
+            if (index == before)
+                split = bounds.offset;
+            inside.consider(index < before ? index : index + copies, total, bounds, path, index);
+            return true;
+        }))
+        return false;
+    if (inside.origin)
+        return refuse(plan, open_inside_words(path, inside.kind, *inside.origin, inside.entry));
+    add_old_span(plan.pieces, 0, split);
+    for (const plan_piece& piece : copied)
+        if (piece.bytes)
+            plan.pieces.push_back(piece);
+        else
+            add_old_span(plan.pieces, piece.from, piece.count);
+    add_old_span(plan.pieces, split, old.size - split);
+    return true;
+}
+
+namespace {
+
+// What a plan over the image `old` (held in memory) makes: its bytes, its
+// lines and notes, or its refusal.
+change_outcome made(std::vector<std::uint8_t>&& old, change_plan&& plan, std::string&& lines)
+{
+    if (plan.status == change_refused)
+        return refused(std::move(plan.message));
+    change_outcome outcome;
+    outcome.status = plan.status;
+    outcome.lines = std::move(lines);
+    outcome.notes = std::move(plan.notes);
+    if (assemble_plan_in_place(plan.pieces, old)) {
+        outcome.image = std::move(old);
+    } else {
+        // Nothing fails reading an image held in memory.
+        assemble_plan(plan.pieces, memory_reader(old.data(), old.size()), outcome.image);
+    }
+    return outcome;
+}
+
+} // namespace
+
 change_outcome remove_change(std::vector<std::uint8_t>&& old, const std::string& path,
                              const std::vector<std::string>& words)
 {
-    tape_image image = make_tape_image(std::move(old));
-    std::vector<std::size_t> chosen;
-    const entry_list_result result = choose_entries(words, image.entries.size(), chosen);
-    if (result.outcome != entry_list_outcome::chosen)
-        return refused(entry_list_message(path, result));
-    std::vector<bool> removed(image.entries.size());
-    for (const std::size_t index : chosen)
-        removed[index] = true;
-    change_outcome outcome;
-    for (std::size_t i = 0; i < removed.size(); ++i)
-        if (removed[i])
-            outcome.lines += "removed entry " + std::to_string(i + 1) + " (" +
-                             describe_entry(image.entries[i]) + ")\n";
-    // The kept entries close up where they lie: no second copy of the image.
-    outcome.image = remove_entries_in_place(std::move(image), removed);
-    return outcome;
+    const image_bytes_reader read = memory_reader(old.data(), old.size());
+    change_plan plan;
+    std::string lines;
+    plan_remove(
+        {old.size(), read}, path, words, [&](const std::string& line) { lines += line; }, plan);
+    return made(std::move(old), std::move(plan), std::move(lines));
 }
 
 change_outcome set_change(std::vector<std::uint8_t>&& old, const std::string& path,
                           const std::string& entry_word, std::size_t entry,
                           const header_change& change, bool force)
 {
-    tape_image image = make_tape_image(std::move(old));
-    const std::size_t count = image.entries.size();
-    if (entry < 1 || entry > count)
-        return refused(missing_entry_message(path, entry_word, count));
-    const tape_entry& chosen = image.entries[entry - 1];
-    if (chosen.kind != entry_kind::file)
-        return refused(
-            entry_label(path, chosen) + " is " +
-            (chosen.kind == entry_kind::headless ? "a headless block" : "a truncated tail") +
-            ": it has no header to set");
-    change_outcome outcome;
-    if (!chosen.header_checksum_good) {
-        // Computing the checksum again would hide the damage.
-        if (!force)
-            return refused(entry_label(path, chosen) +
-                           " has a bad header checksum; --force rewrites it anyway");
-        outcome.notes.push_back(entry_label(path, chosen) +
-                                " had a bad header checksum; rewritten with a new one");
-        outcome.status = change_forced;
-    }
-    outcome.lines += "set entry " + std::to_string(chosen.entry) + " (" + describe_entry(chosen) +
-                     "): " + describe_change(change) + "\n";
-    const tape_entry header = chosen;
-    outcome.image = std::move(image.bytes);
-    apply_header_change(outcome.image, header, change);
-    return outcome;
+    const image_bytes_reader read = memory_reader(old.data(), old.size());
+    change_plan plan;
+    std::string lines;
+    plan_set(
+        {old.size(), read}, path, entry_word, entry, change, force,
+        [&](const std::string& line) { lines += line; }, plan);
+    return made(std::move(old), std::move(plan), std::move(lines));
 }
 
 change_outcome move_change(std::vector<std::uint8_t>&& old, const std::string& path,
                            const std::string& entry_word, std::size_t entry,
                            const std::string& position_word, std::size_t position)
 {
-    const tape_image image = make_tape_image(std::move(old));
-    const std::size_t count = image.entries.size();
-    if (entry < 1 || entry > count)
-        return refused(missing_entry_message(path, entry_word, count));
-    if (position < 1 || position > count)
-        return refused(path + ": no entry " + position_word + " to move to" + entries_are(count));
-    const std::size_t from = entry - 1;
-    const std::vector<entry_piece> pieces = move_entry(image, from, position - 1);
-    std::string message = open_inside_message(path, pieces, origins_in(pieces, path));
-    if (!message.empty())
-        return refused(std::move(message));
-    change_outcome outcome;
-    outcome.lines = "moved entry " + std::to_string(entry) + " (" +
-                    describe_entry(image.entries[from]) + ") to entry " + std::to_string(position) +
-                    "\n";
-    outcome.image = assemble_image(pieces);
-    return outcome;
+    const image_bytes_reader read = memory_reader(old.data(), old.size());
+    change_plan plan;
+    std::string lines;
+    plan_move(
+        {old.size(), read}, path, entry_word, entry, position_word, position,
+        [&](const std::string& line) { lines += line; }, plan);
+    return made(std::move(old), std::move(plan), std::move(lines));
 }
 
 change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& path,
@@ -197,49 +463,13 @@ change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& p
                            const std::string& source_path, const std::vector<std::string>& words,
                            const std::optional<std::string>& at_word, std::size_t at, bool force)
 {
-    const tape_image image = make_tape_image(std::move(old));
-    const tape_image from =
-        source ? view_tape_image(source, source_size) : view_tape_image(image.data(), image.size);
-    const std::size_t count = image.entries.size();
-    std::size_t before = count;
-    if (at_word) {
-        if (at < 1 || at > count + 1)
-            return refused(path + ": no entry " + *at_word + " to copy before" +
-                           entries_are(count));
-        before = at - 1;
-    }
-    std::vector<std::size_t> chosen;
-    const entry_list_result result = choose_entries(words, from.entries.size(), chosen);
-    if (result.outcome != entry_list_outcome::chosen)
-        return refused(entry_list_message(source_path, result));
-    change_outcome outcome;
-    std::vector<entry_piece> copied;
-    for (const std::size_t index : chosen) {
-        const tape_entry& entry = from.entries[index];
-        if (entry.kind == entry_kind::truncated) {
-            if (!force)
-                return refused(damage_label(source_path, entry) + "; --force copies it anyway");
-            outcome.notes.push_back(damage_label(source_path, entry) + "; copied as it is");
-            outcome.status = change_forced;
-        }
-        copied.push_back({&from, index});
-    }
-    const std::vector<entry_piece> pieces = insert_entries(image, before, copied);
-    std::vector<piece_origin> origins;
-    origins.reserve(pieces.size());
-    for (const entry_piece& piece : pieces)
-        origins.push_back({piece.source == &image ? &path : &source_path, piece.index + 1});
-    std::string message = open_inside_message(path, pieces, origins);
-    if (!message.empty())
-        return refused(std::move(message));
-    for (std::size_t i = 0; i < copied.size(); ++i) {
-        const tape_entry& entry = from.entries[copied[i].index];
-        outcome.lines += "copied entry " + std::to_string(entry.entry) + " (" +
-                         describe_entry(entry) + ") as entry " + std::to_string(before + i + 1) +
-                         "\n";
-    }
-    outcome.image = assemble_image(pieces);
-    return outcome;
+    const image_bytes_reader read = memory_reader(old.data(), old.size());
+    change_plan plan;
+    std::string lines;
+    plan_copy(
+        {old.size(), read}, path, source, source_size, source_path, words, at_word, at, force,
+        [&](const std::string& line) { lines += line; }, plan);
+    return made(std::move(old), std::move(plan), std::move(lines));
 }
 
 change_outcome join_change(const std::vector<tape_image>& images,

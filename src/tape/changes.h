@@ -1,13 +1,18 @@
 // What casstool's changing commands (rm, set, move, copy, join) make of
 // images, and what they say of it, with no command line, file or output in
-// the way: casstool writes the result under its lock and prints the words,
-// the library hands both back. `path` names an image in the words only.
+// the way. rm, set, move and copy are planned once, over an image read where
+// it lies (spans.h): casstool runs the plan through its update under the
+// lock, the kept spans copied within the system, and prints the words; the
+// library makes the plan's bytes from the image it holds and hands both
+// back. `path` names an image in the words only.
 #pragma once
 
 #include "tape/edit.h"
+#include "tape/spans.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +30,60 @@ struct change_outcome {
     std::vector<std::string> notes;  // the damage it was forced over
     std::string message;             // why it was refused
 };
+
+// A change planned over an image: the new image as the pieces it is made of
+// (its new bytes held in `held`, which the pieces point into), or why it is
+// refused.
+struct change_plan {
+    int status = change_done;
+    std::vector<plan_piece> pieces;
+    std::vector<std::uint8_t> held;
+    std::vector<std::string> notes; // the damage it was forced over
+    std::string message;            // why it was refused
+};
+
+// The image a plan is made over: `size` bytes read through `read`.
+struct image_source {
+    std::uint64_t size;
+    const image_bytes_reader& read;
+};
+
+// Takes each line a change says (what was done, one line each), as it is
+// made; empty, where nobody will see them: then they are not made at all.
+using change_lines = std::function<void(const std::string& line)>;
+
+// The plans. Each reads the old image as far as it needs, keeps a few
+// offsets per run of entries and no record per entry, and returns false when
+// a read failed (the plan then counts for nothing).
+
+// The entries that `words` (numbers, ranges A-B, `all`) name taken out;
+// every other entry keeps its bytes, a span per run of them.
+bool plan_remove(const image_source& old, const std::string& path,
+                 const std::vector<std::string>& words, const change_lines& lines,
+                 change_plan& plan);
+
+// The header of entry `entry` (1-based; `entry_word` as it was typed)
+// rewritten and its checksum computed again; a header whose checksum is bad
+// only with `force`. Only the header block is new.
+bool plan_set(const image_source& old, const std::string& path, const std::string& entry_word,
+              std::size_t entry, const header_change& change, bool force, const change_lines& lines,
+              change_plan& plan);
+
+// Entry `entry` moved to become entry `position` (both 1-based, with the
+// words as typed).
+bool plan_move(const image_source& old, const std::string& path, const std::string& entry_word,
+               std::size_t entry, const std::string& position_word, std::size_t position,
+               const change_lines& lines, change_plan& plan);
+
+// The entries `words` of the image of `source_size` bytes at `source` (at
+// `source_path`; null: the old image itself, its copies then spans of it)
+// put before entry `at` (1-based, `at_word` as typed; none: at the end). A
+// truncated tail is copied only with `force`. The copies point into
+// `source`, which must outlive the plan.
+bool plan_copy(const image_source& old, const std::string& path, const std::uint8_t* source,
+               std::size_t source_size, const std::string& source_path,
+               const std::vector<std::string>& words, const std::optional<std::string>& at_word,
+               std::size_t at, bool force, const change_lines& lines, change_plan& plan);
 
 // Why `choose_entries` found no entries in the image at `path`.
 std::string entry_list_message(const std::string& path, const entry_list_result& result);
@@ -59,27 +118,19 @@ const char* header_field_needs(const std::string& option);
 std::string take_header_field(const std::string& option, const std::string& text,
                               header_change& change);
 
-// The entries that `words` (numbers, ranges A-B, `all`) name taken out;
-// every other entry keeps its bytes, moved together where they lie.
+// The plans above made into the new image's bytes, `old` taken over (a
+// removal or a header rewritten within its own buffer).
 change_outcome remove_change(std::vector<std::uint8_t>&& old, const std::string& path,
                              const std::vector<std::string>& words);
 
-// The header of entry `entry` (1-based; `entry_word` as it was typed)
-// rewritten and its checksum computed again; a header whose checksum is bad
-// only with `force`.
 change_outcome set_change(std::vector<std::uint8_t>&& old, const std::string& path,
                           const std::string& entry_word, std::size_t entry,
                           const header_change& change, bool force);
 
-// Entry `entry` moved to become entry `position` (both 1-based, with the
-// words as typed).
 change_outcome move_change(std::vector<std::uint8_t>&& old, const std::string& path,
                            const std::string& entry_word, std::size_t entry,
                            const std::string& position_word, std::size_t position);
 
-// The entries `words` of the image `source` (at `source_path`; null: the
-// image itself) put before entry `at` (1-based, `at_word` as typed; none:
-// at the end). A truncated tail is copied only with `force`.
 change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& path,
                            const std::uint8_t* source, std::size_t source_size,
                            const std::string& source_path, const std::vector<std::string>& words,

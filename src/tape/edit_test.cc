@@ -1,6 +1,7 @@
 #include "tape/edit.h"
 
 #include "tape/blocks.h"
+#include "tape/changes.h"
 #include "tape/spans.h"
 
 #include "support.h"
@@ -318,6 +319,104 @@ TEST(Spans, APlanJoinsTheSpansThatMeetAndGivesItsBytes)
 }
 
 } // namespace
+
+// The planned changes, made into bytes, against the model's list of entries;
+// and a plan read through plan_reader gives the same bytes as made.
+TEST(Spans, PlannedChangesMatchTheModel)
+{
+    std::mt19937 rng(25);
+    for (int round = 0; round < 3000; ++round) {
+        const model m = random_model(rng);
+        const model other = random_model(rng);
+        const bytes image = flatten(m);
+        const bytes source = flatten(other);
+        const std::size_t count = m.size();
+        const image_bytes_reader read = memory_reader(image.data(), image.size());
+        change_plan plan;
+        model expected;
+        bool refused = false;
+        switch (rng() % 4) {
+        case 0: { // rm
+            std::vector<std::string> words;
+            for (std::size_t i = 0; i < count; ++i)
+                if (rng() % 3 == 0)
+                    words.push_back(std::to_string(i + 1));
+                else
+                    expected.push_back(m[i]);
+            if (words.empty())
+                words.push_back("all"), expected.clear();
+            ASSERT_TRUE(plan_remove({image.size(), read}, "t", words, {}, plan));
+            break;
+        }
+        case 1: { // move
+            if (count == 0)
+                continue;
+            const std::size_t from = rng() % count;
+            const std::size_t to = rng() % count;
+            expected = m;
+            expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(from));
+            expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(to), m[from]);
+            refused = open_inside(expected);
+            ASSERT_TRUE(plan_move({image.size(), read}, "t", "", from + 1, "", to + 1, {}, plan));
+            break;
+        }
+        case 2: { // copy, from the other image or from itself
+            const bool within = rng() % 2 == 0;
+            const model& from = within ? m : other;
+            if (from.empty())
+                continue;
+            std::vector<std::string> words;
+            model copied;
+            for (std::size_t n = 1 + rng() % 3; n > 0; --n) {
+                const std::size_t i = rng() % from.size();
+                words.push_back(std::to_string(i + 1));
+                copied.push_back(from[i]);
+            }
+            const std::size_t at = rng() % (count + 1);
+            expected = m;
+            expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(at), copied.begin(),
+                            copied.end());
+            refused = open_inside(expected);
+            ASSERT_TRUE(plan_copy({image.size(), read}, "t", within ? nullptr : source.data(),
+                                  source.size(), "s", words, std::to_string(at + 1), at + 1, true,
+                                  {}, plan));
+            break;
+        }
+        default: { // set: only the header of a file changes, as apply_header_change makes it
+            std::size_t i = 0;
+            while (i < count && !m[i].header)
+                ++i;
+            if (i == count)
+                continue;
+            header_change change;
+            change.number = static_cast<std::uint8_t>(rng() % 100);
+            ASSERT_TRUE(plan_set({image.size(), read}, "t", "", i + 1, change, true, {}, plan));
+            bytes changed = image;
+            apply_header_change(changed, make_tape_image(image).entries[i], change);
+            const std::size_t offset = flatten(model(m.begin(), m.begin() + i)).size();
+            expected = m;
+            expected[i].data.assign(changed.begin() + static_cast<std::ptrdiff_t>(offset),
+                                    changed.begin() +
+                                        static_cast<std::ptrdiff_t>(offset + m[i].data.size()));
+            break;
+        }
+        }
+        ASSERT_EQ(refused, plan.status == change_refused) << round << ": " << plan.message;
+        if (refused)
+            continue;
+        bytes made;
+        ASSERT_TRUE(assemble_plan(plan.pieces, read, made));
+        ASSERT_TRUE(same_bytes(flatten(expected), made)) << round;
+        bytes through(static_cast<std::size_t>(plan_size(plan.pieces)));
+        ASSERT_TRUE(plan_reader(plan.pieces, read)(0, through.data(), through.size()));
+        ASSERT_TRUE(same_bytes(made, through)) << round;
+        // In place, where the plan allows it, the same bytes.
+        bytes held = image;
+        if (assemble_plan_in_place(plan.pieces, held)) {
+            ASSERT_TRUE(same_bytes(made, held)) << round;
+        }
+    }
+}
 
 TEST(EditImage, RandomEditsMatchTheModel)
 {

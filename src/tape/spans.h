@@ -65,3 +65,20 @@ void add_old_span(std::vector<plan_piece>& plan, std::uint64_t from, std::uint64
 // failed.
 bool assemble_plan(const std::vector<plan_piece>& plan, const image_bytes_reader& read,
                    std::vector<std::uint8_t>& out);
+
+// The bytes of `plan` made over the old image `bytes` itself, where every
+// span only moves towards the front and no piece overwrites what a later
+// one takes (a removal, a header rewritten): no second copy of the image.
+// False, `bytes` untouched, for a plan that cannot be made so.
+bool assemble_plan_in_place(const std::vector<plan_piece>& plan, std::vector<std::uint8_t>& bytes);
+
+// The number of bytes `plan` makes.
+std::uint64_t plan_size(const std::vector<plan_piece>& plan);
+
+// A reader of the image that `plan` makes, the old image read through `old`
+// (both must outlive it), so that the new image can be walked as any other
+// without being made.
+image_bytes_reader plan_reader(const std::vector<plan_piece>& plan, const image_bytes_reader& old);
+
+// A reader of the `size` bytes at `bytes`.
+image_bytes_reader memory_reader(const std::uint8_t* bytes, std::size_t size);
