@@ -560,22 +560,6 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
 
 } // namespace
 
-std::string_view check_kind_name(check_kind kind)
-{
-    return check_kinds()[static_cast<std::size_t>(kind)];
-}
-
-const std::vector<std::string_view>& check_kinds()
-{
-    static const std::vector<std::string_view> names = {
-        "bom",          "no-number",          "split-line", "number-range",
-        "order",        "lower-case-keyword", "non-ascii",  "nul",
-        "cr-line-ends", "unclosed-string",    "too-large",  "empty-line-number",
-        "source-size",
-    };
-    return names;
-}
-
 void check_basic_source(std::string_view content, const check_sink& sink)
 {
     checker state;
