@@ -30,7 +30,7 @@ int take_value(const char* option, const char* value, conversion_settings& setti
     else if (std::strcmp(option, "-n") == 0 && status == status_ok)
         settings.file_number = parse_number(value);
     else if (std::strcmp(option, "-t") == 0) // kept even when refused
-        settings.file_type = value && std::strlen(value) <= 1 ? value[0] : 0;
+        settings.file_type = value && std::strlen(value) <= 1 ? value[0] : '\0';
     else if (std::strcmp(option, "-m") == 0 && status == status_ok)
         settings.name = padded_name(value);
     return status == status_ok ? status : report_status(status, option);

@@ -1,9 +1,11 @@
 #include "basic/detokenizer.h"
+#include "basic/program_format.h"
 #include "casstool/args.h"
 #include "casstool/commands.h"
 #include "casstool/image.h"
 #include "casstool/report.h"
 #include "io/files.h"
+#include "tape/fields.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -86,7 +88,8 @@ int run_basic(const basic_options& options)
     const std::optional<std::string>& output = options.output.path;
     found_entry found;
     const auto wanted = [&](const tape_entry& e) {
-        return number ? e.entry == *number : e.kind == entry_kind::file && e.type == '>';
+        return number ? e.entry == *number
+                      : e.kind == entry_kind::file && e.type == basic_file_type;
     };
     if (find_image_entry(image_path, wanted, found) != tool_ok)
         return tool_failed;
@@ -103,10 +106,11 @@ int run_basic(const basic_options& options)
                 ", not a file");
     if (entry.data_checksum == data_checksum_state::absent)
         return refuse_missing_data(image_path, entry);
-    if (entry.type != '>') {
+    if (entry.type != basic_file_type) {
         // Listed as a program, any other file is a screen of garbage.
         char type[8];
-        std::snprintf(type, sizeof type, entry.type >= 0x21 && entry.type <= 0x7E ? "'%c'" : "\\x%02X",
+        std::snprintf(type, sizeof type,
+                      file_type_valid(static_cast<char>(entry.type)) ? "'%c'" : "\\x%02X",
                       entry.type);
         return report_tool(tool_failed, entry_label(image_path, entry) + " (" +
                                             describe_entry(entry) + ") is of type " + type +
