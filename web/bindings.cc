@@ -67,6 +67,12 @@ EMSCRIPTEN_KEEPALIVE const char* page_check_source(const char* source, std::size
     return give(source_warnings_json(std::string_view(source, size)));
 }
 
+// texts: the file's name.
+EMSCRIPTEN_KEEPALIVE const char* page_defaults(const char* texts, std::size_t size)
+{
+    return give(page_defaults_json(std::string(texts, size)));
+}
+
 // texts: the option, then its value.
 EMSCRIPTEN_KEEPALIVE const char* page_option_message(const char* texts, std::size_t size)
 {

@@ -26,10 +26,16 @@ function startWorker() {
       for (const resolve of waiting.values()) resolve({ error: "the worker stopped; try again" });
       waiting.clear();
       startWorker();
+// What the module says of the tapes it makes, whatever the file: the BASIC
+// type among them.
+const tapeDefaults = ask("defaults", { name: "" });
     }
   };
 }
 startWorker();
+// What the module says of the tapes it makes, whatever the file: the BASIC
+// type among them.
+const tapeDefaults = ask("defaults", { name: "" });
 
 function ask(op, request = {}) {
   return new Promise((resolve) => {
@@ -87,17 +93,14 @@ const dropTarget = (zone, take) => {
 // ---- Make a tape ----
 const options = [["-m", "Name"], ["-n", "File number"], ["-t", "Type"], ["-a", "Address"]];
 const allowed = { binary: ["-m", "-n", "-t", "-a"], headless: [], basic: ["-m", "-n"] };
-const fixed = { binary: {}, headless: {}, basic: { "-t": ">", "-a": "0x2401" } };
 let items = [];
 let itemCount = 0;
 
-// cassmak's defaults, as hints: the name from FILE.kst, cut at its last dot.
+// cassmak's defaults for the file as the module gives them, as hints.
 function defaults(item) {
-  const cut = (item.file.name + ".kst").slice(0, 8);
-  const name = cut.slice(0, cut.lastIndexOf(".") < 0 ? 8 : cut.lastIndexOf(".")).toUpperCase();
-  const basic = item.kind === "basic";
-  return { "-m": /^[\x20-\x7e]*$/.test(name) ? name : "from the file name", "-n": "0",
-    "-t": basic ? ">" : "?", "-a": basic ? "0x2401" : "0" };
+  const name = item.defaults.name;
+  return { "-m": /^[\x20-\x7e]*$/.test(name) ? name : "from the file name",
+    ...(item.kind === "basic" ? item.defaults.basic : item.defaults.binary) };
 }
 
 async function checkSize(item) {
@@ -118,7 +121,8 @@ function renderItem(item, index) {
     const taken = allowed[item.kind].includes(option);
     // A field the kind does not take shows no default: for a BASIC program
     // its fixed type and address, for a headless block nothing.
-    const input = element("input", { value: taken ? item.fields[option] || "" : fixed[item.kind][option] || "",
+    const fixed = item.kind === "basic" ? item.defaults.basic[option] : "";
+    const input = element("input", { value: taken ? item.fields[option] || "" : fixed,
       placeholder: taken ? hints[option] : "", disabled: !taken, spellcheck: false, autocomplete: "off" });
     input.oninput = () => {
       item.fields[option] = input.value;
@@ -164,13 +168,13 @@ function moveItem(index, step) {
   (buttons[step < 0 ? 0 : 1].disabled ? buttons[step < 0 ? 1 : 0] : buttons[step < 0 ? 0 : 1]).focus();
 }
 
-function addFiles(files) {
-  for (const file of files) {
-    const item = { id: ++itemCount, file, kind: /\.(bas|txt)$/i.test(file.name) ? "basic" : "binary",
-      fields: {}, messages: {}, sizeMessage: "" };
-    items.push(item);
-    checkSize(item);
-  }
+async function addFiles(files) {
+  // Listed once the module has said what each gets by default.
+  const added = await Promise.all(files.map(async (file) => ({ id: ++itemCount, file,
+    kind: /\.(bas|txt)$/i.test(file.name) ? "basic" : "binary", fields: {}, messages: {}, sizeMessage: "",
+    defaults: await ask("defaults", { name: file.name }) })));
+  items.push(...added);
+  added.forEach(checkSize);
   renderItems();
 }
 
@@ -311,7 +315,7 @@ function showHex(e, payload) {
   $("hex-box").hidden = false;
 }
 
-function renderTape(json) {
+function renderTape(json, basicType) {
   const body = $("entries").tBodies[0];
   body.replaceChildren();
   const editable = json.count === json.entries.length;
@@ -336,7 +340,7 @@ function renderTape(json) {
       button("Payload", "Download the payload of" + n, () => download(payload, baseName() + "-" + e.entry + ".bin")),
       button("Hex", "Show" + n + " in hex", () => showHex(e, payload)),
     ];
-    if (isFile && e.type === ">" && hasData)
+    if (isFile && e.type === basicType && hasData)
       actions.push(button("Listing", "Show the BASIC listing of" + n, () => showListing(e, payload)));
     if (editable) {
       actions.push(
@@ -369,7 +373,7 @@ async function showTape(done) {
     return;
   }
   const json = answer.json;
-  const editable = renderTape(json);
+  const editable = renderTape(json, (await tapeDefaults).basic_type);
   $("read-empty").hidden = true;
   $("entries-box").hidden = false;
   $("tape-actions").hidden = false;

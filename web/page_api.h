@@ -4,6 +4,7 @@
 #pragma once
 
 #include "basic/importer.h"
+#include "tape/json.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,13 +23,6 @@ std::string tape_entries_json(const std::uint8_t* image, std::size_t size,
 // The warnings of `casstool check` for a BASIC source, each with its fix:
 // {"warnings":[{"line":1,"column":1,"kind":"bom","message":"...","fix":"..."}]}
 std::string source_warnings_json(std::string_view source);
-
-// The fix for a kind of warning, as the README's table gives it.
-std::string_view fix_of(std::string_view kind);
-
-// Appends `text` to `out` as a JSON string; bytes of 0x80 and above become
-// the code point of the same value, so that any byte comes through.
-void append_json_string(std::string& out, std::string_view text);
 
 // --- Making a tape, as cassmak makes it -------------------------------------
 
@@ -50,6 +44,14 @@ struct packed_file {
 };
 packed_file pack_file(const std::vector<std::string>& arguments, const std::string& name,
                       const std::uint8_t* input, std::size_t size);
+
+// cassmak's defaults for an input named `name` (stored without -o and -m):
+// the tape name it gets, upper-cased and without trailing spaces; the
+// number, type and address a binary and a BASIC program get; the type of a
+// BASIC program; the name width:
+// {"name":"HELLO","binary":{"-n":"0","-t":"?","-a":"0"},
+//  "basic":{"-n":"0","-t":">","-a":"0x2401"},"basic_type":">","name_width":8}
+std::string page_defaults_json(const std::string& name);
 
 // {"message":"","length":81,"warnings":[{"line":10,"text":"Line is long. ..."}]}
 std::string packed_file_json(const packed_file& packed);

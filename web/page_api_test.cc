@@ -35,8 +35,8 @@ TEST(PageApi, TapeEntriesGiveTheListColumnsAndWhereThePayloadLies)
 TEST(PageApi, JsonStringsEscapeQuotesAndControlBytes)
 {
     std::string out;
-    append_json_string(out, std::string_view("\"\\\n\x7F", 4));
-    EXPECT_EQ(out, "\"\\\"\\\\\\u000a\\u007f\"");
+    append_json_string(out, std::string_view("\"\\\n\x7F\x01", 5));
+    EXPECT_EQ(out, "\"\\\"\\\\\\n\x7F\\u0001\"");
 }
 
 // The page shows the README's fixes; the two must not drift apart.
@@ -46,8 +46,9 @@ TEST(PageApi, EveryKindHasTheReadmesFix)
     ASSERT_TRUE(readme) << CASSMAK_README;
     std::stringstream text;
     text << readme.rdbuf();
-    for (const std::string_view kind : check_kinds()) {
-        const std::string_view fix = fix_of(kind);
+    for (std::size_t i = 0; i < check_kinds().size(); ++i) {
+        const std::string_view kind = check_kinds()[i];
+        const std::string_view fix = check_kind_fix(static_cast<check_kind>(i));
         ASSERT_FALSE(fix.empty()) << kind;
         const std::string row_end = " | " + std::string(fix) + " |\n";
         const std::string row_start = "| `" + std::string(kind) + "` |";
@@ -273,4 +274,23 @@ TEST(PageApi, ListingRoundTrip)
     append_json_string(text, source);
     EXPECT_EQ(basic_listing_json(packed.image.data() + payload_at, payload_size),
               "{\"text\":" + text + ",\"warnings\":[]}");
+}
+
+// The page shows as defaults what cassmak stores when the field is not given.
+TEST(PageApi, DefaultsAreWhatCassmakStores)
+{
+    EXPECT_EQ(page_defaults_json("hello.bin"),
+              "{\"name\":\"HELLO\",\"binary\":{\"-n\":\"0\",\"-t\":\"?\",\"-a\":\"0\"},"
+              "\"basic\":{\"-n\":\"0\",\"-t\":\">\",\"-a\":\"0x2401\"},\"basic_type\":\">\","
+              "\"name_width\":8}");
+    const std::uint8_t payload[] = {0x20, 0x20, 0x20, 0x20, 0x0A};
+    for (const std::string name : {"hello.bin", "a.b.c", "longername.bin", "x y", "d\\e.f", ""}) {
+        const packed_file packed = pack_file({}, name, payload, sizeof payload);
+        ASSERT_EQ(packed.message, "") << name;
+        const tape_entry entry = read_tape_image(packed.image.data(), packed.image.size())[0];
+        std::string stored(entry.name.begin(), entry.name.end());
+        stored.erase(stored.find_last_not_of(' ') + 1);
+        const std::string json = page_defaults_json(name);
+        EXPECT_EQ(json.substr(0, json.find(",\"binary\"")), "{\"name\":\"" + stored + "\"") << name;
+    }
 }

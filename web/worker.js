@@ -87,6 +87,7 @@ const ops = {
     return { json: call("page_read_tape", bytes), bytes };
   },
   check: async (r) => ({ json: call("page_check_source", await bytesOf(r.file)) }),
+  defaults: (r) => call("page_defaults", [r.name]),
   option: (r) => call("page_option_message", [r.option, r.value]),
   retagField: (r) => call("page_retag_message", [r.field, r.value]),
   input: (r) => inputMessage(r.name, r.size, r.basic),

@@ -1,5 +1,7 @@
 #include "basic/checker.h"
 
+#include "basic/check_messages.h"
+#include "basic/display_width.h"
 #include "basic/importer.h"
 #include "basic/tokenizer.h"
 
@@ -37,24 +39,6 @@ std::string upper_case(std::string_view text)
     return out;
 }
 
-std::string hex_byte(unsigned char byte)
-{
-    constexpr std::string_view digits = "0123456789ABCDEF";
-    return {digits[byte >> 4], digits[byte & 0x0F]};
-}
-
-// How the machine reads a byte of 0x80 or above outside strings.
-std::string token_reading(unsigned char byte)
-{
-    std::string_view keyword = keyword_of(byte);
-    return hex_byte(byte) + (keyword.empty() ? " is no keyword" : " is " + std::string(keyword));
-}
-
-std::string plural(std::size_t count, std::string_view one, std::string_view many)
-{
-    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
-}
-
 // A run of digits as written, without its leading zeros.
 std::string_view significant_digits(std::string_view digits)
 {
@@ -88,105 +72,6 @@ struct checker {
     }
 };
 
-// The display width of the character at `at` of `text`, and in `length` its
-// bytes: a tab runs to the next multiple of 8, a UTF-8 character is one
-// column (two for the wide East Asian ones, none for a combining mark), and
-// any other byte one column, as GCC counts them.
-std::size_t display_width(std::string_view text, std::size_t at, std::size_t column,
-                          std::size_t& length)
-{
-    const auto byte = static_cast<unsigned char>(text[at]);
-    length = 1;
-    if (byte == '\t')
-        return 8 - (column - 1) % 8;
-    std::size_t size = 0;
-    std::uint32_t point = 0;
-    if (byte >= 0xC2 && byte <= 0xDF) {
-        size = 2;
-        point = byte & 0x1Fu;
-    } else if (byte >= 0xE0 && byte <= 0xEF) {
-        size = 3;
-        point = byte & 0x0Fu;
-    } else if (byte >= 0xF0 && byte <= 0xF4) {
-        size = 4;
-        point = byte & 0x07u;
-    }
-    if (size == 0 || text.size() - at < size)
-        return 1;
-    for (std::size_t i = 1; i < size; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80)
-            return 1;
-        point = point << 6 | (next & 0x3Fu);
-    }
-    // Overlong forms, surrogates and points past U+10FFFF are no characters.
-    if ((size == 3 && point < 0x800) || (size == 4 && (point < 0x10000 || point > 0x10FFFF)) ||
-        (point >= 0xD800 && point <= 0xDFFF))
-        return 1;
-    length = size;
-    struct range {
-        std::uint32_t first, last;
-    };
-    static const range combining[] = {
-        {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A}, {0x064B, 0x065F},
-        {0x0E31, 0x0E31}, {0x0E34, 0x0E3A}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
-        {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF},
-    };
-    static const range wide[] = {
-        {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
-        {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},
-        {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
-        {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
-    };
-    for (const range& r : combining)
-        if (point >= r.first && point <= r.last)
-            return 0;
-    for (const range& r : wide)
-        if (point >= r.first && point <= r.last)
-            return 2;
-    return 1;
-}
-
-// Turns the byte columns of one line's warnings, handed over in order, into
-// display columns, counting each byte of the line once.
-struct column_counter {
-    std::string_view line;
-    std::size_t byte = 0;   // counted up to here
-    std::size_t column = 1; // the display column of `byte`
-
-    std::size_t display(std::size_t byte_column)
-    {
-        const std::size_t target = std::min(byte_column - 1, line.size());
-        while (byte < target) {
-            std::size_t length = 1;
-            const std::size_t width = display_width(line, byte, column, length);
-            if (byte + length > target)
-                break;
-            byte += length;
-            column += width;
-        }
-        return column + (target - byte);
-    }
-};
-
-// Bytes of 0x80 and above where the machine looks for tokens.
-void warn_non_ascii(checker& state, std::size_t line, std::size_t column, std::string_view run)
-{
-    std::string readings;
-    std::string listed;
-    for (char c : run) {
-        const auto byte = static_cast<unsigned char>(c);
-        listed += (listed.empty() ? "" : " ") + hex_byte(byte);
-        readings += (readings.empty() ? "" : ", ") + token_reading(byte);
-    }
-    state.warn(line, column, check_kind::non_ascii,
-               std::string(run.size() == 1 ? "byte " : "bytes ") + listed +
-                   " outside a string: cassmak -b stores " +
-                   (run.size() == 1 ? "it as it is" : "them as they are") +
-                   " and the machine reads tokens (" + readings +
-                   "); write ASCII or put the text in quotes");
-}
-
 // The lookup at `start` of `text` (`upper` is its upper-cased copy), which
 // found `token` and moved `position` past it. Where a keyword written in
 // lower case was meant, warns and returns the meant token with `position`
@@ -210,19 +95,8 @@ int meant_keyword(checker& state, std::string_view text, const std::string& uppe
                            !is_letter(upper[meant_end - 1]));
     if (!own_word || meant_end <= position)
         return token;
-    std::string message = "'";
-    message.append(text.substr(start, meant_end - start));
-    if (token == 0)
-        message += "' stays letters";
-    else
-        message.append("' is read as ").append(keyword_of(token)).append(" and letters");
-    message += ": cassmak -b knows keywords only in upper case";
-    if (meant == token_rem)
-        message += ", so the remark after it is tokenized as statements";
-    else if (meant == token_data)
-        message += ", so its values are tokenized";
-    message.append("; write ").append(keyword_of(meant));
-    state.warn(line, first_column + start, check_kind::lower_case_keyword, std::move(message));
+    state.warn(line, first_column + start, check_kind::lower_case_keyword,
+               lower_case_keyword_message(text.substr(start, meant_end - start), token, meant));
     position = meant_end;
     return meant;
 }
@@ -249,7 +123,7 @@ std::optional<std::size_t> check_statement(checker& state, std::string_view text
     auto end_run = [&]() {
         if (run.empty())
             return;
-        warn_non_ascii(state, line, first_column + run_at, run);
+        state.warn(line, first_column + run_at, check_kind::non_ascii, non_ascii_message(run));
         run.clear();
     };
 
@@ -310,18 +184,7 @@ void check_number(checker& state, const source_line& split, std::size_t line, bo
         std::size_t digits = blank;
         while (digits < rest.size() && is_digit(rest[digits]))
             ++digits;
-        std::string message;
-        if (blank == rest.size())
-            message = "line holds only white space: cassmak -b stores it as an empty line 0; "
-                      "remove the white space";
-        else if (blank > 0 && digits > blank)
-            message = "line begins with white space, so cassmak -b stores it as line 0 with " +
-                      std::string(rest.substr(blank, digits - blank)) +
-                      " in its text; start the line with its number";
-        else
-            message = "line has no number: cassmak -b stores it as line 0; start it with a line "
-                      "number";
-        state.warn(line, from + 1, check_kind::no_number, message);
+        state.warn(line, from + 1, check_kind::no_number, no_number_message(rest, blank, digits));
         return;
     }
 
@@ -331,32 +194,17 @@ void check_number(checker& state, const source_line& split, std::size_t line, bo
     const std::string written(significant_digits(text.substr(0, digit_count)));
     const std::uint32_t stored = split.number & 0xFFFFu;
     const std::int32_t number = signed_line_number(split.number);
-    if (exceeds(written, "2147483647"))
+    if (exceeds(written, "65535"))
         state.warn(line, 1, check_kind::number_range,
-                   "line number " + written + " is past 2147483647: cassmak -b counts it as " +
-                       std::to_string(number) + " and stores " + std::to_string(stored) +
-                       " (its low 16 bits); use 0 to 65535");
-    else if (exceeds(written, "65535"))
-        state.warn(line, 1, check_kind::number_range,
-                   "line number " + written + " is stored as " + std::to_string(stored) +
-                       " (its low 16 bits); use 0 to 65535");
+                   number_range_message(written, number, stored));
 
     if (split.statement().empty())
         state.warn(line, 1, check_kind::empty_line_number,
-                   "line " + written + " has no statement: cassmak -b stores an empty line " +
-                       std::to_string(stored) + "; add a statement or remove the line");
+                   empty_line_number_message(written, stored));
 
-    if (state.previous_number && number < *state.previous_number)
+    if (state.previous_number && number <= *state.previous_number)
         state.warn(line, 1, check_kind::order,
-                   "line number " + std::to_string(number) + " is smaller than the line before (" +
-                       std::to_string(*state.previous_number) +
-                       (state.previous_from_cut ? ", the number of its cut-off piece" : "") +
-                       "): cassmak -b keeps the file's order and does not sort; move or "
-                       "renumber the line");
-    else if (state.previous_number && number == *state.previous_number)
-        state.warn(line, 1, check_kind::order,
-                   "line number " + std::to_string(number) +
-                       " again: cassmak -b stores both lines under it; renumber one of them");
+                   order_message(number, *state.previous_number, state.previous_from_cut));
 }
 
 // Whether the physical line `text` would fit in one read once its carriage
@@ -382,12 +230,7 @@ void warn_nul(checker& state, std::string_view piece, std::size_t line, std::siz
     const std::size_t nul = piece.find('\0');
     if (nul == std::string_view::npos)
         return;
-    state.warn(line, from + nul + 1, check_kind::nul,
-               std::string("NUL byte: cassmak -b ignores it and ") +
-                   (whole_line ? "the rest of the line"
-                               : "what follows up to column " + std::to_string(end) +
-                                     ", where it cuts the line") +
-                   "; remove it");
+    state.warn(line, from + nul + 1, check_kind::nul, nul_message(end, whole_line));
 }
 
 // The program image that the records from byte `at` of the source on add,
@@ -418,9 +261,7 @@ void check_record(checker& state, const source_line& split, std::size_t line,
     const std::optional<std::size_t> unclosed =
         check_statement(state, split.statement(), line, from + split.statement_at + 1, skip);
     if (unclosed && (!cut || unclosed == meant_unclosed))
-        state.warn(line, *unclosed, check_kind::unclosed_string,
-                   "string is not closed: cassmak -b tokenizes nothing after this quote up to the "
-                   "end of the line; close it with a double quote");
+        state.warn(line, *unclosed, check_kind::unclosed_string, unclosed_string_message());
 
     const std::size_t record_length = record_size(tokenize_line(split.statement()).size());
     if (!state.too_large && state.image_length + record_length + end_link_size >
@@ -428,11 +269,7 @@ void check_record(checker& state, const source_line& split, std::size_t line,
         state.too_large = true;
         // The size the whole image would have: this record and all after it.
         const std::size_t whole = state.image_length + image_from(state.content, line_start + from);
-        state.warn(line, from + 1, check_kind::too_large,
-                   "program image would be " + std::to_string(whole + end_link_size) +
-                       " bytes, more than " + std::to_string(basic_image_max) +
-                       ": cassmak -b refuses it (status 19) from this line on; shorten the "
-                       "program");
+        state.warn(line, from + 1, check_kind::too_large, too_large_message(whole));
     }
     state.image_length += record_length;
 }
@@ -518,21 +355,12 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
     // The warnings about the whole line, at their columns.
     std::vector<check_warning> whole_line;
     if (shape.returns > 0)
-        whole_line.push_back(
-            {line, shape.first_return + 1, 0, check_kind::cr_line_ends,
-             "carriage return without a newline: cassmak -b ends lines only at newlines, so "
-             "the text after it runs into this line (" +
-                 plural(shape.returns, "such return", "such returns") +
-                 " in it); save the file with LF or CR LF line ends"});
+        whole_line.push_back({line, shape.first_return + 1, 0, check_kind::cr_line_ends,
+                              cr_line_ends_message(shape.returns)});
     if (shape.cut_at && !(shape.returns > 0 && fits_once_split_at_returns(body)))
-        whole_line.push_back(
-            {line, *shape.cut_at + 1, 0, check_kind::split_line,
-             "line of " + std::to_string(body.size()) + " characters: cassmak -b cuts it into " +
-                 plural(shape.records, "line", "lines") + "; from column " +
-                 std::to_string(*shape.cut_at + 1) + " it is stored as line " +
-                 std::to_string(shape.cut_number) +
-                 (shape.cut_at_digit ? ", a number taken from its leading digits" : "") +
-                 "; keep lines within " + std::to_string(basic_piece_length) + " characters"});
+        whole_line.push_back({line, *shape.cut_at + 1, 0, check_kind::split_line,
+                              split_line_message(body.size(), shape.records, *shape.cut_at + 1,
+                                                 shape.cut_number, shape.cut_at_digit)});
     const std::optional<std::size_t> meant_unclosed =
         shape.cut_at ? unclosed_before_cut(state, text, line) : std::nullopt;
 
@@ -560,32 +388,13 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
 
 } // namespace
 
-std::string_view check_kind_name(check_kind kind)
-{
-    return check_kinds()[static_cast<std::size_t>(kind)];
-}
-
-const std::vector<std::string_view>& check_kinds()
-{
-    static const std::vector<std::string_view> names = {
-        "bom",          "no-number",          "split-line", "number-range",
-        "order",        "lower-case-keyword", "non-ascii",  "nul",
-        "cr-line-ends", "unclosed-string",    "too-large",  "empty-line-number",
-        "source-size",
-    };
-    return names;
-}
-
 void check_basic_source(std::string_view content, const check_sink& sink)
 {
     checker state;
     state.content = content;
     if (content.size() < static_cast<std::size_t>(basic_source_min) ||
         content.size() > static_cast<std::size_t>(basic_source_max))
-        state.warn(1, 1, check_kind::source_size,
-                   "source is " + plural(content.size(), "byte", "bytes") +
-                       ": cassmak -b refuses sources outside " + std::to_string(basic_source_min) +
-                       " to " + std::to_string(basic_source_max) + " bytes (status 7)");
+        state.warn(1, 1, check_kind::source_size, source_size_message(content.size()));
 
     state.has_bom = content.substr(0, byte_order_mark.size()) == byte_order_mark;
     if (state.has_bom) {
@@ -593,12 +402,7 @@ void check_basic_source(std::string_view content, const check_sink& sink)
         std::size_t digits = 0;
         while (digits < rest.size() && is_digit(rest[digits]))
             ++digits;
-        state.warn(1, 1, check_kind::bom,
-                   "UTF-8 byte order mark: cassmak -b keeps its bytes EF BB BF as text, so " +
-                       (digits > 0 ? "line " + std::string(rest.substr(0, digits)) + " becomes"
-                                   : std::string("the first line is")) +
-                       " line 0 holding them (" + token_reading(0xEF) + ", " + token_reading(0xBB) +
-                       ", " + token_reading(0xBF) + "); save the file without the mark");
+        state.warn(1, 1, check_kind::bom, bom_message(rest.substr(0, digits)));
     }
     column_counter start{content.substr(0, 0)};
     hand_on(state, start, sink);

@@ -28,6 +28,10 @@ enum class check_kind {
 // The kind's name, as `-W no-KIND` and the output spell it ("no-number").
 std::string_view check_kind_name(check_kind kind);
 
+// What to do about a warning of the kind, as the README's table and the web
+// page give it ("start each line with its number").
+std::string_view check_kind_fix(check_kind kind);
+
 struct check_warning {
     std::size_t line = 0;   // physical line, 1-based, counting newlines
     std::size_t column = 0; // byte column, 1-based

@@ -26,8 +26,8 @@ std::string kinds(std::string_view source)
 {
     std::string out;
     for (const check_warning& w : check_basic_source(source))
-        out += std::to_string(w.line) + ":" + std::to_string(w.column) + " " + std::string(check_kind_name(w.kind)) +
-               "\n";
+        out += std::to_string(w.line) + ":" + std::to_string(w.column) + " " +
+               std::string(check_kind_name(w.kind)) + "\n";
     return out;
 }
 

@@ -101,3 +101,15 @@ basic_import import_basic(std::uint8_t* buffer, int capacity, std::string_view s
     result.length = length;
     return result;
 }
+
+std::vector<std::string> import_line_warnings(const import_line& line)
+{
+    std::vector<std::string> texts;
+    if (line.long_line)
+        texts.emplace_back("Line is long. Possible problem!");
+    if (line.wrong_order)
+        texts.push_back("Wrong order of line. Last line " + std::to_string(line.previous_number));
+    if (line.short_line)
+        texts.emplace_back("Line is short. Possible problem!");
+    return texts;
+}

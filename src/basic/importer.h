@@ -5,6 +5,7 @@
 #include "basic/program_format.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -66,3 +67,8 @@ struct basic_import {
 // basic_image_max is refused with import_too_large; nothing is written past
 // `capacity` either way.
 basic_import import_basic(std::uint8_t* buffer, int capacity, std::string_view source);
+
+// What cassmak says of a line it read, warning by warning, in the order of
+// the record ("Line is long. Possible problem!"), without the tab before and
+// the line end after each.
+std::vector<std::string> import_line_warnings(const import_line& line);

@@ -2,19 +2,12 @@
 
 #include "basic/importer.h"
 #include "cassmak/status.h"
+#include "tape/fields.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-constexpr std::size_t name_length = 8;
-
-std::string pad_name(std::string name)
-{
-    name.resize(name_length, ' ');
-    return name;
-}
 
 // The option's value, or null when the option is the last argument.
 const char* value_after(int argc, const char* const* argv, int& i)
@@ -25,32 +18,22 @@ const char* value_after(int argc, const char* const* argv, int& i)
 // Handles one option that takes a value; returns its status.
 int take_value(const char* option, const char* value, conversion_settings& settings)
 {
-    if (std::strcmp(option, "-a") == 0) {
-        long address = value ? parse_number(value) : -1;
-        if (address < 0 || address > 0xFFFF)
-            return report_status(status_bad_address, option);
-        settings.address = address;
-    } else if (std::strcmp(option, "-n") == 0) {
-        long number = value ? parse_number(value) : -1;
-        if (number < 0 || number > 99)
-            return report_status(status_bad_number, option);
-        settings.file_number = number;
-    } else if (std::strcmp(option, "-t") == 0) {
-        // Signed, so that bytes of 0x80 and above fall below the printable range.
-        auto type = static_cast<signed char>(value && std::strlen(value) <= 1 ? value[0] : 0);
-        settings.file_type = static_cast<char>(type);
-        if (type <= 0x20 || type == 0x7F)
-            return report_status(status_bad_type, option);
-    } else if (std::strcmp(option, "-m") == 0) {
-        if (!value || std::strlen(value) > name_length)
-            return report_status(status_bad_name, option);
-        settings.name = pad_name(value);
-    } else { // -o
+    if (std::strcmp(option, "-o") == 0) {
         if (!value || settings.output_path)
             return report_status(status_two_outputs, option);
         settings.output_path = value;
+        return status_ok;
     }
-    return status_ok;
+    const int status = option_value_status(option, value);
+    if (std::strcmp(option, "-a") == 0 && status == status_ok)
+        settings.address = parse_number(value);
+    else if (std::strcmp(option, "-n") == 0 && status == status_ok)
+        settings.file_number = parse_number(value);
+    else if (std::strcmp(option, "-t") == 0) // kept even when refused
+        settings.file_type = value && std::strlen(value) <= 1 ? value[0] : '\0';
+    else if (std::strcmp(option, "-m") == 0 && status == status_ok)
+        settings.name = padded_name(value);
+    return status == status_ok ? status : report_status(status, option);
 }
 
 bool takes_value(const char* argument)
@@ -62,6 +45,20 @@ bool takes_value(const char* argument)
 }
 
 } // namespace
+
+int option_value_status(const char* option, const char* value)
+{
+    if (std::strcmp(option, "-a") == 0)
+        return value && address_valid(parse_number(value)) ? status_ok : status_bad_address;
+    if (std::strcmp(option, "-n") == 0)
+        return value && file_number_valid(parse_number(value)) ? status_ok : status_bad_number;
+    if (std::strcmp(option, "-t") == 0)
+        return value && std::strlen(value) == 1 && file_type_valid(value[0]) ? status_ok
+                                                                             : status_bad_type;
+    if (std::strcmp(option, "-m") == 0)
+        return value && name_fits(value) ? status_ok : status_bad_name;
+    return status_ok;
+}
 
 long parse_number(const char* text)
 {
@@ -121,7 +118,7 @@ int complete_settings(conversion_settings& settings)
     if (!number_given)
         settings.file_number = 0;
     if (!type_given)
-        settings.file_type = settings.basic ? basic_file_type : '?';
+        settings.file_type = settings.basic ? basic_file_type : default_file_type;
     if (settings.name.empty())
         settings.name = derive_name(*settings.output_path);
     return status_ok;
@@ -132,9 +129,9 @@ std::string derive_name(const std::string& output_path)
     std::size_t slash = output_path.rfind('/');
     if (slash == std::string::npos)
         slash = output_path.rfind('\\');
-    std::string name = output_path.substr(slash == std::string::npos ? 0 : slash + 1, name_length);
+    std::string name = output_path.substr(slash == std::string::npos ? 0 : slash + 1, name_width);
     std::size_t dot = name.rfind('.');
     if (dot != std::string::npos)
         name.resize(dot);
-    return pad_name(name);
+    return padded_name(name);
 }

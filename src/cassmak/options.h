@@ -22,6 +22,11 @@ struct conversion_settings {
 // returns -1 for a negative number or for a zero followed by anything unread.
 long parse_number(const char* text);
 
+// The status of the value `value` (null: none) of option `option` (-a, -n,
+// -t or -m; 0 for any other): status_ok or the failure cassmak reports for
+// it, unreported.
+int option_value_status(const char* option, const char* value);
+
 // Walks the arguments after the program name into `settings` and returns its
 // status: 0, -1 for -h, -2 for -v, or the first reported failure.
 int parse_arguments(int argc, const char* const* argv, conversion_settings& settings);

@@ -4,7 +4,6 @@
 #include "cassmak/files.h"
 #include "cassmak/options.h"
 #include "cassmak/status.h"
-#include "tape/blocks.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,32 +12,38 @@
 
 namespace {
 
-// The BASIC road: the source, within its bounds, imported into `buffer`.
-int load_basic_program(const std::string& path, std::uint8_t* buffer, int capacity)
+pack_fields fields_of(const conversion_settings& settings)
 {
-    std::string source;
-    const int status = open_basic_source(path, basic_source_min, basic_source_max, source);
-    if (status < 0)
-        return status;
-    return report_import(import_basic(buffer, capacity, source), path);
+    pack_fields fields;
+    fields.headless = settings.headless;
+    fields.basic = settings.basic;
+    fields.file_type = settings.file_type;
+    fields.file_number = static_cast<int>(settings.file_number);
+    fields.name = settings.name;
+    fields.address = static_cast<int>(settings.address);
+    return fields;
 }
 
-// Produces the payload and encodes it into `image`; returns the status.
+// Reads the input within its bounds and packs it into `image`; returns the
+// status.
 int encode(const conversion_settings& settings, std::vector<std::uint8_t>& payload,
            output_image& image)
 {
     const std::string& input = *settings.input_path;
-    const int length = settings.basic ? load_basic_program(input, payload.data(), payload_capacity)
-                                      : load_input(input, payload.data(), binary_min, binary_max);
+    const int low = input_size_min(settings.basic);
+    const int high = input_size_max(settings.basic);
+    std::string source;
+    const int length = settings.basic ? open_basic_source(input, low, high, source)
+                                      : load_input(input, payload.data(), low, high);
     if (length < 0)
         return length;
-    image.reserve(static_cast<std::size_t>(length) + tape_file_overhead);
-    if (settings.headless)
-        put_headless_block(image, payload.data(), length);
-    else
-        put_tape_file(image, payload.data(), length, settings.file_type,
-                      static_cast<int>(settings.file_number), settings.name,
-                      static_cast<int>(settings.address));
+    const std::string_view bytes =
+        settings.basic ? std::string_view(source)
+                       : std::string_view(reinterpret_cast<const char*>(payload.data()),
+                                          static_cast<std::size_t>(length));
+    const basic_import imported = pack_input(fields_of(settings), bytes, image);
+    if (settings.basic && report_import(imported, input) < 0)
+        return status_basic_too_large;
     return status_ok;
 }
 
@@ -49,13 +54,8 @@ int report_import(const basic_import& result, const std::string& source_path)
     std::fputs("Importing BASIC program...\n", stdout);
     for (const import_line& line : result.lines) {
         std::printf("\rLine: %d", static_cast<int>(line.number));
-        if (line.long_line)
-            std::fputs("\tLine is long. Possible problem!\n", stdout);
-        if (line.wrong_order)
-            std::printf("\tWrong order of line. Last line %d\n",
-                        static_cast<int>(line.previous_number));
-        if (line.short_line)
-            std::fputs("\tLine is short. Possible problem!\n", stdout);
+        for (const std::string& warning : import_line_warnings(line))
+            std::printf("\t%s\n", warning.c_str());
     }
     if (result.length == import_too_large)
         return report_status(status_basic_too_large, source_path, 0, result.limit);

@@ -2,14 +2,9 @@
 #pragma once
 
 #include "basic/importer.h"
+#include "basic/pack.h"
 
 #include <string>
-
-// The payload buffer of a run, and the lengths a binary or headless input may
-// have.
-constexpr int payload_capacity = 65536;
-constexpr int binary_min = 1;
-constexpr int binary_max = 65533;
 
 // Shows an import's progress and warnings on standard output, then reports a
 // refused image as status -19, naming `source_path`; returns that status or

@@ -1,9 +1,11 @@
 #include "basic/detokenizer.h"
+#include "basic/program_format.h"
 #include "casstool/args.h"
 #include "casstool/commands.h"
 #include "casstool/image.h"
 #include "casstool/report.h"
 #include "io/files.h"
+#include "tape/fields.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -56,15 +58,18 @@ struct basic_options {
 int parse_basic(const std::vector<std::string>& arguments, basic_options& options)
 {
     std::vector<std::string> positional;
-    const int status =
-        walk_arguments(basic_command, arguments, positional,
-                       [&](const std::string& option, argument_cursor& cursor) {
-                           if (option != "-o")
-                               return unknown_option;
-                           return take_output_option("basic", cursor, options.output);
-                       });
+    const int status = walk_arguments(
+        "basic", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
+            if (option != "-o")
+                return unknown_option;
+            return take_output_option("basic", cursor, options.output);
+        });
     if (status != tool_ok)
         return status;
+    if (positional.empty())
+        return usage_error("basic", "no image given");
+    if (positional.size() > 2)
+        return usage_error("basic", "unexpected argument '" + positional[2] + "'");
     options.image = positional[0];
     if (positional.size() == 2) {
         std::size_t entry = 0;
@@ -83,7 +88,8 @@ int run_basic(const basic_options& options)
     const std::optional<std::string>& output = options.output.path;
     found_entry found;
     const auto wanted = [&](const tape_entry& e) {
-        return number ? e.entry == *number : e.kind == entry_kind::file && e.type == '>';
+        return number ? e.entry == *number
+                      : e.kind == entry_kind::file && e.type == basic_file_type;
     };
     if (find_image_entry(image_path, wanted, found) != tool_ok)
         return tool_failed;
@@ -100,11 +106,12 @@ int run_basic(const basic_options& options)
                 ", not a file");
     if (entry.data_checksum == data_checksum_state::absent)
         return refuse_missing_data(image_path, entry);
-    if (entry.type != '>') {
+    if (entry.type != basic_file_type) {
         // Listed as a program, any other file is a screen of garbage.
         char type[8];
         std::snprintf(type, sizeof type,
-                      entry.type >= 0x21 && entry.type <= 0x7E ? "'%c'" : "\\x%02X", entry.type);
+                      file_type_valid(static_cast<char>(entry.type)) ? "'%c'" : "\\x%02X",
+                      entry.type);
         return report_tool(tool_failed, entry_label(image_path, entry) + " (" +
                                             describe_entry(entry) + ") is of type " + type +
                                             ", not a BASIC program (type '>'); 'casstool "
@@ -132,7 +139,7 @@ int run_basic(const basic_options& options)
 
 } // namespace
 
-// A row of the table in commands.cc (declared in commands.h).
+extern const tool_command basic_command; // a row of the table in commands.cc
 const tool_command basic_command = {
     "basic",
     "basic IMAGE [ENTRY] [-o FILE]",
@@ -140,5 +147,4 @@ const tool_command basic_command = {
     basic_usage,
     parse_and_run<basic_options, parse_basic, run_basic>,
     parse_only<basic_options, parse_basic>,
-    {{"no image given"}, 1},
 };

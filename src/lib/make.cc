@@ -6,6 +6,7 @@
 #include "cassmak/status.h"
 #include "lib/guard.h"
 #include "tape/blocks.h"
+#include "tape/fields.h"
 
 #include <cstring>
 
@@ -22,14 +23,13 @@ struct field_failure {
 
 field_failure check_fields(const file_fields& fields)
 {
-    const auto type = static_cast<signed char>(fields.type);
-    if (fields.address < 0 || fields.address > 0xFFFF)
+    if (!address_valid(fields.address))
         return {status_bad_address, "-a"};
-    if (fields.number < 0 || fields.number > 99)
+    if (!file_number_valid(fields.number))
         return {status_bad_number, "-n"};
-    if (type <= 0x20 || type == 0x7F)
+    if (!file_type_valid(fields.type))
         return {status_bad_type, "-t"};
-    if (fields.name.size() > name_width)
+    if (!name_fits(fields.name))
         return {status_bad_name, "-m"};
     return {};
 }
@@ -40,13 +40,6 @@ made_tape failed(int status, std::string_view text, long low = 0, long high = 0)
     made.status = -status;
     made.message = status_message(status, text, low, high);
     return made;
-}
-
-// The name as cassmak stores a given -m: padded to 8 characters.
-std::string padded(std::string name)
-{
-    name.resize(name_width, ' ');
-    return name;
 }
 
 } // namespace
@@ -62,7 +55,7 @@ made_tape make_file(const std::uint8_t* data, std::size_t size, const file_field
         made_tape made;
         made.image.reserve(size + tape_file_overhead);
         put_tape_file(made.image, data, static_cast<int>(size), fields.type, fields.number,
-                      padded(fields.name), fields.address);
+                      padded_name(fields.name), fields.address);
         return made;
     });
 }
@@ -94,15 +87,9 @@ made_tape import_basic(std::string_view text, const std::string& name, int numbe
         made.program.resize(payload_capacity);
         const basic_import imported = ::import_basic(made.program.data(), payload_capacity, text);
         // cassmak's texts for them, in its order, without the tab and line end.
-        for (const import_line& line : imported.lines) {
-            if (line.long_line)
-                made.warnings.push_back({line.number, "Line is long. Possible problem!"});
-            if (line.wrong_order)
-                made.warnings.push_back({line.number, "Wrong order of line. Last line " +
-                                                          std::to_string(line.previous_number)});
-            if (line.short_line)
-                made.warnings.push_back({line.number, "Line is short. Possible problem!"});
-        }
+        for (const import_line& line : imported.lines)
+            for (std::string& text : import_line_warnings(line))
+                made.warnings.push_back({line.number, std::move(text)});
         if (imported.length == import_too_large) {
             made_tape refused = failed(status_basic_too_large, source, 0, imported.limit);
             refused.warnings = std::move(made.warnings);
@@ -110,7 +97,7 @@ made_tape import_basic(std::string_view text, const std::string& name, int numbe
         }
         made.program.resize(static_cast<std::size_t>(imported.length));
         put_tape_file(made.image, made.program.data(), imported.length, basic_file_type, number,
-                      padded(name), basic_base_address);
+                      padded_name(name), basic_base_address);
         return made;
     });
 }

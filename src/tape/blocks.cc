@@ -1,5 +1,7 @@
 #include "tape/blocks.h"
 
+#include "tape/fields.h"
+
 #include <array>
 
 namespace {
@@ -15,14 +17,6 @@ void put_bytes(output_image& image, const std::uint8_t* bytes, int count)
 {
     if (count > 0)
         image.insert(image.end(), bytes, bytes + count);
-}
-
-// Upper case by the C locale's rules, which change only a to z; bytes of 0x80
-// and above pass through whatever a locale might say about them.
-std::uint8_t to_upper(char c)
-{
-    auto byte = static_cast<std::uint8_t>(c);
-    return byte >= 'a' && byte <= 'z' ? static_cast<std::uint8_t>(byte - 'a' + 'A') : byte;
 }
 
 } // namespace
@@ -44,8 +38,7 @@ void put_tape_file(output_image& image, const std::uint8_t* payload, int length,
     head[head_type] = static_cast<std::uint8_t>(file_type);
     store_word(head + head_address, static_cast<std::uint32_t>(address));
     store_word(head + head_length, static_cast<std::uint32_t>(length - 1));
-    for (std::size_t i = 0; i < name_width; ++i)
-        head[head_name + i] = i < name.size() ? to_upper(name[i]) : ' ';
+    store_name(head + head_name, name);
     std::uint8_t head_sum = 0;
     sum_bytes(head, static_cast<int>(file_head_size), head_sum);
     header[header_checksum_offset] = head_sum;

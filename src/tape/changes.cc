@@ -47,35 +47,40 @@ std::string describe_change(const header_change& change)
     return text.substr(2);
 }
 
+namespace {
+
+header_field field_of_option(const std::string& option)
+{
+    return option == "--number"    ? header_field::number
+           : option == "--address" ? header_field::address
+           : option == "--name"    ? header_field::name
+                                   : header_field::type;
+}
+
+} // namespace
+
 const char* header_field_needs(const std::string& option)
 {
-    return option == "--number"    ? "a file number"
-           : option == "--address" ? "an address"
-           : option == "--name"    ? "a name"
-                                   : "a file type";
+    return header_field_needs(field_of_option(option));
 }
 
 std::string take_header_field(const std::string& option, const std::string& text,
                               header_change& change)
 {
-    const std::string what = header_field_needs(option);
-    if (option == "--number" || option == "--address") {
-        const unsigned long most = option == "--number" ? 99 : 0xFFFF;
-        unsigned long value = 0;
-        if (!parse_field_number(text, value) || value > most)
-            return what + " '" + text + "' is not 0 to " + std::to_string(most);
-        if (option == "--number")
+    const header_field field = field_of_option(option);
+    if (!header_field_takes(field, text))
+        return header_field_refusal(field, text);
+    unsigned long value = 0;
+    if (field == header_field::name) {
+        make_name_field(text, change.name.emplace());
+    } else if (field == header_field::type) {
+        change.type = static_cast<std::uint8_t>(text[0]);
+    } else {
+        parse_field_number(text, value);
+        if (field == header_field::number)
             change.number = static_cast<std::uint8_t>(value);
         else
             change.address = static_cast<std::uint16_t>(value);
-    } else if (option == "--name") {
-        change.name.emplace();
-        if (!make_name_field(text, *change.name))
-            return "name '" + text + "' is longer than 8 characters";
-    } else {
-        if (!valid_file_type(text))
-            return "file type '" + text + "' is not one character from 0x21 to 0x7E";
-        change.type = static_cast<std::uint8_t>(text[0]);
     }
     return {};
 }

@@ -130,56 +130,6 @@ void apply_header_change(std::vector<std::uint8_t>& bytes, const tape_entry& ent
     head[file_head_size] = sum;
 }
 
-bool parse_field_number(const std::string& text, unsigned long& value)
-{
-    unsigned base = 10;
-    std::size_t at = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        at = 2;
-    } else if (text.size() > 1 && text[0] == '0') {
-        base = 8;
-        at = 1;
-    }
-    if (at >= text.size())
-        return false;
-    value = 0;
-    for (; at < text.size(); ++at) {
-        const auto c = static_cast<unsigned char>(text[at]);
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return false;
-        if (digit >= base)
-            return false;
-        // Anything past the 16-bit fields is out of every range alike.
-        value = std::min(value * base + digit, 0x1000000UL);
-    }
-    return true;
-}
-
-bool make_name_field(const std::string& text, std::array<std::uint8_t, name_width>& field)
-{
-    if (text.size() > name_width)
-        return false;
-    field.fill(' ');
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<std::uint8_t>(text[i]);
-        field[i] = c >= 'a' && c <= 'z' ? static_cast<std::uint8_t>(c - 'a' + 'A') : c;
-    }
-    return true;
-}
-
-bool valid_file_type(const std::string& text)
-{
-    return text.size() == 1 && text[0] >= 0x21 && text[0] <= 0x7E;
-}
-
 namespace {
 
 bool all_digits(const std::string& text)

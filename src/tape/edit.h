@@ -4,6 +4,7 @@
 // damaged or not, and one it moves or copies is moved or copied byte for byte.
 #pragma once
 
+#include "tape/fields.h"
 #include "tape/reader.h"
 
 #include <array>
@@ -84,16 +85,6 @@ struct header_change {
 // its checksum again. Only the file head and the checksum change.
 void apply_header_change(std::vector<std::uint8_t>& bytes, const tape_entry& entry,
                          const header_change& change);
-
-// The value rules of the header fields, as cassmak takes them from its
-// command line, except that a number must have nothing after it.
-// A number written decimal, as 0x hex or with a leading 0 as octal, with no
-// sign, white space or other characters; false for anything else.
-bool parse_field_number(const std::string& text, unsigned long& value);
-// At most 8 characters, upper-cased (a to z only) and padded with spaces.
-bool make_name_field(const std::string& text, std::array<std::uint8_t, name_width>& field);
-// Exactly one character from 0x21 to 0x7E.
-bool valid_file_type(const std::string& text);
 
 // A list of entries as typed: numbers, ranges A-B and `all`, resolved against
 // an image of `count` entries into 0-based indexes, in the order given.

@@ -127,7 +127,7 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
         entry.length = block.length;
         entry.payload_offset = block.body;
         entry.payload_size = block.length;
-        entry.span = 2 + block.length;
+        entry.span = block_length_size + block.length;
         return true;
     }
     const std::size_t after = block.body + block.length;
