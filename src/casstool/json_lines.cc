@@ -4,7 +4,6 @@
 #include "tape/json.h"
 #include "tape/words.h"
 
-
 std::string json_line_start(const std::string& path)
 {
     std::string out = "{\"image\":";
