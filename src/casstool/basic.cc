@@ -58,18 +58,15 @@ struct basic_options {
 int parse_basic(const std::vector<std::string>& arguments, basic_options& options)
 {
     std::vector<std::string> positional;
-    const int status = walk_arguments(
-        "basic", arguments, positional, [&](const std::string& option, argument_cursor& cursor) {
-            if (option != "-o")
-                return unknown_option;
-            return take_output_option("basic", cursor, options.output);
-        });
+    const int status =
+        walk_arguments(basic_command, arguments, positional,
+                       [&](const std::string& option, argument_cursor& cursor) {
+                           if (option != "-o")
+                               return unknown_option;
+                           return take_output_option("basic", cursor, options.output);
+                       });
     if (status != tool_ok)
         return status;
-    if (positional.empty())
-        return usage_error("basic", "no image given");
-    if (positional.size() > 2)
-        return usage_error("basic", "unexpected argument '" + positional[2] + "'");
     options.image = positional[0];
     if (positional.size() == 2) {
         std::size_t entry = 0;
@@ -139,7 +136,7 @@ int run_basic(const basic_options& options)
 
 } // namespace
 
-extern const tool_command basic_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command basic_command = {
     "basic",
     "basic IMAGE [ENTRY] [-o FILE]",
@@ -147,4 +144,5 @@ const tool_command basic_command = {
     basic_usage,
     parse_and_run<basic_options, parse_basic, run_basic>,
     parse_only<basic_options, parse_basic>,
+    {{"no image given"}, 1},
 };

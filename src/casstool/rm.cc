@@ -30,15 +30,11 @@ int parse_rm(const std::vector<std::string>& arguments, rm_options& options)
 {
     std::vector<std::string> positional;
     const int status = walk_arguments(
-        "rm", arguments, positional, [&](const std::string& option, argument_cursor&) {
+        rm_command, arguments, positional, [&](const std::string& option, argument_cursor&) {
             return take_change_switch(option, options, false) ? tool_ok : unknown_option;
         });
     if (status != tool_ok)
         return status;
-    if (positional.empty())
-        return usage_error("rm", "no image given");
-    if (positional.size() < 2)
-        return usage_error("rm", "no entry given");
     options.image = positional[0];
     options.entries.assign(positional.begin() + 1, positional.end());
     return tool_ok;
@@ -55,8 +51,13 @@ int run_rm(const rm_options& options)
 
 } // namespace
 
-extern const tool_command rm_command; // a row of the table in commands.cc
+// A row of the table in commands.cc (declared in commands.h).
 const tool_command rm_command = {
-    "rm",     "rm IMAGE ENTRY... [-q] [--dry-run]",        "remove entries from an image",
-    rm_usage, parse_and_run<rm_options, parse_rm, run_rm>, parse_only<rm_options, parse_rm>,
+    "rm",
+    "rm IMAGE ENTRY... [-q] [--dry-run]",
+    "remove entries from an image",
+    rm_usage,
+    parse_and_run<rm_options, parse_rm, run_rm>,
+    parse_only<rm_options, parse_rm>,
+    {{"no image given", "no entry given"}, 0, true},
 };
