@@ -6,6 +6,7 @@
 #include "io/files.h"
 #include "io/outcome_words.h"
 
+#include <algorithm>
 #include <cstdio>
 
 bool take_change_switch(const std::string& option, change_switches& switches, bool with_force)
@@ -89,35 +90,50 @@ int finish_report(const change_report& report, bool quiet, int status)
 namespace {
 
 // Adds the listing of the image that `plan` makes of the old image read
-// through `old`, as `list` prints it, walked through the plan row by row
-// rather than made; false when a read failed.
+// through `old`, as `list` prints it: the new image is read through the plan
+// a window at a time, as `list` reads a file, rather than made; false when a
+// read failed.
 bool add_plan_table(const std::string& path, const std::vector<plan_piece>& plan,
                     const image_bytes_reader& old, report_lines& lines)
 {
     const image_bytes_reader read = plan_reader(plan, old);
+    const std::uint64_t size = plan_size(plan);
     std::string out;
-    append_table_head(out, path, true, plan_size(plan));
+    append_table_head(out, path, true, size);
     table_summary summary;
-    std::vector<std::uint8_t> window;
+    constexpr std::size_t window_size = 4 * longest_entry;
+    std::vector<std::uint8_t> window(window_size);
+    std::size_t filled = 0;
+    std::size_t at = 0;
+    std::uint64_t base = 0;
     tape_entry entry;
-    bool whole = true;
-    if (!walk_entry_bounds(plan_size(plan), read,
-                           [&](std::size_t index, const entry_bounds& bounds) {
-                               if (index == 0)
-                                   out += table_heading;
-                               whole = read_entry(read, bounds, index, window, entry);
-                               if (!whole)
-                                   return false;
-                               append_row(out, entry, bounds.offset);
-                               count_entry(summary, entry);
-                               if (out.size() >= held_lines / 16) {
-                                   lines += out;
-                                   out.clear();
-                               }
-                               return true;
-                           }) ||
-        !whole)
-        return false;
+    for (std::size_t number = 0;; ++number) {
+        const bool more = base + filled < size;
+        if (more && filled - at < longest_entry) {
+            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
+                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
+            base += at;
+            filled -= at;
+            at = 0;
+            const auto got = static_cast<std::size_t>(
+                std::min<std::uint64_t>(window_size - filled, size - base - filled));
+            if (!read(base + filled, window.data() + filled, got))
+                return false;
+            filled += got;
+        }
+        if (!next_tape_entry(window.data(), filled, at, base + filled < size, entry))
+            break;
+        entry.entry = number + 1;
+        if (number == 0)
+            out += table_heading;
+        append_row(out, entry, base);
+        count_entry(summary, entry);
+        at += entry.span;
+        if (out.size() >= held_lines / 16) {
+            lines += out;
+            out.clear();
+        }
+    }
     append_summary(out, summary);
     lines += out;
     return true;
