@@ -204,15 +204,13 @@ bool assemble_plan_in_place(const std::vector<plan_piece>& plan, std::vector<std
     const std::uint64_t total = plan_size(plan);
     if (total > bytes.size())
         return false;
-    // The lowest offset of the old image that the pieces from each on read.
-    std::vector<std::uint64_t> lowest(plan.size() + 1, UINT64_MAX);
-    for (std::size_t i = plan.size(); i-- > 0;)
-        lowest[i] = std::min(lowest[i + 1], plan[i].bytes ? UINT64_MAX : plan[i].from);
+    // Each span must start at or after where it goes: what was written
+    // before it then lies below every byte it and the later spans read.
     std::uint64_t at = 0;
-    for (std::size_t i = 0; i < plan.size(); ++i) {
-        if ((!plan[i].bytes && at > plan[i].from) || at + plan[i].count > lowest[i + 1])
+    for (const plan_piece& piece : plan) {
+        if (!piece.bytes && at > piece.from)
             return false;
-        at += plan[i].count;
+        at += piece.count;
     }
     at = 0;
     for (const plan_piece& piece : plan) {
