@@ -182,8 +182,12 @@ def source_files(root):
     if listed.returncode == 0 and listed.stdout:
         names = listed.stdout.decode().split("\0")
     else:
-        names = [os.path.relpath(os.path.join(folder, name), root)
-                 for folder, _, files in os.walk(root) for name in files]
+        # Not a git checkout: every file but those of build folders.
+        names = []
+        for folder, folders, files in os.walk(root):
+            folders[:] = [name for name in folders if not name.startswith((".", "build"))
+                          and name != "node_modules"]
+            names += [os.path.relpath(os.path.join(folder, name), root) for name in files]
     return sorted(name for name in names if name.endswith(SOURCE_SUFFIXES)
                   and os.path.isfile(os.path.join(root, name)))
 
