@@ -136,6 +136,29 @@ std::vector<entry_run> joined_runs(std::vector<entry_run> runs)
     return out;
 }
 
+// The highest entry number the words name, or 0 when one of them is `all`,
+// whose reach is the whole image, or is not a number or a range.
+std::size_t highest_entry_named(const std::vector<std::string>& words)
+{
+    constexpr std::size_t beyond = std::size_t{1} << 40; // more entries than any image holds
+    std::size_t highest = 0;
+    for (const std::string& word : words) {
+        std::size_t number = 0;
+        for (const char c : word) {
+            if (c == '-') {
+                highest = std::max(highest, number);
+                number = 0;
+            } else if (c >= '0' && c <= '9') {
+                number = std::min(number * 10 + static_cast<std::size_t>(c - '0'), beyond);
+            } else {
+                return 0;
+            }
+        }
+        highest = std::max(highest, number);
+    }
+    return highest;
+}
+
 // Where entry `index` goes when entry `from` is moved to `to`.
 std::size_t moved_position(std::size_t index, std::size_t from, std::size_t to)
 {
@@ -170,23 +193,42 @@ bool plan_remove(const image_source& old, const std::string& path,
                  const std::vector<std::string>& words, const change_lines& lines,
                  change_plan& plan)
 {
-    std::size_t count = 0;
-    if (!count_entries(old.size, old.read, count))
-        return false;
+    // Where the words name their entries by number, the walk that plans the
+    // removal also proves those entries are there, and ends at the last of
+    // them: everything after it is kept as one span. Only `all` or a word in
+    // error needs the count first. Half the reads of a large image is what
+    // keeps the edit within the cost of a copy.
     std::vector<entry_run> chosen;
-    const entry_list_result result = choose_entry_runs(words, count, chosen);
-    if (result.outcome != entry_list_outcome::chosen)
-        return refuse(plan, entry_list_message(path, result));
+    const std::size_t highest = highest_entry_named(words);
+    std::size_t must_see = highest;
+    if (highest == 0 ||
+        choose_entry_runs(words, highest, chosen).outcome != entry_list_outcome::chosen) {
+        chosen.clear();
+        must_see = 0;
+        std::size_t count = 0;
+        if (!count_entries(old.size, old.read, count))
+            return false;
+        const entry_list_result result = choose_entry_runs(words, count, chosen);
+        if (result.outcome != entry_list_outcome::chosen)
+            return refuse(plan, entry_list_message(path, result));
+    }
     const std::vector<entry_run> removed = joined_runs(std::move(chosen));
     // The kept entries are spans of the old image, a piece per run of them.
     std::size_t run = 0;
+    std::size_t seen = 0;
+    std::uint64_t rest = old.size;
     tape_entry entry;
     bool read = true;
     const bool walked =
         walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& bounds) {
             while (run < removed.size() && removed[run].last < index)
                 ++run;
-            if (run == removed.size() || index < removed[run].first) {
+            if (run == removed.size()) {
+                rest = bounds.offset;
+                return false;
+            }
+            seen = index + 1;
+            if (index < removed[run].first) {
                 add_old_span(plan.pieces, bounds.offset, bounds.span);
                 return true;
             }
@@ -200,7 +242,17 @@ bool plan_remove(const image_source& old, const std::string& path,
                       ")\n");
             return read;
         });
-    return walked && read;
+    if (!walked || !read)
+        return false;
+    if (seen < must_see) {
+        // The image ended before an entry the words name, and the walk has
+        // counted all of it.
+        chosen.clear();
+        return refuse(plan, entry_list_message(path, choose_entry_runs(words, seen, chosen)));
+    }
+    if (rest < old.size)
+        add_old_span(plan.pieces, rest, old.size - rest);
+    return true;
 }
 
 bool plan_set(const image_source& old, const std::string& path, const std::string& entry_word,
@@ -212,8 +264,9 @@ bool plan_set(const image_source& old, const std::string& path, const std::strin
     if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& b) {
             if (index + 1 == entry)
                 bounds = b;
-            ++count;
-            return true;
+            // The entries after the one set are kept whole, unread; only a
+            // missing entry needs them all counted.
+            return ++count != entry;
         }))
         return false;
     if (entry < 1 || entry > count)
