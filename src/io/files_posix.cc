@@ -1,4 +1,5 @@
 #include "io/files.h"
+#include "io/write_policy.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,10 +23,8 @@ namespace {
 
 constexpr int open_flags = O_NOCTTY | O_CLOEXEC;
 
-// How often a write starts over because another run renamed a new image over
-// the output, or made the file it was about to make, while this one waited;
-// every start-over needs such a run to have finished in between.
-constexpr int max_attempts = 1000;
+using write_policy::largest_update;
+using write_policy::max_attempts;
 
 // What a step of a write came to, with the system's error at the point where
 // it failed (not whatever a later clean-up left in errno).
@@ -678,6 +677,25 @@ step replace_output(const std::string& path, const std::uint8_t* bytes, std::siz
         [&] { return create_output(where, bytes, count, false); });
 }
 
+// Makes a new file at `path`, its own folder and name: a link there is not
+// followed but holds the name, as any file does.
+step create_new(const std::string& path, const std::uint8_t* bytes, std::size_t count, bool durable)
+{
+    const path_parts parts = split_path(path);
+    if (parts.name.empty() || parts.name == "." || parts.name == "..")
+        return failure(write_outcome::open_failed, EISDIR);
+    place where;
+    where.durable = durable;
+    where.name = parts.name;
+    where.folder = open(parts.folder.empty() ? "." : parts.folder.c_str(),
+                        O_RDONLY | O_DIRECTORY | open_flags);
+    if (where.folder < 0)
+        return failure(write_outcome::open_failed, errno);
+    if (std::optional<step> outcome = create_output(where, bytes, count, true))
+        return *outcome;
+    return failure(write_outcome::exists, EEXIST);
+}
+
 // Copies `count` bytes from offset `at` of the file open on `from` to the
 // position of the one open on `to`, within the kernel where it can (sharing
 // the blocks where the file system can), else through a small buffer.
@@ -797,9 +815,6 @@ step append_output(const std::string& path, const std::uint8_t* bytes, std::size
         },
         [&] { return create_output(where, bytes, count, true); });
 }
-
-// The largest image that update_output changes.
-constexpr std::uint64_t largest_update = std::uint64_t{1} << 30;
 
 // The bytes of a plan, for a file that is rewritten in place or made anew:
 // spans of the old image read from the file open on `fd`.
@@ -946,6 +961,13 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
     const bool durable = sync == sync_mode::durable;
     return with_reason(append ? append_output(path, bytes, count, durable)
                               : replace_output(path, bytes, count, durable));
+}
+
+write_result write_new(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                       sync_mode sync)
+{
+    const size_limit_fails_writes guard;
+    return with_reason(create_new(path, bytes, count, sync == sync_mode::durable));
 }
 
 write_result update_output(const std::string& path, bool create, const image_transform& transform,
