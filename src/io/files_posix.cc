@@ -1,4 +1,5 @@
 #include "io/files.h"
+#include "io/platform.h"
 #include "io/write_policy.h"
 
 #include <algorithm>
@@ -985,44 +986,51 @@ std::FILE* open_input_file(const std::string& path)
     return std::fopen(path.c_str(), "rb");
 }
 
-read_result read_whole_file(const std::string& path, std::size_t limit,
-                            std::vector<std::uint8_t>& buffer, std::size_t& size)
+// ---- The primitives of reading a whole file (reads.cc) ----
+
+namespace platform {
+
+read_result open_reading(const std::string& path, reading& file)
 {
-    size = 0;
     const int fd = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {read_outcome::open_failed, std::strerror(errno)};
-    // A regular file is read with one read into a buffer one byte larger than
-    // the file, the second read confirming its end.
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::size_t>(info.st_size) <= limit &&
-        buffer.size() <= static_cast<std::size_t>(info.st_size))
-        buffer.resize(static_cast<std::size_t>(info.st_size) + 1);
-    if (buffer.size() < 65536)
-        buffer.resize(65536);
-    for (;;) {
-        if (size > limit) {
-            close(fd);
-            return {read_outcome::too_large, {}};
-        }
-        if (size == buffer.size())
-            buffer.resize(std::min(size * 2, limit + 1));
-        const ssize_t got = read(fd, buffer.data() + size, buffer.size() - size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
-            close(fd);
-            return {read_outcome::read_failed, std::strerror(error)};
-        }
-        if (got == 0)
-            break;
-        size += static_cast<std::size_t>(got);
-    }
-    close(fd);
+    file.handle = fd;
+    file.open = true;
     return {};
 }
+
+bool regular_size(const reading& file, std::uint64_t& size)
+{
+    struct stat info {};
+    if (fstat(static_cast<int>(file.handle), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+read_result read_some(const reading& file, std::uint8_t* into, std::size_t room, std::size_t& got)
+{
+    got = 0;
+    for (;;) {
+        const ssize_t count = read(static_cast<int>(file.handle), into, room);
+        if (count >= 0) {
+            got = static_cast<std::size_t>(count);
+            return {};
+        }
+        if (errno != EINTR)
+            return {read_outcome::read_failed, std::strerror(errno)};
+    }
+}
+
+void close_reading(reading& file)
+{
+    if (file.open)
+        close(static_cast<int>(file.handle));
+    file = reading{};
+}
+
+} // namespace platform
 
 read_result open_input_stream(const std::string& path, input_stream& stream)
 {

@@ -5,6 +5,7 @@
 // one byte far beyond any image, so that readers of the image are never
 // blocked by it (Windows locks are mandatory).
 #include "io/files.h"
+#include "io/platform.h"
 #include "io/write_policy.h"
 
 #include <windows.h>
@@ -702,69 +703,77 @@ std::FILE* open_input_file(const std::string& path)
     return _wfopen(wpath.c_str(), L"rb");
 }
 
+// ---- The primitives of reading a whole file (reads.cc) ----
+
+namespace platform {
+
 namespace {
 
-// Reads what `file` holds to its end, as read_whole_file does.
-read_result read_handle(HANDLE file, std::size_t limit, std::vector<std::uint8_t>& buffer,
-                        std::size_t& size)
+HANDLE handle_of(const reading& file)
 {
-    LARGE_INTEGER length{};
-    if (is_disk_file(file) && GetFileSizeEx(file, &length) &&
-        static_cast<unsigned long long>(length.QuadPart) <= limit &&
-        buffer.size() <= static_cast<std::size_t>(length.QuadPart))
-        buffer.resize(static_cast<std::size_t>(length.QuadPart) + 1);
-    if (buffer.size() < 65536)
-        buffer.resize(65536);
-    for (;;) {
-        if (size > limit)
-            return {read_outcome::too_large, {}};
-        if (size == buffer.size())
-            buffer.resize(std::min(size * 2, limit + 1));
-        const std::size_t room = buffer.size() - size;
-        DWORD got = 0;
-        if (!ReadFile(file, buffer.data() + size,
-                      room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &got, nullptr)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
-                break;
-            return {read_outcome::read_failed, reason_for(error)};
-        }
-        if (got == 0)
-            break;
-        size += got;
-    }
-    return {};
+    return reinterpret_cast<HANDLE>(file.handle);
 }
 
 } // namespace
 
-read_result read_whole_file(const std::string& path, std::size_t limit,
-                            std::vector<std::uint8_t>& buffer, std::size_t& size)
+read_result open_reading(const std::string& path, reading& file)
 {
-    size = 0;
+    HANDLE raw = INVALID_HANDLE_VALUE;
     if (path == "-") {
-        // Standard input is read through a handle of its own, closed at the
-        // end as any other file's, so that the process's own stays open.
-        HANDLE own = INVALID_HANDLE_VALUE;
         HANDLE process = GetCurrentProcess();
-        if (!DuplicateHandle(process, GetStdHandle(STD_INPUT_HANDLE), process, &own, 0, FALSE,
+        if (!DuplicateHandle(process, GetStdHandle(STD_INPUT_HANDLE), process, &raw, 0, FALSE,
                              DUPLICATE_SAME_ACCESS))
             return {read_outcome::open_failed, reason_for(GetLastError())};
-        handle input(own);
-        return read_handle(input.get(), limit, buffer, size);
+    } else {
+        const std::wstring wpath = wide(path);
+        // A folder opens on POSIX and fails when read; here it does not open
+        // (access denied), so it is asked about first to fail the same way.
+        if (!path.empty() && is_folder(wpath))
+            return {read_outcome::read_failed, std::strerror(EISDIR)};
+        if (!path.empty())
+            raw = open_path(wpath, GENERIC_READ, OPEN_EXISTING);
+        if (raw == INVALID_HANDLE_VALUE)
+            return {read_outcome::open_failed,
+                    reason_for(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError())};
     }
-    const std::wstring wpath = wide(path);
-    // A folder opens on POSIX and fails when read; here it does not open
-    // (access denied), so it is asked about first to fail the same way.
-    if (!path.empty() && is_folder(wpath))
-        return {read_outcome::read_failed, std::strerror(EISDIR)};
-    handle file(path.empty() ? INVALID_HANDLE_VALUE
-                             : open_path(wpath, GENERIC_READ, OPEN_EXISTING));
-    if (!file.ok())
-        return {read_outcome::open_failed,
-                reason_for(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError())};
-    return read_handle(file.get(), limit, buffer, size);
+    file.handle = reinterpret_cast<std::intptr_t>(raw);
+    file.open = true;
+    return {};
 }
+
+bool regular_size(const reading& file, std::uint64_t& size)
+{
+    LARGE_INTEGER length{};
+    if (!is_disk_file(handle_of(file)) || !GetFileSizeEx(handle_of(file), &length))
+        return false;
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return true;
+}
+
+read_result read_some(const reading& file, std::uint8_t* into, std::size_t room, std::size_t& got)
+{
+    got = 0;
+    DWORD done = 0;
+    if (!ReadFile(handle_of(file), into, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room),
+                  &done, nullptr)) {
+        // The writer of a pipe closed it: its end.
+        const DWORD error = GetLastError();
+        if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
+            return {};
+        return {read_outcome::read_failed, reason_for(error)};
+    }
+    got = done;
+    return {};
+}
+
+void close_reading(reading& file)
+{
+    if (file.open)
+        CloseHandle(handle_of(file));
+    file = reading{};
+}
+
+} // namespace platform
 
 bool is_terminal(console_stream stream)
 {
