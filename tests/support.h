@@ -42,11 +42,11 @@ void write_file(const std::string& path, std::string_view content);
 bytes read_file(const std::string& path);
 
 struct run_options {
-    std::string cwd;           // where the tool runs; empty: the current folder
-    long file_size_limit = -1; // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
-    bool stdin_pipe = false;
-    long address_space_limit =
-        -1; // RLIMIT_AS in bytes   // give the tool a pipe with a few bytes on stdin
+    std::string cwd;               // where the tool runs; empty: the current folder
+    long file_size_limit = -1;     // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+    bool stdin_pipe = false;       // give the tool a pipe with a few bytes on stdin
+    std::string stdin_file = {};   // or this file on stdin, where no shell can redirect it
+    long address_space_limit = -1; // RLIMIT_AS in bytes
 };
 
 struct run_result {

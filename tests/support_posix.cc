@@ -80,6 +80,11 @@ run_result run_exe(const char* exe, const std::vector<std::string>& args,
         if (options.stdin_pipe) {
             dup2(in_pipe[0], 0);
             close(in_pipe[1]);
+        } else if (!options.stdin_file.empty()) {
+            const int in_fd = open(options.stdin_file.c_str(), O_RDONLY);
+            if (in_fd < 0)
+                _exit(126);
+            dup2(in_fd, 0);
         } else {
             int null_fd = open("/dev/null", O_RDONLY);
             dup2(null_fd, 0);

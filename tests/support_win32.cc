@@ -79,8 +79,9 @@ run_result run_exe(const char* relative, const std::vector<std::string>& args,
         CreatePipe(&in_read, &in_write, &inherit, 0);
         SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
     } else {
-        in_read = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                              OPEN_EXISTING, 0, nullptr);
+        const std::wstring input = options.stdin_file.empty() ? L"NUL" : wide(options.stdin_file);
+        in_read = CreateFileW(input.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherit, OPEN_EXISTING, 0, nullptr);
     }
     const std::wstring exe = tool_path(relative);
     std::wstring line = quoted(exe);

@@ -67,7 +67,8 @@ int save_output(const std::string& path, const std::uint8_t* bytes, int count, b
     std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
     switch (write_output(path, bytes, size, append).outcome) {
     case write_outcome::written: return status_ok;
-    case write_outcome::open_failed: return report_status(status_output_open, path);
+    case write_outcome::open_failed:
+    case write_outcome::exists: return report_status(status_output_open, path);
     case write_outcome::access_failed: return report_status(status_output_access, path);
     case write_outcome::write_failed:
     case write_outcome::unsynced:

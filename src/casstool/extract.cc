@@ -139,6 +139,9 @@ std::string target_path(const extract_options& options, const tape_entry& entry,
     return path_in_folder(options.folder, derived_file_name(entry, count, ".bin"));
 }
 
+// The refusal of a target that is there already, without --force.
+const std::string target_taken = "exists; --force overwrites it";
+
 // A target that is there already is refused without --force, and a link or
 // anything but a file is refused always: the bytes go into DIR and nowhere
 // else.
@@ -150,7 +153,7 @@ int refuse_target(const std::string& path, bool force)
     case path_kind::file:
         if (force)
             return tool_ok;
-        return report_tool(tool_failed, path + ": exists; --force overwrites it");
+        return report_tool(tool_failed, path + ": " + target_taken);
     case path_kind::link:
         return report_tool(tool_failed, path + ": is a symbolic link; not followed");
     case path_kind::folder:
@@ -212,7 +215,12 @@ int run_extract_all(const extract_options& options)
             return true;
         }
         const std::string path = target_path(options, entry, count);
-        if (write_bytes(path, window + entry.payload_offset, entry.payload_size, sync) != tool_ok) {
+        const std::uint8_t* payload = window + entry.payload_offset;
+        // Without --force a target is only ever made: one that appeared since
+        // it was looked at is refused as it would have been then.
+        if ((options.force ? write_bytes(path, payload, entry.payload_size, sync)
+                           : write_new_file(path, payload, entry.payload_size, sync,
+                                            target_taken)) != tool_ok) {
             status = tool_failed;
             return false;
         }

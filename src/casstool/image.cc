@@ -199,6 +199,17 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
     return report_write_result(path, result, stream);
 }
 
+int write_new_file(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                   sync_mode sync, const std::string& taken)
+{
+    // Standard output goes first, so that a log of both keeps its order.
+    std::fflush(stdout);
+    const write_result result = write_new(path, bytes, count, sync);
+    if (result.outcome == write_outcome::exists)
+        return report_tool(tool_failed, path + ": " + taken);
+    return report_write_result(path, result, false);
+}
+
 int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
                  std::size_t count, sync_mode sync)
 {

@@ -86,6 +86,12 @@ int refuse_missing_data(const std::string& path, const tape_entry& entry);
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
                 std::size_t count, sync_mode sync = sync_mode::durable);
 
+// Writes a file made in a folder at `path`, whose name was found free: it
+// takes the name only if that is still free, so that a file put there since
+// is refused with "PATH: " and `taken`, not replaced.
+int write_new_file(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                   sync_mode sync, const std::string& taken);
+
 // As write_bytes, for bytes that are not text: standard output is refused
 // when it is a terminal.
 int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,

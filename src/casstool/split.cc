@@ -60,6 +60,10 @@ int parse_split(const std::vector<std::string>& arguments, split_options& option
     return tool_ok;
 }
 
+// The refusal of an output that is there already, without --force; one that
+// appears after it was looked at is refused alike when it is written.
+const std::string output_taken = "exists; --force replaces it";
+
 int run_split(const split_options& options)
 {
     const std::string& path = options.image;
@@ -91,7 +95,7 @@ int run_split(const split_options& options)
         if (kind == path_kind::link)
             return report_tool(tool_failed, output + ": is a symbolic link; it is not followed");
         if (!options.force && kind != path_kind::missing)
-            return report_tool(tool_failed, output + ": exists; --force replaces it");
+            return report_tool(tool_failed, output + ": " + output_taken);
         report.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
                         describe_entry(entry) + ") to " + output + "\n";
         outputs.push_back(output);
@@ -104,7 +108,9 @@ int run_split(const split_options& options)
         const std::vector<std::uint8_t> one = assemble_image({{&image, i}});
         if (options.dry_run)
             report.lines += image_table(outputs[i], one.data(), one.size());
-        else if (write_new_image(outputs[i], one, sync_of(options)) != tool_ok)
+        else if ((options.force ? write_new_image(outputs[i], one, sync_of(options))
+                                : write_new_file(outputs[i], one.data(), one.size(),
+                                                 sync_of(options), output_taken)) != tool_ok)
             return tool_failed;
     }
     return finish_report(report, options.quiet && !options.dry_run, status);

@@ -64,6 +64,7 @@ enum class write_outcome {
                    // power cut may still bring the old one back
     declined,      // update_output only: the transform refused, the file is untouched
     read_failed,   // update_output only: the old image could not be read
+    exists,        // write_new only: the name was taken meanwhile; nothing was written
 };
 
 struct write_result {
@@ -102,6 +103,15 @@ enum class sync_mode { durable, fast };
 // An output the run may not write fails with open_failed, untouched.
 write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
                           bool append, sync_mode sync = sync_mode::durable);
+
+// Writes `count` bytes to a new file at `path`, whose name must be free. The
+// name is taken in one step once the file is whole (a new file beside it,
+// renamed there only if no file or link holds the name by then), so that a
+// file that appeared since the caller looked is refused with exists, never
+// replaced, and a link there is never followed. Durable as write_output; a
+// failure leaves nothing behind.
+write_result write_new(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                       sync_mode sync = sync_mode::durable);
 
 // Reads `count` bytes from offset `at` of the old image into `into`; false
 // when they cannot be read (update_output then fails with the reason).

@@ -1,4 +1,6 @@
 #include "io/files.h"
+#include "io/platform.h"
+#include "io/write_policy.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,10 +24,8 @@ namespace {
 
 constexpr int open_flags = O_NOCTTY | O_CLOEXEC;
 
-// How often a write starts over because another run renamed a new image over
-// the output, or made the file it was about to make, while this one waited;
-// every start-over needs such a run to have finished in between.
-constexpr int max_attempts = 1000;
+using write_policy::largest_update;
+using write_policy::max_attempts;
 
 // What a step of a write came to, with the system's error at the point where
 // it failed (not whatever a later clean-up left in errno).
@@ -678,6 +678,25 @@ step replace_output(const std::string& path, const std::uint8_t* bytes, std::siz
         [&] { return create_output(where, bytes, count, false); });
 }
 
+// Makes a new file at `path`, its own folder and name: a link there is not
+// followed but holds the name, as any file does.
+step create_new(const std::string& path, const std::uint8_t* bytes, std::size_t count, bool durable)
+{
+    const path_parts parts = split_path(path);
+    if (parts.name.empty() || parts.name == "." || parts.name == "..")
+        return failure(write_outcome::open_failed, EISDIR);
+    place where;
+    where.durable = durable;
+    where.name = parts.name;
+    where.folder = open(parts.folder.empty() ? "." : parts.folder.c_str(),
+                        O_RDONLY | O_DIRECTORY | open_flags);
+    if (where.folder < 0)
+        return failure(write_outcome::open_failed, errno);
+    if (std::optional<step> outcome = create_output(where, bytes, count, true))
+        return *outcome;
+    return failure(write_outcome::exists, EEXIST);
+}
+
 // Copies `count` bytes from offset `at` of the file open on `from` to the
 // position of the one open on `to`, within the kernel where it can (sharing
 // the blocks where the file system can), else through a small buffer.
@@ -797,9 +816,6 @@ step append_output(const std::string& path, const std::uint8_t* bytes, std::size
         },
         [&] { return create_output(where, bytes, count, true); });
 }
-
-// The largest image that update_output changes.
-constexpr std::uint64_t largest_update = std::uint64_t{1} << 30;
 
 // The bytes of a plan, for a file that is rewritten in place or made anew:
 // spans of the old image read from the file open on `fd`.
@@ -948,6 +964,13 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
                               : replace_output(path, bytes, count, durable));
 }
 
+write_result write_new(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                       sync_mode sync)
+{
+    const size_limit_fails_writes guard;
+    return with_reason(create_new(path, bytes, count, sync == sync_mode::durable));
+}
+
 write_result update_output(const std::string& path, bool create, const image_transform& transform,
                            sync_mode sync)
 {
@@ -963,44 +986,51 @@ std::FILE* open_input_file(const std::string& path)
     return std::fopen(path.c_str(), "rb");
 }
 
-read_result read_whole_file(const std::string& path, std::size_t limit,
-                            std::vector<std::uint8_t>& buffer, std::size_t& size)
+// ---- The primitives of reading a whole file (reads.cc) ----
+
+namespace platform {
+
+read_result open_reading(const std::string& path, reading& file)
 {
-    size = 0;
     const int fd = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {read_outcome::open_failed, std::strerror(errno)};
-    // A regular file is read with one read into a buffer one byte larger than
-    // the file, the second read confirming its end.
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::size_t>(info.st_size) <= limit &&
-        buffer.size() <= static_cast<std::size_t>(info.st_size))
-        buffer.resize(static_cast<std::size_t>(info.st_size) + 1);
-    if (buffer.size() < 65536)
-        buffer.resize(65536);
-    for (;;) {
-        if (size > limit) {
-            close(fd);
-            return {read_outcome::too_large, {}};
-        }
-        if (size == buffer.size())
-            buffer.resize(std::min(size * 2, limit + 1));
-        const ssize_t got = read(fd, buffer.data() + size, buffer.size() - size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
-            close(fd);
-            return {read_outcome::read_failed, std::strerror(error)};
-        }
-        if (got == 0)
-            break;
-        size += static_cast<std::size_t>(got);
-    }
-    close(fd);
+    file.handle = fd;
+    file.open = true;
     return {};
 }
+
+bool regular_size(const reading& file, std::uint64_t& size)
+{
+    struct stat info {};
+    if (fstat(static_cast<int>(file.handle), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+read_result read_some(const reading& file, std::uint8_t* into, std::size_t room, std::size_t& got)
+{
+    got = 0;
+    for (;;) {
+        const ssize_t count = read(static_cast<int>(file.handle), into, room);
+        if (count >= 0) {
+            got = static_cast<std::size_t>(count);
+            return {};
+        }
+        if (errno != EINTR)
+            return {read_outcome::read_failed, std::strerror(errno)};
+    }
+}
+
+void close_reading(reading& file)
+{
+    if (file.open)
+        close(static_cast<int>(file.handle));
+    file = reading{};
+}
+
+} // namespace platform
 
 read_result open_input_stream(const std::string& path, input_stream& stream)
 {

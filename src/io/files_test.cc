@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -57,6 +59,39 @@ TEST(Files, WriteOutputCreatesReplacesAndAppends)
     EXPECT_EQ(write_outcome::open_failed,
               write_output(dir.root().string(), first.data(), first.size(), true).outcome);
     EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
+}
+
+TEST(Files, WriteNewTakesOnlyAFreeName)
+{
+    scratch_dir dir;
+    const std::string out = dir.path("new.bin");
+    const bytes first = hex("01 02");
+    const bytes second = hex("03");
+    EXPECT_EQ(write_outcome::written, write_new(out, first.data(), first.size()).outcome);
+    EXPECT_EQ(first, read_file(out));
+    // A file that appeared since the caller found the name free is refused,
+    // not replaced.
+    const write_result taken = write_new(out, second.data(), second.size());
+    EXPECT_EQ(write_outcome::exists, taken.outcome);
+    EXPECT_EQ(std::strerror(EEXIST), taken.reason);
+    EXPECT_EQ(first, read_file(out));
+    EXPECT_EQ(write_outcome::open_failed,
+              write_new(dir.path("no/new.bin"), first.data(), first.size()).outcome);
+    EXPECT_NE(write_outcome::written,
+              write_new(dir.root().string(), first.data(), first.size()).outcome);
+    EXPECT_TRUE(fs::is_directory(dir.root()));
+    EXPECT_EQ((std::set<std::string>{"new.bin"}), names_in(dir.root()));
+}
+
+TEST(Files, WriteNewNeverFollowsALink)
+{
+    SKIP_IF_MISSING(symbolic_links_missing());
+    scratch_dir dir;
+    fs::create_symlink(dir.path("elsewhere"), dir.path("link.bin"));
+    const bytes first = hex("01 02");
+    EXPECT_EQ(write_outcome::exists,
+              write_new(dir.path("link.bin"), first.data(), first.size()).outcome);
+    EXPECT_EQ((std::set<std::string>{"link.bin"}), names_in(dir.root()));
 }
 
 TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)

@@ -5,6 +5,8 @@
 // one byte far beyond any image, so that readers of the image are never
 // blocked by it (Windows locks are mandatory).
 #include "io/files.h"
+#include "io/platform.h"
+#include "io/write_policy.h"
 
 #include <windows.h>
 
@@ -21,7 +23,13 @@
 
 namespace {
 
-constexpr int max_attempts = 100;
+using write_policy::largest_update;
+using write_policy::max_attempts;
+
+// The largest old image a change holds whole in memory here (an append and a
+// rewrite in place keep it, and ReadFile counts in a DWORD); an update is
+// held to largest_update first.
+constexpr LONGLONG largest_held_image = 0x7FFFFFFF;
 constexpr DWORD lock_offset_high = 0x7FFFFFFF;
 
 std::wstring wide(const std::string& text)
@@ -45,6 +53,7 @@ std::string reason_for(DWORD error)
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION: return std::strerror(EACCES);
+    case ERROR_FILE_TOO_LARGE: return std::strerror(EFBIG);
     default: break;
     }
     return std::strerror(EIO);
@@ -103,7 +112,7 @@ bool read_all(HANDLE file, std::vector<std::uint8_t>& contents)
 {
     LARGE_INTEGER size{};
     LARGE_INTEGER start{};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF ||
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > largest_held_image ||
         !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
         return false;
     contents.resize(static_cast<std::size_t>(size.QuadPart));
@@ -557,6 +566,24 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
     return with_reason(write_regular(wpath, bytes, count, append, sync == sync_mode::durable));
 }
 
+// The new file takes the name only by a move that replaces nothing; a file
+// or a link that holds the name by then refuses it.
+write_result write_new(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                       sync_mode sync)
+{
+    if (path.empty())
+        return {write_outcome::open_failed, reason_for(ERROR_FILE_NOT_FOUND)};
+    const std::wstring wpath = wide(path);
+    const console_events_held hold;
+    const write_outcome outcome = replace_with(wpath, false, FILE_ATTRIBUTE_NORMAL,
+                                               sync == sync_mode::durable, {{bytes, count}});
+    const DWORD error = GetLastError();
+    if (outcome == write_outcome::open_failed &&
+        (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
+        return {write_outcome::exists, std::strerror(EEXIST)};
+    return with_reason(outcome);
+}
+
 write_result update_output(const std::string& path, bool create, const image_transform& transform,
                            sync_mode sync)
 {
@@ -575,6 +602,10 @@ write_outcome update_outcome(const std::string& path, bool create, const image_t
     const std::wstring wpath = wide(path);
     auto change = [&](HANDLE /*file*/, const std::vector<std::uint8_t>& old, bool existed,
                       DWORD attributes) {
+        if (old.size() > largest_update) {
+            SetLastError(ERROR_FILE_TOO_LARGE);
+            return write_outcome::read_failed;
+        }
         bool read_failed = false;
         const old_file source{
             old.size(), [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
@@ -663,47 +694,77 @@ std::FILE* open_input_file(const std::string& path)
     return _wfopen(wpath.c_str(), L"rb");
 }
 
-read_result read_whole_file(const std::string& path, std::size_t limit,
-                            std::vector<std::uint8_t>& buffer, std::size_t& size)
+// ---- The primitives of reading a whole file (reads.cc) ----
+
+namespace platform {
+
+namespace {
+
+HANDLE handle_of(const reading& file)
 {
-    size = 0;
-    const std::wstring wpath = wide(path);
-    // A folder opens on POSIX and fails when read; here it does not open
-    // (access denied), so it is asked about first to fail the same way.
-    if (!path.empty() && is_folder(wpath))
-        return {read_outcome::read_failed, std::strerror(EISDIR)};
-    handle file(path.empty() ? INVALID_HANDLE_VALUE
-                             : open_path(wpath, GENERIC_READ, OPEN_EXISTING));
-    if (!file.ok())
-        return {read_outcome::open_failed,
-                reason_for(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError())};
-    LARGE_INTEGER length{};
-    if (is_disk_file(file.get()) && GetFileSizeEx(file.get(), &length) &&
-        static_cast<unsigned long long>(length.QuadPart) <= limit &&
-        buffer.size() <= static_cast<std::size_t>(length.QuadPart))
-        buffer.resize(static_cast<std::size_t>(length.QuadPart) + 1);
-    if (buffer.size() < 65536)
-        buffer.resize(65536);
-    for (;;) {
-        if (size > limit)
-            return {read_outcome::too_large, {}};
-        if (size == buffer.size())
-            buffer.resize(std::min(size * 2, limit + 1));
-        const std::size_t room = buffer.size() - size;
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer.data() + size,
-                      room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &got, nullptr)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
-                break;
-            return {read_outcome::read_failed, reason_for(error)};
-        }
-        if (got == 0)
-            break;
-        size += got;
+    return reinterpret_cast<HANDLE>(file.handle);
+}
+
+} // namespace
+
+read_result open_reading(const std::string& path, reading& file)
+{
+    HANDLE raw = INVALID_HANDLE_VALUE;
+    if (path == "-") {
+        HANDLE process = GetCurrentProcess();
+        if (!DuplicateHandle(process, GetStdHandle(STD_INPUT_HANDLE), process, &raw, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            return {read_outcome::open_failed, reason_for(GetLastError())};
+    } else {
+        const std::wstring wpath = wide(path);
+        // A folder opens on POSIX and fails when read; here it does not open
+        // (access denied), so it is asked about first to fail the same way.
+        if (!path.empty() && is_folder(wpath))
+            return {read_outcome::read_failed, std::strerror(EISDIR)};
+        if (!path.empty())
+            raw = open_path(wpath, GENERIC_READ, OPEN_EXISTING);
+        if (raw == INVALID_HANDLE_VALUE)
+            return {read_outcome::open_failed,
+                    reason_for(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError())};
     }
+    file.handle = reinterpret_cast<std::intptr_t>(raw);
+    file.open = true;
     return {};
 }
+
+bool regular_size(const reading& file, std::uint64_t& size)
+{
+    LARGE_INTEGER length{};
+    if (!is_disk_file(handle_of(file)) || !GetFileSizeEx(handle_of(file), &length))
+        return false;
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return true;
+}
+
+read_result read_some(const reading& file, std::uint8_t* into, std::size_t room, std::size_t& got)
+{
+    got = 0;
+    DWORD done = 0;
+    if (!ReadFile(handle_of(file), into, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room),
+                  &done, nullptr)) {
+        // The writer of a pipe closed it: its end.
+        const DWORD error = GetLastError();
+        if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
+            return {};
+        return {read_outcome::read_failed, reason_for(error)};
+    }
+    got = done;
+    return {};
+}
+
+void close_reading(reading& file)
+{
+    if (file.open)
+        CloseHandle(handle_of(file));
+    file = reading{};
+}
+
+} // namespace platform
 
 bool is_terminal(console_stream stream)
 {

@@ -17,7 +17,8 @@ std::string write_failure_message(const std::string& path, const write_result& r
 {
     switch (result.outcome) {
     case write_outcome::written: return {};
-    case write_outcome::open_failed: return path + ": cannot open for writing: " + result.reason;
+    case write_outcome::open_failed:
+    case write_outcome::exists: return path + ": cannot open for writing: " + result.reason;
     case write_outcome::unsynced:
         return path + ": written, but its folder could not be synced to the disk: " + result.reason;
     case write_outcome::access_failed:

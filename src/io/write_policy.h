@@ -1,0 +1,20 @@
+// The rules every platform's seam keeps alike, owned here once so that the
+// platforms cannot drift apart: how often a change starts over and how large
+// an image update_output takes. Portable; included by the platform files only.
+#pragma once
+
+#include <cstdint>
+
+namespace write_policy {
+
+// How often a write starts over because another run renamed a new image over
+// the output, or made the file it was about to make, while this one waited
+// (and how many fresh names a temporary file is tried under); every
+// start-over needs such a run to have finished in between.
+constexpr int max_attempts = 1000;
+
+// The largest image that update_output changes; a larger one fails with
+// read_failed and the system's words for a file too large.
+constexpr std::uint64_t largest_update = std::uint64_t{1} << 30;
+
+} // namespace write_policy
