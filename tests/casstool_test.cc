@@ -497,13 +497,15 @@ TEST(Casstool, ExtractAllGivesEveryPayloadBackUnderSafeNames)
     std::filesystem::create_directory(dir.path("out"));
 
     run_result r = run_casstool({"extract", "t.kst", "all", "-d", "out"}, {dir.root().string()});
+    const std::string out = "out" + folder_separator();
     EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_EQ("", r.err);
     EXPECT_EQ(8, std::count(r.out.begin(), r.out.end(), '\n')) << r.out;
-    EXPECT_NE(std::string::npos, r.out.find("entry 4 (file (blank name), 7 bytes) to out/04.bin"));
     EXPECT_NE(std::string::npos,
-              r.out.find("extracted entry 3 (file \\x01\\x1B[2J\\x7F\\xFF, 3 bytes) to "
-                         "out/03-___2J__.bin\n"))
+              r.out.find("entry 4 (file (blank name), 7 bytes) to " + out + "04.bin"));
+    EXPECT_NE(std::string::npos,
+              r.out.find("extracted entry 3 (file \\x01\\x1B[2J\\x7F\\xFF, 3 bytes) to " + out +
+                         "03-___2J__.bin\n"))
         << r.out;
     std::size_t files = 0;
     for (const auto& e : entries) {
@@ -518,7 +520,7 @@ TEST(Casstool, ExtractAllGivesEveryPayloadBackUnderSafeNames)
     write_file(dir.path("out/01-.._x.bin"), "kept");
     r = run_casstool({"extract", "t.kst", "all", "-d", "out"}, {dir.root().string()});
     EXPECT_EQ(2, r.exit_code);
-    EXPECT_EQ("casstool: out/01-.._x.bin: exists; --force overwrites it\n", r.err);
+    EXPECT_EQ("casstool: " + out + "01-.._x.bin: exists; --force overwrites it\n", r.err);
     EXPECT_EQ(to_bytes("kept"), read_file(dir.path("out/01-.._x.bin")));
     r = run_casstool({"extract", "-q", "--force", "t.kst", "all", "-d", "out/"},
                      {dir.root().string()});
@@ -534,7 +536,7 @@ TEST(Casstool, ExtractAllGivesEveryPayloadBackUnderSafeNames)
         r = run_casstool({"extract", "--force", "t.kst", "all", "-d", "out"},
                          {dir.root().string()});
         EXPECT_EQ(2, r.exit_code);
-        EXPECT_EQ("casstool: out/02-_.bin: is a symbolic link; not followed\n", r.err);
+        EXPECT_EQ("casstool: " + out + "02-_.bin: is a symbolic link; not followed\n", r.err);
         EXPECT_FALSE(std::filesystem::exists(dir.path("elsewhere")));
     }
 
@@ -1037,7 +1039,9 @@ TEST(Casstool, SplitThenJoinGivesTheImageBack)
     std::filesystem::remove(out + "/01-GAME.kst");
     const run_result exists = run_casstool({"split", f.tape, "-d", out});
     EXPECT_EQ(2, exists.exit_code);
-    EXPECT_EQ("casstool: " + out + "/02-headless.kst: exists; --force replaces it\n", exists.err);
+    EXPECT_EQ("casstool: " + out + folder_separator() +
+                  "02-headless.kst: exists; --force replaces it\n",
+              exists.err);
     EXPECT_EQ("", exists.out);
     EXPECT_TRUE(same_bytes(to_bytes("old"), read_file(out + "/02-headless.kst")));
     EXPECT_FALSE(std::filesystem::exists(out + "/01-GAME.kst"));

@@ -81,6 +81,9 @@ const char* symbolic_links_missing();
 // Why the program, not the shell, is not the one to expand `*` and `?` in
 // its arguments here, or null.
 const char* argument_patterns_missing();
+// The separator the tools put between a folder typed without one and a name
+// they make in it: the system's own.
+std::string folder_separator();
 // Why '\\' does not separate a folder from a name here, or null.
 const char* backslash_separators_missing();
 // Why a folder and a name joined with '/' do not read as the test's own

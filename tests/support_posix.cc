@@ -165,6 +165,11 @@ const char* argument_patterns_missing()
     return "a POSIX shell expands patterns before the program starts";
 }
 
+std::string folder_separator()
+{
+    return "/";
+}
+
 const char* backslash_separators_missing()
 {
     return "a backslash is a character of a name on POSIX";

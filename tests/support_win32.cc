@@ -174,6 +174,11 @@ const char* argument_patterns_missing()
     return nullptr;
 }
 
+std::string folder_separator()
+{
+    return "\\";
+}
+
 const char* backslash_separators_missing()
 {
     return nullptr;

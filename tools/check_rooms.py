@@ -265,7 +265,7 @@ PLANTED = [
     ("src/basic/tokenizer.cc", '#include "io/files.h"\n', "room io"),
     ("src/casstool/list.cc", '#include "lib/guard.h"\n', "room lib"),
     ("include/cassmak/read.h", '#include "tape/reader.h"\n', "room tape"),
-    ("web/page_api.cc", '#include "io/files.h"\n', "room io"),
+    ("web/page_pack.cc", '#include "io/files.h"\n', "room io"),
     ("src/casstool/copy.cc", "#include <unistd.h>\n", "operating system header"),
     ("src/tape/spans.cc", "#include <filesystem>\n", "asks the system"),
     ("src/cassmak/files.cc", "static int f(int d) { return ::close(d); }\n", "calls close()"),
