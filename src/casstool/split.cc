@@ -95,7 +95,7 @@ int run_split(const split_options& options)
         if (kind == path_kind::link)
             return report_tool(tool_failed, output + ": is a symbolic link; it is not followed");
         if (!options.force && kind != path_kind::missing)
-            return report_tool(tool_failed, output + ": " + output_taken);
+            return report_tool(tool_failed, std::string(output).append(": ").append(output_taken));
         report.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
                         describe_entry(entry) + ") to " + output + "\n";
         outputs.push_back(output);

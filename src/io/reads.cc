@@ -24,7 +24,7 @@ read_result read_to_end(const platform::reading& file, std::size_t limit,
         if (size == buffer.size())
             buffer.resize(std::min(size * 2, limit + 1));
         std::size_t got = 0;
-        const read_result read =
+        read_result read =
             platform::read_some(file, buffer.data() + size, buffer.size() - size, got);
         if (read.outcome != read_outcome::read)
             return read;
@@ -41,10 +41,10 @@ read_result read_whole_file(const std::string& path, std::size_t limit,
 {
     size = 0;
     platform::reading file;
-    const read_result opened = platform::open_reading(path, file);
+    read_result opened = platform::open_reading(path, file);
     if (opened.outcome != read_outcome::read)
         return opened;
-    const read_result result = read_to_end(file, limit, buffer, size);
+    read_result result = read_to_end(file, limit, buffer, size);
     platform::close_reading(file);
     return result;
 }
