@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -140,7 +141,9 @@ std::vector<entry_run> joined_runs(std::vector<entry_run> runs)
 // whose reach is the whole image, or is not a number or a range.
 std::size_t highest_entry_named(const std::vector<std::string>& words)
 {
-    constexpr std::size_t beyond = std::size_t{1} << 40; // more entries than any image holds
+    // More entries than any image holds, and no overflow on the way there,
+    // where a size is 32 bits (the web page) as where it is 64.
+    constexpr std::size_t beyond = std::numeric_limits<std::size_t>::max() / 16;
     std::size_t highest = 0;
     for (const std::string& word : words) {
         std::size_t number = 0;
