@@ -55,15 +55,9 @@ packed_file pack_file(const std::vector<std::string>& arguments, const std::stri
     packed.message = input_size_message(settings.basic, name, size);
     if (!packed.message.empty())
         return packed;
-    pack_fields fields;
-    fields.headless = settings.headless;
-    fields.basic = settings.basic;
-    fields.file_type = settings.file_type;
-    fields.file_number = static_cast<int>(settings.file_number);
-    fields.name = settings.name;
-    fields.address = static_cast<int>(settings.address);
-    packed.import = pack_input(fields, std::string_view(reinterpret_cast<const char*>(input), size),
-                               packed.image);
+    packed.import =
+        pack_input(pack_fields_of(settings),
+                   std::string_view(reinterpret_cast<const char*>(input), size), packed.image);
     if (packed.import.length == import_too_large)
         packed.message = status_message(status_basic_too_large, name, 0, packed.import.limit);
     return packed;

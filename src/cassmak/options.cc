@@ -135,3 +135,15 @@ std::string derive_name(const std::string& output_path)
         name.resize(dot);
     return padded_name(name);
 }
+
+pack_fields pack_fields_of(const conversion_settings& settings)
+{
+    pack_fields fields;
+    fields.headless = settings.headless;
+    fields.basic = settings.basic;
+    fields.file_type = settings.file_type;
+    fields.file_number = static_cast<int>(settings.file_number);
+    fields.name = settings.name;
+    fields.address = static_cast<int>(settings.address);
+    return fields;
+}

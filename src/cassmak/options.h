@@ -2,6 +2,8 @@
 // the defaults and the tape name.
 #pragma once
 
+#include "basic/pack.h"
+
 #include <optional>
 #include <string>
 
@@ -34,6 +36,10 @@ int parse_arguments(int argc, const char* const* argv, conversion_settings& sett
 // Rejects options that exclude each other, requires an input, and fills in
 // the output path, the defaults and the name. Returns 0 or a reported failure.
 int complete_settings(conversion_settings& settings);
+
+// The header fields and the form `settings` ask an input to be packed in, as
+// cassmak and the web page both pack it.
+pack_fields pack_fields_of(const conversion_settings& settings);
 
 // The 8-character tape name derived from an output path: its last component,
 // at most 8 characters, cut at the last dot among them, padded with spaces.

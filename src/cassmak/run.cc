@@ -12,18 +12,6 @@
 
 namespace {
 
-pack_fields fields_of(const conversion_settings& settings)
-{
-    pack_fields fields;
-    fields.headless = settings.headless;
-    fields.basic = settings.basic;
-    fields.file_type = settings.file_type;
-    fields.file_number = static_cast<int>(settings.file_number);
-    fields.name = settings.name;
-    fields.address = static_cast<int>(settings.address);
-    return fields;
-}
-
 // Reads the input within its bounds and packs it into `image`; returns the
 // status.
 int encode(const conversion_settings& settings, std::vector<std::uint8_t>& payload,
@@ -41,7 +29,7 @@ int encode(const conversion_settings& settings, std::vector<std::uint8_t>& paylo
         settings.basic ? std::string_view(source)
                        : std::string_view(reinterpret_cast<const char*>(payload.data()),
                                           static_cast<std::size_t>(length));
-    const basic_import imported = pack_input(fields_of(settings), bytes, image);
+    const basic_import imported = pack_input(pack_fields_of(settings), bytes, image);
     if (settings.basic && report_import(imported, input) < 0)
         return status_basic_too_large;
     return status_ok;
