@@ -461,10 +461,18 @@ bool plan_copy(const image_source& old, const std::string& path, const std::uint
 
 namespace {
 
-// What a plan over the image `old` (held in memory) makes: its bytes, its
-// lines and notes, or its refusal.
-change_outcome made(std::vector<std::uint8_t>&& old, change_plan&& plan, std::string&& lines)
+// Plans a change over the image `old` held in memory, by `plan_with` (given
+// the image, where its lines go and the plan to fill), and makes the plan's
+// bytes, in place where it only moves bytes forward: the lines and notes, or
+// the refusal.
+template <typename Plan>
+change_outcome made_in_memory(std::vector<std::uint8_t>&& old, Plan plan_with)
 {
+    const image_bytes_reader read = memory_reader(old.data(), old.size());
+    change_plan plan;
+    std::string lines;
+    plan_with(
+        image_source{old.size(), read}, [&](const std::string& line) { lines += line; }, plan);
     if (plan.status == change_refused)
         return refused(std::move(plan.message));
     change_outcome outcome;
@@ -475,7 +483,7 @@ change_outcome made(std::vector<std::uint8_t>&& old, change_plan&& plan, std::st
         outcome.image = std::move(old);
     } else {
         // Nothing fails reading an image held in memory.
-        assemble_plan(plan.pieces, memory_reader(old.data(), old.size()), outcome.image);
+        assemble_plan(plan.pieces, read, outcome.image);
     }
     return outcome;
 }
@@ -485,38 +493,29 @@ change_outcome made(std::vector<std::uint8_t>&& old, change_plan&& plan, std::st
 change_outcome remove_change(std::vector<std::uint8_t>&& old, const std::string& path,
                              const std::vector<std::string>& words)
 {
-    const image_bytes_reader read = memory_reader(old.data(), old.size());
-    change_plan plan;
-    std::string lines;
-    plan_remove(
-        {old.size(), read}, path, words, [&](const std::string& line) { lines += line; }, plan);
-    return made(std::move(old), std::move(plan), std::move(lines));
+    return made_in_memory(std::move(old),
+                          [&](const image_source& image, const change_lines& lines,
+                              change_plan& plan) { plan_remove(image, path, words, lines, plan); });
 }
 
 change_outcome set_change(std::vector<std::uint8_t>&& old, const std::string& path,
                           const std::string& entry_word, std::size_t entry,
                           const header_change& change, bool force)
 {
-    const image_bytes_reader read = memory_reader(old.data(), old.size());
-    change_plan plan;
-    std::string lines;
-    plan_set(
-        {old.size(), read}, path, entry_word, entry, change, force,
-        [&](const std::string& line) { lines += line; }, plan);
-    return made(std::move(old), std::move(plan), std::move(lines));
+    return made_in_memory(std::move(old), [&](const image_source& image, const change_lines& lines,
+                                              change_plan& plan) {
+        plan_set(image, path, entry_word, entry, change, force, lines, plan);
+    });
 }
 
 change_outcome move_change(std::vector<std::uint8_t>&& old, const std::string& path,
                            const std::string& entry_word, std::size_t entry,
                            const std::string& position_word, std::size_t position)
 {
-    const image_bytes_reader read = memory_reader(old.data(), old.size());
-    change_plan plan;
-    std::string lines;
-    plan_move(
-        {old.size(), read}, path, entry_word, entry, position_word, position,
-        [&](const std::string& line) { lines += line; }, plan);
-    return made(std::move(old), std::move(plan), std::move(lines));
+    return made_in_memory(std::move(old), [&](const image_source& image, const change_lines& lines,
+                                              change_plan& plan) {
+        plan_move(image, path, entry_word, entry, position_word, position, lines, plan);
+    });
 }
 
 change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& path,
@@ -524,13 +523,11 @@ change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& p
                            const std::string& source_path, const std::vector<std::string>& words,
                            const std::optional<std::string>& at_word, std::size_t at, bool force)
 {
-    const image_bytes_reader read = memory_reader(old.data(), old.size());
-    change_plan plan;
-    std::string lines;
-    plan_copy(
-        {old.size(), read}, path, source, source_size, source_path, words, at_word, at, force,
-        [&](const std::string& line) { lines += line; }, plan);
-    return made(std::move(old), std::move(plan), std::move(lines));
+    return made_in_memory(std::move(old), [&](const image_source& image, const change_lines& lines,
+                                              change_plan& plan) {
+        plan_copy(image, path, source, source_size, source_path, words, at_word, at, force, lines,
+                  plan);
+    });
 }
 
 change_outcome join_change(const std::vector<tape_image>& images,
