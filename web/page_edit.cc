@@ -28,14 +28,6 @@ edited_tape assembled(const std::vector<entry_piece>& pieces)
     return result;
 }
 
-header_field field_named(const std::string& field)
-{
-    return field == "name"     ? header_field::name
-           : field == "number" ? header_field::number
-           : field == "type"   ? header_field::type
-                               : header_field::address;
-}
-
 } // namespace
 
 edited_tape remove_tape_entry(std::vector<std::uint8_t> bytes, std::size_t index)
@@ -58,9 +50,9 @@ edited_tape move_tape_entry(std::vector<std::uint8_t> bytes, std::size_t from, s
 
 std::string retag_message(const std::string& field, const std::string& value)
 {
-    if (value.empty() || header_field_takes(field_named(field), value))
+    if (value.empty() || header_field_takes(header_field_named(field), value))
         return {};
-    return header_field_rule(field_named(field));
+    return header_field_rule(header_field_named(field));
 }
 
 edited_tape retag_tape_entry(std::vector<std::uint8_t> bytes, std::size_t index,

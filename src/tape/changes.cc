@@ -52,10 +52,7 @@ namespace {
 
 header_field field_of_option(const std::string& option)
 {
-    return option == "--number"    ? header_field::number
-           : option == "--address" ? header_field::address
-           : option == "--name"    ? header_field::name
-                                   : header_field::type;
+    return header_field_named(option.substr(2));
 }
 
 } // namespace

@@ -92,6 +92,14 @@ long most_of(header_field field)
 
 } // namespace
 
+header_field header_field_named(const std::string& word)
+{
+    return word == "name"     ? header_field::name
+           : word == "number" ? header_field::number
+           : word == "type"   ? header_field::type
+                              : header_field::address;
+}
+
 const char* header_field_needs(header_field field)
 {
     switch (field) {

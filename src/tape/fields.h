@@ -46,6 +46,11 @@ bool valid_file_type(const std::string& text);
 // The fields of a file head that can be typed.
 enum class header_field { name, number, type, address };
 
+// The field a word names ("name", "number", "type"; any other is the
+// address), as casstool set's options (after their "--") and the page name
+// them.
+header_field header_field_named(const std::string& word);
+
 // What a field needs, as the refusals name it ("a file number").
 const char* header_field_needs(header_field field);
 
