@@ -6,6 +6,7 @@
 // blocked by it (Windows locks are mandatory).
 #include "io/files.h"
 #include "io/platform.h"
+#include "io/text_win32.h"
 #include "io/write_policy.h"
 
 #include <windows.h>
@@ -32,16 +33,7 @@ using write_policy::max_attempts;
 constexpr LONGLONG largest_held_image = 0x7FFFFFFF;
 constexpr DWORD lock_offset_high = 0x7FFFFFFF;
 
-std::wstring wide(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
+using win32_text::wide;
 
 // The system's words for the last failure, as the C library gives them.
 std::string reason_for(DWORD error)
