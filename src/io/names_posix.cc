@@ -24,10 +24,13 @@ void remove_at(handle folder, const std::string& name)
     unlinkat(static_cast<int>(folder), name.c_str(), 0);
 }
 
-bool rename_over(handle folder, const std::string& from, const std::string& to)
+// A refused rename (a folder without write permission, say) leaves the file
+// itself to be written in place.
+replacing_rename rename_over(handle folder, const std::string& from, const std::string& to)
 {
     const int at = static_cast<int>(folder);
-    return renameat(at, from.c_str(), at, to.c_str()) == 0;
+    return renameat(at, from.c_str(), at, to.c_str()) == 0 ? replacing_rename::renamed
+                                                           : replacing_rename::refused;
 }
 
 exclusive_rename rename_exclusive(handle folder, const std::string& from, const std::string& to)

@@ -100,8 +100,12 @@ bool create_new_at(handle folder, const std::string& name, new_file_access acces
 // Takes the name `name` in `folder` away; a failure is not reported.
 void remove_at(handle folder, const std::string& name);
 
-// Renames `from` to `to` in `folder`, replacing what `to` holds.
-bool rename_over(handle folder, const std::string& from, const std::string& to);
+// Renames `from` to `to` in `folder`, replacing what `to` holds: renamed,
+// refused (why in last_fault), or refused for good, where the file at `to`
+// itself refuses to be replaced (a read-only file, one another program holds
+// without sharing its deletion), and so must not be changed in place either.
+enum class replacing_rename { renamed, refused, refused_for_good };
+replacing_rename rename_over(handle folder, const std::string& from, const std::string& to);
 
 // Renames `from` to `to` in `folder` only if `to` is free: renamed, taken
 // (the name is held; `from` stays), or refused (why in last_fault).

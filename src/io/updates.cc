@@ -35,7 +35,7 @@ bool assemble_from(handle file, const std::vector<image_piece>& plan,
                    std::vector<std::uint8_t>& out, int& error)
 {
     const image_reader read = [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
-        return platform::read_at(file, into, count, at);
+        return file != platform::no_handle && platform::read_at(file, into, count, at);
     };
     try {
         if (assemble_plan(plan, read, out))

@@ -167,6 +167,7 @@ enum class temp_outcome {
     renamed,
     use_in_place, // the folder had no room for a second copy, or refused the rename
     taken,        // an exclusive rename found the name taken; nothing changed
+    refused,      // the old file refuses to be replaced, or changed at all
     failed,
 };
 
@@ -174,10 +175,13 @@ enum class temp_outcome {
 // that name is still free (taken otherwise, and the temporary file stays).
 temp_outcome rename_into_place(const place& where, const std::string& temp_name, bool exclusive)
 {
-    if (!exclusive)
-        return platform::rename_over(where.folder, temp_name, where.name)
-                   ? temp_outcome::renamed
-                   : temp_outcome::use_in_place;
+    if (!exclusive) {
+        switch (platform::rename_over(where.folder, temp_name, where.name)) {
+        case platform::replacing_rename::renamed: return temp_outcome::renamed;
+        case platform::replacing_rename::refused: return temp_outcome::use_in_place;
+        case platform::replacing_rename::refused_for_good: return temp_outcome::refused;
+        }
+    }
     switch (platform::rename_exclusive(where.folder, temp_name, where.name)) {
     case platform::exclusive_rename::renamed: return temp_outcome::renamed;
     case platform::exclusive_rename::taken: return temp_outcome::taken;
@@ -192,13 +196,15 @@ step finish_temp(const place& where, const std::string& temp_name, int error, bo
                  temp_outcome& how)
 {
     how = error == 0 ? rename_into_place(where, temp_name, exclusive) : temp_outcome::failed;
-    if (how == temp_outcome::use_in_place)
+    if (how == temp_outcome::use_in_place || how == temp_outcome::refused)
         error = platform::last_fault();
     if (how != temp_outcome::renamed)
         platform::remove_at(where.folder, temp_name);
     // No room for a second copy: the old file's own room may still do.
     if (how == temp_outcome::failed && platform::out_of_room(error))
         how = temp_outcome::use_in_place;
+    if (how == temp_outcome::refused)
+        return failure(write_outcome::open_failed, error);
     if (how != temp_outcome::renamed)
         return failure(write_outcome::write_failed, error);
     // The new name is on the disk only once the folder is.
