@@ -9,7 +9,7 @@ namespace win32_seam {
 
 namespace {
 
-int fault_now = 0;
+thread_local int fault_now = 0;
 
 int fault_for(DWORD error)
 {

@@ -1,7 +1,9 @@
 // The one seam to the operating system: everything that opens, locks,
 // renames or asks about a file or a terminal. Nothing here prints; each
-// program words its own failures from the outcomes. The platform's own
-// implementation (files_posix.cc) is chosen by the build.
+// program words its own failures from the outcomes. The rules are portable
+// (reads.cc, writes.cc, updates.cc) over the primitives of platform.h, whose
+// implementation for the platform (the *_posix.cc or *_win32.cc files) the
+// build chooses.
 #pragma once
 
 #include "tape/spans.h"
