@@ -4,6 +4,7 @@
 Fails, naming the file, the line and the rule, when
   - a file includes a header of a room its own room may not call,
   - an operating system header or function is used outside a platform file,
+    or a platform's own header is included there,
   - a test holds an #if, #ifdef or #ifndef (tests skip by name instead, with
     SKIP_IF_MISSING and an answer of tests/support.h).
 
@@ -68,7 +69,9 @@ INCLUDE_FOLDERS = ["src", "include", "tests", "web"]
 # platform, and the shim that stands in for a file system without locks).
 PLATFORM_FILES = [
     "src/io/*_posix.cc",
+    "src/io/*_posix.h",
     "src/io/*_win32.cc",
+    "src/io/*_win32.h",
     "tests/*_posix.cc",
     "tests/*_win32.cc",
     "tests/no_lock_shim.cc",
@@ -214,6 +217,10 @@ def check(root, files, planted=None):
                 if target is None:
                     faults.append(f'{where}: includes "{header}", which is no file of the tree')
                     continue
+                if matches(target, PLATFORM_FILES) and not platform:
+                    faults.append(f'{where}: includes "{header}", a platform header, '
+                                  "outside a platform file")
+                    continue
                 target_room = room_of(target, as_header=True)
                 if target_room is not None and not may_include(room, target_room):
                     faults.append(f'{where}: includes "{header}" of room {target_room}, '
@@ -267,6 +274,7 @@ PLANTED = [
     ("include/cassmak/read.h", '#include "tape/reader.h"\n', "room tape"),
     ("web/page_pack.cc", '#include "io/files.h"\n', "room io"),
     ("src/casstool/copy.cc", "#include <unistd.h>\n", "operating system header"),
+    ("src/io/writes.cc", '#include "io/open_flags_posix.h"\n', "platform header"),
     ("src/tape/spans.cc", "#include <filesystem>\n", "asks the system"),
     ("src/cassmak/files.cc", "static int f(int d) { return ::close(d); }\n", "calls close()"),
     ("src/casstool/rm.cc", "static bool t() { return isatty(1); }\n", "calls isatty()"),

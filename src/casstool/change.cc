@@ -164,9 +164,7 @@ int run_change(const change_request& request, const change_work& work)
             add_plan_table(path, plan.pieces, old.read, report.lines);
             return false;
         }
-        pieces.reserve(plan.pieces.size());
-        for (const plan_piece& piece : plan.pieces)
-            pieces.push_back({piece.bytes, piece.from, piece.count});
+        pieces = plan.pieces;
         return true;
     };
     const write_result result =

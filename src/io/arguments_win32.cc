@@ -2,35 +2,18 @@
 // the patterns a Windows shell leaves alone expanded, as a POSIX shell does
 // before a program starts.
 #include "io/files.h"
+#include "io/text_win32.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::wstring wide(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
-
-std::string narrow(const wchar_t* text)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(std::strlen(out.c_str()));
-    return out;
-}
+using win32_text::narrow;
+using win32_text::wide;
 
 // For each word of `line` as the C runtime splits it, whether any of it was
 // in quotes: a quoted pattern is meant as typed. Empty when the split does

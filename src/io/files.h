@@ -1,8 +1,12 @@
 // The one seam to the operating system: everything that opens, locks,
 // renames or asks about a file or a terminal. Nothing here prints; each
-// program words its own failures from the outcomes. The platform's own
-// implementation (files_posix.cc) is chosen by the build.
+// program words its own failures from the outcomes. The rules are portable
+// (reads.cc, writes.cc, updates.cc) over the primitives of platform.h, whose
+// implementation for the platform (the *_posix.cc or *_win32.cc files) the
+// build chooses.
 #pragma once
+
+#include "tape/spans.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -114,8 +118,9 @@ write_result write_new(const std::string& path, const std::uint8_t* bytes, std::
                        sync_mode sync = sync_mode::durable);
 
 // Reads `count` bytes from offset `at` of the old image into `into`; false
-// when they cannot be read (update_output then fails with the reason).
-using image_reader = std::function<bool(std::uint64_t at, std::uint8_t* into, std::size_t count)>;
+// when they cannot be read (update_output then fails with the reason). The
+// tape's own reader of an image, so that an edit reads the file through it.
+using image_reader = image_bytes_reader;
 
 // The old image as a transform sees it: its size and a reader of any part,
 // so that an edit reads only what it needs and the bytes it keeps need not
@@ -127,12 +132,9 @@ struct old_file {
 
 // One piece of a new image: `count` bytes from offset `from` of the old
 // image, or, where `bytes` is set, the `count` bytes there (which live until
-// update_output returns).
-struct image_piece {
-    const std::uint8_t* bytes = nullptr;
-    std::uint64_t from = 0;
-    std::uint64_t count = 0;
-};
+// update_output returns). The piece of an edit's plan itself, so that a plan
+// is handed over as it is.
+using image_piece = plan_piece;
 
 // Turns the old image into the new one, given as the pieces it is made of,
 // in order. `existed` is false for a file that is not there yet (then the

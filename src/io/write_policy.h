@@ -1,6 +1,6 @@
-// The rules every platform's seam keeps alike, owned here once so that the
-// platforms cannot drift apart: how often a change starts over and how large
-// an image update_output takes. Portable; included by the platform files only.
+// The limits of the seam's rules, owned here once: how often a change starts
+// over and how large an image update_output takes. Portable; included by the
+// seam's own files only.
 #pragma once
 
 #include <cstdint>

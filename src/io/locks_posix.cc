@@ -1,0 +1,19 @@
+// The lock every writing run takes on a regular output, as flock gives it.
+#include "io/platform.h"
+
+#include <cerrno>
+#include <sys/file.h>
+
+namespace platform {
+
+bool lock_file(handle file)
+{
+    for (;;) {
+        if (flock(static_cast<int>(file), LOCK_EX) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,11 @@
+// The flags every open of the POSIX seam takes: no terminal becomes the
+// process's own, and no program it runs inherits the file.
+#pragma once
+
+#include <fcntl.h>
+
+namespace platform {
+
+constexpr int open_flags = O_NOCTTY | O_CLOEXEC;
+
+} // namespace platform

@@ -1,0 +1,354 @@
+// The steps of a change, the same on every platform over its primitives.
+#include "io/write_steps.h"
+
+#include "io/write_policy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace write_steps {
+
+using write_policy::max_attempts;
+
+step failure(write_outcome outcome, int error)
+{
+    return {outcome, error != 0 ? error : EIO};
+}
+
+write_result with_reason(const step& outcome)
+{
+    if (outcome.outcome == write_outcome::written || outcome.outcome == write_outcome::declined)
+        return {outcome.outcome, {}};
+    return {outcome.outcome, platform::fault_words(outcome.error != 0 ? outcome.error : EIO)};
+}
+
+bool sync_written(handle file, bool durable)
+{
+    return !durable || platform::sync_to_disk(file);
+}
+
+int close_written(handle file, bool filled)
+{
+    const int fault = platform::last_fault();
+    const int error = filled ? 0 : fault != 0 ? fault : EIO;
+    if (!platform::close_handle(file) && filled)
+        return platform::last_fault();
+    return error;
+}
+
+bool write_all(handle file, const std::uint8_t* bytes, std::size_t count)
+{
+    std::size_t done = 0;
+    return platform::write_at(file, bytes, count, platform::at_position, done);
+}
+
+path_parts split_path(const std::string& path)
+{
+    const auto separator = std::find_if(path.rbegin(), path.rend(), is_path_separator);
+    if (separator == path.rend())
+        return {"", path};
+    const auto cut = static_cast<std::size_t>(path.rend() - separator);
+    return {path.substr(0, cut), path.substr(cut)};
+}
+
+bool not_a_name(const std::string& name)
+{
+    return name.empty() || name == "." || name == "..";
+}
+
+place::~place()
+{
+    if (folder != platform::no_handle)
+        platform::close_handle(folder);
+}
+
+found find_place(const std::string& path, bool exists, place& where, int& error)
+{
+    const path_parts parts = split_path(platform::final_name(path));
+    if (not_a_name(parts.name))
+        return found::not_a_name;
+    where.name = parts.name;
+    if (!platform::open_folder(parts.folder, where.folder)) {
+        error = platform::last_fault();
+        return exists ? found::not_a_name : found::failed;
+    }
+    if (exists && platform::name_missing(where.folder, where.name))
+        return found::not_a_name;
+    return found::place;
+}
+
+output_kind kind_of(const std::string& path, int& why)
+{
+    switch (platform::state_of(path)) {
+    case platform::path_state::regular: why = ENOTSUP; return output_kind::regular;
+    case platform::path_state::folder: why = EISDIR; return output_kind::other;
+    case platform::path_state::other: why = ENOTSUP; return output_kind::other;
+    // Missing, or a link to a file that is not there yet; anything else (no
+    // permission, a file where a folder should be) fails as a plain open does.
+    case platform::path_state::missing: why = ENOENT; return output_kind::absent;
+    case platform::path_state::failed: break;
+    }
+    why = platform::last_fault();
+    return output_kind::other;
+}
+
+namespace {
+
+// Writes where the output lies, as a plain open for writing does: devices,
+// pipes and terminals (a replaced one must be positionable), and paths that
+// cannot be opened at all, which fail here before anything is written.
+step write_in_place(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                    bool append, bool durable)
+{
+    handle file = platform::no_handle;
+    if (!platform::open_for_writing(path, append, file))
+        return failure(write_outcome::open_failed, platform::last_fault());
+    if (!append && !platform::seek_start(file)) {
+        const int error = platform::last_fault();
+        platform::close_handle(file);
+        return failure(write_outcome::access_failed, error);
+    }
+    // A device or a pipe may wait for its reader, so an interrupt must still
+    // end the run here.
+    const int error =
+        close_written(file, write_all(file, bytes, count) && sync_written(file, durable));
+    return error == 0 ? written : failure(write_outcome::write_failed, error);
+}
+
+// The common tail of every change to an existing regular output: waits for
+// the lock on `file`, holds the signals, and runs `work` on the file's facts
+// (and whether the lock was had) if `where` still names it; closes `file`
+// either way. Nothing, so that the caller starts over, when the name has gone
+// to another file meanwhile.
+std::optional<step> under_lock(handle file, bool readable, const place& where,
+                               const locked_work& work)
+{
+    // Signals are not held yet, so an interrupt still ends a run that waits
+    // for the lock; where the file system offers none, the run goes on
+    // without one.
+    const bool locked = platform::lock_file(file);
+    const platform::signals_held held;
+    std::optional<step> outcome;
+    platform::file_facts facts;
+    if (platform::still_named(file, where.folder, where.name, facts) && facts.regular)
+        outcome = work(file, readable, facts, locked);
+    platform::close_handle(file);
+    return outcome;
+}
+
+// Creates a new file in the place's folder, under a hidden unique name beside
+// the place's name that is left in `temp_name`; false when none can be made
+// there.
+bool create_temp(const place& where, platform::new_file_access access, std::string& temp_name,
+                 handle& file)
+{
+    // A long name is cut, so that the temporary one stays within the limit.
+    const std::string stem = "." + where.name.substr(0, 200) + ".";
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::uint64_t seed = platform::name_seed();
+    for (int attempt = 0; attempt < max_attempts; ++attempt) {
+        seed += 0x9E3779B97F4A7C15U;
+        std::uint64_t mixed = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9U;
+        mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBU;
+        mixed ^= mixed >> 31;
+        temp_name = stem;
+        for (int i = 0; i < 6; ++i, mixed /= 62)
+            temp_name += letters[mixed % 62];
+        if (platform::create_new_at(where.folder, temp_name, access, file))
+            return true;
+        if (platform::last_fault() != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+enum class temp_outcome {
+    renamed,
+    use_in_place, // the folder had no room for a second copy, or refused the rename
+    taken,        // an exclusive rename found the name taken; nothing changed
+    refused,      // the old file refuses to be replaced, or changed at all
+    failed,
+};
+
+// Renames the temporary file to the place's name; with `exclusive`, only if
+// that name is still free (taken otherwise, and the temporary file stays).
+temp_outcome rename_into_place(const place& where, const std::string& temp_name, bool exclusive)
+{
+    if (!exclusive) {
+        switch (platform::rename_over(where.folder, temp_name, where.name)) {
+        case platform::replacing_rename::renamed: return temp_outcome::renamed;
+        case platform::replacing_rename::refused: return temp_outcome::use_in_place;
+        case platform::replacing_rename::refused_for_good: return temp_outcome::refused;
+        }
+    }
+    switch (platform::rename_exclusive(where.folder, temp_name, where.name)) {
+    case platform::exclusive_rename::renamed: return temp_outcome::renamed;
+    case platform::exclusive_rename::taken: return temp_outcome::taken;
+    case platform::exclusive_rename::refused: break;
+    }
+    return temp_outcome::use_in_place;
+}
+
+// Renames the temporary file, written and closed (`error` saying why not),
+// into place. On any outcome but renamed it is removed again.
+step finish_temp(const place& where, const std::string& temp_name, int error, bool exclusive,
+                 temp_outcome& how)
+{
+    how = error == 0 ? rename_into_place(where, temp_name, exclusive) : temp_outcome::failed;
+    if (how == temp_outcome::use_in_place || how == temp_outcome::refused)
+        error = platform::last_fault();
+    if (how != temp_outcome::renamed)
+        platform::remove_at(where.folder, temp_name);
+    // No room for a second copy: the old file's own room may still do.
+    if (how == temp_outcome::failed && platform::out_of_room(error))
+        how = temp_outcome::use_in_place;
+    if (how == temp_outcome::refused)
+        return failure(write_outcome::open_failed, error);
+    if (how != temp_outcome::renamed)
+        return failure(write_outcome::write_failed, error);
+    // The new name is on the disk only once the folder is.
+    return sync_written(where.folder, where.durable)
+               ? written
+               : failure(write_outcome::unsynced, platform::last_fault());
+}
+
+} // namespace
+
+std::optional<step> place_of(const std::string& path, output_kind kind, place& where,
+                             const std::uint8_t* bytes, std::size_t count, bool append)
+{
+    int error = 0;
+    switch (kind == output_kind::other
+                ? found::not_a_name
+                : find_place(path, kind == output_kind::regular, where, error)) {
+    case found::place: return std::nullopt;
+    case found::not_a_name: return write_in_place(path, bytes, count, append, where.durable);
+    case found::failed: break;
+    }
+    return failure(write_outcome::open_failed, error);
+}
+
+step at_place(const place& where, const locked_work& work, const create_work& create)
+{
+    int error = 0;
+    for (int attempt = 0; attempt < max_attempts; ++attempt) {
+        bool readable = true;
+        handle file = platform::no_handle;
+        if (!platform::open_at(where.folder, where.name, file, readable)) {
+            if (platform::last_fault() == ENOENT) {
+                if (std::optional<step> outcome = create())
+                    return *outcome;
+                continue;
+            }
+            // A link, or something else, put at the resolved name since: it is
+            // not followed; a run that replaced it may soon be done.
+            error = platform::last_fault();
+            if (error != ELOOP)
+                return failure(write_outcome::open_failed, error);
+            continue;
+        }
+        if (std::optional<step> outcome = under_lock(file, readable, where, work))
+            return *outcome;
+        error = EAGAIN;
+    }
+    return failure(write_outcome::open_failed, error);
+}
+
+std::optional<step> replace_by_rename(handle file, const place& where, const fill_work& fill,
+                                      bool& written_first)
+{
+    written_first = false;
+    std::string temp_name;
+    handle temp = platform::no_handle;
+    if (!create_temp(where, platform::new_file_access::owner_only, temp_name, temp))
+        return std::nullopt;
+    // The new file must not widen (or narrow) what others may do with it.
+    if (!platform::take_attributes(temp, file)) {
+        platform::close_handle(temp);
+        platform::remove_at(where.folder, temp_name);
+        return std::nullopt;
+    }
+    // The data must be on the disk before the name is: a rename that reaches
+    // the disk first would leave an empty file in place of the old image.
+    const int error = close_written(temp, fill(temp) && sync_written(temp, where.durable));
+    temp_outcome how{};
+    const step outcome = finish_temp(where, temp_name, error, false, how);
+    written_first = true;
+    if (how == temp_outcome::use_in_place)
+        return std::nullopt;
+    return outcome;
+}
+
+// Only the part that the new image covers is kept, in memory, and written
+// back if the new image does not go in whole: the file is cut to its new
+// length only at the end, so the rest of the old image is never touched until
+// then, and writing back needs no room the file did not have. Between the
+// write and the cut the file holds the new image followed by the old image's
+// tail, a window of one system call. A file that this run may write but not
+// read cannot be kept: with `must_keep` it is then left alone, otherwise it
+// is written without that safety net.
+step rewrite_in_place(handle file, bool readable, const std::uint8_t* bytes, std::size_t count,
+                      bool must_keep, bool durable)
+{
+    platform::file_facts facts;
+    if (!platform::facts_of(file, facts))
+        return failure(write_outcome::write_failed, platform::last_fault());
+    const std::uint64_t old_size = facts.size;
+    std::vector<std::uint8_t> kept(
+        static_cast<std::size_t>(std::min<std::uint64_t>(old_size, count)));
+    const bool keep = readable && platform::read_at(file, kept.data(), kept.size(), 0);
+    if (!keep && must_keep)
+        return failure(write_outcome::write_failed, readable ? platform::last_fault() : EACCES);
+    std::size_t done = 0;
+    if (platform::write_at(file, bytes, count, 0, done) &&
+        (old_size <= count || platform::truncate_to(file, count)) && sync_written(file, durable))
+        return written;
+    const int error = platform::last_fault();
+    if (keep) {
+        platform::write_at(file, kept.data(), kept.size(), 0, done);
+        if (!platform::truncate_to(file, old_size) || !sync_written(file, durable)) {
+            // Nothing more can be done; the failure is reported either way.
+        }
+    }
+    return failure(write_outcome::write_failed, error);
+}
+
+std::optional<step> create_output(const place& where, const std::uint8_t* bytes, std::size_t count,
+                                  bool exclusive)
+{
+    const platform::signals_held held;
+    std::string temp_name;
+    handle file = platform::no_handle;
+    if (create_temp(where, platform::new_file_access::everyone, temp_name, file)) {
+        const int error =
+            close_written(file, write_all(file, bytes, count) && sync_written(file, where.durable));
+        temp_outcome how{};
+        const step outcome = finish_temp(where, temp_name, error, exclusive, how);
+        if (how != temp_outcome::use_in_place) {
+            if (how == temp_outcome::taken)
+                return std::nullopt;
+            return outcome;
+        }
+    }
+    // The folder refused the temporary name, or the rename; the output's own
+    // name shows whether it can be made at all.
+    if (!platform::create_new_at(where.folder, where.name, platform::new_file_access::everyone,
+                                 file)) {
+        const int error = platform::last_fault();
+        if (error == EEXIST)
+            return std::nullopt;
+        return failure(write_outcome::open_failed, error);
+    }
+    const int error =
+        close_written(file, write_all(file, bytes, count) && sync_written(file, where.durable));
+    if (error != 0) {
+        platform::remove_at(where.folder, where.name);
+        return failure(write_outcome::write_failed, error);
+    }
+    if (!sync_written(where.folder, where.durable))
+        return failure(write_outcome::unsynced, platform::last_fault());
+    return written;
+}
+
+} // namespace write_steps
