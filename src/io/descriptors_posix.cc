@@ -151,6 +151,15 @@ bool sync_to_disk(handle file)
     }
 }
 
+void start_writing(handle file)
+{
+#ifdef SYNC_FILE_RANGE_WRITE
+    (void)sync_file_range(fd_of(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+#endif
+}
+
 bool facts_of(handle file, file_facts& facts)
 {
     struct stat state {};

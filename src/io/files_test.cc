@@ -145,6 +145,43 @@ TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)
     EXPECT_EQ(hex("5A 5B"), read_file(made));
 }
 
+// Kept spans longer than the steps a synced copy is cut into, and an append
+// by copy of such an image, come out whole and in order in both modes.
+TEST(Files, LongKeptSpansAreCopiedWhole)
+{
+    scratch_dir dir;
+    const std::size_t size = (std::size_t{17} << 20) + 123;
+    bytes image(size);
+    for (std::size_t i = 0; i < size; ++i)
+        image[i] = static_cast<std::uint8_t>((i * 7 + i / 251) % 256);
+    static const std::uint8_t fresh[] = {0xC3};
+    const std::size_t cut = (std::size_t{8} << 20) + 5;
+    bytes updated(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(cut));
+    updated.push_back(0xC3);
+    updated.insert(updated.end(), image.begin() + static_cast<std::ptrdiff_t>(cut + 95),
+                   image.end());
+    for (const sync_mode sync : {sync_mode::durable, sync_mode::fast}) {
+        const std::string out = dir.path("big.kst");
+        write_file(out, image);
+        EXPECT_EQ(write_outcome::written,
+                  update_output(
+                      out, false,
+                      [&](const old_file& old, bool, std::vector<image_piece>& plan) {
+                          plan = {{nullptr, 0, cut},
+                                  {fresh, 0, 1},
+                                  {nullptr, cut + 95, old.size - cut - 95}};
+                          return true;
+                      },
+                      sync)
+                      .outcome);
+        EXPECT_TRUE(updated == read_file(out));
+        EXPECT_EQ(write_outcome::written, write_output(out, fresh, 1, true, sync).outcome);
+        bytes appended = updated;
+        appended.push_back(0xC3);
+        EXPECT_TRUE(appended == read_file(out));
+    }
+}
+
 TEST(Files, LookAtPathSaysWhatANameIsWithoutFollowingALink)
 {
     scratch_dir dir;

@@ -162,6 +162,11 @@ bool copy_range(handle from, std::uint64_t at, std::uint64_t count, handle to);
 // pipe, terminal or device that keeps nothing has nothing to sync.
 bool sync_to_disk(handle file);
 
+// Starts the disk writing what was written to `file` so far, without
+// waiting, so that a sync to come finds less left to write. Only a hint:
+// nothing fails, and a system without such a call does nothing.
+void start_writing(handle file);
+
 // Closes a file or folder; false when the close reports a failure of the
 // writing before it.
 bool close_handle(handle file);

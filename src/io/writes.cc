@@ -94,7 +94,8 @@ std::optional<step> append_by_copy(handle file, const place& where, const platfo
     return replace_by_rename(
         file, where,
         [&](handle temp) {
-            return platform::copy_range(file, 0, old.size, temp) && write_all(temp, bytes, count);
+            return copy_kept(file, 0, old.size, temp, where.durable) &&
+                   write_all(temp, bytes, count);
         },
         written_first);
 }
