@@ -43,10 +43,10 @@ read_result read_whole_file(const std::string& path, std::size_t limit,
 // A file read piece by piece, so that how much memory reading it takes does
 // not depend on its size. `-` is standard input.
 struct input_stream {
-    int handle = -1;
+    std::intptr_t handle = -1; // the system's, closed at the end (for `-` a handle of its own)
+    bool open = false;
     bool regular = false;   // a regular file, whose size is known before reading
     std::uint64_t size = 0; // of a regular file
-    bool owned = false;     // the handle is closed at the end
 };
 
 read_result open_input_stream(const std::string& path, input_stream& stream);

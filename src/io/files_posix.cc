@@ -30,6 +30,10 @@ read_result open_reading(const std::string& path, reading& file)
         return {read_outcome::open_failed, std::strerror(errno)};
     file.handle = fd;
     file.open = true;
+    struct stat info {};
+    // Read once from start to end: the kernel may read ahead further.
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return {};
 }
 
@@ -56,6 +60,12 @@ read_result read_some(const reading& file, std::uint8_t* into, std::size_t room,
     }
 }
 
+bool reads_a_folder(const reading& file)
+{
+    struct stat info {};
+    return fstat(static_cast<int>(file.handle), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 void close_reading(reading& file)
 {
     if (file.open)
@@ -64,52 +74,6 @@ void close_reading(reading& file)
 }
 
 } // namespace platform
-
-read_result open_input_stream(const std::string& path, input_stream& stream)
-{
-    stream = input_stream{};
-    if (path == "-") {
-        stream.handle = STDIN_FILENO;
-    } else {
-        stream.handle = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (stream.handle < 0)
-            return {read_outcome::open_failed, std::strerror(errno)};
-        stream.owned = true;
-    }
-    struct stat info {};
-    if (fstat(stream.handle, &info) == 0 && S_ISREG(info.st_mode)) {
-        stream.regular = true;
-        stream.size = static_cast<std::uint64_t>(info.st_size);
-        // Read once from start to end: the kernel may read ahead further.
-        posix_fadvise(stream.handle, 0, 0, POSIX_FADV_SEQUENTIAL);
-    } else if (S_ISDIR(info.st_mode)) {
-        close_input_stream(stream);
-        return {read_outcome::read_failed, std::strerror(EISDIR)};
-    }
-    return {};
-}
-
-read_result read_input_stream(input_stream& stream, std::uint8_t* into, std::size_t room,
-                              std::size_t& got)
-{
-    got = 0;
-    for (;;) {
-        const ssize_t count = read(stream.handle, into, room);
-        if (count >= 0) {
-            got = static_cast<std::size_t>(count);
-            return {};
-        }
-        if (errno != EINTR)
-            return {read_outcome::read_failed, std::strerror(errno)};
-    }
-}
-
-void close_input_stream(input_stream& stream)
-{
-    if (stream.owned && stream.handle >= 0)
-        close(stream.handle);
-    stream = input_stream{};
-}
 
 bool is_terminal(console_stream stream)
 {

@@ -59,47 +59,6 @@ HANDLE open_path(const std::wstring& path, DWORD access, DWORD disposition)
 
 } // namespace
 
-read_result open_input_stream(const std::string& path, input_stream& stream)
-{
-    stream = input_stream{};
-    if (path == "-") {
-        stream.handle = 0;
-    } else {
-        const std::wstring wpath = wide(path);
-        if (is_folder(wpath))
-            return {read_outcome::read_failed, std::strerror(EISDIR)};
-        stream.handle = _wopen(wpath.c_str(), _O_RDONLY | _O_BINARY);
-        if (stream.handle < 0)
-            return {read_outcome::open_failed, std::strerror(errno)};
-        stream.owned = true;
-    }
-    struct _stat64 info {};
-    if (_fstat64(stream.handle, &info) == 0 && (info.st_mode & _S_IFREG) != 0) {
-        stream.regular = true;
-        stream.size = static_cast<std::uint64_t>(info.st_size);
-    }
-    return {};
-}
-
-read_result read_input_stream(input_stream& stream, std::uint8_t* into, std::size_t room,
-                              std::size_t& got)
-{
-    got = 0;
-    const int count =
-        _read(stream.handle, into, room > 0x40000000 ? 0x40000000u : static_cast<unsigned>(room));
-    if (count < 0)
-        return {read_outcome::read_failed, std::strerror(errno)};
-    got = static_cast<std::size_t>(count);
-    return {};
-}
-
-void close_input_stream(input_stream& stream)
-{
-    if (stream.owned && stream.handle >= 0)
-        _close(stream.handle);
-    stream = input_stream{};
-}
-
 std::FILE* open_input_file(const std::string& path)
 {
     const std::wstring wpath = wide(path);
@@ -169,6 +128,12 @@ read_result read_some(const reading& file, std::uint8_t* into, std::size_t room,
     }
     got = done;
     return {};
+}
+
+// open_reading refuses a folder before it opens.
+bool reads_a_folder(const reading&)
+{
+    return false;
 }
 
 void close_reading(reading& file)

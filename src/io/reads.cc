@@ -1,8 +1,11 @@
-// Reading a whole file, the same on every platform over its primitives.
+// Reading a whole file, or one piece by piece, the same on every platform over
+// its primitives.
 #include "io/files.h"
 #include "io/platform.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -47,4 +50,45 @@ read_result read_whole_file(const std::string& path, std::size_t limit,
     read_result result = read_to_end(file, limit, buffer, size);
     platform::close_reading(file);
     return result;
+}
+
+namespace {
+
+platform::reading reading_of(const input_stream& stream)
+{
+    return {stream.handle, stream.open};
+}
+
+} // namespace
+
+read_result open_input_stream(const std::string& path, input_stream& stream)
+{
+    stream = input_stream{};
+    platform::reading file;
+    read_result opened = platform::open_reading(path, file);
+    if (opened.outcome != read_outcome::read)
+        return opened;
+    // A folder fails before its reader has begun, as a file that cannot be
+    // read at all.
+    if (platform::reads_a_folder(file)) {
+        platform::close_reading(file);
+        return {read_outcome::read_failed, std::strerror(EISDIR)};
+    }
+    stream.handle = file.handle;
+    stream.open = true;
+    stream.regular = platform::regular_size(file, stream.size);
+    return {};
+}
+
+read_result read_input_stream(input_stream& stream, std::uint8_t* into, std::size_t room,
+                              std::size_t& got)
+{
+    return platform::read_some(reading_of(stream), into, room, got);
+}
+
+void close_input_stream(input_stream& stream)
+{
+    platform::reading file = reading_of(stream);
+    platform::close_reading(file);
+    stream = input_stream{};
 }
