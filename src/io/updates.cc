@@ -18,11 +18,11 @@ using write_policy::largest_update;
 
 // Writes the pieces of a new image to the file open on `to`: new bytes as
 // they are, spans of the old image (open on `from`) copied within the system.
-bool write_plan(handle from, const std::vector<image_piece>& plan, handle to, bool durable)
+bool write_plan(handle from, const std::vector<image_piece>& plan, handle to)
 {
     for (const image_piece& piece : plan)
         if (piece.bytes ? !write_all(to, piece.bytes, static_cast<std::size_t>(piece.count))
-                        : !copy_kept(from, piece.from, piece.count, to, durable))
+                        : !copy_kept(from, piece.from, piece.count, to))
             return false;
     return true;
 }
@@ -89,8 +89,7 @@ step update_existing(handle file, bool readable, const place& where,
     bool written_first = false;
     if (locked.links == 1)
         if (std::optional<step> outcome = replace_by_rename(
-                file, where,
-                [&](handle temp) { return write_plan(file, plan, temp, where.durable); },
+                file, where, [&](handle temp) { return write_plan(file, plan, temp); },
                 written_first))
             return *outcome;
     // In place the new image must be whole in memory before the old one is

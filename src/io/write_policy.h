@@ -17,9 +17,11 @@ constexpr int max_attempts = 1000;
 // read_failed and the system's words for a file too large.
 constexpr std::uint64_t largest_update = std::uint64_t{1} << 30;
 
-// How many kept bytes a synced change copies before it starts the disk
-// writing them: the disk writes what is copied while the rest is copied,
-// instead of all of it at the sync.
-constexpr std::uint64_t durable_copy_step = std::uint64_t{8} << 20;
+// How many kept bytes a change copies before it starts the disk writing
+// them: the disk writes what is copied while the rest is copied, instead of
+// all of it at the sync, or (not synced) at the rename, where ext4 starts
+// writing a file that replaces another and the old file's freeing then waits
+// on it.
+constexpr std::uint64_t copy_step = std::uint64_t{8} << 20;
 
 } // namespace write_policy

@@ -44,9 +44,9 @@ int close_written(handle file, bool filled);
 bool write_all(handle file, const std::uint8_t* bytes, std::size_t count);
 
 // Copies `count` bytes from offset `at` of `from` to the position of `to`
-// within the system; for a durable change in steps, after each of which the
-// disk starts writing them.
-bool copy_kept(handle from, std::uint64_t at, std::uint64_t count, handle to, bool durable);
+// within the system, in steps, after each of which the disk starts writing
+// them.
+bool copy_kept(handle from, std::uint64_t at, std::uint64_t count, handle to);
 
 // A path as its folder (up to and with the last separator, empty for none)
 // and the name after it.

@@ -94,8 +94,7 @@ std::optional<step> append_by_copy(handle file, const place& where, const platfo
     return replace_by_rename(
         file, where,
         [&](handle temp) {
-            return copy_kept(file, 0, old.size, temp, where.durable) &&
-                   write_all(temp, bytes, count);
+            return copy_kept(file, 0, old.size, temp) && write_all(temp, bytes, count);
         },
         written_first);
 }
