@@ -113,37 +113,3 @@ bool names_same_file(const std::string& a, const std::string& b)
     return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && plain(first) &&
            plain(second) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
-
-bool make_folders(const std::string& path, sync_mode sync, std::string& reason)
-{
-    for (std::size_t end = path.find_first_not_of('/'); end != std::string::npos;) {
-        end = path.find('/', end);
-        const std::string part = path.substr(0, end);
-        if (end != std::string::npos)
-            end = path.find_first_not_of('/', end);
-        if (mkdir(part.c_str(), 0777) == 0) {
-            if (sync == sync_mode::fast)
-                continue;
-            const std::size_t slash = part.rfind('/');
-            const std::string parent = slash == std::string::npos ? "" : part.substr(0, slash + 1);
-            platform::handle folder = platform::no_handle;
-            const bool opened = platform::open_folder(parent, folder);
-            const bool synced = opened && platform::sync_to_disk(folder);
-            const int error = errno;
-            if (opened)
-                platform::close_handle(folder);
-            if (!synced) {
-                reason = std::strerror(error);
-                return false;
-            }
-            continue;
-        }
-        struct stat state {};
-        const int error = errno;
-        if (error == EEXIST && stat(part.c_str(), &state) == 0 && S_ISDIR(state.st_mode))
-            continue;
-        reason = std::strerror(error == EEXIST ? ENOTDIR : error);
-        return false;
-    }
-    return true;
-}

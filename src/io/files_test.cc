@@ -208,6 +208,23 @@ TEST(Files, LookAtPathSaysWhatANameIsWithoutFollowingALink)
     EXPECT_EQ(path_kind::link, look_at_path(dir.path("to-none"), reason));
 }
 
+TEST(Files, MakeFoldersMakesWhatIsMissingAndStopsAtAFile)
+{
+    scratch_dir dir;
+    write_file(dir.path("file"), hex("01"));
+    for (const sync_mode sync : {sync_mode::durable, sync_mode::fast}) {
+        const std::string top = dir.path(sync == sync_mode::durable ? "d" : "f");
+        std::string reason;
+        // Doubled and trailing separators; the second time every part is there.
+        for (int time = 0; time < 2; ++time)
+            EXPECT_TRUE(make_folders(top + "//x/y/", sync, reason)) << reason;
+        EXPECT_TRUE(fs::is_directory(top + "/x/y"));
+        EXPECT_FALSE(make_folders(dir.path("file/z"), sync, reason));
+        EXPECT_FALSE(reason.empty());
+        EXPECT_TRUE(fs::is_regular_file(dir.path("file")));
+    }
+}
+
 TEST(Files, NamesSameFileGoesByTheFileNotTheSpelling)
 {
     scratch_dir dir;

@@ -210,24 +210,3 @@ bool names_same_file(const std::string& a, const std::string& b)
 }
 
 // Windows has no sync of a folder's names; NTFS keeps them in its journal.
-bool make_folders(const std::string& path, sync_mode, std::string& reason)
-{
-    const std::wstring wpath = wide(path);
-    for (std::size_t end = wpath.find_first_not_of(L"/\\"); end != std::wstring::npos;) {
-        end = wpath.find_first_of(L"/\\", end);
-        const std::wstring part = wpath.substr(0, end);
-        if (end != std::wstring::npos)
-            end = wpath.find_first_not_of(L"/\\", end);
-        // A drive ("C:") is there already.
-        if (part.size() == 2 && part[1] == L':')
-            continue;
-        if (CreateDirectoryW(part.c_str(), nullptr))
-            continue;
-        const DWORD error = GetLastError();
-        if (error == ERROR_ALREADY_EXISTS && is_folder(part))
-            continue;
-        reason = reason_for(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
-        return false;
-    }
-    return true;
-}

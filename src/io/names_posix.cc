@@ -1,5 +1,6 @@
 // Names in a folder held open: a new file made only where the name is free,
-// a rename over a name or only into a free one, a name taken away.
+// a rename over a name or only into a free one, a name taken away, a new
+// folder.
 #include "io/open_flags_posix.h"
 #include "io/platform.h"
 
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -48,6 +50,19 @@ exclusive_rename rename_exclusive(handle folder, const std::string& from, const 
         return exclusive_rename::renamed;
     }
     return errno == EEXIST ? exclusive_rename::taken : exclusive_rename::refused;
+}
+
+folder_made make_folder(const std::string& path)
+{
+    if (mkdir(path.c_str(), 0777) == 0)
+        return folder_made::made;
+    struct stat state {};
+    if (errno != EEXIST)
+        return folder_made::failed;
+    if (stat(path.c_str(), &state) == 0 && S_ISDIR(state.st_mode))
+        return folder_made::there;
+    errno = ENOTDIR;
+    return folder_made::failed;
 }
 
 std::uint64_t name_seed()

@@ -141,6 +141,21 @@ exclusive_rename rename_exclusive(handle folder, const std::string& from, const 
                                                                        : exclusive_rename::refused;
 }
 
+folder_made make_folder(const std::string& path)
+{
+    const std::wstring wpath = win32_text::wide(path);
+    // A drive ("C:") is there already.
+    if (wpath.size() == 2 && wpath[1] == L':')
+        return folder_made::there;
+    if (CreateDirectoryW(wpath.c_str(), nullptr))
+        return folder_made::made;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS && is_folder(wpath))
+        return folder_made::there;
+    fail(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
+    return folder_made::failed;
+}
+
 std::uint64_t name_seed()
 {
     static unsigned counter = 0;

@@ -116,6 +116,12 @@ replacing_rename rename_over(handle folder, const std::string& from, const std::
 enum class exclusive_rename { renamed, taken, refused };
 exclusive_rename rename_exclusive(handle folder, const std::string& from, const std::string& to);
 
+// Makes the folder `path`: made, there (a folder, or a drive, held the name
+// already), or failed (why in last_fault, ENOTDIR where something else
+// holds the name).
+enum class folder_made { made, there, failed };
+folder_made make_folder(const std::string& path);
+
 // A number unlike the one another run or an earlier call got, to draw
 // temporary names from.
 std::uint64_t name_seed();
