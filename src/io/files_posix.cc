@@ -28,11 +28,17 @@ read_result open_reading(const std::string& path, reading& file)
     const int fd = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {read_outcome::open_failed, std::strerror(errno)};
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        // A folder opens here and fails only when read; it fails before
+        // anything is read, as on every platform.
+        close(fd);
+        return {read_outcome::read_failed, std::strerror(EISDIR)};
+    }
     file.handle = fd;
     file.open = true;
-    struct stat info {};
     // Read once from start to end: the kernel may read ahead further.
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+    if (S_ISREG(info.st_mode))
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return {};
 }
@@ -58,12 +64,6 @@ read_result read_some(const reading& file, std::uint8_t* into, std::size_t room,
         if (errno != EINTR)
             return {read_outcome::read_failed, std::strerror(errno)};
     }
-}
-
-bool reads_a_folder(const reading& file)
-{
-    struct stat info {};
-    return fstat(static_cast<int>(file.handle), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 void close_reading(reading& file)

@@ -130,12 +130,6 @@ read_result read_some(const reading& file, std::uint8_t* into, std::size_t room,
     return {};
 }
 
-// open_reading refuses a folder before it opens.
-bool reads_a_folder(const reading&)
-{
-    return false;
-}
-
 void close_reading(reading& file)
 {
     if (file.open)
@@ -208,5 +202,3 @@ bool names_same_file(const std::string& a, const std::string& b)
            one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
            one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
 }
-
-// Windows has no sync of a folder's names; NTFS keeps them in its journal.

@@ -2,6 +2,7 @@
 // over its primitives.
 #include "io/files.h"
 #include "io/platform.h"
+#include "io/write_steps.h"
 
 namespace {
 
@@ -9,11 +10,8 @@ namespace {
 // why not.
 int sync_parent(const std::string& folder)
 {
-    std::size_t cut = folder.size();
-    while (cut > 0 && !is_path_separator(folder[cut - 1]))
-        --cut;
     platform::handle parent = platform::no_handle;
-    if (!platform::open_folder(folder.substr(0, cut), parent))
+    if (!platform::open_folder(write_steps::split_path(folder).folder, parent))
         return platform::last_fault();
     const int fault = platform::sync_to_disk(parent) ? 0 : platform::last_fault();
     platform::close_handle(parent);

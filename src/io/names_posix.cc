@@ -56,9 +56,9 @@ folder_made make_folder(const std::string& path)
 {
     if (mkdir(path.c_str(), 0777) == 0)
         return folder_made::made;
-    struct stat state {};
     if (errno != EEXIST)
         return folder_made::failed;
+    struct stat state {};
     if (stat(path.c_str(), &state) == 0 && S_ISDIR(state.st_mode))
         return folder_made::there;
     errno = ENOTDIR;

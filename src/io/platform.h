@@ -37,10 +37,6 @@ read_result read_some(const reading& file, std::uint8_t* into, std::size_t room,
 
 void close_reading(reading& file);
 
-// Whether the file open for reading is a folder, which opens like a file on
-// some systems and fails only when read.
-bool reads_a_folder(const reading& file);
-
 // ---- Changing a file (write_steps.cc, writes.cc, updates.cc) ----
 // Every primitive that can fail returns false (or says so in its answer) and
 // leaves why for last_fault; an interrupted call goes on by itself.

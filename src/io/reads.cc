@@ -4,8 +4,6 @@
 #include "io/platform.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -68,12 +66,6 @@ read_result open_input_stream(const std::string& path, input_stream& stream)
     read_result opened = platform::open_reading(path, file);
     if (opened.outcome != read_outcome::read)
         return opened;
-    // A folder fails before its reader has begun, as a file that cannot be
-    // read at all.
-    if (platform::reads_a_folder(file)) {
-        platform::close_reading(file);
-        return {read_outcome::read_failed, std::strerror(EISDIR)};
-    }
     stream.handle = file.handle;
     stream.open = true;
     stream.regular = platform::regular_size(file, stream.size);
