@@ -1,6 +1,6 @@
 // The option walk over an argument vector split from the input at NUL bytes
 // must end with one status of the table and leave consistent settings.
-#include "cassmak/options.h"
+#include "programs/cassmak/options.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -29,9 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!known)
         std::abort();
     if (status == 0) {
-        if (!settings.input_path || !settings.output_path || settings.name.size() != 8 ||
-            settings.address < 0 || settings.address > 0xFFFF || settings.file_number < 0 ||
-            settings.file_number > 99 || settings.file_type <= 0x20 || settings.file_type == 0x7F)
+        if (!settings.input_path || !settings.output_path || settings.request.name.size() != 8 ||
+            settings.request.address < 0 || settings.request.address > 0xFFFF || settings.request.file_number < 0 ||
+            settings.request.file_number > 99 || settings.request.file_type <= 0x20 || settings.request.file_type == 0x7F)
             std::abort();
     }
     return 0;

@@ -1,6 +1,6 @@
 // parse_number must give -1 or a non-negative value, and read back its own
 // decimal, octal and hexadecimal renderings.
-#include "cassmak/options.h"
+#include "basic/pack.h"
 
 #include <climits>
 #include <cstdint>

@@ -17,7 +17,7 @@ inline image_transform whole_image(whole_image_edit edit)
 {
     auto updated = std::make_shared<std::vector<std::uint8_t>>();
     return [edit = std::move(edit), updated](const old_file& old, bool existed,
-                                             std::vector<image_piece>& plan) {
+                                             std::vector<plan_piece>& plan) {
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(old.size));
         if (!bytes.empty() && !old.read(0, bytes.data(), bytes.size()))
             return false;

@@ -73,11 +73,12 @@ EMSCRIPTEN_KEEPALIVE const char* page_defaults(const char* texts, std::size_t si
     return give(page_defaults_json(std::string(texts, size)));
 }
 
-// texts: the option, then its value.
-EMSCRIPTEN_KEEPALIVE const char* page_option_message(const char* texts, std::size_t size)
+// texts: the field ("name", "number", "type" or "address"), then its value.
+EMSCRIPTEN_KEEPALIVE const char* page_field_message(const char* texts, std::size_t size)
 {
     const std::vector<std::string> parts = split_texts(texts, size);
-    return give(message_json(parts.size() == 2 ? option_message(parts[0], parts[1]) : ""));
+    return give(message_json(
+        parts.size() == 2 ? field_message(header_field_named(parts[0]), parts[1]) : ""));
 }
 
 // texts: the file's name.
@@ -87,14 +88,19 @@ EMSCRIPTEN_KEEPALIVE const char* page_input_message(const char* texts, std::size
     return give(message_json(input_size_message(basic != 0, std::string(texts, size), input_size)));
 }
 
-// texts: the file's name, then cassmak's options for it.
+// texts: the file's name, how it is stored ("binary", "headless" or
+// "basic"), then each field typed and its value, as page_field_message names
+// them.
 EMSCRIPTEN_KEEPALIVE const char* page_pack(const char* texts, std::size_t size,
                                            const std::uint8_t* input, std::size_t input_size)
 {
-    std::vector<std::string> parts = split_texts(texts, size);
-    const std::string name = parts[0];
-    parts.erase(parts.begin());
-    packed_file packed = pack_file(parts, name, input, input_size);
+    const std::vector<std::string> parts = split_texts(texts, size);
+    pack_form form;
+    form.headless = parts.size() > 1 && parts[1] == "headless";
+    form.basic = parts.size() > 1 && parts[1] == "basic";
+    for (std::size_t i = 2; i + 1 < parts.size(); i += 2)
+        form.fields.emplace_back(header_field_named(parts[i]), parts[i + 1]);
+    packed_file packed = pack_file(form, parts.empty() ? "" : parts[0], input, input_size);
     const std::string json = packed_file_json(packed);
     output = std::move(packed.image);
     return give(json);

@@ -91,7 +91,9 @@ const dropTarget = (zone, take) => {
 };
 
 // ---- Make a tape ----
+// Each field as the page labels it (with cassmak's option) and as the module names it.
 const options = [["-m", "Name"], ["-n", "File number"], ["-t", "Type"], ["-a", "Address"]];
+const fieldOf = { "-m": "name", "-n": "number", "-t": "type", "-a": "address" };
 const allowed = { binary: ["-m", "-n", "-t", "-a"], headless: [], basic: ["-m", "-n"] };
 let items = [];
 let itemCount = 0;
@@ -126,7 +128,7 @@ function renderItem(item, index) {
       placeholder: taken ? hints[option] : "", disabled: !taken, spellcheck: false, autocomplete: "off" });
     input.oninput = () => {
       item.fields[option] = input.value;
-      showMessage(input, message, (value) => ask("option", { option, value })).then(() => {
+      showMessage(input, message, (value) => ask("field", { field: fieldOf[option], value })).then(() => {
         item.messages[option] = message.textContent;
       });
     };
@@ -190,10 +192,10 @@ async function makeTape() {
   status.textContent = "Making the tape...";
   const started = performance.now();
   const files = items.map((item) => {
-    const args = item.kind === "basic" ? ["-b"] : item.kind === "headless" ? ["-hless"] : [];
+    const form = [];
     for (const option of allowed[item.kind])
-      if (item.fields[option]) args.push(option, item.fields[option]);
-    return { file: item.file, basic: item.kind === "basic", args };
+      if (item.fields[option]) form.push(fieldOf[option], item.fields[option]);
+    return { file: item.file, kind: item.kind, form };
   });
   const answer = await ask("pack", { files });
   if (answer.error) {

@@ -4,12 +4,14 @@
 #pragma once
 
 #include "basic/importer.h"
+#include "tape/fields.h"
 #include "tape/json.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The entries of a tape image as `casstool list` shows them, with where each
@@ -26,24 +28,33 @@ std::string source_warnings_json(std::string_view source);
 
 // --- Making a tape, as cassmak makes it -------------------------------------
 
-// What cassmak says of one option's value (`-a`, `-n`, `-t` or `-m`), or an
-// empty text when it takes it.
-std::string option_message(const std::string& option, const std::string& value);
+// What cassmak says of a field's typed value (naming the option that gives
+// it), or an empty text when it takes it.
+std::string field_message(header_field field, const std::string& value);
 
 // What cassmak says of an input of `size` bytes named `name` before reading
 // it, or an empty text when the size is within its bounds.
 std::string input_size_message(bool basic, const std::string& name, std::size_t size);
 
-// One input stored as `cassmak ARGUMENTS NAME` stores it, without -o: the
-// tape name, when -m is not given, comes from NAME.kst. `image` holds the
-// blocks to append to the tape; `message` cassmak's failure, if any.
+// One input as the page's form gives it: how it is stored and the fields the
+// user typed, in the form's order; a field not typed takes cassmak's default.
+struct pack_form {
+    bool headless = false;
+    bool basic = false;
+    std::vector<std::pair<header_field, std::string>> fields;
+};
+
+// One input stored as cassmak stores an input named `name` with the options
+// of `form`, without -o: the tape name, when not typed, comes from NAME.kst.
+// `image` holds the blocks to append to the tape; `message` cassmak's
+// failure, if any.
 struct packed_file {
     std::string message;
     std::vector<std::uint8_t> image;
-    basic_import import; // for -b: every line read, with its warnings
+    basic_import import; // for a BASIC program: every line read, with its warnings
 };
-packed_file pack_file(const std::vector<std::string>& arguments, const std::string& name,
-                      const std::uint8_t* input, std::size_t size);
+packed_file pack_file(const pack_form& form, const std::string& name, const std::uint8_t* input,
+                      std::size_t size);
 
 // cassmak's defaults for an input named `name` (stored without -o and -m):
 // the tape name it gets, upper-cased and without trailing spaces; the

@@ -1,22 +1,21 @@
 // The page's making of a tape: each input packed as cassmak packs it, with
-// cassmak's option walk, defaults, size bounds and messages.
+// cassmak's field rules, defaults, size bounds and messages.
 #include "page_api.h"
 #include "page_json.h"
 
 #include "basic/pack.h"
+#include "basic/pack_status.h"
 #include "basic/program_format.h"
-#include "cassmak/options.h"
-#include "cassmak/status.h"
 #include "tape/fields.h"
 
 #include <cstdio>
 
-std::string option_message(const std::string& option, const std::string& value)
+std::string field_message(header_field field, const std::string& value)
 {
     // In a 32-bit build a number past 2^31 saturates where the native build
     // reads it whole; either way it is out of every range.
-    const int status = option_value_status(option.c_str(), value.c_str());
-    return status == status_ok ? std::string() : status_message(status, option);
+    const int status = pack_value_status(field, value.c_str());
+    return status == status_ok ? std::string() : status_message(status, field_option(field));
 }
 
 std::string input_size_message(bool basic, const std::string& name, std::size_t size)
@@ -28,35 +27,29 @@ std::string input_size_message(bool basic, const std::string& name, std::size_t 
     return status_message(status_input_size, name, low, high);
 }
 
-packed_file pack_file(const std::vector<std::string>& arguments, const std::string& name,
-                      const std::uint8_t* input, std::size_t size)
+packed_file pack_file(const pack_form& form, const std::string& name, const std::uint8_t* input,
+                      std::size_t size)
 {
     packed_file packed;
-    for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
-        packed.message = option_message(arguments[i], arguments[i + 1]);
-        if (!packed.message.empty())
+    pack_request request;
+    request.headless = form.headless;
+    request.basic = form.basic;
+    for (const auto& [field, value] : form.fields) {
+        if (const int status = take_pack_value(field, value.c_str(), request); status != status_ok) {
+            packed.message = status_message(status, field_option(field));
             return packed;
+        }
     }
-    std::vector<const char*> argv = {"cassmak"};
-    for (const std::string& argument : arguments)
-        argv.push_back(argument.c_str());
-    conversion_settings settings;
-    // The input is set here rather than given as an argument, so that a file
-    // called "-b" stays a file.
-    int status = parse_arguments(static_cast<int>(argv.size()), argv.data(), settings);
-    if (status == status_ok && !settings.input_path) {
-        settings.input_path = name;
-        status = complete_settings(settings);
-    }
-    if (status != status_ok) {
+    if (const int status = pack_combination_status(request); status != status_ok) {
         packed.message = status_message(status, "");
         return packed;
     }
-    packed.message = input_size_message(settings.basic, name, size);
+    packed.message = input_size_message(request.basic, name, size);
     if (!packed.message.empty())
         return packed;
+    complete_pack_request(request, name + ".kst");
     packed.import =
-        pack_input(pack_fields_of(settings),
+        pack_input(pack_fields_of(request),
                    std::string_view(reinterpret_cast<const char*>(input), size), packed.image);
     if (packed.import.length == import_too_large)
         packed.message = status_message(status_basic_too_large, name, 0, packed.import.limit);
@@ -88,17 +81,16 @@ namespace {
 // them: as hints where the field is free, as values where it is fixed.
 void append_kind_defaults(std::string& out, const char* kind, bool basic)
 {
-    conversion_settings settings;
-    settings.input_path = "x";
-    settings.basic = basic;
-    complete_settings(settings);
+    pack_request request;
+    request.basic = basic;
+    complete_pack_request(request, "x");
     char address[8];
-    std::snprintf(address, sizeof address, basic ? "0x%04lX" : "%ld", settings.address);
+    std::snprintf(address, sizeof address, basic ? "0x%04lX" : "%ld", request.address);
     out += ",\"";
     out += kind;
     out += "\":{\"-n\":";
-    append_json_string(out, std::to_string(settings.file_number));
-    append_field(out, "-t", std::string_view(&settings.file_type, 1));
+    append_json_string(out, std::to_string(request.file_number));
+    append_field(out, "-t", std::string_view(&request.file_type, 1));
     append_field(out, "-a", address);
     out += '}';
 }
@@ -107,14 +99,11 @@ void append_kind_defaults(std::string& out, const char* kind, bool basic)
 
 std::string page_defaults_json(const std::string& name)
 {
-    conversion_settings settings;
-    settings.input_path = name;
-    std::string tape_name;
-    if (complete_settings(settings) == status_ok) {
-        tape_name.resize(name_width);
-        store_name(reinterpret_cast<std::uint8_t*>(tape_name.data()), settings.name);
-        tape_name.erase(tape_name.find_last_not_of(' ') + 1);
-    }
+    pack_request request;
+    complete_pack_request(request, name + ".kst");
+    std::string tape_name(name_width, ' ');
+    store_name(reinterpret_cast<std::uint8_t*>(tape_name.data()), request.name);
+    tape_name.erase(tape_name.find_last_not_of(' ') + 1);
     std::string out = "{\"name\":";
     append_json_string(out, tape_name);
     append_kind_defaults(out, "binary", false);

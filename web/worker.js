@@ -58,12 +58,13 @@ const inputMessage = (name, size, basic) =>
 async function pack(files) {
   const results = [];
   const images = [];
-  for (const { file, basic, args } of files) {
+  for (const { file, kind, form } of files) {
+    const basic = kind === "basic";
     let result = inputMessage(file.name, file.size, basic);
     if (!result.message) {
       const input = await bytesOf(file);
       const start = performance.now();
-      result = call("page_pack", [file.name, ...args], input);
+      result = call("page_pack", [file.name, kind, ...form], input);
       result.ms = performance.now() - start;
       images.push(output());
     }
@@ -88,7 +89,7 @@ const ops = {
   },
   check: async (r) => ({ json: call("page_check_source", await bytesOf(r.file)) }),
   defaults: (r) => call("page_defaults", [r.name]),
-  option: (r) => call("page_option_message", [r.option, r.value]),
+  field: (r) => call("page_field_message", [r.field, r.value]),
   retagField: (r) => call("page_retag_message", [r.field, r.value]),
   input: (r) => inputMessage(r.name, r.size, r.basic),
   pack: (r) => pack(r.files),

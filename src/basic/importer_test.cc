@@ -1,5 +1,5 @@
 #include "basic/importer.h"
-#include "cassmak/run.h"
+#include "programs/cassmak/run.h"
 
 #include "support.h"
 

@@ -6,7 +6,7 @@
 // build chooses.
 #pragma once
 
-#include "tape/spans.h"
+#include "plan/plan.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -117,24 +117,13 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
 write_result write_new(const std::string& path, const std::uint8_t* bytes, std::size_t count,
                        sync_mode sync = sync_mode::durable);
 
-// Reads `count` bytes from offset `at` of the old image into `into`; false
-// when they cannot be read (update_output then fails with the reason). The
-// tape's own reader of an image, so that an edit reads the file through it.
-using image_reader = image_bytes_reader;
-
 // The old image as a transform sees it: its size and a reader of any part,
 // so that an edit reads only what it needs and the bytes it keeps need not
 // pass through the process.
 struct old_file {
     std::uint64_t size = 0;
-    image_reader read;
+    image_bytes_reader read; // false when a read fails: the update fails with the reason
 };
-
-// One piece of a new image: `count` bytes from offset `from` of the old
-// image, or, where `bytes` is set, the `count` bytes there (which live until
-// update_output returns). The piece of an edit's plan itself, so that a plan
-// is handed over as it is.
-using image_piece = plan_piece;
 
 // Turns the old image into the new one, given as the pieces it is made of,
 // in order. `existed` is false for a file that is not there yet (then the
@@ -143,7 +132,7 @@ using image_piece = plan_piece;
 // may be called again, on the image another run made meanwhile; only the
 // last call counts.
 using image_transform =
-    std::function<bool(const old_file& old, bool existed, std::vector<image_piece>& plan)>;
+    std::function<bool(const old_file& old, bool existed, std::vector<plan_piece>& plan)>;
 
 // Changes the regular file at `path` as a whole: under the exclusive lock
 // that an append takes, hands the image to `transform` and replaces the file

@@ -102,7 +102,7 @@ TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)
     static const std::uint8_t fresh[] = {0x5A, 0x5B};
     EXPECT_EQ(write_outcome::written,
               update_output(out, false,
-                            [](const old_file& old, bool existed, std::vector<image_piece>& plan) {
+                            [](const old_file& old, bool existed, std::vector<plan_piece>& plan) {
                                 EXPECT_TRUE(existed);
                                 EXPECT_EQ(3U, old.size);
                                 std::uint8_t first = 0;
@@ -119,7 +119,7 @@ TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)
     // A read past the end fails the update with the system's reason, and
     // the file stays as it was whatever the transform then answers.
     const write_result failed =
-        update_output(out, false, [](const old_file& old, bool, std::vector<image_piece>& plan) {
+        update_output(out, false, [](const old_file& old, bool, std::vector<plan_piece>& plan) {
             std::uint8_t byte = 0;
             EXPECT_FALSE(old.read(old.size, &byte, 1));
             plan = {{fresh, 0, 1}};
@@ -134,7 +134,7 @@ TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)
     EXPECT_EQ(write_outcome::written,
               update_output(
                   made, true,
-                  [](const old_file& old, bool existed, std::vector<image_piece>& plan) {
+                  [](const old_file& old, bool existed, std::vector<plan_piece>& plan) {
                       EXPECT_FALSE(existed);
                       EXPECT_EQ(0U, old.size);
                       plan = {{fresh, 0, 2}};
@@ -166,7 +166,7 @@ TEST(Files, LongKeptSpansAreCopiedWhole)
         EXPECT_EQ(write_outcome::written,
                   update_output(
                       out, false,
-                      [&](const old_file& old, bool, std::vector<image_piece>& plan) {
+                      [&](const old_file& old, bool, std::vector<plan_piece>& plan) {
                           plan = {{nullptr, 0, cut},
                                   {fresh, 0, 1},
                                   {nullptr, cut + 95, old.size - cut - 95}};

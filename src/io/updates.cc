@@ -5,7 +5,6 @@
 #include "io/platform.h"
 #include "io/write_policy.h"
 #include "io/write_steps.h"
-#include "tape/spans.h"
 
 #include <cerrno>
 #include <new>
@@ -18,9 +17,9 @@ using write_policy::largest_update;
 
 // Writes the pieces of a new image to the file open on `to`: new bytes as
 // they are, spans of the old image (open on `from`) copied within the system.
-bool write_plan(handle from, const std::vector<image_piece>& plan, handle to)
+bool write_plan(handle from, const std::vector<plan_piece>& plan, handle to)
 {
-    for (const image_piece& piece : plan)
+    for (const plan_piece& piece : plan)
         if (piece.bytes ? !write_all(to, piece.bytes, static_cast<std::size_t>(piece.count))
                         : !copy_kept(from, piece.from, piece.count, to))
             return false;
@@ -31,10 +30,10 @@ bool write_plan(handle from, const std::vector<image_piece>& plan, handle to)
 // spans of the old image read from the file open on `file` (none: every span
 // fails). False, with the system's fault in `error`, when a read failed or
 // memory ran out.
-bool assemble_from(handle file, const std::vector<image_piece>& plan,
+bool assemble_from(handle file, const std::vector<plan_piece>& plan,
                    std::vector<std::uint8_t>& out, int& error)
 {
-    const image_reader read = [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
+    const image_bytes_reader read = [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
         return file != platform::no_handle && platform::read_at(file, into, count, at);
     };
     try {
@@ -51,7 +50,7 @@ bool assemble_from(handle file, const std::vector<image_piece>& plan,
 // bytes (no file: no_handle): the plan, or the step to give instead when the
 // transform refused, a read of the old image failed or memory ran out.
 std::optional<step> plan_update(handle file, std::uint64_t size, bool existed,
-                                const image_transform& transform, std::vector<image_piece>& plan)
+                                const image_transform& transform, std::vector<plan_piece>& plan)
 {
     int read_error = 0;
     const bool have_file = file != platform::no_handle;
@@ -83,7 +82,7 @@ step update_existing(handle file, bool readable, const place& where,
         return failure(write_outcome::read_failed, EACCES);
     if (locked.size > largest_update)
         return failure(write_outcome::read_failed, EFBIG);
-    std::vector<image_piece> plan;
+    std::vector<plan_piece> plan;
     if (std::optional<step> instead = plan_update(file, locked.size, true, transform, plan))
         return *instead;
     bool written_first = false;
@@ -126,7 +125,7 @@ step update_at(const std::string& path, bool create, const image_transform& tran
         [&]() -> std::optional<step> {
             if (!create)
                 return failure(write_outcome::open_failed, ENOENT);
-            std::vector<image_piece> plan;
+            std::vector<plan_piece> plan;
             if (std::optional<step> instead =
                     plan_update(platform::no_handle, 0, false, transform, plan))
                 return *instead;

@@ -1,9 +1,8 @@
 #include "cassmak/make.h"
 
 #include "basic/importer.h"
-#include "cassmak/options.h"
-#include "cassmak/run.h"
-#include "cassmak/status.h"
+#include "basic/pack.h"
+#include "basic/pack_status.h"
 #include "lib/guard.h"
 #include "tape/blocks.h"
 #include "tape/fields.h"

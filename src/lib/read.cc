@@ -1,7 +1,7 @@
 #include "cassmak/read.h"
 
-#include "casstool/json_lines.h"
-#include "casstool/table.h"
+#include "tape/json_lines.h"
+#include "tape/table.h"
 #include "io/files.h"
 #include "io/outcome_words.h"
 #include "lib/guard.h"

@@ -51,7 +51,7 @@ write_result update_output(const std::string& path, bool create, const image_tra
         std::vector<std::uint8_t> before;
         std::vector<std::uint8_t> updated; // lives until the seam has written it
         const ::image_transform inner = [&](const old_file& old, bool existed,
-                                            std::vector<image_piece>& plan) {
+                                            std::vector<plan_piece>& plan) {
             try {
                 thrown = false;
                 before.resize(static_cast<std::size_t>(old.size));

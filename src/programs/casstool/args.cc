@@ -1,0 +1,87 @@
+#include "programs/casstool/args.h"
+
+#include "programs/casstool/report.h"
+
+#include <algorithm>
+#include <limits>
+
+int usage_error(const std::string& command, const std::string& what)
+{
+    return report_tool(tool_failed,
+                       command + ": " + what + " (see 'casstool " + command + " --help')");
+}
+
+bool argument_cursor::take_value(std::string& value)
+{
+    if (at + 1 >= arguments.size())
+        return false;
+    value = arguments[++at];
+    return true;
+}
+
+int walk_options(const std::string& command, const std::vector<std::string>& arguments,
+                 std::vector<std::string>& positional, const option_taker& take_option)
+{
+    argument_cursor cursor{arguments};
+    bool options_done = false;
+    for (; cursor.at < arguments.size(); ++cursor.at) {
+        const std::string& argument = arguments[cursor.at];
+        if (options_done || argument.size() < 2 || argument[0] != '-') {
+            positional.push_back(argument);
+        } else if (argument == "--") {
+            options_done = true;
+        } else {
+            const int status = take_option(argument, cursor);
+            if (status == unknown_option)
+                return usage_error(command, "unknown option '" + argument + "'");
+            if (status != tool_ok)
+                return status;
+        }
+    }
+    return tool_ok;
+}
+
+int check_positional(const tool_command& command, const std::vector<std::string>& positional)
+{
+    const command_arguments& rule = command.positional;
+    if (positional.size() < rule.needed.size())
+        return usage_error(command.name, rule.needed[positional.size()]);
+    const std::size_t most = rule.needed.size() + rule.optional;
+    if (!rule.repeats && positional.size() > most)
+        return usage_error(command.name, "unexpected argument '" + positional[most] + "'");
+    return tool_ok;
+}
+
+int walk_arguments(const tool_command& command, const std::vector<std::string>& arguments,
+                   std::vector<std::string>& positional, const option_taker& take_option)
+{
+    const int status = walk_options(command.name, arguments, positional, take_option);
+    return status != tool_ok ? status : check_positional(command, positional);
+}
+
+int take_output_option(const std::string& command, argument_cursor& cursor, output_choice& output)
+{
+    std::string value;
+    if (!cursor.take_value(value))
+        return usage_error(command, "option -o needs a file name");
+    if (output.given)
+        return usage_error(command, "option -o given twice");
+    output.given = true;
+    if (value != "-")
+        output.path = value;
+    return tool_ok;
+}
+
+bool parse_entry(const std::string& text, std::size_t& entry)
+{
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
+    entry = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<std::size_t>(c - '0');
+        entry = entry > (most - digit) / 10 ? most : entry * 10 + digit;
+    }
+    return true;
+}

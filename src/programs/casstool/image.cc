@@ -1,0 +1,227 @@
+#include "programs/casstool/image.h"
+
+#include "programs/casstool/report.h"
+#include "io/files.h"
+#include "io/outcome_words.h"
+
+#include <cstdio>
+
+namespace {
+
+// The largest image read. No tape image comes near it; it stops a device such
+// as /dev/zero from eating the memory.
+constexpr std::size_t image_limit = (std::size_t{1} << 30) - 1;
+
+} // namespace
+
+int load_file(const std::string& path, std::size_t limit, std::string_view too_large,
+              std::vector<std::uint8_t>& buffer, std::size_t& size)
+{
+    const read_result result = read_whole_file(path, limit, buffer, size);
+    if (result.outcome == read_outcome::read)
+        return tool_ok;
+    return report_tool(tool_failed, read_failure_message(path, result, too_large));
+}
+
+namespace {
+
+int report_read(const std::string& path, const read_result& result)
+{
+    return report_tool(
+        tool_failed,
+        path +
+            (result.outcome == read_outcome::open_failed ? ": cannot open: " : ": cannot read: ") +
+            result.reason);
+}
+
+int refuse_large(const std::string& path)
+{
+    return report_tool(tool_failed, path + ": larger than 1 GiB, not a tape image");
+}
+
+} // namespace
+
+int walk_image(const std::string& path, const image_visitor& visitor, std::uint64_t& size)
+{
+    size = 0;
+    input_stream stream;
+    read_result result = open_input_stream(path, stream);
+    if (result.outcome != read_outcome::read)
+        return report_read(path, result);
+    if (stream.regular && stream.size > image_limit) {
+        close_input_stream(stream);
+        return refuse_large(path);
+    }
+    if (visitor.begin)
+        visitor.begin(stream.regular, stream.size);
+    // Whenever fewer than longest_entry bytes are left in the window, the
+    // rest moves to its front and the window is filled up again, so that
+    // each entry is walked whole.
+    constexpr std::size_t window_size = 4 * longest_entry;
+    std::vector<std::uint8_t> window(window_size);
+    std::size_t filled = 0;
+    std::size_t at = 0;
+    std::uint64_t base = 0;
+    std::size_t number = 0;
+    bool end = false;
+    tape_entry entry;
+    for (;;) {
+        if (!end && filled - at < longest_entry) {
+            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
+                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
+            base += at;
+            filled -= at;
+            at = 0;
+            while (!end && filled < window_size) {
+                std::size_t got = 0;
+                result =
+                    read_input_stream(stream, window.data() + filled, window_size - filled, got);
+                if (result.outcome != read_outcome::read) {
+                    close_input_stream(stream);
+                    return report_read(path, result);
+                }
+                end = got == 0;
+                filled += got;
+                size += got;
+            }
+            if (size > image_limit) {
+                close_input_stream(stream);
+                return refuse_large(path);
+            }
+        }
+        if (!next_tape_entry(window.data(), filled, at, !end, entry))
+            break;
+        entry.entry = ++number;
+        if (!visitor.visit(entry, window.data(), base))
+            break;
+        at += entry.span;
+    }
+    close_input_stream(stream);
+    return tool_ok;
+}
+
+int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::size_t& size)
+{
+    return load_file(path, image_limit, "larger than 1 GiB, not a tape image", buffer, size);
+}
+
+int load_entries(const std::string& path, loaded_image& image)
+{
+    const int status = load_image(path, image.bytes, image.size);
+    if (status == tool_ok)
+        image.entries = read_tape_image(image.bytes.data(), image.size);
+    return status;
+}
+
+int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,
+                     found_entry& found)
+{
+    found = found_entry{};
+    image_visitor visitor;
+    visitor.visit = [&](const tape_entry& entry, const std::uint8_t* window, std::uint64_t) {
+        ++found.count;
+        if (!found.found && wanted(entry)) {
+            found.found = true;
+            found.entry = entry;
+            found.payload.assign(window + entry.payload_offset,
+                                 window + entry.payload_offset + entry.payload_size);
+        }
+        return true;
+    };
+    std::uint64_t size = 0;
+    return walk_image(path, visitor, size);
+}
+
+int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count)
+{
+    return report_tool(tool_failed, missing_entry_message(path, typed, count));
+}
+
+int look_at_target_folder(const std::optional<std::string>& folder, bool& missing)
+{
+    missing = false;
+    if (!folder)
+        return tool_ok;
+    std::string reason;
+    const path_kind kind = look_at_path(*folder, reason);
+    missing = kind == path_kind::missing;
+    if (missing || kind == path_kind::folder || kind == path_kind::link)
+        return tool_ok;
+    return report_tool(tool_failed, *folder + ": not a folder");
+}
+
+int make_target_folder(const std::string& folder, sync_mode sync)
+{
+    std::string reason;
+    if (make_folders(folder, sync, reason))
+        return tool_ok;
+    return report_tool(tool_failed, folder + ": cannot make the folder: " + reason);
+}
+
+std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name)
+{
+    if (!folder || folder->empty())
+        return name;
+    if (is_path_separator(folder->back()))
+        return *folder + name;
+    // The separator the folder was typed with, or the system's own.
+    char separator = path_separator();
+    for (auto c = folder->rbegin(); c != folder->rend(); ++c)
+        if (is_path_separator(*c)) {
+            separator = *c;
+            break;
+        }
+    return *folder + separator + name;
+}
+
+int refuse_missing_data(const std::string& path, const tape_entry& entry)
+{
+    return report_tool(tool_failed, entry_label(path, entry) + " has no data block");
+}
+
+int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
+                std::size_t count, sync_mode sync)
+{
+    if (!output) {
+        if (count > 0 && std::fwrite(bytes, 1, count, stdout) != count)
+            return report_tool(tool_failed, "standard output: write failed");
+        return finish_stdout(tool_ok);
+    }
+    const std::string& path = *output;
+    // Standard output goes first, so that a log of both keeps its order.
+    std::fflush(stdout);
+    write_result result = write_output(path, bytes, count, false, sync);
+    // Nothing was written yet: a pipe or a terminal cannot be replaced, and
+    // takes the bytes as they come, as an append gives them.
+    const bool stream = result.outcome == write_outcome::access_failed;
+    if (stream)
+        result = write_output(path, bytes, count, true, sync);
+    return report_write_result(path, result, stream);
+}
+
+int write_new_file(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                   sync_mode sync, const std::string& taken)
+{
+    // Standard output goes first, so that a log of both keeps its order.
+    std::fflush(stdout);
+    const write_result result = write_new(path, bytes, count, sync);
+    if (result.outcome == write_outcome::exists)
+        return report_tool(tool_failed, path + ": " + taken);
+    return report_write_result(path, result, false);
+}
+
+int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
+                 std::size_t count, sync_mode sync)
+{
+    if (!output && is_terminal(console_stream::output))
+        return report_tool(tool_failed, "standard output is a terminal; give -o FILE or "
+                                        "redirect it");
+    return write_bytes(output, bytes, count, sync);
+}
+
+int report_write_result(const std::string& path, const write_result& result, bool streamed)
+{
+    if (result.outcome == write_outcome::written)
+        return tool_ok;
+    return report_tool(tool_failed, write_failure_message(path, result, streamed));
+}
