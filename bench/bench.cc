@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace cassmak::core;
+
 namespace {
 
 // A 126-byte line of the kind programs are made of.

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace cassmak::core;
+
 namespace {
 
 void expect_entry(const tape_image& before, std::size_t from, const tape_image& after,

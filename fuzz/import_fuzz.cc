@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace cassmak::core;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 1)

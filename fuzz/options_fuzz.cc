@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using namespace cassmak::core;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::vector<std::string> words(1, "cassmak");

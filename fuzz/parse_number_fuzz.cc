@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+using namespace cassmak::core;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::string text(reinterpret_cast<const char*>(data), size);

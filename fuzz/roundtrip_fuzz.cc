@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace cassmak::core;
+
 namespace {
 
 // The image of `source`, or an empty one when it is too large to import.

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string_view>
 
+using namespace cassmak::core;
+
 namespace {
 
 // The plain linear lookup over the table, as the reference for the faster one.

@@ -2,6 +2,7 @@
 // patterns to it, and how it names the files it makes in a folder.
 #include "support.h"
 
+
 TEST(Arguments, UnquotedPatternsBecomeTheNamesTheyMatchInOrder)
 {
     SKIP_IF_MISSING(argument_patterns_missing());

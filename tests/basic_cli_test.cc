@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <numeric>
 
+
 namespace {
 
 const std::string begin = "Importing BASIC program...\n";

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+
 namespace {
 
 // A BASIC source with the forms the way back has to keep: strings, REM and

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string every_kind_source()

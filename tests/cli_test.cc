@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+
 namespace {
 
 const std::string banner =

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+
 namespace {
 
 std::vector<std::uint8_t> random_bytes(std::mt19937& random, std::size_t size)

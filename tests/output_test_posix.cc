@@ -27,6 +27,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace cassmak::core;
+
 namespace fs = std::filesystem;
 
 namespace {

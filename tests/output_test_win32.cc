@@ -17,6 +17,8 @@
 #include <set>
 #include <thread>
 
+using namespace cassmak::core;
+
 namespace fs = std::filesystem;
 
 namespace {

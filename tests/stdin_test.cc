@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+
 namespace {
 
 std::string with_name(std::string text, const std::string& from, const std::string& to)

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+
 bytes hex(std::string_view text)
 {
     bytes out;

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+
 scratch_dir::scratch_dir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "cassmak-XXXXXX").string();

@@ -11,6 +11,8 @@
 #include <random>
 #include <thread>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::wstring wide(const std::string& text)

@@ -13,11 +13,11 @@
 using whole_image_edit = std::function<bool(const std::vector<std::uint8_t>& old, bool existed,
                                             std::vector<std::uint8_t>& updated)>;
 
-inline image_transform whole_image(whole_image_edit edit)
+inline cassmak::core::image_transform whole_image(whole_image_edit edit)
 {
     auto updated = std::make_shared<std::vector<std::uint8_t>>();
-    return [edit = std::move(edit), updated](const old_file& old, bool existed,
-                                             std::vector<plan_piece>& plan) {
+    return [edit = std::move(edit), updated](const cassmak::core::old_file& old, bool existed,
+                                             std::vector<cassmak::core::plan_piece>& plan) {
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(old.size));
         if (!bytes.empty() && !old.read(0, bytes.data(), bytes.size()))
             return false;

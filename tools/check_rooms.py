@@ -21,48 +21,32 @@ import subprocess
 import sys
 
 # The rooms, in the order of the architecture's table: which files a room
-# holds (first match wins) and the rooms whose headers it may include. A
-# room always may include its own headers; "std" is the C and C++ standard
-# library. A header is named by the room of the file it resolves to.
+# holds (first match wins), the rooms whose headers it may include, and the
+# folders its build searches for a quoted include after the including file's
+# own, in the build's order. A room always may include its own headers; "std"
+# is the C and C++ standard library.
+CORE_FOLDERS = ["src"]
 ROOMS = [
     # Unit tests sit beside their code, and run it as the tests do.
-    ("tests", ["tests/*", "*_test.cc"], ["tape", "basic", "io", "cassmak", "cassmak-rules",
-                                         "casstool", "casstool-table", "public", "lib", "web"]),
-    ("tape", ["src/tape/*"], []),
-    ("basic", ["src/basic/*"], ["tape"]),
-    ("io", ["src/io/*"], ["tape"]),
-    ("cassmak", ["src/cassmak/*"], ["tape", "basic", "io"]),
-    ("casstool", ["src/casstool/*"], ["tape", "basic", "io", "cassmak-rules"]),
-    ("public", ["include/cassmak/*"], []),
-    # Of cassmak's front end the library may use its option rules, size
-    # bounds and messages, of casstool's its list table.
-    ("lib", ["src/lib/*"], ["tape", "basic", "io", "public", "cassmak-rules", "casstool-table"]),
+    ("tests", ["tests/*", "*_test.cc"], ["plan", "tape", "basic", "io", "cassmak", "casstool",
+                                         "public", "lib", "web"],
+     ["tests", "include", "src", "web"]),
+    ("plan", ["src/plan/*"], [], CORE_FOLDERS),
+    ("tape", ["src/tape/*"], ["plan"], CORE_FOLDERS),
+    ("basic", ["src/basic/*"], ["plan", "tape"], CORE_FOLDERS),
+    ("io", ["src/io/*"], ["plan"], CORE_FOLDERS),
+    ("public", ["include/cassmak/*"], [], ["include"]),
+    ("lib", ["src/lib/*"], ["plan", "tape", "basic", "io", "public"], ["include", "src"]),
+    ("cassmak", ["src/programs/cassmak/*"], ["plan", "tape", "basic", "io"], CORE_FOLDERS),
+    ("casstool", ["src/programs/casstool/*"], ["plan", "tape", "basic", "io"], CORE_FOLDERS),
     # A page has no file system: no src/io/.
-    ("web", ["web/*"], ["tape", "basic", "cassmak-rules"]),
-    ("python", ["python/*"], ["public"]),
-    ("example", ["examples/*"], ["public"]),
+    ("web", ["web/*"], ["plan", "tape", "basic"], ["src"]),
+    ("python", ["python/*"], ["public"], ["include"]),
+    ("example", ["examples/*"], ["public"], ["include"]),
     # The fuzzers and the benchmark run every part of the code.
-    ("fuzz", ["fuzz/*"], ["tape", "basic", "io", "cassmak", "cassmak-rules", "casstool",
-                          "casstool-table"]),
-    ("bench", ["bench/*"], ["tape", "basic", "io", "cassmak", "cassmak-rules", "casstool",
-                            "casstool-table"]),
+    ("fuzz", ["fuzz/*"], ["plan", "tape", "basic", "io", "cassmak", "casstool"], CORE_FOLDERS),
+    ("bench", ["bench/*"], ["plan", "tape", "basic", "io", "cassmak", "casstool"], CORE_FOLDERS),
 ]
-
-# Headers that other rooms may include without the whole of their room.
-HEADER_ROOMS = {
-    "src/cassmak/options.h": "cassmak-rules",
-    "src/cassmak/status.h": "cassmak-rules",
-    # The payload's size bounds.
-    "src/cassmak/run.h": "cassmak-rules",
-    "src/casstool/table.h": "casstool-table",
-    "src/casstool/json_lines.h": "casstool-table",
-    "src/casstool/digits.h": "casstool-table",
-}
-# A header of these rooms counts as its own room as well.
-HEADER_ROOM_PARENTS = {"cassmak-rules": "cassmak", "casstool-table": "casstool"}
-
-# Where a quoted include is looked for, after the including file's folder.
-INCLUDE_FOLDERS = ["src", "include", "tests", "web"]
 
 # Files that may call the operating system: the seam's platform files, and
 # the tests' own platform files (running a program, the output tests of a
@@ -79,8 +63,7 @@ PLATFORM_FILES = [
 
 # Libraries other than the standard one, and the rooms that use them.
 THIRD_PARTY = [
-    (re.compile(r"^(gtest|gmock)/"), ["tests", "tape", "basic", "io", "cassmak", "casstool",
-                                       "web"]),
+    (re.compile(r"^(gtest|gmock)/"), ["tests"]),
     (re.compile(r"^benchmark/"), ["bench"]),
     (re.compile(r"^(pybind11/|Python\.h$|structmember\.h$)"), ["python"]),
     (re.compile(r"^emscripten(/|\.h$)"), ["web"]),
@@ -103,7 +86,8 @@ stddef.h stdint.h stdio.h stdlib.h string.h time.h wchar.h wctype.h
 # only the seam and the tests use them (the core and the front ends go
 # through io/files.h).
 SEAM_STD_HEADERS = {"filesystem", "csignal", "signal.h"}
-SEAM_STD_ROOMS = {"tape", "basic", "cassmak", "casstool", "lib", "web", "public", "python"}
+SEAM_STD_ROOMS = {"plan", "tape", "basic", "cassmak", "casstool", "lib", "web", "public",
+                  "python"}
 
 # Calls of the operating system (POSIX and Win32), and the C library's own
 # file and signal calls, which are the system's under another name.
@@ -147,19 +131,16 @@ def matches(path, patterns):
     return any(fnmatch.fnmatch(path, pattern) for pattern in patterns)
 
 
-def room_of(path, as_header=False):
-    if as_header and path in HEADER_ROOMS:
-        return HEADER_ROOMS[path]
-    for name, patterns, _ in ROOMS:
+def room_of(path):
+    for name, patterns, _, _ in ROOMS:
         if matches(path, patterns):
             return name
     return None
 
 
 def may_include(room, header_room):
-    allowed = next(calls for name, _, calls in ROOMS if name == room)
-    own = HEADER_ROOM_PARENTS.get(header_room, header_room)
-    return header_room == room or own == room or header_room in allowed
+    allowed = next(calls for name, _, calls, _ in ROOMS if name == room)
+    return header_room == room or header_room in allowed
 
 
 LITERALS = re.compile(r"//[^\n]*|/\*.*?\*/|\bR\"([^(\s]*)\(.*?\)\1\"|\"(?:\\.|[^\"\\\n])*\"|"
@@ -171,12 +152,15 @@ def code_only(text):
     return LITERALS.sub(lambda found: '""' + "\n" * found.group(0).count("\n"), text)
 
 
-def resolve(root, path, header):
-    for folder in [os.path.dirname(path)] + INCLUDE_FOLDERS:
+def resolve(root, path, room, header):
+    """The files a quoted include may name, in the order the build looks."""
+    folders = next(folders for name, _, _, folders in ROOMS if name == room)
+    found = []
+    for folder in [os.path.dirname(path)] + folders:
         candidate = os.path.normpath(os.path.join(folder, header))
-        if os.path.isfile(os.path.join(root, candidate)):
-            return candidate
-    return None
+        if os.path.isfile(os.path.join(root, candidate)) and candidate not in found:
+            found.append(candidate)
+    return found
 
 
 def source_files(root):
@@ -213,15 +197,20 @@ def check(root, files, planted=None):
             include = INCLUDE.match(line)
             if include and include.group(1) == '"':
                 header = include.group(2)
-                target = resolve(root, path, header)
-                if target is None:
+                targets = resolve(root, path, room, header)
+                if not targets:
                     faults.append(f'{where}: includes "{header}", which is no file of the tree')
                     continue
+                if len(targets) > 1:
+                    faults.append(f'{where}: includes "{header}", which names '
+                                  f'{" and ".join(targets)}: one name, one file')
+                    continue
+                target = targets[0]
                 if matches(target, PLATFORM_FILES) and not platform:
                     faults.append(f'{where}: includes "{header}", a platform header, '
                                   "outside a platform file")
                     continue
-                target_room = room_of(target, as_header=True)
+                target_room = room_of(target)
                 if target_room is not None and not may_include(room, target_room):
                     faults.append(f'{where}: includes "{header}" of room {target_room}, '
                                   f"which room {room} ({path.split('/')[0]}/...) may not call")
@@ -229,7 +218,7 @@ def check(root, files, planted=None):
                 header = include.group(2)
                 public = os.path.join("include", header)
                 if os.path.isfile(os.path.join(root, public)):
-                    if not may_include(room, room_of(public, as_header=True)):
+                    if not may_include(room, room_of(public)):
                         faults.append(f"{where}: includes <{header}> of room public, "
                                       f"which room {room} may not call")
                     continue
@@ -270,14 +259,19 @@ def check(root, files, planted=None):
 PLANTED = [
     ("src/tape/format.h", '#include "basic/program_format.h"\n', "room basic"),
     ("src/basic/tokenizer.cc", '#include "io/files.h"\n', "room io"),
-    ("src/casstool/list.cc", '#include "lib/guard.h"\n', "room lib"),
-    ("include/cassmak/read.h", '#include "tape/reader.h"\n', "room tape"),
+    ("src/programs/casstool/list.cc", '#include "lib/guard.h"\n', "room lib"),
+    ("src/io/updates.cc", '#include "tape/spans.h"\n', "room tape"),
+    ("src/lib/make.cc", '#include "programs/cassmak/options.h"\n', "room cassmak"),
+    ("web/page_pack.cc", '#include "programs/cassmak/status.h"\n', "room cassmak"),
+    ("src/tape/changes.cc", '#include "programs/casstool/image.h"\n', "room casstool"),
+    ("src/programs/cassmak/run.cc", '#include "programs/casstool/report.h"\n', "room casstool"),
+    ("include/cassmak/read.h", '#include "tape/reader.h"\n', "no file of the tree"),
     ("web/page_pack.cc", '#include "io/files.h"\n', "room io"),
-    ("src/casstool/copy.cc", "#include <unistd.h>\n", "operating system header"),
+    ("src/programs/casstool/copy.cc", "#include <unistd.h>\n", "operating system header"),
     ("src/io/writes.cc", '#include "io/open_flags_posix.h"\n', "platform header"),
     ("src/tape/spans.cc", "#include <filesystem>\n", "asks the system"),
-    ("src/cassmak/files.cc", "static int f(int d) { return ::close(d); }\n", "calls close()"),
-    ("src/casstool/rm.cc", "static bool t() { return isatty(1); }\n", "calls isatty()"),
+    ("src/programs/cassmak/files.cc", "static int f(int d) { return ::close(d); }\n", "calls close()"),
+    ("src/programs/casstool/rm.cc", "static bool t() { return isatty(1); }\n", "calls isatty()"),
     ("src/lib/write.cc", "static int g() { return std::rename(\"a\", \"b\"); }\n",
      "calls rename()"),
     ("tests/casstool_test.cc", "#ifdef _WIN32\n#endif\n", "in a test"),

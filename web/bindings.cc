@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string answer;

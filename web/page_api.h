@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+namespace core = cassmak::core;
+
 // The entries of a tape image as `casstool list` shows them, with where each
 // payload lies in the image, the first `shown` of them, and how many there are:
 // {"entries":[{"entry":1,"offset":0,"kind":"file","number":0,"type":"?",
@@ -30,7 +32,7 @@ std::string source_warnings_json(std::string_view source);
 
 // What cassmak says of a field's typed value (naming the option that gives
 // it), or an empty text when it takes it.
-std::string field_message(header_field field, const std::string& value);
+std::string field_message(core::header_field field, const std::string& value);
 
 // What cassmak says of an input of `size` bytes named `name` before reading
 // it, or an empty text when the size is within its bounds.
@@ -41,7 +43,7 @@ std::string input_size_message(bool basic, const std::string& name, std::size_t 
 struct pack_form {
     bool headless = false;
     bool basic = false;
-    std::vector<std::pair<header_field, std::string>> fields;
+    std::vector<std::pair<core::header_field, std::string>> fields;
 };
 
 // One input stored as cassmak stores an input named `name` with the options
@@ -51,7 +53,7 @@ struct pack_form {
 struct packed_file {
     std::string message;
     std::vector<std::uint8_t> image;
-    basic_import import; // for a BASIC program: every line read, with its warnings
+    core::basic_import import; // for a BASIC program: every line read, with its warnings
 };
 packed_file pack_file(const pack_form& form, const std::string& name, const std::uint8_t* input,
                       std::size_t size);

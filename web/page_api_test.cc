@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+using namespace cassmak::core;
+
 TEST(PageApi, TapeEntriesGiveTheListColumnsAndWhereThePayloadLies)
 {
     output_image image;

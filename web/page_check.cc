@@ -5,6 +5,8 @@
 
 #include "basic/checker.h"
 
+using namespace cassmak::core;
+
 std::string source_warnings_json(std::string_view source)
 {
     std::string out = "{\"warnings\":[";

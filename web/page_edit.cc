@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <utility>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string no_entry(std::size_t index)

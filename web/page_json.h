@@ -21,5 +21,5 @@ inline void append_field(std::string& out, const char* key, std::string_view val
     out += ",\"";
     out += key;
     out += "\":";
-    append_json_string(out, value);
+    core::append_json_string(out, value);
 }

@@ -10,6 +10,8 @@
 
 #include <cstdio>
 
+using namespace cassmak::core;
+
 std::string field_message(header_field field, const std::string& value)
 {
     // In a 32-bit build a number past 2^31 saturates where the native build

@@ -6,6 +6,8 @@
 #include "basic/detokenizer.h"
 #include "tape/reader.h"
 
+using namespace cassmak::core;
+
 std::string tape_entries_json(const std::uint8_t* image, std::size_t size, std::size_t shown)
 {
     // One entry at a time, so that an image of many millions of tiny blocks

@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+namespace cassmak::core {
 namespace {
 
 struct kind_row {
@@ -50,3 +51,5 @@ const std::vector<std::string_view>& check_kinds()
     }();
     return names;
 }
+
+} // namespace cassmak::core

@@ -4,6 +4,7 @@
 #include "basic/program_format.h"
 #include "basic/tokenizer.h"
 
+namespace cassmak::core {
 namespace {
 
 std::string hex_byte(unsigned char byte)
@@ -158,3 +159,5 @@ std::string split_line_message(std::size_t length, std::size_t records, std::siz
            (from_digits ? ", a number taken from its leading digits" : "") +
            "; keep lines within " + std::to_string(basic_piece_length) + " characters";
 }
+
+} // namespace cassmak::core

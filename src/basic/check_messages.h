@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+namespace cassmak::core {
 std::string source_size_message(std::size_t size);
 // `digits`: the number written after the mark, if any.
 std::string bom_message(std::string_view digits);
@@ -37,3 +38,5 @@ std::string cr_line_ends_message(std::size_t returns);
 // comes from its own leading digits.
 std::string split_line_message(std::size_t length, std::size_t records, std::size_t cut_column,
                                std::uint32_t cut_number, bool from_digits);
+
+} // namespace cassmak::core

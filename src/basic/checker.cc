@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+namespace cassmak::core {
 namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
@@ -437,3 +438,5 @@ void append_check_line(std::string& out, std::string_view source, std::size_t li
         .append(kind)
         .append("]\n");
 }
+
+} // namespace cassmak::core

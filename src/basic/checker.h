@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+namespace cassmak::core {
 // Every kind of warning, in the order the documentation lists them.
 enum class check_kind {
     bom,
@@ -68,3 +69,5 @@ void check_basic_source(std::string_view content, const check_sink& sink);
 
 // The same warnings, collected.
 std::vector<check_warning> check_basic_source(std::string_view content);
+
+} // namespace cassmak::core

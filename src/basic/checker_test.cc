@@ -10,6 +10,8 @@
 #include <iterator>
 #include <random>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string diagnostics(std::string_view source)

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string_view>
 
+namespace cassmak::core {
 // Why a token may always be written as its raw byte: a token is 0x80 or
 // above and no keyword holds such a byte, so the raw byte can neither start
 // nor complete nor extend a match. Every lookup before it fails or matches as
@@ -379,3 +380,5 @@ basic_listing list_basic_program(const std::uint8_t* image, std::size_t size)
     join_lines(lines, listing);
     return listing;
 }
+
+} // namespace cassmak::core

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+namespace cassmak::core {
 struct basic_listing {
     std::string text;                  // one line per record, each ending in '\n'
     std::vector<std::string> warnings; // one line each: what will not come back identically
@@ -37,3 +38,5 @@ basic_listing list_basic_program(const std::uint8_t* image, std::size_t size);
 // returns the new length. A keyword written raw saves its length less one.
 std::size_t fit_keywords(std::string_view text, std::vector<bool>& as_keyword, std::size_t length,
                          std::size_t limit);
+
+} // namespace cassmak::core

@@ -13,6 +13,8 @@
 #include <random>
 #include <sstream>
 
+using namespace cassmak::core;
+
 namespace {
 
 struct record {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace cassmak::core {
 std::size_t display_width(std::string_view text, std::size_t at, std::size_t column,
                           std::size_t& length)
 {
@@ -71,3 +72,5 @@ std::size_t column_counter::display(std::size_t byte_column)
     }
     return column + (target - byte);
 }
+
+} // namespace cassmak::core

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+namespace cassmak::core {
 namespace {
 
 constexpr std::size_t long_line = 77;
@@ -113,3 +114,5 @@ std::vector<std::string> import_line_warnings(const import_line& line)
         texts.emplace_back("Line is short. Possible problem!");
     return texts;
 }
+
+} // namespace cassmak::core

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+namespace cassmak::core {
 constexpr int basic_source_min = 5;
 constexpr int basic_source_max = 65535;
 
@@ -72,3 +73,5 @@ basic_import import_basic(std::uint8_t* buffer, int capacity, std::string_view s
 // the record ("Line is long. Possible problem!"), without the tab before and
 // the line end after each.
 std::vector<std::string> import_line_warnings(const import_line& line);
+
+} // namespace cassmak::core

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+using namespace cassmak::core;
+
 namespace {
 
 struct imported {

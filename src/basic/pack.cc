@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+namespace cassmak::core {
 int input_size_min(bool basic)
 {
     return basic ? basic_source_min : binary_min;
@@ -143,3 +144,5 @@ std::string derive_name(const std::string& output_path)
         name.resize(dot);
     return padded_name(name);
 }
+
+} // namespace cassmak::core

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+namespace cassmak::core {
 // The payload buffer of a run, and the lengths a binary or headless input may
 // have.
 constexpr int payload_capacity = 65536;
@@ -80,3 +81,5 @@ pack_fields pack_fields_of(const pack_request& request);
 // The 8-character tape name derived from an output path: its last component,
 // at most 8 characters, cut at the last dot among them, padded with spaces.
 std::string derive_name(const std::string& output_path);
+
+} // namespace cassmak::core

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+namespace cassmak::core {
 namespace {
 
 // The message for a status, with "%s" where the text goes.
@@ -52,3 +53,5 @@ std::string status_message(int status, std::string_view text, long low, long hig
     }
     return message;
 }
+
+} // namespace cassmak::core

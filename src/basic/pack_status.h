@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+namespace cassmak::core {
 // A status is 0 or a non-negative length on success, negative otherwise.
 // The process exit code is the status without its sign.
 constexpr int status_ok = 0;
@@ -32,3 +33,5 @@ constexpr int status_stdout_write = -20;
 // The message of a failure status, without the empty line that follows it
 // on standard error; `text`, `low` and `high` as for report_status.
 std::string status_message(int status, std::string_view text, long low = 0, long high = 0);
+
+} // namespace cassmak::core

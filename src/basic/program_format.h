@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace cassmak::core {
 constexpr int basic_base_address = 0x2401;
 constexpr char basic_file_type = '>';
 
@@ -36,3 +37,5 @@ constexpr int basic_image_max = 0x10000 - basic_base_address + 1;
 // The source is read at most this many characters at a time; a longer line
 // comes in pieces, each a record of its own.
 constexpr int basic_piece_length = 126;
+
+} // namespace cassmak::core

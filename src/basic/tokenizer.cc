@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+namespace cassmak::core {
 namespace {
 
 // Token 0x80 + index. 0xEA to 0xEC are unused and never match.
@@ -126,3 +127,5 @@ std::string tokenize_line(std::string_view text)
     }
     return out;
 }
+
+} // namespace cassmak::core

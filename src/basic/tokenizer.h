@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+namespace cassmak::core {
 constexpr int first_token = 0x80;
 constexpr int keyword_count = 111;
 constexpr unsigned char token_data = 0x83;
@@ -42,3 +43,5 @@ int match_keyword(std::string_view text, std::size_t& position);
 // Crunches a statement text: keywords become tokens except inside strings,
 // after REM and inside DATA. The result is never longer than `text`.
 std::string tokenize_line(std::string_view text);
+
+} // namespace cassmak::core

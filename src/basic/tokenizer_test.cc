@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace cassmak::core;
+
 namespace {
 
 bytes crunch(std::string_view text)

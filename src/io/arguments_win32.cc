@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+namespace cassmak::core {
 namespace {
 
 using win32_text::narrow;
@@ -177,3 +178,5 @@ bool is_path_separator(char c)
 {
     return c == '\\' || c == '/';
 }
+
+} // namespace cassmak::core

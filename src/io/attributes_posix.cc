@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+namespace cassmak::core {
 namespace platform {
 
 namespace {
@@ -101,3 +102,5 @@ bool take_attributes(handle temp, handle old)
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

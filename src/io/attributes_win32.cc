@@ -3,6 +3,7 @@
 // ReplaceFileW keeps the old file's security itself.
 #include "io/handles_win32.h"
 
+namespace cassmak::core {
 namespace platform {
 
 bool take_attributes(handle temp, handle old)
@@ -19,3 +20,5 @@ bool take_attributes(handle temp, handle old)
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

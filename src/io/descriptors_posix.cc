@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+namespace cassmak::core {
 namespace platform {
 
 namespace {
@@ -177,3 +178,5 @@ bool close_handle(handle file)
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+namespace cassmak::core {
 namespace {
 
 using namespace win32_seam;
@@ -193,3 +194,5 @@ bool close_handle(handle file)
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

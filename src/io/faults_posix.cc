@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+namespace cassmak::core {
 namespace platform {
 
 int last_fault()
@@ -22,3 +23,5 @@ bool out_of_room(int fault)
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+namespace cassmak::core {
 namespace win32_seam {
 
 namespace {
@@ -73,3 +74,5 @@ bool out_of_room(int)
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+namespace cassmak::core {
 // Opens the file at `path` for binary reading, as cassmak reads its input;
 // null when it cannot be opened or is a folder (which opens like a file on
 // some systems, but then reads as whatever the file system makes of it).
@@ -192,3 +193,5 @@ bool names_same_file(const std::string& a, const std::string& b);
 // the system's words in `reason`, when one cannot be made or a part of the
 // path is not a folder.
 bool make_folders(const std::string& path, sync_mode sync, std::string& reason);
+
+} // namespace cassmak::core

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace cassmak::core {
 std::FILE* open_input_file(const std::string& path)
 {
     struct stat state {};
@@ -113,3 +114,5 @@ bool names_same_file(const std::string& a, const std::string& b)
     return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && plain(first) &&
            plain(second) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
+
+} // namespace cassmak::core

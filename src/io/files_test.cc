@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <set>
 
+using namespace cassmak::core;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+namespace cassmak::core {
 namespace {
 
 using win32_seam::is_disk_file;
@@ -202,3 +203,5 @@ bool names_same_file(const std::string& a, const std::string& b)
            one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
            one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
 }
+
+} // namespace cassmak::core

@@ -4,6 +4,7 @@
 #include "io/platform.h"
 #include "io/write_steps.h"
 
+namespace cassmak::core {
 namespace {
 
 // A new folder's name is in its parent only once the parent is synced: 0, or
@@ -45,3 +46,5 @@ bool make_folders(const std::string& path, sync_mode sync, std::string& reason)
     }
     return true;
 }
+
+} // namespace cassmak::core

@@ -10,6 +10,7 @@
 
 #include <string>
 
+namespace cassmak::core {
 namespace win32_seam {
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -58,3 +59,5 @@ bool missing_for_good(const std::wstring& path);
 constexpr const wchar_t* aside_ending = L".old";
 
 } // namespace win32_seam
+
+} // namespace cassmak::core

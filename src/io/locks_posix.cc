@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <sys/file.h>
 
+namespace cassmak::core {
 namespace platform {
 
 bool lock_file(handle file)
@@ -17,3 +18,5 @@ bool lock_file(handle file)
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -3,6 +3,7 @@
 // blocked by it (Windows locks are mandatory). Closing the handle frees it.
 #include "io/handles_win32.h"
 
+namespace cassmak::core {
 namespace platform {
 
 bool lock_file(handle file)
@@ -14,3 +15,5 @@ bool lock_file(handle file)
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace cassmak::core {
 namespace platform {
 
 bool create_new_at(handle folder, const std::string& name, new_file_access access, handle& file)
@@ -75,3 +76,5 @@ std::uint64_t name_seed()
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+namespace cassmak::core {
 namespace win32_seam {
 
 namespace {
@@ -164,3 +165,5 @@ std::uint64_t name_seed()
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -4,8 +4,11 @@
 
 #include <fcntl.h>
 
+namespace cassmak::core {
 namespace platform {
 
 constexpr int open_flags = O_NOCTTY | O_CLOEXEC;
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -1,5 +1,6 @@
 #include "io/outcome_words.h"
 
+namespace cassmak::core {
 std::string read_failure_message(const std::string& path, const read_result& result,
                                  std::string_view too_large)
 {
@@ -39,3 +40,5 @@ std::string update_failure_message(const std::string& path, const write_result& 
     return path + ": cannot be updated" + (result.reason.empty() ? "" : ": " + result.reason) +
            "; it is left as it was";
 }
+
+} // namespace cassmak::core

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+namespace cassmak::core {
 // "PATH: cannot open: REASON", "PATH: cannot read: REASON", or for a file
 // over its limit "PATH: " and `too_large`. Empty for a read.
 std::string read_failure_message(const std::string& path, const read_result& result,
@@ -23,3 +24,5 @@ std::string write_failure_message(const std::string& path, const write_result& r
 // in place whose folder could not be synced "PATH: changed, but its folder
 // could not be synced to the disk: REASON".
 std::string update_failure_message(const std::string& path, const write_result& result);
+
+} // namespace cassmak::core

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+namespace cassmak::core {
 namespace platform {
 
 std::string final_name(const std::string& path)
@@ -69,3 +70,5 @@ bool still_named(handle file, handle folder, const std::string& name, file_facts
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

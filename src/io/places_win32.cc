@@ -5,6 +5,7 @@
 
 #include <map>
 
+namespace cassmak::core {
 namespace win32_seam {
 
 namespace {
@@ -193,3 +194,5 @@ bool still_named(handle file, handle folder, const std::string& name, file_facts
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

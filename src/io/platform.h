@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+namespace cassmak::core {
 namespace platform {
 
 // ---- Reading a whole file (reads.cc) ----
@@ -222,3 +223,5 @@ class size_limit_fails_writes {
 };
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -2,6 +2,7 @@
 // streams never translate them.
 #include "io/files.h"
 
+namespace cassmak::core {
 void take_program_arguments(int& /*argc*/, char**& /*argv*/) {}
 
 void use_binary_streams() {}
@@ -15,3 +16,5 @@ bool is_path_separator(char c)
 {
     return c == '/';
 }
+
+} // namespace cassmak::core

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+namespace cassmak::core {
 namespace {
 
 // A regular file is read with one read into a buffer one byte larger than
@@ -84,3 +85,5 @@ void close_input_stream(input_stream& stream)
     platform::close_reading(file);
     stream = input_stream{};
 }
+
+} // namespace cassmak::core

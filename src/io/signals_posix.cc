@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 
+namespace cassmak::core {
 namespace platform {
 
 static_assert(sizeof(sigset_t) <= sizeof(unsigned char[256]), "the saved mask fits");
@@ -45,3 +46,5 @@ size_limit_fails_writes::~size_limit_fails_writes()
 }
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -3,6 +3,7 @@
 // ends a process.
 #include "io/handles_win32.h"
 
+namespace cassmak::core {
 namespace {
 
 volatile LONG held_event = -1;
@@ -44,3 +45,5 @@ size_limit_fails_writes::size_limit_fails_writes() = default;
 size_limit_fails_writes::~size_limit_fails_writes() = default;
 
 } // namespace platform
+
+} // namespace cassmak::core

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+namespace cassmak::core {
 namespace win32_text {
 
 std::wstring wide(const std::string& text)
@@ -27,3 +28,5 @@ std::string narrow(const wchar_t* text)
 }
 
 } // namespace win32_text
+
+} // namespace cassmak::core

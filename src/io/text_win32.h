@@ -4,6 +4,7 @@
 
 #include <string>
 
+namespace cassmak::core {
 namespace win32_text {
 
 // `text` (UTF-8) as UTF-16.
@@ -13,3 +14,5 @@ std::wstring wide(const std::string& text);
 std::string narrow(const wchar_t* text);
 
 } // namespace win32_text
+
+} // namespace cassmak::core

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+namespace cassmak::core {
 namespace {
 
 using namespace write_steps;
@@ -145,3 +146,5 @@ write_result update_output(const std::string& path, bool create, const image_tra
     const platform::size_limit_fails_writes guard;
     return with_reason(update_at(path, create, transform, sync == sync_mode::durable));
 }
+
+} // namespace cassmak::core

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+namespace cassmak::core {
 namespace write_policy {
 
 // How often a write starts over because another run renamed a new image over
@@ -25,3 +26,5 @@ constexpr std::uint64_t largest_update = std::uint64_t{1} << 30;
 constexpr std::uint64_t copy_step = std::uint64_t{8} << 20;
 
 } // namespace write_policy
+
+} // namespace cassmak::core

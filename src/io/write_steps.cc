@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+namespace cassmak::core {
 namespace write_steps {
 
 using write_policy::max_attempts;
@@ -367,3 +368,5 @@ std::optional<step> create_output(const place& where, const std::uint8_t* bytes,
 }
 
 } // namespace write_steps
+
+} // namespace cassmak::core

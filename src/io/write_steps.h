@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+namespace cassmak::core {
 namespace write_steps {
 
 using platform::handle;
@@ -140,3 +141,5 @@ std::optional<step> create_output(const place& where, const std::uint8_t* bytes,
                                   bool exclusive);
 
 } // namespace write_steps
+
+} // namespace cassmak::core

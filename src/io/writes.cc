@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+namespace cassmak::core {
 namespace {
 
 using namespace write_steps;
@@ -155,3 +156,5 @@ write_result write_new(const std::string& path, const std::uint8_t* bytes, std::
     const platform::size_limit_fails_writes guard;
     return with_reason(create_new(path, bytes, count, sync == sync_mode::durable));
 }
+
+} // namespace cassmak::core

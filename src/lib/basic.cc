@@ -8,7 +8,7 @@ namespace cassmak {
 basic_text list_basic(const std::uint8_t* program, std::size_t size)
 {
     return detail::guarded<basic_text>(2, [&] {
-        ::basic_listing listing = list_basic_program(program, size);
+        core::basic_listing listing = core::list_basic_program(program, size);
         basic_text result;
         result.text = std::move(listing.text);
         result.warnings = std::move(listing.warnings);

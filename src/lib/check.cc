@@ -11,7 +11,7 @@ source_check check_source(std::string_view text, const std::vector<std::string>&
 {
     return detail::guarded<source_check>(2, [&] {
         source_check result;
-        check_basic_source(text, [&](const check_warning& warning) {
+        core::check_basic_source(text, [&](const core::check_warning& warning) {
             const std::string_view kind = check_kind_name(warning.kind);
             if (std::find(disabled.begin(), disabled.end(), kind) != disabled.end())
                 return;
@@ -27,7 +27,7 @@ std::string format_diagnostic(const std::string& source, const diagnostic& warni
 {
     try {
         std::string line;
-        append_check_line(line, source, warning.line, warning.display_column, warning.message,
+        core::append_check_line(line, source, warning.line, warning.display_column, warning.message,
                           warning.kind);
         return line;
     } catch (...) {
@@ -38,7 +38,7 @@ std::string format_diagnostic(const std::string& source, const diagnostic& warni
 std::vector<std::string> check_kinds()
 {
     try {
-        const std::vector<std::string_view>& kinds = ::check_kinds();
+        const std::vector<std::string_view>& kinds = core::check_kinds();
         return {kinds.begin(), kinds.end()};
     } catch (...) {
         return {};

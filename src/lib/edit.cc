@@ -8,7 +8,7 @@ namespace cassmak {
 
 namespace {
 
-change_result public_result(change_outcome&& outcome)
+change_result public_result(core::change_outcome&& outcome)
 {
     change_result result;
     result.status = outcome.status;
@@ -22,7 +22,7 @@ change_result public_result(change_outcome&& outcome)
 change_result refused(std::string message)
 {
     change_result result;
-    result.status = change_refused;
+    result.status = core::change_refused;
     result.message = std::move(message);
     return result;
 }
@@ -32,16 +32,16 @@ change_result refused(std::string message)
 change_result remove_entries(std::vector<std::uint8_t> image,
                              const std::vector<std::string>& entries, const std::string& path)
 {
-    return detail::guarded<change_result>(change_refused, [&] {
-        return public_result(remove_change(std::move(image), path, entries));
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        return public_result(core::remove_change(std::move(image), path, entries));
     });
 }
 
 change_result retag_entry(std::vector<std::uint8_t> image, std::size_t entry,
                           const header_fields& fields, bool force, const std::string& path)
 {
-    return detail::guarded<change_result>(change_refused, [&] {
-        header_change change;
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        core::header_change change;
         const std::pair<const char*, const std::optional<std::string>*> typed[] = {
             {"--name", &fields.name},
             {"--number", &fields.number},
@@ -53,22 +53,22 @@ change_result retag_entry(std::vector<std::uint8_t> image, std::size_t entry,
             if (!*value)
                 continue;
             any = true;
-            std::string problem = take_header_field(option, **value, change);
+            std::string problem = core::take_header_field(option, **value, change);
             if (!problem.empty())
                 return refused(std::move(problem));
         }
         if (!any)
             return refused("nothing to set; give --name, --number, --type or --address");
         return public_result(
-            set_change(std::move(image), path, std::to_string(entry), entry, change, force));
+            core::set_change(std::move(image), path, std::to_string(entry), entry, change, force));
     });
 }
 
 change_result move_entry(std::vector<std::uint8_t> image, std::size_t entry, std::size_t position,
                          const std::string& path)
 {
-    return detail::guarded<change_result>(change_refused, [&] {
-        return public_result(move_change(std::move(image), path, std::to_string(entry), entry,
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        return public_result(core::move_change(std::move(image), path, std::to_string(entry), entry,
                                          std::to_string(position), position));
     });
 }
@@ -78,7 +78,7 @@ change_result insert_entries(std::vector<std::uint8_t> image,
                              const std::vector<std::string>& entries, std::optional<std::size_t> at,
                              bool force, const std::string& path, const std::string& source_path)
 {
-    return detail::guarded<change_result>(change_refused, [&] {
+    return detail::guarded<change_result>(core::change_refused, [&] {
         std::optional<std::string> at_word;
         if (at)
             at_word = std::to_string(*at);
@@ -86,7 +86,7 @@ change_result insert_entries(std::vector<std::uint8_t> image,
         // source all the same.
         static const std::uint8_t nothing = 0;
         const std::uint8_t* from = source.empty() ? &nothing : source.data();
-        return public_result(copy_change(std::move(image), path, from, source.size(), source_path,
+        return public_result(core::copy_change(std::move(image), path, from, source.size(), source_path,
                                          entries, at_word, at.value_or(0), force));
     });
 }
@@ -95,37 +95,37 @@ change_result join_tapes(const std::vector<std::vector<std::uint8_t>>& images,
                          const std::vector<std::string>& paths, const std::string& output,
                          bool force)
 {
-    return detail::guarded<change_result>(change_refused, [&] {
+    return detail::guarded<change_result>(core::change_refused, [&] {
         if (paths.size() != images.size())
             return refused("join: one path is needed for each image");
-        std::vector<tape_image> views;
+        std::vector<core::tape_image> views;
         views.reserve(images.size());
         for (const std::vector<std::uint8_t>& image : images)
-            views.push_back(view_tape_image(image.data(), image.size()));
-        return public_result(join_change(views, paths, output, force));
+            views.push_back(core::view_tape_image(image.data(), image.size()));
+        return public_result(core::join_change(views, paths, output, force));
     });
 }
 
 split_result split_tape(const std::vector<std::uint8_t>& image, bool force, const std::string& path)
 {
-    return detail::guarded<split_result>(change_refused, [&] {
-        const tape_image tape = view_tape_image(image.data(), image.size());
+    return detail::guarded<split_result>(core::change_refused, [&] {
+        const core::tape_image tape = core::view_tape_image(image.data(), image.size());
         const std::size_t count = tape.entries.size();
         split_result result;
-        for (const tape_entry& entry : tape.entries) {
-            if (entry.kind == ::entry_kind::truncated) {
+        for (const core::tape_entry& entry : tape.entries) {
+            if (entry.kind == core::entry_kind::truncated) {
                 if (!force) {
                     split_result refusal;
-                    refusal.status = change_refused;
+                    refusal.status = core::change_refused;
                     refusal.message = damage_label(path, entry) + "; --force writes it anyway";
                     return refusal;
                 }
                 result.notes.push_back(damage_label(path, entry) + "; written as it is");
-                result.status = change_forced;
+                result.status = core::change_forced;
             }
             split_piece piece;
             piece.file_name = derived_file_name(entry, count, ".kst");
-            piece.image = assemble_image({{&tape, entry.entry - 1}});
+            piece.image = core::assemble_image({{&tape, entry.entry - 1}});
             result.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
                             describe_entry(entry) + ") to " + piece.file_name + "\n";
             result.pieces.push_back(std::move(piece));

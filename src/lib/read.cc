@@ -14,14 +14,14 @@ namespace {
 // The largest image casstool reads; it stops a device such as /dev/zero.
 constexpr std::size_t image_limit = (std::size_t{1} << 30) - 1;
 
-entry public_entry(const tape_entry& from)
+entry public_entry(const core::tape_entry& from)
 {
     entry to;
     to.position = from.entry;
     to.offset = from.offset;
     to.span = from.span;
-    to.kind = from.kind == ::entry_kind::file       ? entry_kind::file
-              : from.kind == ::entry_kind::headless ? entry_kind::headless
+    to.kind = from.kind == core::entry_kind::file       ? entry_kind::file
+              : from.kind == core::entry_kind::headless ? entry_kind::headless
                                                     : entry_kind::truncated;
     to.length = from.length;
     to.number = from.number;
@@ -29,21 +29,21 @@ entry public_entry(const tape_entry& from)
     to.address = from.address;
     to.name = from.name;
     to.header_checksum_good = from.header_checksum_good;
-    to.data = from.data_checksum == data_checksum_state::good  ? data_checksum::good
-              : from.data_checksum == data_checksum_state::bad ? data_checksum::bad
+    to.data = from.data_checksum == core::data_checksum_state::good  ? data_checksum::good
+              : from.data_checksum == core::data_checksum_state::bad ? data_checksum::bad
                                                                : data_checksum::absent;
     to.payload_offset = from.payload_offset;
     to.payload_size = from.payload_size;
     to.problem = from.problem;
-    to.kind_name = entry_kind_name(from.kind);
-    to.checksum_words = checksum_state_name(from);
+    to.kind_name = core::entry_kind_name(from.kind);
+    to.checksum_words = core::checksum_state_name(from);
     return to;
 }
 
 // casstool list's status: 1 when any entry is damaged.
-int list_status(const std::vector<tape_entry>& entries)
+int list_status(const std::vector<core::tape_entry>& entries)
 {
-    for (const tape_entry& one : entries)
+    for (const core::tape_entry& one : entries)
         if (entry_damaged(one))
             return 1;
     return 0;
@@ -55,9 +55,9 @@ tape_contents read_tape(const std::uint8_t* image, std::size_t size)
 {
     return detail::guarded<tape_contents>(2, [&] {
         tape_contents contents;
-        const std::vector<tape_entry> entries = read_tape_image(image, size);
+        const std::vector<core::tape_entry> entries = core::read_tape_image(image, size);
         contents.entries.reserve(entries.size());
-        for (const tape_entry& one : entries)
+        for (const core::tape_entry& one : entries)
             contents.entries.push_back(public_entry(one));
         contents.status = list_status(entries);
         return contents;
@@ -68,8 +68,8 @@ text_result list_table(const std::uint8_t* image, std::size_t size, const std::s
 {
     return detail::guarded<text_result>(2, [&] {
         text_result result;
-        result.text = image_table(path, image, size);
-        result.status = list_status(read_tape_image(image, size));
+        result.text = core::image_table(path, image, size);
+        result.status = list_status(core::read_tape_image(image, size));
         return result;
     });
 }
@@ -78,9 +78,9 @@ text_result list_json(const std::uint8_t* image, std::size_t size, const std::st
 {
     return detail::guarded<text_result>(2, [&] {
         text_result result;
-        const std::string start = json_line_start(path);
-        const std::vector<tape_entry> entries = read_tape_image(image, size);
-        for (const tape_entry& one : entries)
+        const std::string start = core::json_line_start(path);
+        const std::vector<core::tape_entry> entries = core::read_tape_image(image, size);
+        for (const core::tape_entry& one : entries)
             append_json_line(result.text, start, one, 0);
         result.status = list_status(entries);
         return result;
@@ -92,11 +92,11 @@ loaded_tape load_tape(const std::string& path)
     return detail::guarded<loaded_tape>(2, [&] {
         loaded_tape loaded;
         std::size_t size = 0;
-        const read_result result = read_whole_file(path, image_limit, loaded.bytes, size);
-        if (result.outcome != read_outcome::read) {
+        const core::read_result result = core::read_whole_file(path, image_limit, loaded.bytes, size);
+        if (result.outcome != core::read_outcome::read) {
             loaded.status = 2;
             loaded.message =
-                read_failure_message(path, result, "larger than 1 GiB, not a tape image");
+                core::read_failure_message(path, result, "larger than 1 GiB, not a tape image");
             loaded.bytes.clear();
             return loaded;
         }

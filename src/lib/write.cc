@@ -8,12 +8,12 @@ namespace cassmak {
 
 namespace {
 
-write_result public_result(const std::string& path, const ::write_result& from, bool update)
+write_result public_result(const std::string& path, const core::write_result& from, bool update)
 {
     write_result result;
     result.outcome = static_cast<write_outcome>(from.outcome);
     result.reason = from.reason;
-    if (from.outcome != ::write_outcome::written) {
+    if (from.outcome != core::write_outcome::written) {
         result.status = 2;
         result.message =
             update ? update_failure_message(path, from) : write_failure_message(path, from, false);
@@ -21,13 +21,13 @@ write_result public_result(const std::string& path, const ::write_result& from, 
     return result;
 }
 
-::sync_mode sync_of(bool durable)
+core::sync_mode sync_of(bool durable)
 {
-    return durable ? ::sync_mode::durable : ::sync_mode::fast;
+    return durable ? core::sync_mode::durable : core::sync_mode::fast;
 }
 
 static_assert(static_cast<int>(write_outcome::read_failed) ==
-                  static_cast<int>(::write_outcome::read_failed),
+                  static_cast<int>(core::write_outcome::read_failed),
               "the public outcomes are the seam's, in its order");
 
 } // namespace
@@ -36,7 +36,7 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
                           bool append, bool durable)
 {
     return detail::guarded<write_result>(2, [&] {
-        return public_result(path, ::write_output(path, bytes, size, append, sync_of(durable)),
+        return public_result(path, core::write_output(path, bytes, size, append, sync_of(durable)),
                              false);
     });
 }
@@ -50,8 +50,8 @@ write_result update_output(const std::string& path, bool create, const image_tra
         bool thrown = false;
         std::vector<std::uint8_t> before;
         std::vector<std::uint8_t> updated; // lives until the seam has written it
-        const ::image_transform inner = [&](const old_file& old, bool existed,
-                                            std::vector<plan_piece>& plan) {
+        const core::image_transform inner = [&](const core::old_file& old, bool existed,
+                                            std::vector<core::plan_piece>& plan) {
             try {
                 thrown = false;
                 before.resize(static_cast<std::size_t>(old.size));
@@ -68,7 +68,7 @@ write_result update_output(const std::string& path, bool create, const image_tra
             }
         };
         write_result result =
-            public_result(path, ::update_output(path, create, inner, sync_of(durable)), true);
+            public_result(path, core::update_output(path, create, inner, sync_of(durable)), true);
         if (thrown)
             result.message = path + ": cannot be updated: the change failed; it is left as it was";
         return result;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+namespace cassmak::core {
 void add_old_span(std::vector<plan_piece>& plan, std::uint64_t from, std::uint64_t count)
 {
     if (count == 0)
@@ -114,3 +115,5 @@ image_bytes_reader memory_reader(const std::uint8_t* bytes, std::size_t size)
         return true;
     };
 }
+
+} // namespace cassmak::core

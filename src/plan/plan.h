@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+namespace cassmak::core {
 // Reads `count` bytes from offset `at` of an image; false when they cannot
 // be read.
 using image_bytes_reader =
@@ -48,3 +49,5 @@ image_bytes_reader plan_reader(const std::vector<plan_piece>& plan, const image_
 
 // A reader of the `size` bytes at `bytes`.
 image_bytes_reader memory_reader(const std::uint8_t* bytes, std::size_t size);
+
+} // namespace cassmak::core

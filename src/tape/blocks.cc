@@ -4,6 +4,7 @@
 
 #include <array>
 
+namespace cassmak::core {
 namespace {
 
 void put_word(output_image& image, int value)
@@ -58,3 +59,5 @@ void put_headless_block(output_image& image, const std::uint8_t* payload, int le
     put_word(image, length);
     put_bytes(image, payload, length);
 }
+
+} // namespace cassmak::core

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+namespace cassmak::core {
 // The output image; appending to the vector is the image's cursor.
 using output_image = std::vector<std::uint8_t>;
 
@@ -23,3 +24,5 @@ void put_tape_file(output_image& image, const std::uint8_t* payload, int length,
 
 // Appends the payload with only its length in front.
 void put_headless_block(output_image& image, const std::uint8_t* payload, int length);
+
+} // namespace cassmak::core

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace cassmak::core;
+
 TEST(SumBytes, WrapsModulo256AndKeepsTheAccumulatorForEmptyInput)
 {
     const bytes data = hex("FF 02 80 80");

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 
+namespace cassmak::core {
 namespace {
 
 change_outcome refused(std::string message)
@@ -560,3 +561,5 @@ change_outcome join_change(const std::vector<tape_image>& images,
     outcome.image = assemble_image(pieces);
     return outcome;
 }
+
+} // namespace cassmak::core

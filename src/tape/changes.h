@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+namespace cassmak::core {
 // A change's status, as casstool's exit status gives it: done; done with
 // --force over damage; refused, nothing to write.
 constexpr int change_done = 0;
@@ -141,3 +142,5 @@ change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& p
 change_outcome join_change(const std::vector<tape_image>& images,
                            const std::vector<std::string>& paths, const std::string& output,
                            bool force);
+
+} // namespace cassmak::core

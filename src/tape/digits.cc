@@ -1,5 +1,6 @@
 #include "tape/digits.h"
 
+namespace cassmak::core {
 // Two digits a step, from a table, written from the right where they belong.
 char* put_right(char* at, std::uint64_t value, int width)
 {
@@ -71,3 +72,5 @@ void counting_column::set(std::uint64_t value)
         value /= 10;
     } while (value != 0);
 }
+
+} // namespace cassmak::core

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+namespace cassmak::core {
 // Writes `value` right-aligned in `width` columns (or more when it needs
 // them) and returns the end.
 char* put_right(char* at, std::uint64_t value, int width);
@@ -40,3 +41,5 @@ class counting_column {
                         ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '0'};
     int count_ = 1;
 };
+
+} // namespace cassmak::core

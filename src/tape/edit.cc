@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+namespace cassmak::core {
 tape_image make_tape_image(std::vector<std::uint8_t> bytes)
 {
     tape_image image;
@@ -224,3 +225,5 @@ std::string derived_file_name(const tape_entry& entry, std::size_t count,
         number += "-" + safe_name(name);
     return number + extension;
 }
+
+} // namespace cassmak::core

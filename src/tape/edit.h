@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+namespace cassmak::core {
 // An image with its entries, as the edits take it: its bytes are either held
 // in `bytes` or, for a view, held elsewhere and not copied (an image of a
 // hundred MiB is then edited without a second copy of it).
@@ -118,3 +119,5 @@ std::string derived_file_name(const tape_entry& entry, std::size_t count,
 // A name part made safe on its own: the bytes outside A-Z a-z 0-9 - _ .
 // become `_`, and `.` and `..` become `_` and `__`.
 std::string safe_name(const std::string& text);
+
+} // namespace cassmak::core

@@ -12,6 +12,8 @@
 #include <random>
 #include <string>
 
+using namespace cassmak::core;
+
 namespace {
 
 // The model: an image is its entries' bytes, one string each, and an edit is

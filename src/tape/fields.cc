@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+namespace cassmak::core {
 bool file_number_valid(long number)
 {
     return number >= 0 && number <= file_number_max;
@@ -148,3 +149,5 @@ std::string header_field_rule(header_field field)
                " (decimal, 0x hex or 0 octal), with nothing after it";
     }
 }
+
+} // namespace cassmak::core

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+namespace cassmak::core {
 constexpr long file_number_max = 99;
 constexpr long address_max = 0xFFFF;
 // The printable ASCII characters but the space.
@@ -65,3 +66,5 @@ std::string header_field_refusal(header_field field, const std::string& text);
 // breaks it ("a file number is 0 to 99 (decimal, 0x hex or 0 octal), with
 // nothing after it").
 std::string header_field_rule(header_field field);
+
+} // namespace cassmak::core

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace cassmak::core {
 // Every 16-bit field of the tape, and of the BASIC program image inside it,
 // is unsigned and stored low byte first.
 inline void store_word(std::uint8_t* at, std::uint32_t value)
@@ -52,3 +53,5 @@ constexpr std::uint8_t sync_byte(std::size_t i)
 // the header body and the data checksum.
 constexpr int tape_file_overhead = static_cast<int>(2 * block_length_size + header_body_size + 1);
 static_assert(tape_file_overhead == 68, "a stored file is its payload and 68 bytes");
+
+} // namespace cassmak::core

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+namespace cassmak::core {
 namespace {
 
 // The length of the valid UTF-8 sequence at `bytes`, or 0.
@@ -72,3 +73,5 @@ void append_json_string(std::string& out, std::string_view text, json_high_bytes
 {
     append_json_bytes(out, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), high);
 }
+
+} // namespace cassmak::core

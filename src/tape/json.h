@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+namespace cassmak::core {
 // How bytes of 0x80 and above come through: each as the code point of the
 // same value, so that any byte comes through and can be told apart (a tape's
 // name); or with valid UTF-8 sequences kept as they are and only the other
@@ -21,3 +22,5 @@ void append_json_bytes(std::string& out, const std::uint8_t* bytes, std::size_t 
 
 void append_json_string(std::string& out, std::string_view text,
                         json_high_bytes high = json_high_bytes::latin1);
+
+} // namespace cassmak::core

@@ -4,6 +4,7 @@
 #include "tape/json.h"
 #include "tape/words.h"
 
+namespace cassmak::core {
 std::string json_line_start(const std::string& path)
 {
     std::string out = "{\"image\":";
@@ -51,3 +52,5 @@ void append_json_line(std::string& out, const std::string& start, const tape_ent
         out += "null";
     out += "}\n";
 }
+
+} // namespace cassmak::core

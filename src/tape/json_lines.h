@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+namespace cassmak::core {
 // One JSON line for the entry. The image path is written as UTF-8 text where
 // it is valid UTF-8; each other byte, and every byte of the stored name and
 // type, becomes the code point of the same value.
@@ -17,3 +18,5 @@ void append_json(std::string& out, const std::string& path, const tape_entry& en
 std::string json_line_start(const std::string& path);
 void append_json_line(std::string& out, const std::string& start, const tape_entry& entry,
                       std::uint64_t base);
+
+} // namespace cassmak::core

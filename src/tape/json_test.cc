@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace cassmak::core;
+
 // casstool list --json has always written these bytes; the page reads the same.
 TEST(Json, StringsKeepCasstoolsEscapes)
 {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+namespace cassmak::core {
 namespace {
 
 // The body of the block whose length field sits at `at`; `whole` is false when
@@ -180,3 +181,5 @@ const char* checksum_state_name(const tape_entry& entry)
     }
     return header ? "no data" : "header bad, no data";
 }
+
+} // namespace cassmak::core

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+namespace cassmak::core {
 enum class entry_kind {
     file,      // a header block and the block after it
     headless,  // any other whole block
@@ -69,3 +70,5 @@ inline bool entry_damaged(const tape_entry& entry)
 {
     return !entry.problem.empty();
 }
+
+} // namespace cassmak::core

@@ -6,6 +6,8 @@
 
 #include <string>
 
+using namespace cassmak::core;
+
 namespace {
 
 // One entry in a line: kind@offset+span, the payload length, for a file its

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+namespace cassmak::core {
 namespace {
 
 // A small window over the image, moved to where the walk reads next. It
@@ -159,3 +160,5 @@ bool read_entry_head(const image_bytes_reader& read, const entry_bounds& bounds,
     entry.header_checksum_good = static_cast<std::uint8_t>(sum) == head[file_head_size];
     return true;
 }
+
+} // namespace cassmak::core

@@ -13,6 +13,7 @@
 #include <functional>
 #include <vector>
 
+namespace cassmak::core {
 // Where an entry lies and what it is, as the reader groups it.
 struct entry_bounds {
     std::uint64_t offset = 0;
@@ -43,3 +44,5 @@ bool read_entry(const image_bytes_reader& read, const entry_bounds& bounds, std:
 // header block at most; false when that read failed.
 bool read_entry_head(const image_bytes_reader& read, const entry_bounds& bounds, std::size_t index,
                      tape_entry& entry);
+
+} // namespace cassmak::core

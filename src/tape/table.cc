@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+namespace cassmak::core {
 namespace {
 
 void append_count(std::string& out, std::size_t count, const char* one, const char* many)
@@ -166,3 +167,5 @@ std::string image_table(const std::string& path, const std::uint8_t* bytes, std:
     append_summary(out, summary);
     return out;
 }
+
+} // namespace cassmak::core

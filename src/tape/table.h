@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+namespace cassmak::core {
 extern const char* const table_heading;
 
 // The most bytes put_row writes, besides the entry's problem text.
@@ -47,3 +48,5 @@ void append_table_head(std::string& out, const std::string& path, bool size_know
 
 // The whole listing of an image held in memory, as `list` prints it.
 std::string image_table(const std::string& path, const std::uint8_t* bytes, std::size_t size);
+
+} // namespace cassmak::core

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+namespace cassmak::core {
 std::string entries_are(std::size_t count)
 {
     if (count == 0)
@@ -57,3 +58,5 @@ std::string missing_entry_message(const std::string& path, const std::string& ty
 {
     return path + ": no entry " + typed + entries_are(count);
 }
+
+} // namespace cassmak::core

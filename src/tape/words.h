@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+namespace cassmak::core {
 // "; its entries are 1 to 3", "; its only entry is 1" or "; the image is empty".
 std::string entries_are(std::size_t count);
 
@@ -32,3 +33,5 @@ std::string damage_label(const std::string& path, const tape_entry& entry);
 // "PATH: no entry 7; its entries are 1 to 3": `typed` as it was typed.
 std::string missing_entry_message(const std::string& path, const std::string& typed,
                                   std::size_t count);
+
+} // namespace cassmak::core

@@ -3,6 +3,8 @@
 #include "programs/cassmak/status.h"
 #include "io/files.h"
 
+using namespace cassmak::core;
+
 namespace {
 
 // Opens `path` and checks its length against the bounds; leaves the file

@@ -1,6 +1,8 @@
 #include "programs/cassmak/run.h"
 #include "io/files.h"
 
+using namespace cassmak::core;
+
 int main(int argc, char** argv)
 {
     use_binary_streams();

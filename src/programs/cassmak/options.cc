@@ -5,6 +5,8 @@
 #include <cstring>
 #include <optional>
 
+using namespace cassmak::core;
+
 namespace {
 
 // The field an option gives, if it gives one.

@@ -7,11 +7,13 @@
 #include <optional>
 #include <string>
 
+namespace core = cassmak::core;
+
 struct conversion_settings {
     std::optional<std::string> input_path;
     std::optional<std::string> output_path;
     bool append = false;
-    pack_request request;
+    core::pack_request request;
     int status = 0;
 };
 

@@ -7,6 +7,8 @@
 #include <climits>
 #include <vector>
 
+using namespace cassmak::core;
+
 TEST(ParseNumber, ReadsLikeStrtolWithAutomaticBase)
 {
     // Past LONG_MAX strtol gives LONG_MAX: 2^32 is still a long where long

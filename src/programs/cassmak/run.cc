@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+using namespace cassmak::core;
+
 namespace {
 
 // Reads the input within its bounds and packs it into `image`; returns the

@@ -6,10 +6,12 @@
 
 #include <string>
 
+namespace core = cassmak::core;
+
 // Shows an import's progress and warnings on standard output, then reports a
 // refused image as status -19, naming `source_path`; returns that status or
 // the image length.
-int report_import(const basic_import& result, const std::string& source_path);
+int report_import(const core::basic_import& result, const std::string& source_path);
 
 void print_banner();
 void print_usage();

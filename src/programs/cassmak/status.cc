@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace cassmak::core;
+
 int report_status(int status, std::string_view text, long low, long high)
 {
     const std::string message = status_message(status, text, low, high) + "\n\n";

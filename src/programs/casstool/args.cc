@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+
 int usage_error(const std::string& command, const std::string& what)
 {
     return report_tool(tool_failed,

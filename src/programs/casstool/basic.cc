@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 
+using namespace cassmak::core;
+
 namespace {
 
 // Control bytes as ^X and ^?, bytes of 0x80 and above as M- and the byte

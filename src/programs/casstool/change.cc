@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 
+using namespace cassmak::core;
+
 bool take_change_switch(const std::string& option, change_switches& switches, bool with_force)
 {
     bool* on = option == "-q"                      ? &switches.quiet

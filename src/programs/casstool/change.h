@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace core = cassmak::core;
+
 // The lines a change prints once it is done: in memory up to a few MiB,
 // beyond that in an unnamed temporary file, so that the lines of millions of
 // entries removed or copied take no memory.
@@ -51,7 +53,7 @@ struct change_report {
 // forced over left in `plan`; false when a read of the old image failed,
 // which run_change reports.
 using change_work =
-    std::function<bool(const image_source& old, const change_lines& lines, change_plan& plan)>;
+    std::function<bool(const core::image_source& old, const core::change_lines& lines, core::change_plan& plan)>;
 
 // The switches the changing commands share; their options records derive
 // from it.
@@ -63,9 +65,9 @@ struct change_switches {
 };
 
 // How a change with `switches` is written.
-inline sync_mode sync_of(const change_switches& switches)
+inline core::sync_mode sync_of(const change_switches& switches)
 {
-    return switches.no_sync ? sync_mode::fast : sync_mode::durable;
+    return switches.no_sync ? core::sync_mode::fast : core::sync_mode::durable;
 }
 
 // Sets the switch that `option` names (-q, --dry-run, --no-sync, and
@@ -90,7 +92,7 @@ int run_change(const change_request& request, const change_work& work);
 // (refused when that is a terminal). A failure is reported with the
 // system's reason and tool_failed comes back.
 int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                    sync_mode sync);
+                    core::sync_mode sync);
 
 // Prints a report's lines (unless `quiet`) and then its notes on standard
 // error, and returns `status` or the failure of standard output.

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace cassmak::core;
+
 namespace {
 
 // Far past what cassmak -b takes, and a stop for endless devices.

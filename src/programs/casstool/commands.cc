@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+
 const std::vector<const tool_command*>& tool_commands()
 {
     static const std::vector<const tool_command*> table = {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+
 namespace {
 
 TEST(CommandTable, EveryRowIsFoundListedAndHasItsUsage)

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string copy_usage()

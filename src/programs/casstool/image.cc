@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+using namespace cassmak::core;
+
 namespace {
 
 // The largest image read. No tape image comes near it; it stops a device such

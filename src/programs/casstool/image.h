@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+namespace core = cassmak::core;
+
 // Reads the whole file at `path` into `buffer` (kept between files, so that
 // going through many allocates once) and sets `size`. A file of more than
 // `limit` bytes is refused, `too_large` saying why.
@@ -30,7 +32,7 @@ int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::
 // `base`; returning false stops the walk.
 struct image_visitor {
     std::function<void(bool size_known, std::uint64_t size)> begin;
-    std::function<bool(const tape_entry& entry, const std::uint8_t* window, std::uint64_t base)>
+    std::function<bool(const core::tape_entry& entry, const std::uint8_t* window, std::uint64_t base)>
         visit;
 };
 
@@ -44,13 +46,13 @@ int walk_image(const std::string& path, const image_visitor& visitor, std::uint6
 struct found_entry {
     std::size_t count = 0;
     bool found = false;
-    tape_entry entry;
+    core::tape_entry entry;
     std::vector<std::uint8_t> payload; // a copy of the entry's payload bytes
 };
 
 // Walks the whole image at `path` (walk_image) and keeps the first entry for
 // which `wanted` is true. Memory stays that of the window and one payload.
-int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,
+int find_image_entry(const std::string& path, const std::function<bool(const core::tape_entry&)>& wanted,
                      found_entry& found);
 
 // Reports that the image at `path`, of `count` entries, has no entry `typed`
@@ -60,7 +62,7 @@ int report_missing_entry(const std::string& path, const std::string& typed, std:
 struct loaded_image {
     std::vector<std::uint8_t> bytes;
     std::size_t size = 0;
-    std::vector<tape_entry> entries;
+    std::vector<core::tape_entry> entries;
 };
 
 int load_entries(const std::string& path, loaded_image& image);
@@ -72,31 +74,31 @@ int look_at_target_folder(const std::optional<std::string>& folder, bool& missin
 
 // Makes that folder (and the folders above it), as `unzip -d` does; a
 // failure is reported with the system's reason.
-int make_target_folder(const std::string& folder, sync_mode sync);
+int make_target_folder(const std::string& folder, core::sync_mode sync);
 
 // `name` in `folder`, or alone without one.
 std::string path_in_folder(const std::optional<std::string>& folder, const std::string& name);
 
 // A file without a data block has no bytes to give back, forced or not.
-int refuse_missing_data(const std::string& path, const tape_entry& entry);
+int refuse_missing_data(const std::string& path, const core::tape_entry& entry);
 
 // Writes `count` bytes to `output` with the safe writer, or to standard
 // output when there is none. A pipe or terminal named as the output, such as
 // /dev/stdout, cannot be replaced and takes the bytes as they come.
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                std::size_t count, sync_mode sync = sync_mode::durable);
+                std::size_t count, core::sync_mode sync = core::sync_mode::durable);
 
 // Writes a file made in a folder at `path`, whose name was found free: it
 // takes the name only if that is still free, so that a file put there since
 // is refused with "PATH: " and `taken`, not replaced.
 int write_new_file(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                   sync_mode sync, const std::string& taken);
+                   core::sync_mode sync, const std::string& taken);
 
 // As write_bytes, for bytes that are not text: standard output is refused
 // when it is a terminal.
 int write_binary(const std::optional<std::string>& output, const std::uint8_t* bytes,
-                 std::size_t count, sync_mode sync = sync_mode::durable);
+                 std::size_t count, core::sync_mode sync = core::sync_mode::durable);
 
 // Reports what write_output gave for `path` unless it was written; tool_ok
 // or tool_failed. After `streamed` bytes, some may have reached the output.
-int report_write_result(const std::string& path, const write_result& result, bool streamed);
+int report_write_result(const std::string& path, const core::write_result& result, bool streamed);

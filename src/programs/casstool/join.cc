@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <optional>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string join_usage()

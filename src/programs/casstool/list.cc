@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string list_usage()

@@ -4,6 +4,8 @@
 
 #include <new>
 
+using namespace cassmak::core;
+
 int main(int argc, char** argv)
 {
     use_binary_streams();

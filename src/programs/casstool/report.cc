@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+
 int report_tool(int status, std::string_view message)
 {
     std::fflush(stdout);

@@ -4,6 +4,8 @@
 #include "programs/casstool/image.h"
 #include "programs/casstool/report.h"
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string set_usage()

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+using namespace cassmak::core;
+
 namespace {
 
 std::string split_usage()
