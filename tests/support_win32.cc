@@ -11,7 +11,6 @@
 #include <random>
 #include <thread>
 
-using namespace cassmak::core;
 
 namespace {
 

@@ -176,7 +176,7 @@ async function session(name, scheme = "light") {
   // A round trip to the worker through the page's own function.
   s.responds = async () => {
     const started = Date.now();
-    const answer = await s.eval(() => ask("option", { option: "-n", value: "100" }));
+    const answer = await s.eval(() => ask("field", { field: "number", value: "100" }));
     return Date.now() - started < 5000 && answer.message.startsWith("After '-n'");
   };
   s.drop = (zone, file, data) => s.eval((zone, file, b64) => {
