@@ -1,9 +1,11 @@
 // The one seam to the operating system: everything that opens, locks,
 // renames or asks about a file or a terminal. Nothing here prints; each
 // program words its own failures from the outcomes. The rules are portable
-// (reads.cc, writes.cc, updates.cc) over the primitives of platform.h, whose
+// (reads.cc, folders.cc, write_steps.cc, writes.cc, updates.cc, with their
+// limits in write_policy.h) over the primitives of platform.h, whose
 // implementation for the platform (the *_posix.cc or *_win32.cc files) the
-// build chooses.
+// build chooses. A change arrives as a plan of pieces (plan/plan.h), so the
+// seam knows nothing of the tape format.
 #pragma once
 
 #include "plan/plan.h"
