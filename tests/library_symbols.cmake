@@ -15,6 +15,8 @@ foreach(line IN LISTS lines)
     continue()
   endif()
   set(name "${CMAKE_MATCH_1}")
+  # MinGW's pointers to a symbol another library defines are named for it.
+  string(REGEX REPLACE "^\\.refptr\\." "" name "${name}")
   if(name MATCHES "^_Z(N|NK|Z|ZN|TVN|TIN|TSN|GVN|THN|TCN)?7cassmak")
     math(EXPR ours "${ours} + 1")
   elseif(name MATCHES "^_Z(N|NK|Z|ZN|TV|TI|TS|GV)?(St|S[absiod]|9__gnu_cxx)" OR name MATCHES "^DW\\.ref\\.")
