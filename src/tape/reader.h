@@ -59,6 +59,17 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
 // cover the image from its first byte to its last without gap or overlap.
 std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t size);
 
+// Whether a whole block of `length` bytes, whose body begins at `body`, is a
+// header block: a header's length and the sync pattern. Only for a header's
+// length is `body` read, sync_size bytes of it.
+bool is_header_block(std::size_t length, const std::uint8_t* body);
+
+// Sets the fields of `entry` that the file head at `head` gives (a header
+// body past its sync pattern): the kind, number, type, address, payload
+// length and name, and whether the head's checksum is good. The problem is
+// the caller's to word.
+void read_file_head(const std::uint8_t* head, tape_entry& entry);
+
 // The kind as the listings spell it: "file", "headless", "truncated".
 const char* entry_kind_name(entry_kind kind);
 
