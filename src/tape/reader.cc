@@ -1,5 +1,6 @@
 #include "tape/reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace cassmak::core {
@@ -156,6 +157,43 @@ std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t s
         entry = tape_entry{};
     }
     return entries;
+}
+
+bool walk_image_window(const image_stream_reader& next, const window_visitor& visit)
+{
+    // Whenever fewer than longest_entry bytes are left in the window, the
+    // rest moves to its front and the window is filled up again, so that
+    // each entry is walked whole.
+    constexpr std::size_t window_size = 4 * longest_entry;
+    std::vector<std::uint8_t> window(window_size);
+    std::size_t filled = 0;
+    std::size_t at = 0;
+    std::uint64_t base = 0;
+    std::size_t number = 0;
+    bool end = false;
+    tape_entry entry;
+    for (;;) {
+        if (!end && filled - at < longest_entry) {
+            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
+                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
+            base += at;
+            filled -= at;
+            at = 0;
+            while (!end && filled < window_size) {
+                std::size_t got = 0;
+                if (!next(window.data() + filled, window_size - filled, got))
+                    return false;
+                end = got == 0;
+                filled += got;
+            }
+        }
+        if (!next_tape_entry(window.data(), filled, at, !end, entry))
+            return true;
+        entry.entry = ++number;
+        if (!visit(entry, window.data(), base))
+            return true;
+        at += entry.span;
+    }
 }
 
 const char* entry_kind_name(entry_kind kind)

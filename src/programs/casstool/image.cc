@@ -1,8 +1,8 @@
 #include "programs/casstool/image.h"
 
-#include "programs/casstool/report.h"
 #include "io/files.h"
 #include "io/outcome_words.h"
+#include "programs/casstool/report.h"
 
 #include <cstdio>
 
@@ -56,50 +56,19 @@ int walk_image(const std::string& path, const image_visitor& visitor, std::uint6
     }
     if (visitor.begin)
         visitor.begin(stream.regular, stream.size);
-    // Whenever fewer than longest_entry bytes are left in the window, the
-    // rest moves to its front and the window is filled up again, so that
-    // each entry is walked whole.
-    constexpr std::size_t window_size = 4 * longest_entry;
-    std::vector<std::uint8_t> window(window_size);
-    std::size_t filled = 0;
-    std::size_t at = 0;
-    std::uint64_t base = 0;
-    std::size_t number = 0;
-    bool end = false;
-    tape_entry entry;
-    for (;;) {
-        if (!end && filled - at < longest_entry) {
-            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
-                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
-            base += at;
-            filled -= at;
-            at = 0;
-            while (!end && filled < window_size) {
-                std::size_t got = 0;
-                result =
-                    read_input_stream(stream, window.data() + filled, window_size - filled, got);
-                if (result.outcome != read_outcome::read) {
-                    close_input_stream(stream);
-                    return report_read(path, result);
-                }
-                end = got == 0;
-                filled += got;
-                size += got;
-            }
-            if (size > image_limit) {
-                close_input_stream(stream);
-                return refuse_large(path);
-            }
-        }
-        if (!next_tape_entry(window.data(), filled, at, !end, entry))
-            break;
-        entry.entry = ++number;
-        if (!visitor.visit(entry, window.data(), base))
-            break;
-        at += entry.span;
-    }
+    // A pipe or a device shows its size only as it is read.
+    const image_stream_reader next = [&](std::uint8_t* into, std::size_t room, std::size_t& got) {
+        result = read_input_stream(stream, into, room, got);
+        if (result.outcome != read_outcome::read)
+            return false;
+        size += got;
+        return size <= image_limit;
+    };
+    const bool walked = walk_image_window(next, visitor.visit);
     close_input_stream(stream);
-    return tool_ok;
+    if (walked)
+        return tool_ok;
+    return result.outcome != read_outcome::read ? report_read(path, result) : refuse_large(path);
 }
 
 int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::size_t& size)
