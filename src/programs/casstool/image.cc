@@ -76,12 +76,15 @@ int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::
     return load_file(path, image_limit, "larger than 1 GiB, not a tape image", buffer, size);
 }
 
-int load_entries(const std::string& path, loaded_image& image)
+int load_entries(const std::string& path, tape_image& image)
 {
+    image = tape_image{};
     const int status = load_image(path, image.bytes, image.size);
-    if (status == tool_ok)
-        image.entries = read_tape_image(image.bytes.data(), image.size);
-    return status;
+    if (status != tool_ok)
+        return status;
+    image.bytes.resize(image.size);
+    image.entries = read_tape_image(image.bytes.data(), image.size);
+    return tool_ok;
 }
 
 int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "io/files.h"
+#include "tape/edit.h"
 #include "tape/reader.h"
 #include "tape/words.h"
 
@@ -60,13 +61,9 @@ int find_image_entry(const std::string& path,
 // (the number as it was typed) and returns tool_failed.
 int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count);
 
-struct loaded_image {
-    std::vector<std::uint8_t> bytes;
-    std::size_t size = 0;
-    std::vector<core::tape_entry> entries;
-};
-
-int load_entries(const std::string& path, loaded_image& image);
+// Reads the image at `path` whole (load_image) into `image`, which then
+// holds its bytes, with its entries.
+int load_entries(const std::string& path, core::tape_image& image);
 
 // Looks at the folder that `extract all` or `split` writes into, before
 // anything is written: tool_ok, with `missing` set for one that is to be
