@@ -1,18 +1,16 @@
 #include "cassmak/read.h"
 
-#include "tape/json_lines.h"
-#include "tape/table.h"
 #include "io/files.h"
 #include "io/outcome_words.h"
 #include "lib/guard.h"
+#include "tape/json_lines.h"
+#include "tape/limits.h"
 #include "tape/reader.h"
+#include "tape/table.h"
 
 namespace cassmak {
 
 namespace {
-
-// The largest image casstool reads; it stops a device such as /dev/zero.
-constexpr std::size_t image_limit = (std::size_t{1} << 30) - 1;
 
 entry public_entry(const core::tape_entry& from)
 {
@@ -22,7 +20,7 @@ entry public_entry(const core::tape_entry& from)
     to.span = from.span;
     to.kind = from.kind == core::entry_kind::file       ? entry_kind::file
               : from.kind == core::entry_kind::headless ? entry_kind::headless
-                                                    : entry_kind::truncated;
+                                                        : entry_kind::truncated;
     to.length = from.length;
     to.number = from.number;
     to.type = from.type;
@@ -31,7 +29,7 @@ entry public_entry(const core::tape_entry& from)
     to.header_checksum_good = from.header_checksum_good;
     to.data = from.data_checksum == core::data_checksum_state::good  ? data_checksum::good
               : from.data_checksum == core::data_checksum_state::bad ? data_checksum::bad
-                                                               : data_checksum::absent;
+                                                                     : data_checksum::absent;
     to.payload_offset = from.payload_offset;
     to.payload_size = from.payload_size;
     to.problem = from.problem;
@@ -92,11 +90,11 @@ loaded_tape load_tape(const std::string& path)
     return detail::guarded<loaded_tape>(2, [&] {
         loaded_tape loaded;
         std::size_t size = 0;
-        const core::read_result result = core::read_whole_file(path, image_limit, loaded.bytes, size);
+        const core::read_result result = core::read_whole_file(
+            path, static_cast<std::size_t>(core::largest_image), loaded.bytes, size);
         if (result.outcome != core::read_outcome::read) {
             loaded.status = 2;
-            loaded.message =
-                core::read_failure_message(path, result, "larger than 1 GiB, not a tape image");
+            loaded.message = core::read_failure_message(path, result, core::image_too_large);
             loaded.bytes.clear();
             return loaded;
         }

@@ -3,6 +3,7 @@
 #include "io/files.h"
 #include "io/outcome_words.h"
 #include "lib/guard.h"
+#include "tape/limits.h"
 
 namespace cassmak {
 
@@ -51,7 +52,7 @@ write_result update_output(const std::string& path, bool create, const image_tra
         std::vector<std::uint8_t> before;
         std::vector<std::uint8_t> updated; // lives until the seam has written it
         const core::image_transform inner = [&](const core::old_file& old, bool existed,
-                                            std::vector<core::plan_piece>& plan) {
+                                                std::vector<core::plan_piece>& plan) {
             try {
                 thrown = false;
                 before.resize(static_cast<std::size_t>(old.size));
@@ -67,8 +68,9 @@ write_result update_output(const std::string& path, bool create, const image_tra
                 return false;
             }
         };
-        write_result result =
-            public_result(path, core::update_output(path, create, inner, sync_of(durable)), true);
+        write_result result = public_result(
+            path, core::update_output(path, create, core::largest_image, inner, sync_of(durable)),
+            true);
         if (thrown)
             result.message = path + ": cannot be updated: the change failed; it is left as it was";
         return result;

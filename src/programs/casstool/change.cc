@@ -4,6 +4,7 @@
 #include "io/outcome_words.h"
 #include "programs/casstool/args.h"
 #include "programs/casstool/report.h"
+#include "tape/limits.h"
 #include "tape/table.h"
 
 #include <algorithm>
@@ -159,7 +160,7 @@ int run_change(const change_request& request, const change_work& work)
         return true;
     };
     const write_result result =
-        update_output(path, request.create, transform, sync_of(request.switches));
+        update_output(path, request.create, largest_image, transform, sync_of(request.switches));
     if (result.outcome == write_outcome::read_failed)
         return report_tool(tool_failed, update_failure_message(path, result));
     if (plan.status == change_refused)

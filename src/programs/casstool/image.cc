@@ -3,18 +3,11 @@
 #include "io/files.h"
 #include "io/outcome_words.h"
 #include "programs/casstool/report.h"
+#include "tape/limits.h"
 
 #include <cstdio>
 
 using namespace cassmak::core;
-
-namespace {
-
-// The largest image read. No tape image comes near it; it stops a device such
-// as /dev/zero from eating the memory.
-constexpr std::size_t image_limit = (std::size_t{1} << 30) - 1;
-
-} // namespace
 
 int load_file(const std::string& path, std::size_t limit, std::string_view too_large,
               std::vector<std::uint8_t>& buffer, std::size_t& size)
@@ -38,7 +31,7 @@ int report_read(const std::string& path, const read_result& result)
 
 int refuse_large(const std::string& path)
 {
-    return report_tool(tool_failed, path + ": larger than 1 GiB, not a tape image");
+    return report_tool(tool_failed, path + ": " + std::string(image_too_large));
 }
 
 } // namespace
@@ -50,7 +43,7 @@ int walk_image(const std::string& path, const image_visitor& visitor, std::uint6
     read_result result = open_input_stream(path, stream);
     if (result.outcome != read_outcome::read)
         return report_read(path, result);
-    if (stream.regular && stream.size > image_limit) {
+    if (stream.regular && stream.size > largest_image) {
         close_input_stream(stream);
         return refuse_large(path);
     }
@@ -62,7 +55,7 @@ int walk_image(const std::string& path, const image_visitor& visitor, std::uint6
         if (result.outcome != read_outcome::read)
             return false;
         size += got;
-        return size <= image_limit;
+        return size <= largest_image;
     };
     const bool walked = walk_image_window(next, visitor.visit);
     close_input_stream(stream);
@@ -73,7 +66,7 @@ int walk_image(const std::string& path, const image_visitor& visitor, std::uint6
 
 int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
-    return load_file(path, image_limit, "larger than 1 GiB, not a tape image", buffer, size);
+    return load_file(path, static_cast<std::size_t>(largest_image), image_too_large, buffer, size);
 }
 
 int load_entries(const std::string& path, tape_image& image)
