@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
-
 
 namespace {
 
@@ -390,6 +391,62 @@ TEST(Casstool, ListOfManyBlocksFitsA256MiBAddressSpace)
     const std::string last = "0 files, 2097152 headless blocks, all checksums good\n";
     ASSERT_GE(r.out.size(), last.size());
     EXPECT_EQ(last, r.out.substr(r.out.size() - last.size()));
+}
+
+TEST(Casstool, AnImageOfUpTo1GiBIsReadAndChangedAndOneByteMoreIsNot)
+{
+    SKIP_IF_MISSING(sparse_files_missing());
+    // Exactly 1 GiB of headless blocks, sparse: 16383 of the largest length
+    // and one of 49151 bytes, only their length fields written.
+    scratch_dir dir;
+    const std::string image = dir.path("gib.kst");
+    const std::uint64_t gib = std::uint64_t{1} << 30;
+    {
+        std::ofstream out(image, std::ios::binary);
+        const std::uint64_t span = 2 + 0xFFFF;
+        for (std::uint64_t at = 0; at + span <= gib; at += span)
+            out.seekp(static_cast<std::streamoff>(at)).write("\xFF\xFF", 2);
+        out.seekp(static_cast<std::streamoff>(gib / span * span)).write("\xFF\xBF", 2);
+    }
+    std::filesystem::resize_file(image, gib);
+    const std::string too_large = "casstool: " + image + ": larger than 1 GiB, not a tape image\n";
+    struct size_case {
+        std::uint64_t size;
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out_start;
+        std::string out_end;
+        std::string err;
+    };
+    for (const size_case& c : std::vector<size_case>{
+             {gib,
+              {"list", image},
+              0,
+              image + ": 1073741824 bytes\n",
+              "0 files, 16384 headless blocks, all checksums good\n",
+              ""},
+             // Refused only after the update has read the entries.
+             {gib, {"rm", image, "16385"}, 2, "", "", "casstool: " + image + ": no entry 16385\n"},
+             {gib + 1, {"list", image}, 2, "", "", too_large},
+             {gib + 1, {"list", "--json", image}, 2, "", "", too_large},
+             {gib + 1,
+              {"rm", image, "1"},
+              2,
+              "",
+              "",
+              "casstool: " + image + ": cannot be updated: " + std::strerror(EFBIG) +
+                  "; it is left as it was\n"},
+         }) {
+        std::filesystem::resize_file(image, c.size);
+        const run_result r = run_casstool(c.args);
+        EXPECT_EQ(c.exit_code, r.exit_code) << c.size << " " << c.args[0];
+        EXPECT_EQ(c.err, r.err) << c.size << " " << c.args[0];
+        EXPECT_EQ(c.out_start, r.out.substr(0, c.out_start.size())) << c.size << " " << c.args[0];
+        ASSERT_GE(r.out.size(), c.out_end.size());
+        EXPECT_EQ(c.out_end, r.out.substr(r.out.size() - c.out_end.size()))
+            << c.size << " " << c.args[0];
+        EXPECT_EQ(c.size, std::filesystem::file_size(image)) << c.size << " " << c.args[0];
+    }
 }
 
 TEST(Casstool, BasicShowsControlBytesVisiblyOnATerminal)

@@ -3,6 +3,7 @@
 #include "io/files.h"
 #include "support.h"
 #include "tape/blocks.h"
+#include "tape/limits.h"
 #include "tape/reader.h"
 #include "whole_image.h"
 
@@ -411,7 +412,9 @@ pid_t start_update(const std::string& path, const image_transform& transform)
 {
     const pid_t child = fork();
     if (child == 0)
-        _exit(update_output(path, true, transform).outcome == write_outcome::written ? 0 : 1);
+        _exit(update_output(path, true, largest_image, transform).outcome == write_outcome::written
+                  ? 0
+                  : 1);
     return child;
 }
 
@@ -468,17 +471,20 @@ TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
     const image_transform decline = whole_image(
         [](const std::vector<std::uint8_t>&, bool, std::vector<std::uint8_t>&) { return false; });
     write_file(path("tape.kst"), old_image);
-    EXPECT_EQ(write_outcome::declined, update_output(path("tape.kst"), false, decline).outcome);
+    EXPECT_EQ(write_outcome::declined,
+              update_output(path("tape.kst"), false, largest_image, decline).outcome);
     EXPECT_EQ(old_image, read_file(path("tape.kst")));
     // A file made for the update goes again when nothing is written to it.
-    EXPECT_EQ(write_outcome::declined, update_output(path("new.kst"), true, decline).outcome);
-    EXPECT_EQ(write_outcome::open_failed,
-              update_output(path("missing.kst"), false, put_in_front(hex("01"))).outcome);
+    EXPECT_EQ(write_outcome::declined,
+              update_output(path("new.kst"), true, largest_image, decline).outcome);
+    EXPECT_EQ(
+        write_outcome::open_failed,
+        update_output(path("missing.kst"), false, largest_image, put_in_front(hex("01"))).outcome);
     EXPECT_EQ((std::set<std::string>{"tape.kst"}), names_in(dir.root()));
 
     bool existed = true;
     EXPECT_EQ(write_outcome::written,
-              update_output(path("new.kst"), true,
+              update_output(path("new.kst"), true, largest_image,
                             whole_image([&](const std::vector<std::uint8_t>& old, bool was,
                                             std::vector<std::uint8_t>& updated) {
                                 existed = was;
@@ -489,8 +495,9 @@ TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
                   .outcome);
     EXPECT_FALSE(existed);
     EXPECT_EQ(hex("00"), read_file(path("new.kst")));
-    EXPECT_EQ(write_outcome::open_failed,
-              update_output(dir.root().string(), false, put_in_front(hex("01"))).outcome);
+    EXPECT_EQ(
+        write_outcome::open_failed,
+        update_output(dir.root().string(), false, largest_image, put_in_front(hex("01"))).outcome);
 }
 
 TEST_F(Output, UpdateKilledAtAnyMomentLeavesOldOrNewImage)

@@ -4,6 +4,7 @@
 #include "io/files.h"
 #include "support.h"
 #include "tape/blocks.h"
+#include "tape/limits.h"
 #include "tape/reader.h"
 #include "whole_image.h"
 
@@ -387,18 +388,22 @@ TEST_F(Output, DeclinedOrFailedUpdateLeavesTheFile)
     const image_transform decline = whole_image(
         [](const std::vector<std::uint8_t>&, bool, std::vector<std::uint8_t>&) { return false; });
     write_file(path("tape.kst"), old_image);
-    EXPECT_EQ(write_outcome::declined, update_output(path("tape.kst"), false, decline).outcome);
+    EXPECT_EQ(write_outcome::declined,
+              update_output(path("tape.kst"), false, largest_image, decline).outcome);
     EXPECT_EQ(old_image, read_file(path("tape.kst")));
     // A file made for the update goes again when nothing is written to it.
-    EXPECT_EQ(write_outcome::declined, update_output(path("new.kst"), true, decline).outcome);
+    EXPECT_EQ(write_outcome::declined,
+              update_output(path("new.kst"), true, largest_image, decline).outcome);
     const image_transform keep = whole_image(
         [](const std::vector<std::uint8_t>& old, bool, std::vector<std::uint8_t>& updated) {
             updated = old;
             return true;
         });
-    EXPECT_EQ(write_outcome::open_failed, update_output(path("missing.kst"), false, keep).outcome);
+    EXPECT_EQ(write_outcome::open_failed,
+              update_output(path("missing.kst"), false, largest_image, keep).outcome);
     EXPECT_EQ((std::set<std::string>{"tape.kst"}), names_in(dir.root()));
-    EXPECT_EQ(write_outcome::open_failed, update_output(dir.root().string(), false, keep).outcome);
+    EXPECT_EQ(write_outcome::open_failed,
+              update_output(dir.root().string(), false, largest_image, keep).outcome);
 }
 
 TEST_F(Output, UpdateKilledAtAnyMomentLeavesOldOrNewImage)

@@ -78,6 +78,9 @@ const char* system_call_trace_missing();
 std::string strace_path();
 // Why symbolic links cannot be made here, or null.
 const char* symbolic_links_missing();
+// Why a file extended past its end does not keep the hole unwritten here
+// (so that a test's file of a GiB would take a GiB of disk), or null.
+const char* sparse_files_missing();
 // Why the program, not the shell, is not the one to expand `*` and `?` in
 // its arguments here, or null.
 const char* argument_patterns_missing();

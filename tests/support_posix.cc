@@ -15,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 scratch_dir::scratch_dir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "cassmak-XXXXXX").string();
@@ -146,6 +145,11 @@ const char* system_call_trace_missing()
 }
 
 const char* symbolic_links_missing()
+{
+    return nullptr;
+}
+
+const char* sparse_files_missing()
 {
     return nullptr;
 }

@@ -160,6 +160,11 @@ const char* symbolic_links_missing()
     return "symbolic links need a privilege on Windows, and Wine does not make them";
 }
 
+const char* sparse_files_missing()
+{
+    return "a file extended on Windows is sparse only when marked so, which the tests do not do";
+}
+
 const char* slash_separated_paths_missing()
 {
     return "a file in a folder is written as FOLDER/NAME, and the test's paths use '\\'";

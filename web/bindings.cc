@@ -64,6 +64,13 @@ EMSCRIPTEN_KEEPALIVE const char* page_read_tape(const std::uint8_t* image, std::
     return give(tape_entries_json(image, size));
 }
 
+// texts: the file's name.
+EMSCRIPTEN_KEEPALIVE const char* page_tape_message(const char* texts, std::size_t size,
+                                                   std::size_t tape_size)
+{
+    return give(message_json(tape_size_message(std::string(texts, size), tape_size)));
+}
+
 EMSCRIPTEN_KEEPALIVE const char* page_check_source(const char* source, std::size_t size)
 {
     return give(source_warnings_json(std::string_view(source, size)));

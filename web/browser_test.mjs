@@ -458,11 +458,11 @@ async function functions(s) {
   }, randomBytes(5000).toString("latin1"));
   await wait(async () => /warning|no problems/.test(await s.status("check-status")), "the check of random text");
   check("random text in the check ends with a count: " + await s.status("check-status"), await s.responds());
-  const gib = sparse("gib.kst", 2 ** 30);
+  const gib = sparse("gib.kst", 2 ** 30 + 1);
   let started = Date.now();
   await s.upload("#tape-file", gib);
-  await wait(async () => (await s.status("tape-status")).includes("larger than 1 GiB"), "the refusal of 1 GiB");
-  check("a 1 GiB sparse file is refused at once with casstool's reason (" + (Date.now() - started) + " ms)",
+  await wait(async () => (await s.status("tape-status")).includes("larger than 1 GiB"), "the refusal of 1 GiB + 1");
+  check("a sparse file of 1 GiB + 1 byte is refused at once with casstool's reason (" + (Date.now() - started) + " ms)",
     "casstool: " + await s.status("tape-status") === tool(casstool, "list", "gib.kst").stderr.trim());
   await s.upload("#make-files", gib);
   await wait(async () => (await s.items()) === 1 && (await s.text(s.item(0, "p.message"))) !== "", "the size message");
@@ -524,8 +524,8 @@ async function tour(s, seen) {
   await wait(async () => (await s.itemMessage(0, "-a")) !== "", "the refusal of the address");
   await s.click("#make-button");
   await wait(async () => (await s.status("make-status")).includes("Correct the values"), "the refusal to make");
-  await s.upload("#tape-file", sparse("gib.kst", 2 ** 30));
-  await wait(async () => (await s.status("tape-status")).includes("larger than 1 GiB"), "the refusal of 1 GiB");
+  await s.upload("#tape-file", sparse("gib.kst", 2 ** 30 + 1));
+  await wait(async () => (await s.status("tape-status")).includes("larger than 1 GiB"), "the refusal of 1 GiB + 1");
   await seen("error");
 }
 

@@ -24,6 +24,10 @@ namespace core = cassmak::core;
 std::string tape_entries_json(const std::uint8_t* image, std::size_t size,
                               std::size_t shown = 10000);
 
+// What casstool says of a tape of `size` bytes named `name` before reading
+// it, or an empty text when it is not larger than the largest image.
+std::string tape_size_message(const std::string& name, std::uint64_t size);
+
 // The warnings of `casstool check` for a BASIC source, each with its fix:
 // {"warnings":[{"line":1,"column":1,"kind":"bom","message":"...","fix":"..."}]}
 std::string source_warnings_json(std::string_view source);

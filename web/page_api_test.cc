@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -32,6 +33,26 @@ TEST(PageApi, TapeEntriesGiveTheListColumnsAndWhereThePayloadLies)
                   "\",\"payload_offset\":72,\"payload_size\":1}],\"count\":3}");
     // Rows past the shown ones are only counted.
     EXPECT_EQ(tape_entries_json(image.data(), image.size(), 0), "{\"entries\":[],\"count\":3}");
+}
+
+TEST(PageApi, TapeSizesAreRefusedAsCasstoolRefusesThem)
+{
+    const std::uint64_t gib = std::uint64_t{1} << 30;
+    const std::string refused = "gib.kst: larger than 1 GiB, not a tape image";
+    const struct {
+        std::uint64_t size;
+        std::string message;
+    } cases[] = {{0, ""}, {gib, ""}, {gib + 1, refused}, {0xFFFFFFFF, refused}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.message, tape_size_message("gib.kst", c.size)) << c.size;
+    // casstool's words for the same file.
+    SKIP_IF_MISSING(sparse_files_missing());
+    scratch_dir dir;
+    std::ofstream(dir.path("gib.kst")).close();
+    std::filesystem::resize_file(dir.path("gib.kst"), gib + 1);
+    run_options in_dir;
+    in_dir.cwd = dir.root().string();
+    EXPECT_EQ("casstool: " + refused + "\n", run_casstool({"list", "gib.kst"}, in_dir).err);
 }
 
 TEST(PageApi, JsonStringsEscapeQuotesAndControlBytes)
@@ -74,11 +95,10 @@ TEST(PageApi, SourceWarningsCarryPositionKindAndFix)
 // The page checks each field as cassmak checks the option, with its message.
 TEST(PageApi, FieldMessagesAreCassmaks)
 {
-    const char* values[] = {"",   "0",          "0x1234", "01234", "12abc",    "abc",
-                            "08", "0x",         "-1",     "65535", "65536",    "99",
-                            "100", " ",         "+",      "0 ",    "1 ",       "4294967296",
-                            "A",  "AB",         "\x7F",   "\xC3\xA9", "ABCDEFGH", "ABCDEFGHI",
-                            "0b101"};
+    const char* values[] = {
+        "",      "0",     "0x1234", "01234",    "12abc",    "abc",       "08",   "0x", "-1",
+        "65535", "65536", "99",     "100",      " ",        "+",         "0 ",   "1 ", "4294967296",
+        "A",     "AB",    "\x7F",   "\xC3\xA9", "ABCDEFGH", "ABCDEFGHI", "0b101"};
     for (header_field field :
          {header_field::address, header_field::number, header_field::type, header_field::name}) {
         for (const char* value : values) {
@@ -285,8 +305,9 @@ TEST(PageApi, RetaggingRewritesTheHeader)
 TEST(PageApi, ListingRoundTrip)
 {
     const std::string source = "10 REM \xE9t\xE9\n20 PRINT \"A\";B:GOTO 10\n";
-    const packed_file packed = pack_file(
-        form_of({"-b"}), "p.bas", reinterpret_cast<const std::uint8_t*>(source.data()), source.size());
+    const packed_file packed =
+        pack_file(form_of({"-b"}), "p.bas", reinterpret_cast<const std::uint8_t*>(source.data()),
+                  source.size());
     ASSERT_EQ(packed.message, "");
     const std::size_t payload_at = 2 + header_body_size + 2;
     const std::size_t payload_size = packed.image.size() - payload_at - 1;

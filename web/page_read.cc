@@ -4,6 +4,7 @@
 #include "page_json.h"
 
 #include "basic/detokenizer.h"
+#include "tape/limits.h"
 #include "tape/reader.h"
 
 using namespace cassmak::core;
@@ -42,6 +43,11 @@ std::string tape_entries_json(const std::uint8_t* image, std::size_t size, std::
     out += "]";
     append_field(out, "count", count);
     return out + "}";
+}
+
+std::string tape_size_message(const std::string& name, std::uint64_t size)
+{
+    return size > largest_image ? name + ": " + std::string(image_too_large) : std::string();
 }
 
 std::string basic_listing_json(const std::uint8_t* payload, std::size_t size)

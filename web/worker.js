@@ -3,7 +3,6 @@
 // which the page starts as a worker from a Blob URL: a page opened from
 // file:// may not start a worker from a file. Each request is {id, op, ...};
 // each answer {id, ...} or {id, error}.
-const tapeLimit = 1024 * 1024 * 1024 - 1;
 let started;
 const ready = new Promise((resolve) => { started = resolve; });
 var Module = {
@@ -47,11 +46,14 @@ function output() {
 
 const bytesOf = async (blob) => new Uint8Array(await blob.arrayBuffer());
 
+// A file's size as the module takes it: sizes past 32 bits would wrap there,
+// and any such is out of every bound.
+const moduleSize = (size) => Math.min(size, 0xffffffff);
+
 // What cassmak says of an input of this name and size before reading it, if
-// anything. Sizes past 32 bits would wrap in the module; any such is out of
-// bounds.
+// anything.
 const inputMessage = (name, size, basic) =>
-  call("page_input_message", [name], Math.min(size, 0xffffffff), basic ? 1 : 0);
+  call("page_input_message", [name], moduleSize(size), basic ? 1 : 0);
 
 // Each input as cassmak stores it; a size outside cassmak's bounds is refused
 // before the file is read.
@@ -83,7 +85,9 @@ function edit(name, ...args) {
 
 const ops = {
   read: async (r) => {
-    if (r.file.size > tapeLimit) throw new Error(r.file.name + ": larger than 1 GiB, not a tape image");
+    // casstool's refusal of a tape too large, before it is read.
+    const { message } = call("page_tape_message", [r.file.name], moduleSize(r.file.size));
+    if (message) throw new Error(message);
     const bytes = await bytesOf(r.file);
     return { json: call("page_read_tape", bytes), bytes };
   },

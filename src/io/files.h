@@ -145,11 +145,12 @@ using image_transform =
 // never lost, and a failure or a signal leaves the old image. With `create`
 // a missing file is made from the transform's image, through a new file
 // renamed into place only if the name is still free; without, a missing file
-// is open_failed. Only regular files of at most 1 GiB can be updated
-// (open_failed, and read_failed for a larger one). Memory the transform
-// cannot have fails the update with read_failed, the file left as it was.
-write_result update_output(const std::string& path, bool create, const image_transform& transform,
-                           sync_mode sync = sync_mode::durable);
+// is open_failed. Only regular files of at most `largest` bytes can be
+// updated (open_failed, and read_failed for a larger one, with the system's
+// words for a file too large). Memory the transform cannot have fails the
+// update with read_failed, the file left as it was.
+write_result update_output(const std::string& path, bool create, std::uint64_t largest,
+                           const image_transform& transform, sync_mode sync = sync_mode::durable);
 
 enum class console_stream { input, output, error };
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <set>
 
 using namespace cassmak::core;
@@ -16,6 +17,10 @@ using namespace cassmak::core;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The largest image an update takes is the caller's rule; these tests take
+// any.
+constexpr std::uint64_t any_size = std::numeric_limits<std::uint64_t>::max();
 
 std::set<std::string> names_in(const fs::path& folder)
 {
@@ -102,8 +107,9 @@ TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)
     const std::string out = dir.path("t.kst");
     write_file(out, hex("01 00 AA"));
     static const std::uint8_t fresh[] = {0x5A, 0x5B};
+    // An image of exactly the largest size is taken.
     EXPECT_EQ(write_outcome::written,
-              update_output(out, false,
+              update_output(out, false, 3,
                             [](const old_file& old, bool existed, std::vector<plan_piece>& plan) {
                                 EXPECT_TRUE(existed);
                                 EXPECT_EQ(3U, old.size);
@@ -118,10 +124,20 @@ TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)
     EXPECT_EQ(hex("AA 5A 5B 01 00"), read_file(out));
     EXPECT_EQ((std::set<std::string>{"t.kst"}), names_in(dir.root()));
 
+    // One byte more than the largest fails before the transform sees it.
+    const write_result large =
+        update_output(out, false, 4, [](const old_file&, bool, std::vector<plan_piece>&) {
+            ADD_FAILURE() << "the transform was called for an image over the largest";
+            return true;
+        });
+    EXPECT_EQ(write_outcome::read_failed, large.outcome);
+    EXPECT_FALSE(large.reason.empty());
+    EXPECT_EQ(hex("AA 5A 5B 01 00"), read_file(out));
+
     // A read past the end fails the update with the system's reason, and
     // the file stays as it was whatever the transform then answers.
-    const write_result failed =
-        update_output(out, false, [](const old_file& old, bool, std::vector<plan_piece>& plan) {
+    const write_result failed = update_output(
+        out, false, any_size, [](const old_file& old, bool, std::vector<plan_piece>& plan) {
             std::uint8_t byte = 0;
             EXPECT_FALSE(old.read(old.size, &byte, 1));
             plan = {{fresh, 0, 1}};
@@ -135,7 +151,7 @@ TEST(Files, UpdateOutputBuildsTheImageFromItsPlan)
     const std::string made = dir.path("new.kst");
     EXPECT_EQ(write_outcome::written,
               update_output(
-                  made, true,
+                  made, true, any_size,
                   [](const old_file& old, bool existed, std::vector<plan_piece>& plan) {
                       EXPECT_FALSE(existed);
                       EXPECT_EQ(0U, old.size);
@@ -167,7 +183,7 @@ TEST(Files, LongKeptSpansAreCopiedWhole)
         write_file(out, image);
         EXPECT_EQ(write_outcome::written,
                   update_output(
-                      out, false,
+                      out, false, any_size,
                       [&](const old_file& old, bool, std::vector<plan_piece>& plan) {
                           plan = {{nullptr, 0, cut},
                                   {fresh, 0, 1},

@@ -3,7 +3,6 @@
 // file, over the steps of write_steps.h.
 #include "io/files.h"
 #include "io/platform.h"
-#include "io/write_policy.h"
 #include "io/write_steps.h"
 
 #include <cerrno>
@@ -14,7 +13,6 @@ namespace cassmak::core {
 namespace {
 
 using namespace write_steps;
-using write_policy::largest_update;
 
 // Writes the pieces of a new image to the file open on `to`: new bytes as
 // they are, spans of the old image (open on `from`) copied within the system.
@@ -31,8 +29,8 @@ bool write_plan(handle from, const std::vector<plan_piece>& plan, handle to)
 // spans of the old image read from the file open on `file` (none: every span
 // fails). False, with the system's fault in `error`, when a read failed or
 // memory ran out.
-bool assemble_from(handle file, const std::vector<plan_piece>& plan,
-                   std::vector<std::uint8_t>& out, int& error)
+bool assemble_from(handle file, const std::vector<plan_piece>& plan, std::vector<std::uint8_t>& out,
+                   int& error)
 {
     const image_bytes_reader read = [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
         return file != platform::no_handle && platform::read_at(file, into, count, at);
@@ -77,11 +75,12 @@ std::optional<step> plan_update(handle file, std::uint64_t size, bool existed,
 }
 
 step update_existing(handle file, bool readable, const place& where,
-                     const platform::file_facts& locked, const image_transform& transform)
+                     const platform::file_facts& locked, std::uint64_t largest,
+                     const image_transform& transform)
 {
     if (!readable)
         return failure(write_outcome::read_failed, EACCES);
-    if (locked.size > largest_update)
+    if (locked.size > largest)
         return failure(write_outcome::read_failed, EFBIG);
     std::vector<plan_piece> plan;
     if (std::optional<step> instead = plan_update(file, locked.size, true, transform, plan))
@@ -102,7 +101,8 @@ step update_existing(handle file, bool readable, const place& where,
                             where.durable);
 }
 
-step update_at(const std::string& path, bool create, const image_transform& transform, bool durable)
+step update_at(const std::string& path, bool create, std::uint64_t largest,
+               const image_transform& transform, bool durable)
 {
     // Only a regular file is an image that can be changed as a whole.
     int why = 0;
@@ -121,7 +121,7 @@ step update_at(const std::string& path, bool create, const image_transform& tran
         where,
         [&](handle file, bool readable, const platform::file_facts& locked,
             bool) -> std::optional<step> {
-            return update_existing(file, readable, where, locked, transform);
+            return update_existing(file, readable, where, locked, largest, transform);
         },
         [&]() -> std::optional<step> {
             if (!create)
@@ -140,11 +140,11 @@ step update_at(const std::string& path, bool create, const image_transform& tran
 
 } // namespace
 
-write_result update_output(const std::string& path, bool create, const image_transform& transform,
-                           sync_mode sync)
+write_result update_output(const std::string& path, bool create, std::uint64_t largest,
+                           const image_transform& transform, sync_mode sync)
 {
     const platform::size_limit_fails_writes guard;
-    return with_reason(update_at(path, create, transform, sync == sync_mode::durable));
+    return with_reason(update_at(path, create, largest, transform, sync == sync_mode::durable));
 }
 
 } // namespace cassmak::core

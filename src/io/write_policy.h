@@ -1,6 +1,7 @@
 // The limits of the seam's rules, owned here once: how often a change starts
-// over and how large an image update_output takes. Portable; included by the
-// seam's own files only.
+// over and how much it copies before the disk starts writing. Portable;
+// included by the seam's own files only. (How large an image may be is the
+// tape's rule; update_output is given it.)
 #pragma once
 
 #include <cstdint>
@@ -13,10 +14,6 @@ namespace write_policy {
 // (and how many fresh names a temporary file is tried under); every
 // start-over needs such a run to have finished in between.
 constexpr int max_attempts = 1000;
-
-// The largest image that update_output changes; a larger one fails with
-// read_failed and the system's words for a file too large.
-constexpr std::uint64_t largest_update = std::uint64_t{1} << 30;
 
 // How many kept bytes a change copies before it starts the disk writing
 // them: the disk writes what is copied while the rest is copied, instead of

@@ -2,6 +2,7 @@
 
 #include "basic/checker.h"
 #include "lib/guard.h"
+#include "tape/statuses.h"
 
 #include <algorithm>
 
@@ -9,7 +10,7 @@ namespace cassmak {
 
 source_check check_source(std::string_view text, const std::vector<std::string>& disabled)
 {
-    return detail::guarded<source_check>(2, [&] {
+    return detail::guarded<source_check>(core::work_failed, [&] {
         source_check result;
         core::check_basic_source(text, [&](const core::check_warning& warning) {
             const std::string_view kind = check_kind_name(warning.kind);
@@ -18,7 +19,7 @@ source_check check_source(std::string_view text, const std::vector<std::string>&
             result.diagnostics.push_back({warning.line, warning.column, warning.display_column,
                                           std::string(kind), warning.message});
         });
-        result.status = result.diagnostics.empty() ? 0 : 1;
+        result.status = result.diagnostics.empty() ? core::work_sound : core::work_damaged;
         return result;
     });
 }
@@ -28,7 +29,7 @@ std::string format_diagnostic(const std::string& source, const diagnostic& warni
     try {
         std::string line;
         core::append_check_line(line, source, warning.line, warning.display_column, warning.message,
-                          warning.kind);
+                                warning.kind);
         return line;
     } catch (...) {
         return {};

@@ -1,18 +1,17 @@
 #include "cassmak/read.h"
 
-#include "tape/json_lines.h"
-#include "tape/table.h"
 #include "io/files.h"
 #include "io/outcome_words.h"
 #include "lib/guard.h"
+#include "tape/json_lines.h"
+#include "tape/limits.h"
 #include "tape/reader.h"
+#include "tape/statuses.h"
+#include "tape/table.h"
 
 namespace cassmak {
 
 namespace {
-
-// The largest image casstool reads; it stops a device such as /dev/zero.
-constexpr std::size_t image_limit = (std::size_t{1} << 30) - 1;
 
 entry public_entry(const core::tape_entry& from)
 {
@@ -22,7 +21,7 @@ entry public_entry(const core::tape_entry& from)
     to.span = from.span;
     to.kind = from.kind == core::entry_kind::file       ? entry_kind::file
               : from.kind == core::entry_kind::headless ? entry_kind::headless
-                                                    : entry_kind::truncated;
+                                                        : entry_kind::truncated;
     to.length = from.length;
     to.number = from.number;
     to.type = from.type;
@@ -31,7 +30,7 @@ entry public_entry(const core::tape_entry& from)
     to.header_checksum_good = from.header_checksum_good;
     to.data = from.data_checksum == core::data_checksum_state::good  ? data_checksum::good
               : from.data_checksum == core::data_checksum_state::bad ? data_checksum::bad
-                                                               : data_checksum::absent;
+                                                                     : data_checksum::absent;
     to.payload_offset = from.payload_offset;
     to.payload_size = from.payload_size;
     to.problem = from.problem;
@@ -40,20 +39,20 @@ entry public_entry(const core::tape_entry& from)
     return to;
 }
 
-// casstool list's status: 1 when any entry is damaged.
+// casstool list's status: damaged when any entry is.
 int list_status(const std::vector<core::tape_entry>& entries)
 {
     for (const core::tape_entry& one : entries)
         if (entry_damaged(one))
-            return 1;
-    return 0;
+            return core::work_damaged;
+    return core::work_sound;
 }
 
 } // namespace
 
 tape_contents read_tape(const std::uint8_t* image, std::size_t size)
 {
-    return detail::guarded<tape_contents>(2, [&] {
+    return detail::guarded<tape_contents>(core::work_failed, [&] {
         tape_contents contents;
         const std::vector<core::tape_entry> entries = core::read_tape_image(image, size);
         contents.entries.reserve(entries.size());
@@ -66,7 +65,7 @@ tape_contents read_tape(const std::uint8_t* image, std::size_t size)
 
 text_result list_table(const std::uint8_t* image, std::size_t size, const std::string& path)
 {
-    return detail::guarded<text_result>(2, [&] {
+    return detail::guarded<text_result>(core::work_failed, [&] {
         text_result result;
         result.text = core::image_table(path, image, size);
         result.status = list_status(core::read_tape_image(image, size));
@@ -76,7 +75,7 @@ text_result list_table(const std::uint8_t* image, std::size_t size, const std::s
 
 text_result list_json(const std::uint8_t* image, std::size_t size, const std::string& path)
 {
-    return detail::guarded<text_result>(2, [&] {
+    return detail::guarded<text_result>(core::work_failed, [&] {
         text_result result;
         const std::string start = core::json_line_start(path);
         const std::vector<core::tape_entry> entries = core::read_tape_image(image, size);
@@ -89,14 +88,14 @@ text_result list_json(const std::uint8_t* image, std::size_t size, const std::st
 
 loaded_tape load_tape(const std::string& path)
 {
-    return detail::guarded<loaded_tape>(2, [&] {
+    return detail::guarded<loaded_tape>(core::work_failed, [&] {
         loaded_tape loaded;
         std::size_t size = 0;
-        const core::read_result result = core::read_whole_file(path, image_limit, loaded.bytes, size);
+        const core::read_result result = core::read_whole_file(
+            path, static_cast<std::size_t>(core::largest_image), loaded.bytes, size);
         if (result.outcome != core::read_outcome::read) {
-            loaded.status = 2;
-            loaded.message =
-                core::read_failure_message(path, result, "larger than 1 GiB, not a tape image");
+            loaded.status = core::work_failed;
+            loaded.message = core::read_failure_message(path, result, core::image_too_large);
             loaded.bytes.clear();
             return loaded;
         }

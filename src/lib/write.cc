@@ -3,6 +3,8 @@
 #include "io/files.h"
 #include "io/outcome_words.h"
 #include "lib/guard.h"
+#include "tape/limits.h"
+#include "tape/statuses.h"
 
 namespace cassmak {
 
@@ -14,7 +16,7 @@ write_result public_result(const std::string& path, const core::write_result& fr
     result.outcome = static_cast<write_outcome>(from.outcome);
     result.reason = from.reason;
     if (from.outcome != core::write_outcome::written) {
-        result.status = 2;
+        result.status = core::work_failed;
         result.message =
             update ? update_failure_message(path, from) : write_failure_message(path, from, false);
     }
@@ -35,7 +37,7 @@ static_assert(static_cast<int>(write_outcome::read_failed) ==
 write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t size,
                           bool append, bool durable)
 {
-    return detail::guarded<write_result>(2, [&] {
+    return detail::guarded<write_result>(core::work_failed, [&] {
         return public_result(path, core::write_output(path, bytes, size, append, sync_of(durable)),
                              false);
     });
@@ -44,14 +46,14 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
 write_result update_output(const std::string& path, bool create, const image_transform& transform,
                            bool durable)
 {
-    return detail::guarded<write_result>(2, [&] {
+    return detail::guarded<write_result>(core::work_failed, [&] {
         // An exception must not pass through the seam, which holds the lock
         // and the signals while it calls the transform.
         bool thrown = false;
         std::vector<std::uint8_t> before;
         std::vector<std::uint8_t> updated; // lives until the seam has written it
         const core::image_transform inner = [&](const core::old_file& old, bool existed,
-                                            std::vector<core::plan_piece>& plan) {
+                                                std::vector<core::plan_piece>& plan) {
             try {
                 thrown = false;
                 before.resize(static_cast<std::size_t>(old.size));
@@ -67,8 +69,9 @@ write_result update_output(const std::string& path, bool create, const image_tra
                 return false;
             }
         };
-        write_result result =
-            public_result(path, core::update_output(path, create, inner, sync_of(durable)), true);
+        write_result result = public_result(
+            path, core::update_output(path, create, core::largest_image, inner, sync_of(durable)),
+            true);
         if (thrown)
             result.message = path + ": cannot be updated: the change failed; it is left as it was";
         return result;

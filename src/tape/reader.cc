@@ -1,5 +1,6 @@
 #include "tape/reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace cassmak::core {
@@ -24,17 +25,6 @@ block_view view_block(const std::uint8_t* image, std::size_t size, std::size_t a
     return block;
 }
 
-bool is_header(const std::uint8_t* image, const block_view& block)
-{
-    if (!block.whole || block.length != header_body_size)
-        return false;
-    const std::uint8_t* sync = image + block.body;
-    for (std::size_t i = 0; i < sync_size; ++i)
-        if (sync[i] != sync_byte(i))
-            return false;
-    return true;
-}
-
 std::uint8_t sum(const std::uint8_t* bytes, std::size_t count)
 {
     // Summed in a wide accumulator so that the compiler can vectorise the
@@ -57,19 +47,6 @@ void add_problem(std::string& problem, const std::string& text)
     problem += text;
 }
 
-void read_header(const std::uint8_t* head, tape_entry& entry)
-{
-    entry.kind = entry_kind::file;
-    entry.number = head[head_number];
-    entry.type = head[head_type];
-    entry.address = load_word(head + head_address);
-    entry.length = static_cast<std::size_t>(load_word(head + head_length)) + 1;
-    std::memcpy(entry.name.data(), head + head_name, entry.name.size());
-    entry.header_checksum_good = sum(head, file_head_size) == head[file_head_size];
-    if (!entry.header_checksum_good)
-        entry.problem = "bad header checksum";
-}
-
 void read_data(const std::uint8_t* image, const block_view& data, tape_entry& entry)
 {
     if (data.length != entry.length + 1)
@@ -85,6 +62,27 @@ void read_data(const std::uint8_t* image, const block_view& data, tape_entry& en
 }
 
 } // namespace
+
+bool is_header_block(std::size_t length, const std::uint8_t* body)
+{
+    if (length != header_body_size)
+        return false;
+    for (std::size_t i = 0; i < sync_size; ++i)
+        if (body[i] != sync_byte(i))
+            return false;
+    return true;
+}
+
+void read_file_head(const std::uint8_t* head, tape_entry& entry)
+{
+    entry.kind = entry_kind::file;
+    entry.number = head[head_number];
+    entry.type = head[head_type];
+    entry.address = load_word(head + head_address);
+    entry.length = static_cast<std::size_t>(load_word(head + head_length)) + 1;
+    std::memcpy(entry.name.data(), head + head_name, entry.name.size());
+    entry.header_checksum_good = sum(head, file_head_size) == head[file_head_size];
+}
 
 bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at, bool more,
                      tape_entry& entry)
@@ -123,7 +121,7 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
                                             " cut short after " + std::to_string(size - block.body);
         return true;
     }
-    if (!is_header(image, block)) {
+    if (!is_header_block(block.length, image + block.body)) {
         entry.kind = entry_kind::headless;
         entry.length = block.length;
         entry.payload_offset = block.body;
@@ -135,7 +133,9 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
     const block_view data = view_block(image, size, after);
     if (!data.whole && more)
         return false;
-    read_header(image + block.body + sync_size, entry);
+    read_file_head(image + block.body + file_head_offset, entry);
+    if (!entry.header_checksum_good)
+        entry.problem = "bad header checksum";
     if (data.whole) {
         read_data(image, data, entry);
         entry.span = data.body + data.length - at;
@@ -157,6 +157,43 @@ std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t s
         entry = tape_entry{};
     }
     return entries;
+}
+
+bool walk_image_window(const image_stream_reader& next, const window_visitor& visit)
+{
+    // Whenever fewer than longest_entry bytes are left in the window, the
+    // rest moves to its front and the window is filled up again, so that
+    // each entry is walked whole.
+    constexpr std::size_t window_size = 4 * longest_entry;
+    std::vector<std::uint8_t> window(window_size);
+    std::size_t filled = 0;
+    std::size_t at = 0;
+    std::uint64_t base = 0;
+    std::size_t number = 0;
+    bool end = false;
+    tape_entry entry;
+    for (;;) {
+        if (!end && filled - at < longest_entry) {
+            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
+                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
+            base += at;
+            filled -= at;
+            at = 0;
+            while (!end && filled < window_size) {
+                std::size_t got = 0;
+                if (!next(window.data() + filled, window_size - filled, got))
+                    return false;
+                end = got == 0;
+                filled += got;
+            }
+        }
+        if (!next_tape_entry(window.data(), filled, at, !end, entry))
+            return true;
+        entry.entry = ++number;
+        if (!visit(entry, window.data(), base))
+            return true;
+        at += entry.span;
+    }
 }
 
 const char* entry_kind_name(entry_kind kind)

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,36 @@ bool next_tape_entry(const std::uint8_t* image, std::size_t size, std::size_t at
 // Walks the `size` bytes at `image` into its entries, in image order; they
 // cover the image from its first byte to its last without gap or overlap.
 std::vector<tape_entry> read_tape_image(const std::uint8_t* image, std::size_t size);
+
+// Gives the next bytes of an image read from its start to its end: up to
+// `room` of them at `into`, how many in `got` (0 at the end). False when
+// they cannot be read.
+using image_stream_reader =
+    std::function<bool(std::uint8_t* into, std::size_t room, std::size_t& got)>;
+
+// What a walk does with each entry: `window` holds the entry whole, its
+// offsets counted from the window's first byte, which is byte `base` of the
+// image. Returning false stops the walk.
+using window_visitor =
+    std::function<bool(const tape_entry& entry, const std::uint8_t* window, std::uint64_t base)>;
+
+// Walks the image that `next` gives entry by entry, as read_tape_image groups
+// and numbers them, through a window of a few hundred KiB, whatever the
+// image's size and its number of entries: a file, a pipe or an image that
+// exists only as a plan is walked without being held. False when a read
+// failed; the walk ends there.
+bool walk_image_window(const image_stream_reader& next, const window_visitor& visit);
+
+// Whether a whole block of `length` bytes, whose body begins at `body`, is a
+// header block: a header's length and the sync pattern. Only for a header's
+// length is `body` read, sync_size bytes of it.
+bool is_header_block(std::size_t length, const std::uint8_t* body);
+
+// Sets the fields of `entry` that the file head at `head` gives (a header
+// body past its sync pattern): the kind, number, type, address, payload
+// length and name, and whether the head's checksum is good. The problem is
+// the caller's to word.
+void read_file_head(const std::uint8_t* head, tape_entry& entry);
 
 // The kind as the listings spell it: "file", "headless", "truncated".
 const char* entry_kind_name(entry_kind kind);

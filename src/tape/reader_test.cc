@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 using namespace cassmak::core;
@@ -100,4 +101,71 @@ TEST(ReadTapeImage, WalksBlocksIntoEntries)
             rows.push_back(describe(entry));
         EXPECT_EQ(c.rows, rows) << c.what;
     }
+}
+
+namespace {
+
+// The rows of `image` walked through the window, `chunk` bytes a read at
+// most, with the offsets counted from the image's start; each payload must
+// be the image's own bytes. `walked` is the walk's answer.
+std::vector<std::string> window_rows(const bytes& image, std::size_t chunk, bool& walked,
+                                     std::size_t readable = SIZE_MAX, std::size_t visits = SIZE_MAX)
+{
+    std::size_t given = 0;
+    std::vector<std::string> rows;
+    walked = walk_image_window(
+        [&](std::uint8_t* into, std::size_t room, std::size_t& got) {
+            got = std::min({room, chunk, image.size() - given});
+            if (given + got > readable)
+                return false;
+            std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(given), got, into);
+            given += got;
+            return true;
+        },
+        [&](const tape_entry& entry, const std::uint8_t* window, std::uint64_t base) {
+            tape_entry in_image = entry;
+            in_image.offset += base;
+            in_image.payload_offset += base;
+            EXPECT_TRUE(std::equal(
+                window + entry.payload_offset, window + entry.payload_offset + entry.payload_size,
+                image.begin() + static_cast<std::ptrdiff_t>(in_image.payload_offset)))
+                << entry.entry;
+            rows.push_back(describe(in_image));
+            return rows.size() < visits;
+        });
+    return rows;
+}
+
+} // namespace
+
+TEST(WalkImageWindow, GivesTheEntriesOfTheWholeImageWhateverTheReads)
+{
+    // Blocks of the largest length, so that the window moves on several
+    // times and an entry straddles each of its ends.
+    const bytes large = [] {
+        bytes image;
+        for (int i = 0; i < 9; ++i)
+            image = concat({image, hex("FF FF"), bytes(0xFFFF, static_cast<std::uint8_t>(i))});
+        return concat({image, good_file, hex("05 00 01 02")});
+    }();
+    const bytes small = concat({good_file, hex("03 00 01 02 03 07")});
+    for (const bytes* image : {&small, &large}) {
+        std::vector<std::string> expected;
+        for (const tape_entry& entry : read_tape_image(image->data(), image->size()))
+            expected.push_back(describe(entry));
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{4093}, SIZE_MAX}) {
+            bool walked = false;
+            EXPECT_EQ(expected, window_rows(*image, chunk, walked))
+                << image->size() << " " << chunk;
+            EXPECT_TRUE(walked);
+        }
+    }
+
+    // A visit that says stop ends the walk, which is no failure; a read
+    // that fails is.
+    bool walked = false;
+    EXPECT_EQ(1U, window_rows(large, SIZE_MAX, walked, SIZE_MAX, 1).size());
+    EXPECT_TRUE(walked);
+    window_rows(large, 4093, walked, large.size() / 2);
+    EXPECT_FALSE(walked);
 }

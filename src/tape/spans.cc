@@ -83,15 +83,14 @@ bool walk_entry_bounds(std::uint64_t size, const image_bytes_reader& read,
             bounds.open = true;
         } else {
             bounds.span = block_length_size + length;
-            bool header = length == header_body_size;
-            if (header) {
-                const std::uint8_t* sync = window.bytes(at + block_length_size, sync_size);
-                if (!sync)
+            // The sync pattern is read only where the length is a header's.
+            const std::uint8_t* body = nullptr;
+            if (length == header_body_size) {
+                body = window.bytes(at + block_length_size, sync_size);
+                if (!body)
                     return false;
-                for (std::size_t i = 0; i < sync_size && header; ++i)
-                    header = sync[i] == sync_byte(i);
             }
-            if (header) {
+            if (is_header_block(static_cast<std::size_t>(length), body)) {
                 bounds.kind = entry_kind::file;
                 const std::uint64_t after = at + bounds.span;
                 bool data_whole = false;
@@ -148,16 +147,7 @@ bool read_entry_head(const image_bytes_reader& read, const entry_bounds& bounds,
     std::array<std::uint8_t, block_length_size + header_body_size> block{};
     if (!read(bounds.offset, block.data(), block.size()))
         return false;
-    const std::uint8_t* head = block.data() + block_length_size + file_head_offset;
-    entry.number = head[head_number];
-    entry.type = head[head_type];
-    entry.address = load_word(head + head_address);
-    entry.length = static_cast<std::size_t>(load_word(head + head_length)) + 1;
-    std::copy(head + head_name, head + head_name + name_width, entry.name.begin());
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < file_head_size; ++i)
-        sum += head[i];
-    entry.header_checksum_good = static_cast<std::uint8_t>(sum) == head[file_head_size];
+    read_file_head(block.data() + block_length_size + file_head_offset, entry);
     return true;
 }
 

@@ -1,10 +1,11 @@
 #include "programs/casstool/change.h"
 
-#include "programs/casstool/args.h"
-#include "programs/casstool/report.h"
-#include "tape/table.h"
 #include "io/files.h"
 #include "io/outcome_words.h"
+#include "programs/casstool/args.h"
+#include "programs/casstool/report.h"
+#include "tape/limits.h"
+#include "tape/table.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -103,39 +104,28 @@ bool add_plan_table(const std::string& path, const std::vector<plan_piece>& plan
     std::string out;
     append_table_head(out, path, true, size);
     table_summary summary;
-    constexpr std::size_t window_size = 4 * longest_entry;
-    std::vector<std::uint8_t> window(window_size);
-    std::size_t filled = 0;
-    std::size_t at = 0;
-    std::uint64_t base = 0;
-    tape_entry entry;
-    for (std::size_t number = 0;; ++number) {
-        const bool more = base + filled < size;
-        if (more && filled - at < longest_entry) {
-            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
-                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
-            base += at;
-            filled -= at;
-            at = 0;
-            const auto got = static_cast<std::size_t>(
-                std::min<std::uint64_t>(window_size - filled, size - base - filled));
-            if (!read(base + filled, window.data() + filled, got))
-                return false;
-            filled += got;
-        }
-        if (!next_tape_entry(window.data(), filled, at, base + filled < size, entry))
-            break;
-        entry.entry = number + 1;
-        if (number == 0)
+    std::uint64_t given = 0;
+    const image_stream_reader next = [&](std::uint8_t* into, std::size_t room, std::size_t& got) {
+        got = static_cast<std::size_t>(std::min<std::uint64_t>(room, size - given));
+        if (got > 0 && !read(given, into, got))
+            return false;
+        given += got;
+        return true;
+    };
+    const window_visitor visit = [&](const tape_entry& entry, const std::uint8_t*,
+                                     std::uint64_t base) {
+        if (entry.entry == 1)
             out += table_heading;
         append_row(out, entry, base);
         count_entry(summary, entry);
-        at += entry.span;
         if (out.size() >= held_lines / 16) {
             lines += out;
             out.clear();
         }
-    }
+        return true;
+    };
+    if (!walk_image_window(next, visit))
+        return false;
     append_summary(out, summary);
     lines += out;
     return true;
@@ -170,7 +160,7 @@ int run_change(const change_request& request, const change_work& work)
         return true;
     };
     const write_result result =
-        update_output(path, request.create, transform, sync_of(request.switches));
+        update_output(path, request.create, largest_image, transform, sync_of(request.switches));
     if (result.outcome == write_outcome::read_failed)
         return report_tool(tool_failed, update_failure_message(path, result));
     if (plan.status == change_refused)

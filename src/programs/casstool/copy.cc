@@ -88,15 +88,16 @@ int run_copy(const copy_options& options)
 {
     const std::string& path = options.image;
     const bool within = same_file(options.source, path);
-    loaded_image source;
-    if (!within && load_image(options.source, source.bytes, source.size) != tool_ok)
+    std::vector<std::uint8_t> source;
+    std::size_t source_size = 0;
+    if (!within && load_image(options.source, source, source_size) != tool_ok)
         return tool_failed;
     // An empty source is a source all the same, not the image itself.
     static const std::uint8_t nothing = 0;
-    const std::uint8_t* from = within ? nullptr : source.size == 0 ? &nothing : source.bytes.data();
+    const std::uint8_t* from = within ? nullptr : source_size == 0 ? &nothing : source.data();
     const change_work work = [&](const image_source& old, const change_lines& lines,
                                  change_plan& plan) {
-        return plan_copy(old, path, from, source.size, options.source, options.entries,
+        return plan_copy(old, path, from, source_size, options.source, options.entries,
                          options.at_word, options.at, options.force, lines, plan);
     };
     return run_change({"copy", path, true, options}, work);

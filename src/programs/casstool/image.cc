@@ -1,20 +1,13 @@
 #include "programs/casstool/image.h"
 
-#include "programs/casstool/report.h"
 #include "io/files.h"
 #include "io/outcome_words.h"
+#include "programs/casstool/report.h"
+#include "tape/limits.h"
 
 #include <cstdio>
 
 using namespace cassmak::core;
-
-namespace {
-
-// The largest image read. No tape image comes near it; it stops a device such
-// as /dev/zero from eating the memory.
-constexpr std::size_t image_limit = (std::size_t{1} << 30) - 1;
-
-} // namespace
 
 int load_file(const std::string& path, std::size_t limit, std::string_view too_large,
               std::vector<std::uint8_t>& buffer, std::size_t& size)
@@ -38,7 +31,7 @@ int report_read(const std::string& path, const read_result& result)
 
 int refuse_large(const std::string& path)
 {
-    return report_tool(tool_failed, path + ": larger than 1 GiB, not a tape image");
+    return report_tool(tool_failed, path + ": " + std::string(image_too_large));
 }
 
 } // namespace
@@ -50,69 +43,41 @@ int walk_image(const std::string& path, const image_visitor& visitor, std::uint6
     read_result result = open_input_stream(path, stream);
     if (result.outcome != read_outcome::read)
         return report_read(path, result);
-    if (stream.regular && stream.size > image_limit) {
+    if (stream.regular && stream.size > largest_image) {
         close_input_stream(stream);
         return refuse_large(path);
     }
     if (visitor.begin)
         visitor.begin(stream.regular, stream.size);
-    // Whenever fewer than longest_entry bytes are left in the window, the
-    // rest moves to its front and the window is filled up again, so that
-    // each entry is walked whole.
-    constexpr std::size_t window_size = 4 * longest_entry;
-    std::vector<std::uint8_t> window(window_size);
-    std::size_t filled = 0;
-    std::size_t at = 0;
-    std::uint64_t base = 0;
-    std::size_t number = 0;
-    bool end = false;
-    tape_entry entry;
-    for (;;) {
-        if (!end && filled - at < longest_entry) {
-            std::copy(window.begin() + static_cast<std::ptrdiff_t>(at),
-                      window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
-            base += at;
-            filled -= at;
-            at = 0;
-            while (!end && filled < window_size) {
-                std::size_t got = 0;
-                result =
-                    read_input_stream(stream, window.data() + filled, window_size - filled, got);
-                if (result.outcome != read_outcome::read) {
-                    close_input_stream(stream);
-                    return report_read(path, result);
-                }
-                end = got == 0;
-                filled += got;
-                size += got;
-            }
-            if (size > image_limit) {
-                close_input_stream(stream);
-                return refuse_large(path);
-            }
-        }
-        if (!next_tape_entry(window.data(), filled, at, !end, entry))
-            break;
-        entry.entry = ++number;
-        if (!visitor.visit(entry, window.data(), base))
-            break;
-        at += entry.span;
-    }
+    // A pipe or a device shows its size only as it is read.
+    const image_stream_reader next = [&](std::uint8_t* into, std::size_t room, std::size_t& got) {
+        result = read_input_stream(stream, into, room, got);
+        if (result.outcome != read_outcome::read)
+            return false;
+        size += got;
+        return size <= largest_image;
+    };
+    const bool walked = walk_image_window(next, visitor.visit);
     close_input_stream(stream);
-    return tool_ok;
+    if (walked)
+        return tool_ok;
+    return result.outcome != read_outcome::read ? report_read(path, result) : refuse_large(path);
 }
 
 int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
-    return load_file(path, image_limit, "larger than 1 GiB, not a tape image", buffer, size);
+    return load_file(path, static_cast<std::size_t>(largest_image), image_too_large, buffer, size);
 }
 
-int load_entries(const std::string& path, loaded_image& image)
+int load_entries(const std::string& path, tape_image& image)
 {
+    image = tape_image{};
     const int status = load_image(path, image.bytes, image.size);
-    if (status == tool_ok)
-        image.entries = read_tape_image(image.bytes.data(), image.size);
-    return status;
+    if (status != tool_ok)
+        return status;
+    image.bytes.resize(image.size);
+    image.entries = read_tape_image(image.bytes.data(), image.size);
+    return tool_ok;
 }
 
 int find_image_entry(const std::string& path, const std::function<bool(const tape_entry&)>& wanted,

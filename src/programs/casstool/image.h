@@ -4,6 +4,7 @@
 #pragma once
 
 #include "io/files.h"
+#include "tape/edit.h"
 #include "tape/reader.h"
 #include "tape/words.h"
 
@@ -32,13 +33,13 @@ int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::
 // `base`; returning false stops the walk.
 struct image_visitor {
     std::function<void(bool size_known, std::uint64_t size)> begin;
-    std::function<bool(const core::tape_entry& entry, const std::uint8_t* window, std::uint64_t base)>
-        visit;
+    core::window_visitor visit;
 };
 
-// Walks the image at `path` entry by entry through a window of a few MiB,
+// Walks the image at `path` entry by entry (the core's walk_image_window),
 // whatever its size and its number of blocks, and sets `size` to the bytes
-// read. A failure to open or read it is reported.
+// read. A failure to open or read it, or an image larger than the largest,
+// is reported.
 int walk_image(const std::string& path, const image_visitor& visitor, std::uint64_t& size);
 
 // The entry that a walk over a whole image looked for, with its payload, and
@@ -52,20 +53,17 @@ struct found_entry {
 
 // Walks the whole image at `path` (walk_image) and keeps the first entry for
 // which `wanted` is true. Memory stays that of the window and one payload.
-int find_image_entry(const std::string& path, const std::function<bool(const core::tape_entry&)>& wanted,
+int find_image_entry(const std::string& path,
+                     const std::function<bool(const core::tape_entry&)>& wanted,
                      found_entry& found);
 
 // Reports that the image at `path`, of `count` entries, has no entry `typed`
 // (the number as it was typed) and returns tool_failed.
 int report_missing_entry(const std::string& path, const std::string& typed, std::size_t count);
 
-struct loaded_image {
-    std::vector<std::uint8_t> bytes;
-    std::size_t size = 0;
-    std::vector<core::tape_entry> entries;
-};
-
-int load_entries(const std::string& path, loaded_image& image);
+// Reads the image at `path` whole (load_image) into `image`, which then
+// holds its bytes, with its entries.
+int load_entries(const std::string& path, core::tape_image& image);
 
 // Looks at the folder that `extract all` or `split` writes into, before
 // anything is written: tool_ok, with `missing` set for one that is to be

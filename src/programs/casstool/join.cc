@@ -66,14 +66,10 @@ int run_join(const join_options& options)
 {
     // Every image is read whole before anything is written, so OUTPUT may be
     // one of them.
-    std::vector<loaded_image> loaded(options.images.size());
-    std::vector<tape_image> images;
-    images.reserve(loaded.size());
-    for (std::size_t i = 0; i < loaded.size(); ++i) {
-        if (load_image(options.images[i], loaded[i].bytes, loaded[i].size) != tool_ok)
+    std::vector<tape_image> images(options.images.size());
+    for (std::size_t i = 0; i < images.size(); ++i)
+        if (load_entries(options.images[i], images[i]) != tool_ok)
             return tool_failed;
-        images.push_back(view_tape_image(loaded[i].bytes.data(), loaded[i].size));
-    }
     change_outcome outcome = join_change(images, options.images, options.output, options.force);
     if (outcome.status == change_refused)
         return report_tool(tool_failed, outcome.message);

@@ -1,14 +1,17 @@
 // casstool's statuses and its one failure reporter.
 #pragma once
 
+#include "tape/statuses.h"
+
 #include <string_view>
 
-// casstool's exit statuses: everything read is sound; something read is
-// damaged (or, for `basic`, will not come back identically); a usage error,
-// an unreadable file, a missing or unfit entry, or a refused output.
-constexpr int tool_ok = 0;
-constexpr int tool_damaged = 1;
-constexpr int tool_failed = 2;
+// casstool's exit statuses, the core's (tape/statuses.h), which the library
+// gives back too: everything read is sound; something read is damaged (or,
+// for `basic`, will not come back identically); a usage error, an
+// unreadable file, a missing or unfit entry, or a refused output.
+constexpr int tool_ok = cassmak::core::work_sound;
+constexpr int tool_damaged = cassmak::core::work_damaged;
+constexpr int tool_failed = cassmak::core::work_failed;
 
 // Writes "casstool: MESSAGE" and a newline to standard error, after flushing
 // standard output so that a combined log keeps its order, and returns

@@ -1,10 +1,10 @@
+#include "io/files.h"
 #include "programs/casstool/args.h"
 #include "programs/casstool/change.h"
 #include "programs/casstool/commands.h"
 #include "programs/casstool/image.h"
 #include "programs/casstool/report.h"
 #include "tape/table.h"
-#include "io/files.h"
 
 #include <optional>
 
@@ -69,10 +69,9 @@ const std::string output_taken = "exists; --force replaces it";
 int run_split(const split_options& options)
 {
     const std::string& path = options.image;
-    loaded_image loaded;
-    if (load_image(path, loaded.bytes, loaded.size) != tool_ok)
+    tape_image image;
+    if (load_entries(path, image) != tool_ok)
         return tool_failed;
-    const tape_image image = view_tape_image(loaded.bytes.data(), loaded.size);
     const std::size_t count = image.entries.size();
     bool missing_folder = false;
     if (look_at_target_folder(options.folder, missing_folder) != tool_ok)
