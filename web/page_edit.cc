@@ -81,15 +81,15 @@ edited_tape retag_tape_entry(std::vector<std::uint8_t> bytes, std::size_t index,
     }
     // casstool set's own taking of each field, once the page's rules let it.
     header_change change;
-    const std::pair<const char*, const std::string*> options[] = {
-        {"--name", &fields.name},
-        {"--number", &fields.number},
-        {"--type", &fields.type},
-        {"--address", &fields.address},
+    const std::pair<header_field, const std::string*> fields_given[] = {
+        {header_field::name, &fields.name},
+        {header_field::number, &fields.number},
+        {header_field::type, &fields.type},
+        {header_field::address, &fields.address},
     };
-    for (const auto& [option, value] : options)
+    for (const auto& [field, value] : fields_given)
         if (!value->empty())
-            take_header_field(option, *value, change);
+            take_header_field(field, *value, change);
     apply_header_change(image.bytes, entry, change);
     return {{}, std::move(image.bytes)};
 }

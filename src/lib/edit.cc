@@ -42,18 +42,18 @@ change_result retag_entry(std::vector<std::uint8_t> image, std::size_t entry,
 {
     return detail::guarded<change_result>(core::change_refused, [&] {
         core::header_change change;
-        const std::pair<const char*, const std::optional<std::string>*> typed[] = {
-            {"--name", &fields.name},
-            {"--number", &fields.number},
-            {"--type", &fields.type},
-            {"--address", &fields.address},
+        const std::pair<core::header_field, const std::optional<std::string>*> typed[] = {
+            {core::header_field::name, &fields.name},
+            {core::header_field::number, &fields.number},
+            {core::header_field::type, &fields.type},
+            {core::header_field::address, &fields.address},
         };
         bool any = false;
-        for (const auto& [option, value] : typed) {
+        for (const auto& [field, value] : typed) {
             if (!*value)
                 continue;
             any = true;
-            std::string problem = core::take_header_field(option, **value, change);
+            std::string problem = core::take_header_field(field, **value, change);
             if (!problem.empty())
                 return refused(std::move(problem));
         }
@@ -69,7 +69,7 @@ change_result move_entry(std::vector<std::uint8_t> image, std::size_t entry, std
 {
     return detail::guarded<change_result>(core::change_refused, [&] {
         return public_result(core::move_change(std::move(image), path, std::to_string(entry), entry,
-                                         std::to_string(position), position));
+                                               std::to_string(position), position));
     });
 }
 
@@ -86,8 +86,9 @@ change_result insert_entries(std::vector<std::uint8_t> image,
         // source all the same.
         static const std::uint8_t nothing = 0;
         const std::uint8_t* from = source.empty() ? &nothing : source.data();
-        return public_result(core::copy_change(std::move(image), path, from, source.size(), source_path,
-                                         entries, at_word, at.value_or(0), force));
+        return public_result(core::copy_change(std::move(image), path, from, source.size(),
+                                               source_path, entries, at_word, at.value_or(0),
+                                               force));
     });
 }
 

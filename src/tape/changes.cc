@@ -49,24 +49,8 @@ std::string describe_change(const header_change& change)
     return text.substr(2);
 }
 
-namespace {
-
-header_field field_of_option(const std::string& option)
+std::string take_header_field(header_field field, const std::string& text, header_change& change)
 {
-    return header_field_named(option.substr(2));
-}
-
-} // namespace
-
-const char* header_field_needs(const std::string& option)
-{
-    return header_field_needs(field_of_option(option));
-}
-
-std::string take_header_field(const std::string& option, const std::string& text,
-                              header_change& change)
-{
-    const header_field field = field_of_option(option);
     if (!header_field_takes(field, text))
         return header_field_refusal(field, text);
     unsigned long value = 0;

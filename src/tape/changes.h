@@ -111,13 +111,10 @@ std::string open_inside_words(const std::string& path, entry_kind kind, const st
 std::string open_inside_message(const std::string& path, const std::vector<entry_piece>& pieces,
                                 const std::vector<piece_origin>& origins);
 
-// What `casstool set` takes after the field option `option` (--name,
-// --number, --type or --address): what the field needs ("a file number"),
-// for a missing value; and the value `text` stored into `change`, or why it
-// cannot be ("a file number '100' is not 0 to 99"; empty when it can).
-const char* header_field_needs(const std::string& option);
-std::string take_header_field(const std::string& option, const std::string& text,
-                              header_change& change);
+// The value `text` of `field` stored into `change`, or why it cannot be, in
+// casstool set's words ("a file number '100' is not 0 to 99"; empty when it
+// can).
+std::string take_header_field(header_field field, const std::string& text, header_change& change);
 
 // The plans above made into the new image's bytes, `old` taken over (a
 // removal or a header rewritten within its own buffer).
