@@ -546,4 +546,32 @@ change_outcome join_change(const std::vector<tape_image>& images,
     return outcome;
 }
 
+split_plan plan_split(const std::uint8_t* image, std::size_t size, const std::string& path,
+                      bool force)
+{
+    split_plan plan;
+    const std::vector<tape_entry> entries = read_tape_image(image, size);
+    for (const tape_entry& entry : entries) {
+        if (entry.kind == entry_kind::truncated) {
+            if (!force) {
+                plan.status = change_refused;
+                plan.message = damage_label(path, entry) + "; --force writes it anyway";
+                return plan;
+            }
+            plan.notes.push_back(damage_label(path, entry) + "; written as it is");
+            plan.status = change_forced;
+        }
+        plan.parts.push_back({entry.entry, entry.offset, entry.span,
+                              derived_file_name(entry, entries.size(), ".kst"),
+                              describe_entry(entry)});
+    }
+    return plan;
+}
+
+std::string split_line(const split_part& part, const std::string& output)
+{
+    return "wrote entry " + std::to_string(part.entry) + " (" + part.description + ") to " +
+           output + "\n";
+}
+
 } // namespace cassmak::core

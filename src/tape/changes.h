@@ -1,5 +1,5 @@
-// What casstool's changing commands (rm, set, move, copy, join) make of
-// images, and what they say of it, with no command line, file or output in
+// What casstool's changing commands (rm, set, move, copy, join, split) make
+// of images, and what they say of it, with no command line, file or output in
 // the way. rm, set, move and copy are planned once, over an image read where
 // it lies (spans.h): casstool runs the plan through its update under the
 // lock, the kept spans copied within the system, and prints the words; the
@@ -139,5 +139,35 @@ change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& p
 change_outcome join_change(const std::vector<tape_image>& images,
                            const std::vector<std::string>& paths, const std::string& output,
                            bool force);
+
+// One image of a split: entry `entry` (1-based) alone, the `span` bytes at
+// `offset` of the image split, to be written under `file_name`.
+struct split_part {
+    std::size_t entry = 0;
+    std::size_t offset = 0;
+    std::size_t span = 0;
+    std::string file_name;
+    std::string description; // describe_entry's words
+};
+
+// An image split into an image per entry, each named by derived_file_name.
+// A refusal comes at the entry refused, with the parts before it planned,
+// so that a caller which checks each part's output in turn first refuses
+// what comes first.
+struct split_plan {
+    int status = change_done;
+    std::vector<split_part> parts;
+    std::vector<std::string> notes; // the damage it was forced over
+    std::string message;            // why it was refused
+};
+
+// The image of `size` bytes at `image` (at `path`) split; a truncated tail
+// is written only with `force`.
+split_plan plan_split(const std::uint8_t* image, std::size_t size, const std::string& path,
+                      bool force);
+
+// "wrote entry 2 (headless block, 3 bytes) to OUTPUT": what writing `part`
+// to `output` says, a line.
+std::string split_line(const split_part& part, const std::string& output);
 
 } // namespace cassmak::core
