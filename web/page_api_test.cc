@@ -226,20 +226,24 @@ bytes sample_tape()
 
 } // namespace
 
-// Removing an entry gives what casstool rm leaves.
+// Removing an entry gives what casstool rm leaves, also before a file cut
+// short in its data block, which stays at the end.
 TEST(PageApi, RemovingIsCasstoolRm)
 {
-    const bytes image = sample_tape();
-    for (std::size_t i = 0; i < 4; ++i) {
-        scratch_dir dir;
-        write_file(dir.path("t.kst"), image);
-        ASSERT_EQ(run_casstool({"rm", "-q", dir.path("t.kst"), std::to_string(i + 1)}).exit_code,
-                  0);
-        const edited_tape edited = remove_tape_entry(image, i);
-        EXPECT_EQ(edited.message, "");
-        EXPECT_TRUE(same_bytes(read_file(dir.path("t.kst")), edited.image)) << i;
+    bytes cut = sample_tape();
+    cut.resize(cut.size() - 3 - 2);
+    for (const bytes& image : {sample_tape(), cut}) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            scratch_dir dir;
+            write_file(dir.path("t.kst"), image);
+            ASSERT_EQ(
+                run_casstool({"rm", "-q", dir.path("t.kst"), std::to_string(i + 1)}).exit_code, 0);
+            const edited_tape edited = remove_tape_entry(image, i);
+            EXPECT_EQ(edited.message, "");
+            EXPECT_TRUE(same_bytes(read_file(dir.path("t.kst")), edited.image)) << i;
+        }
+        EXPECT_EQ(remove_tape_entry(image, 4).message, "there is no entry 5");
     }
-    EXPECT_EQ(remove_tape_entry(image, 4).message, "there is no entry 5");
 }
 
 // A move and the move back give the image again; the entry cut short may
@@ -281,6 +285,11 @@ TEST(PageApi, RetaggingRewritesTheHeader)
     expected.insert(expected.end(), {0x09, 0x00, 0x41});
     EXPECT_TRUE(same_bytes(expected, edited.image));
     EXPECT_TRUE(same_bytes(image, retag_tape_entry(image, 0, {}).image));
+    bytes damaged = image; // a bad header checksum is rewritten without asking
+    damaged[block_length_size + header_checksum_offset] ^= 1;
+    EXPECT_TRUE(same_bytes(image, retag_tape_entry(damaged, 0, {}).image));
+    EXPECT_EQ(retag_tape_entry(image, 3, {}).message,
+              "entry 4 is a truncated block and has no header to change");
     EXPECT_EQ(retag_tape_entry(image, 1, {"x", "", "", ""}).message,
               "entry 2 is a headless block and has no header to change");
     const std::pair<std::string, std::string> refused[] = {

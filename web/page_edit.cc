@@ -1,10 +1,11 @@
 // The page's changes of a tape: entries removed, moved or retagged through the
-// edits of the core, each refused with the page's words.
+// plans of the core, as the library makes them, each refused with the page's
+// words.
 #include "page_api.h"
 
 #include "tape/changes.h"
-#include "tape/edit.h"
 #include "tape/fields.h"
+#include "tape/spans.h"
 
 #include <algorithm>
 #include <utility>
@@ -18,36 +19,51 @@ std::string no_entry(std::size_t index)
     return "there is no entry " + std::to_string(index + 1);
 }
 
-edited_tape assembled(const std::vector<entry_piece>& pieces)
+// The number of entries of `bytes`, and the bounds of entry `index` (0-based)
+// where there is one.
+std::size_t walk_to(const std::vector<std::uint8_t>& bytes, std::size_t index, entry_bounds& bounds)
 {
-    edited_tape result;
-    const std::size_t open = first_open_inside(pieces);
-    if (open < pieces.size())
-        result.message = "entry " + std::to_string(pieces[open].index + 1) +
-                         " is cut short and keeps its meaning only at the end of the tape";
-    else
-        result.image = assemble_image(pieces);
-    return result;
+    std::size_t count = 0;
+    // Nothing fails reading an image held in memory.
+    walk_entry_bounds(bytes.size(), memory_reader(bytes.data(), bytes.size()),
+                      [&](std::size_t at, const entry_bounds& found) {
+                          if (at == index)
+                              bounds = found;
+                          ++count;
+                          return true;
+                      });
+    return count;
+}
+
+edited_tape edited(change_outcome&& outcome)
+{
+    if (outcome.status != change_refused)
+        return {{}, std::move(outcome.image)};
+    // The page has found every entry it names before it asks.
+    if (outcome.open_entry == 0)
+        return {std::move(outcome.message), {}};
+    return {open_inside_page_words(outcome.open_entry), {}};
 }
 
 } // namespace
 
 edited_tape remove_tape_entry(std::vector<std::uint8_t> bytes, std::size_t index)
 {
-    const tape_image image = make_tape_image(std::move(bytes));
-    if (index >= image.entries.size())
+    entry_bounds bounds;
+    if (index >= walk_to(bytes, index, bounds))
         return {no_entry(index), {}};
-    std::vector<bool> removed(image.entries.size());
-    removed[index] = true;
-    return assembled(remove_entries(image, removed));
+    return edited(remove_change(std::move(bytes), {}, {std::to_string(index + 1)}));
 }
 
 edited_tape move_tape_entry(std::vector<std::uint8_t> bytes, std::size_t from, std::size_t to)
 {
-    const tape_image image = make_tape_image(std::move(bytes));
-    if (from >= image.entries.size() || to >= image.entries.size())
+    entry_bounds bounds;
+    const std::size_t count = walk_to(bytes, from, bounds);
+    if (from >= count || to >= count)
         return {no_entry(std::max(from, to)), {}};
-    return assembled(move_entry(image, from, to));
+    const std::string entry = std::to_string(from + 1);
+    const std::string position = std::to_string(to + 1);
+    return edited(move_change(std::move(bytes), {}, entry, from + 1, position, to + 1));
 }
 
 std::string retag_message(const std::string& field, const std::string& value)
@@ -60,36 +76,24 @@ std::string retag_message(const std::string& field, const std::string& value)
 edited_tape retag_tape_entry(std::vector<std::uint8_t> bytes, std::size_t index,
                              const retag_fields& fields)
 {
-    tape_image image = make_tape_image(std::move(bytes));
-    if (index >= image.entries.size())
+    entry_bounds bounds;
+    if (index >= walk_to(bytes, index, bounds))
         return {no_entry(index), {}};
-    const tape_entry& entry = image.entries[index];
-    if (entry.kind != entry_kind::file)
-        return {"entry " + std::to_string(index + 1) + " is a " + entry_kind_name(entry.kind) +
+    if (bounds.kind != entry_kind::file)
+        return {"entry " + std::to_string(index + 1) + " is a " + entry_kind_name(bounds.kind) +
                     " block and has no header to change",
                 {}};
-    const std::pair<const char*, const std::string*> typed[] = {
-        {"name", &fields.name},
-        {"number", &fields.number},
-        {"type", &fields.type},
-        {"address", &fields.address},
-    };
-    for (const auto& [field, value] : typed) {
-        std::string message = retag_message(field, *value);
-        if (!message.empty())
-            return {std::move(message), {}};
-    }
-    // casstool set's own taking of each field, once the page's rules let it.
     header_change change;
-    const std::pair<const char*, const std::string*> options[] = {
-        {"--name", &fields.name},
-        {"--number", &fields.number},
-        {"--type", &fields.type},
-        {"--address", &fields.address},
+    const std::pair<header_field, const std::string*> typed[] = {
+        {header_field::name, &fields.name},
+        {header_field::number, &fields.number},
+        {header_field::type, &fields.type},
+        {header_field::address, &fields.address},
     };
-    for (const auto& [option, value] : options)
-        if (!value->empty())
-            take_header_field(option, *value, change);
-    apply_header_change(image.bytes, entry, change);
-    return {{}, std::move(image.bytes)};
+    for (const auto& [field, value] : typed)
+        if (!value->empty() && !take_header_field(field, *value, change).empty())
+            return {header_field_rule(field), {}};
+    // The page rewrites a header whose checksum is bad without asking.
+    const std::string entry = std::to_string(index + 1);
+    return edited(set_change(std::move(bytes), {}, entry, index + 1, change, true));
 }

@@ -2,7 +2,6 @@
 
 #include "lib/guard.h"
 #include "tape/changes.h"
-#include "tape/words.h"
 
 namespace cassmak {
 
@@ -42,18 +41,18 @@ change_result retag_entry(std::vector<std::uint8_t> image, std::size_t entry,
 {
     return detail::guarded<change_result>(core::change_refused, [&] {
         core::header_change change;
-        const std::pair<const char*, const std::optional<std::string>*> typed[] = {
-            {"--name", &fields.name},
-            {"--number", &fields.number},
-            {"--type", &fields.type},
-            {"--address", &fields.address},
+        const std::pair<core::header_field, const std::optional<std::string>*> typed[] = {
+            {core::header_field::name, &fields.name},
+            {core::header_field::number, &fields.number},
+            {core::header_field::type, &fields.type},
+            {core::header_field::address, &fields.address},
         };
         bool any = false;
-        for (const auto& [option, value] : typed) {
+        for (const auto& [field, value] : typed) {
             if (!*value)
                 continue;
             any = true;
-            std::string problem = core::take_header_field(option, **value, change);
+            std::string problem = core::take_header_field(field, **value, change);
             if (!problem.empty())
                 return refused(std::move(problem));
         }
@@ -69,7 +68,7 @@ change_result move_entry(std::vector<std::uint8_t> image, std::size_t entry, std
 {
     return detail::guarded<change_result>(core::change_refused, [&] {
         return public_result(core::move_change(std::move(image), path, std::to_string(entry), entry,
-                                         std::to_string(position), position));
+                                               std::to_string(position), position));
     });
 }
 
@@ -86,8 +85,9 @@ change_result insert_entries(std::vector<std::uint8_t> image,
         // source all the same.
         static const std::uint8_t nothing = 0;
         const std::uint8_t* from = source.empty() ? &nothing : source.data();
-        return public_result(core::copy_change(std::move(image), path, from, source.size(), source_path,
-                                         entries, at_word, at.value_or(0), force));
+        return public_result(core::copy_change(std::move(image), path, from, source.size(),
+                                               source_path, entries, at_word, at.value_or(0),
+                                               force));
     });
 }
 
@@ -109,25 +109,20 @@ change_result join_tapes(const std::vector<std::vector<std::uint8_t>>& images,
 split_result split_tape(const std::vector<std::uint8_t>& image, bool force, const std::string& path)
 {
     return detail::guarded<split_result>(core::change_refused, [&] {
-        const core::tape_image tape = core::view_tape_image(image.data(), image.size());
-        const std::size_t count = tape.entries.size();
+        core::split_plan plan = core::plan_split(image.data(), image.size(), path, force);
         split_result result;
-        for (const core::tape_entry& entry : tape.entries) {
-            if (entry.kind == core::entry_kind::truncated) {
-                if (!force) {
-                    split_result refusal;
-                    refusal.status = core::change_refused;
-                    refusal.message = damage_label(path, entry) + "; --force writes it anyway";
-                    return refusal;
-                }
-                result.notes.push_back(damage_label(path, entry) + "; written as it is");
-                result.status = core::change_forced;
-            }
+        result.status = plan.status;
+        if (plan.status == core::change_refused) {
+            result.message = std::move(plan.message);
+            return result;
+        }
+        result.notes = std::move(plan.notes);
+        for (core::split_part& part : plan.parts) {
             split_piece piece;
-            piece.file_name = derived_file_name(entry, count, ".kst");
-            piece.image = core::assemble_image({{&tape, entry.entry - 1}});
-            result.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
-                            describe_entry(entry) + ") to " + piece.file_name + "\n";
+            const auto begin = image.begin() + static_cast<std::ptrdiff_t>(part.offset);
+            piece.image.assign(begin, begin + static_cast<std::ptrdiff_t>(part.span));
+            result.lines += core::split_line(part, part.file_name);
+            piece.file_name = std::move(part.file_name);
             result.pieces.push_back(std::move(piece));
         }
         return result;

@@ -46,27 +46,12 @@ std::string describe_change(const header_change& change)
         std::snprintf(address, sizeof address, "0x%04X", *change.address);
         text += ", address " + std::string(address);
     }
-    return text.substr(2);
+    // The page may rewrite a header with no field given: its checksum alone.
+    return text.erase(0, 2);
 }
 
-namespace {
-
-header_field field_of_option(const std::string& option)
+std::string take_header_field(header_field field, const std::string& text, header_change& change)
 {
-    return header_field_named(option.substr(2));
-}
-
-} // namespace
-
-const char* header_field_needs(const std::string& option)
-{
-    return header_field_needs(field_of_option(option));
-}
-
-std::string take_header_field(const std::string& option, const std::string& text,
-                              header_change& change)
-{
-    const header_field field = field_of_option(option);
     if (!header_field_takes(field, text))
         return header_field_refusal(field, text);
     unsigned long value = 0;
@@ -102,14 +87,10 @@ std::string open_inside_words(const std::string& path, entry_kind kind, const st
            ") can only end an image; what followed it would be read as its part";
 }
 
-std::string open_inside_message(const std::string& path, const std::vector<entry_piece>& pieces,
-                                const std::vector<piece_origin>& origins)
+std::string open_inside_page_words(std::size_t entry)
 {
-    const std::size_t at = first_open_inside(pieces);
-    if (at == pieces.size())
-        return {};
-    const tape_entry& entry = pieces[at].source->entries[pieces[at].index];
-    return open_inside_words(path, entry.kind, *origins[at].path, origins[at].entry);
+    return "entry " + std::to_string(entry) +
+           " is cut short and keeps its meaning only at the end of the tape";
 }
 
 namespace {
@@ -185,6 +166,13 @@ struct open_inside {
     {
         if (bounds.open && at + 1 < total && at < position)
             *this = {at, bounds.kind, &path, index + 1};
+    }
+
+    // The refusal of a new image `path` with this entry inside it.
+    bool refuse_image(change_plan& plan, const std::string& path) const
+    {
+        plan.open_entry = entry;
+        return refuse(plan, open_inside_words(path, kind, *origin, entry));
     }
 };
 
@@ -333,7 +321,7 @@ bool plan_move(const image_source& old, const std::string& path, const std::stri
         }))
         return false;
     if (inside.origin)
-        return refuse(plan, open_inside_words(path, inside.kind, path, inside.entry));
+        return inside.refuse_image(plan, path);
     if (lines) {
         std::vector<std::uint8_t> window;
         tape_entry whole;
@@ -446,7 +434,7 @@ bool plan_copy(const image_source& old, const std::string& path, const std::uint
         }))
         return false;
     if (inside.origin)
-        return refuse(plan, open_inside_words(path, inside.kind, *inside.origin, inside.entry));
+        return inside.refuse_image(plan, path);
     add_old_span(plan.pieces, 0, split);
     for (const plan_piece& piece : copied)
         if (piece.bytes)
@@ -471,8 +459,11 @@ change_outcome made_in_memory(std::vector<std::uint8_t>&& old, Plan plan_with)
     std::string lines;
     plan_with(
         image_source{old.size(), read}, [&](const std::string& line) { lines += line; }, plan);
-    if (plan.status == change_refused)
-        return refused(std::move(plan.message));
+    if (plan.status == change_refused) {
+        change_outcome outcome = refused(std::move(plan.message));
+        outcome.open_entry = plan.open_entry;
+        return outcome;
+    }
     change_outcome outcome;
     outcome.status = plan.status;
     outcome.lines = std::move(lines);
@@ -533,11 +524,15 @@ change_outcome join_change(const std::vector<tape_image>& images,
                            bool force)
 {
     change_outcome outcome;
-    std::vector<entry_piece> pieces;
-    std::vector<piece_origin> origins;
+    // The first entry that takes in whatever follows it is the one refused,
+    // once another follows it.
+    const tape_entry* open = nullptr;
+    const std::string* open_path = nullptr;
+    bool followed = false;
+    std::size_t joined = 0;
+    std::size_t total = 0;
     for (std::size_t i = 0; i < images.size(); ++i) {
         const std::string& path = paths[i];
-        std::size_t span = 0;
         for (const tape_entry& entry : images[i].entries) {
             if (entry.kind == entry_kind::truncated) {
                 if (!force)
@@ -545,21 +540,61 @@ change_outcome join_change(const std::vector<tape_image>& images,
                 outcome.notes.push_back(damage_label(path, entry) + "; taken as it is");
                 outcome.status = change_forced;
             }
-            pieces.push_back({&images[i], entry.entry - 1});
-            origins.push_back({&path, entry.entry});
-            span += entry.span;
+            if (open)
+                followed = true;
+            else if (entry_is_open(entry)) {
+                open = &entry;
+                open_path = &path;
+            }
         }
+        // The entries cover their image: its bytes are theirs.
         const std::size_t count = images[i].entries.size();
-        outcome.lines += count == 0 ? "joined " + path + ": no entries\n"
-                                    : "joined " + path + " as " +
-                                          entry_range(pieces.size() - count + 1, count) + " (" +
-                                          grouped(span) + (span == 1 ? " byte" : " bytes") + ")\n";
+        const std::size_t span = images[i].size;
+        joined += count;
+        total += span;
+        outcome.lines += count == 0
+                             ? "joined " + path + ": no entries\n"
+                             : "joined " + path + " as " + entry_range(joined - count + 1, count) +
+                                   " (" + grouped(span) + (span == 1 ? " byte" : " bytes") + ")\n";
     }
-    std::string message = open_inside_message(output, pieces, origins);
-    if (!message.empty())
-        return refused(std::move(message));
-    outcome.image = assemble_image(pieces);
+    if (followed) {
+        change_outcome refusal =
+            refused(open_inside_words(output, open->kind, *open_path, open->entry));
+        refusal.open_entry = open->entry;
+        return refusal;
+    }
+    outcome.image.reserve(total);
+    for (const tape_image& image : images)
+        outcome.image.insert(outcome.image.end(), image.data(), image.data() + image.size);
     return outcome;
+}
+
+split_plan plan_split(const std::uint8_t* image, std::size_t size, const std::string& path,
+                      bool force)
+{
+    split_plan plan;
+    const std::vector<tape_entry> entries = read_tape_image(image, size);
+    for (const tape_entry& entry : entries) {
+        if (entry.kind == entry_kind::truncated) {
+            if (!force) {
+                plan.status = change_refused;
+                plan.message = damage_label(path, entry) + "; --force writes it anyway";
+                return plan;
+            }
+            plan.notes.push_back(damage_label(path, entry) + "; written as it is");
+            plan.status = change_forced;
+        }
+        plan.parts.push_back({entry.entry, entry.offset, entry.span,
+                              derived_file_name(entry, entries.size(), ".kst"),
+                              describe_entry(entry)});
+    }
+    return plan;
+}
+
+std::string split_line(const split_part& part, const std::string& output)
+{
+    return "wrote entry " + std::to_string(part.entry) + " (" + part.description + ") to " +
+           output + "\n";
 }
 
 } // namespace cassmak::core

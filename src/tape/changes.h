@@ -1,10 +1,10 @@
-// What casstool's changing commands (rm, set, move, copy, join) make of
-// images, and what they say of it, with no command line, file or output in
+// What casstool's changing commands (rm, set, move, copy, join, split) make
+// of images, and what they say of it, with no command line, file or output in
 // the way. rm, set, move and copy are planned once, over an image read where
 // it lies (spans.h): casstool runs the plan through its update under the
 // lock, the kept spans copied within the system, and prints the words; the
-// library makes the plan's bytes from the image it holds and hands both
-// back. `path` names an image in the words only.
+// library and the web page make the plan's bytes from the image they hold.
+// `path` names an image in the words only.
 #pragma once
 
 #include "tape/edit.h"
@@ -30,6 +30,7 @@ struct change_outcome {
     std::string lines;               // what was done, a line each
     std::vector<std::string> notes;  // the damage it was forced over
     std::string message;             // why it was refused
+    std::size_t open_entry = 0;      // as in change_plan
 };
 
 // A change planned over an image: the new image as the pieces it is made of
@@ -41,6 +42,10 @@ struct change_plan {
     std::vector<std::uint8_t> held;
     std::vector<std::string> notes; // the damage it was forced over
     std::string message;            // why it was refused
+    // Where the refusal is that an entry which takes in whatever follows it
+    // (a truncated tail, a file without its data block) would be followed by
+    // another: that entry, 1-based in the image it comes from; else 0.
+    std::size_t open_entry = 0;
 };
 
 // The image a plan is made over: `size` bytes read through `read`.
@@ -89,12 +94,6 @@ bool plan_copy(const image_source& old, const std::string& path, const std::uint
 // Why `choose_entries` found no entries in the image at `path`.
 std::string entry_list_message(const std::string& path, const entry_list_result& result);
 
-// Where the pieces of a new image came from, for the words of a refusal.
-struct piece_origin {
-    const std::string* path;
-    std::size_t entry; // 1-based, in that image
-};
-
 // "name \"PROG\", number 3, type 'B', address 0x4000": the fields a header
 // change gives.
 std::string describe_change(const header_change& change);
@@ -105,19 +104,13 @@ std::string describe_change(const header_change& change);
 std::string open_inside_words(const std::string& path, entry_kind kind, const std::string& origin,
                               std::size_t entry);
 
-// Why a new image made of `pieces` cannot be: an entry that takes in whatever
-// follows it (a truncated tail, a header without its data block) would be
-// followed by another one. Empty when it can be.
-std::string open_inside_message(const std::string& path, const std::vector<entry_piece>& pieces,
-                                const std::vector<piece_origin>& origins);
+// The same refusal in the web page's words, which name the entry alone.
+std::string open_inside_page_words(std::size_t entry);
 
-// What `casstool set` takes after the field option `option` (--name,
-// --number, --type or --address): what the field needs ("a file number"),
-// for a missing value; and the value `text` stored into `change`, or why it
-// cannot be ("a file number '100' is not 0 to 99"; empty when it can).
-const char* header_field_needs(const std::string& option);
-std::string take_header_field(const std::string& option, const std::string& text,
-                              header_change& change);
+// The value `text` of `field` stored into `change`, or why it cannot be, in
+// casstool set's words ("a file number '100' is not 0 to 99"; empty when it
+// can).
+std::string take_header_field(header_field field, const std::string& text, header_change& change);
 
 // The plans above made into the new image's bytes, `old` taken over (a
 // removal or a header rewritten within its own buffer).
@@ -142,5 +135,35 @@ change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& p
 change_outcome join_change(const std::vector<tape_image>& images,
                            const std::vector<std::string>& paths, const std::string& output,
                            bool force);
+
+// One image of a split: entry `entry` (1-based) alone, the `span` bytes at
+// `offset` of the image split, to be written under `file_name`.
+struct split_part {
+    std::size_t entry = 0;
+    std::size_t offset = 0;
+    std::size_t span = 0;
+    std::string file_name;
+    std::string description; // describe_entry's words
+};
+
+// An image split into an image per entry, each named by derived_file_name.
+// A refusal comes at the entry refused, with the parts before it planned,
+// so that a caller which checks each part's output in turn first refuses
+// what comes first.
+struct split_plan {
+    int status = change_done;
+    std::vector<split_part> parts;
+    std::vector<std::string> notes; // the damage it was forced over
+    std::string message;            // why it was refused
+};
+
+// The image of `size` bytes at `image` (at `path`) split; a truncated tail
+// is written only with `force`.
+split_plan plan_split(const std::uint8_t* image, std::size_t size, const std::string& path,
+                      bool force);
+
+// "wrote entry 2 (headless block, 3 bytes) to OUTPUT": what writing `part`
+// to `output` says, a line.
+std::string split_line(const split_part& part, const std::string& output);
 
 } // namespace cassmak::core

@@ -6,15 +6,6 @@
 #include <cctype>
 
 namespace cassmak::core {
-tape_image make_tape_image(std::vector<std::uint8_t> bytes)
-{
-    tape_image image;
-    image.bytes = std::move(bytes);
-    image.size = image.bytes.size();
-    image.entries = read_tape_image(image.bytes.data(), image.size);
-    return image;
-}
-
 tape_image view_tape_image(const std::uint8_t* data, std::size_t size)
 {
     tape_image image;
@@ -24,94 +15,10 @@ tape_image view_tape_image(const std::uint8_t* data, std::size_t size)
     return image;
 }
 
-std::vector<std::uint8_t> assemble_image(const std::vector<entry_piece>& pieces)
-{
-    std::size_t total = 0;
-    for (const entry_piece& piece : pieces)
-        total += piece.source->entries[piece.index].span;
-    std::vector<std::uint8_t> out;
-    out.reserve(total);
-    for (const entry_piece& piece : pieces) {
-        const tape_entry& entry = piece.source->entries[piece.index];
-        const std::uint8_t* begin = piece.source->data() + entry.offset;
-        out.insert(out.end(), begin, begin + entry.span);
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> remove_entries_in_place(tape_image&& image,
-                                                  const std::vector<bool>& removed)
-{
-    std::vector<std::uint8_t> bytes = std::move(image.bytes);
-    std::size_t end = 0;
-    for (std::size_t i = 0; i < image.entries.size(); ++i) {
-        const tape_entry& entry = image.entries[i];
-        if (removed[i])
-            continue;
-        // Kept entries only move towards the front, so a forward copy is safe.
-        if (end != entry.offset)
-            std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(entry.offset),
-                      bytes.begin() + static_cast<std::ptrdiff_t>(entry.offset + entry.span),
-                      bytes.begin() + static_cast<std::ptrdiff_t>(end));
-        end += entry.span;
-    }
-    bytes.resize(end);
-    return bytes;
-}
-
 bool entry_is_open(const tape_entry& entry)
 {
     return entry.kind == entry_kind::truncated ||
            (entry.kind == entry_kind::file && entry.data_checksum == data_checksum_state::absent);
-}
-
-std::size_t first_open_inside(const std::vector<entry_piece>& pieces)
-{
-    for (std::size_t i = 0; i + 1 < pieces.size(); ++i)
-        if (entry_is_open(pieces[i].source->entries[pieces[i].index]))
-            return i;
-    return pieces.size();
-}
-
-std::vector<entry_piece> entry_pieces(const tape_image& image)
-{
-    std::vector<entry_piece> pieces;
-    pieces.reserve(image.entries.size());
-    for (std::size_t i = 0; i < image.entries.size(); ++i)
-        pieces.push_back({&image, i});
-    return pieces;
-}
-
-std::vector<entry_piece> remove_entries(const tape_image& image, const std::vector<bool>& removed)
-{
-    std::vector<entry_piece> pieces;
-    for (std::size_t i = 0; i < image.entries.size(); ++i)
-        if (!removed[i])
-            pieces.push_back({&image, i});
-    return pieces;
-}
-
-std::vector<entry_piece> move_entry(const tape_image& image, std::size_t from, std::size_t to)
-{
-    std::vector<entry_piece> pieces = entry_pieces(image);
-    const auto first = pieces.begin();
-    if (from < to)
-        std::rotate(first + static_cast<std::ptrdiff_t>(from),
-                    first + static_cast<std::ptrdiff_t>(from) + 1,
-                    first + static_cast<std::ptrdiff_t>(to) + 1);
-    else
-        std::rotate(first + static_cast<std::ptrdiff_t>(to),
-                    first + static_cast<std::ptrdiff_t>(from),
-                    first + static_cast<std::ptrdiff_t>(from) + 1);
-    return pieces;
-}
-
-std::vector<entry_piece> insert_entries(const tape_image& image, std::size_t at,
-                                        const std::vector<entry_piece>& pieces)
-{
-    std::vector<entry_piece> out = entry_pieces(image);
-    out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), pieces.begin(), pieces.end());
-    return out;
 }
 
 void apply_header_change(std::vector<std::uint8_t>& bytes, const tape_entry& entry,

@@ -1,7 +1,6 @@
-// Changing a tape image: entries removed, moved, copied from other images,
-// headers rewritten. Every change is made of whole entries as the reader
-// walks them, so an entry that a change does not touch keeps every byte,
-// damaged or not, and one it moves or copies is moved or copied byte for byte.
+// What the changes of a tape image (changes.h) are made of: whole entries as
+// the reader walks them, a header rewritten, the entries a list of numbers
+// and ranges names, and the file names an entry is written under.
 #pragma once
 
 #include "tape/fields.h"
@@ -15,9 +14,9 @@
 #include <vector>
 
 namespace cassmak::core {
-// An image with its entries, as the edits take it: its bytes are either held
-// in `bytes` or, for a view, held elsewhere and not copied (an image of a
-// hundred MiB is then edited without a second copy of it).
+// An image with its entries: its bytes are either held in `bytes` (an image
+// casstool loaded) or, for a view, held elsewhere and not copied (an image of
+// a hundred MiB is then joined without a second copy of it).
 struct tape_image {
     std::vector<std::uint8_t> bytes;    // empty for a view
     const std::uint8_t* view = nullptr; // the bytes of a view
@@ -30,49 +29,13 @@ struct tape_image {
     }
 };
 
-tape_image make_tape_image(std::vector<std::uint8_t> bytes);
-
 // An image over `size` bytes at `data`, which must outlive it.
 tape_image view_tape_image(const std::uint8_t* data, std::size_t size);
-
-// One entry of a new image: entry `index` (0-based) of `source`.
-struct entry_piece {
-    const tape_image* source;
-    std::size_t index;
-};
-
-// The bytes of the pieces, back to back.
-std::vector<std::uint8_t> assemble_image(const std::vector<entry_piece>& pieces);
-
-// The bytes of `image` (which holds its bytes) without the entries marked in
-// `removed`, moved together where they lie instead of copied into a new
-// buffer: the same bytes as assemble_image(remove_entries(image, removed)).
-std::vector<std::uint8_t> remove_entries_in_place(tape_image&& image,
-                                                  const std::vector<bool>& removed);
 
 // Whether anything that followed the entry would be read as part of it: a
 // truncated tail, or a header whose data block is missing. Such an entry
 // only keeps its meaning at the end of an image.
 bool entry_is_open(const tape_entry& entry);
-
-// The first piece that is open and followed by another piece, or pieces.size().
-std::size_t first_open_inside(const std::vector<entry_piece>& pieces);
-
-// All entries of `image`, in order.
-std::vector<entry_piece> entry_pieces(const tape_image& image);
-
-// The pieces of `image` without the entries whose 0-based indexes are marked
-// in `removed` (as long as the entry list).
-std::vector<entry_piece> remove_entries(const tape_image& image, const std::vector<bool>& removed);
-
-// The pieces of `image` with entry `from` moved so that it becomes entry
-// `to` (both 0-based, below the entry count).
-std::vector<entry_piece> move_entry(const tape_image& image, std::size_t from, std::size_t to);
-
-// `pieces` inserted into `image` before its entry `at` (0-based; the entry
-// count puts them at the end).
-std::vector<entry_piece> insert_entries(const tape_image& image, std::size_t at,
-                                        const std::vector<entry_piece>& pieces);
 
 // The fields of a header to rewrite; those not given stay as they are.
 struct header_change {

@@ -72,24 +72,16 @@ int run_split(const split_options& options)
     tape_image image;
     if (load_entries(path, image) != tool_ok)
         return tool_failed;
-    const std::size_t count = image.entries.size();
+    const split_plan plan = plan_split(image.data(), image.size, path, options.force);
     bool missing_folder = false;
     if (look_at_target_folder(options.folder, missing_folder) != tool_ok)
         return tool_failed;
     // Everything is checked before the first file is written.
     change_report report;
-    int status = tool_ok;
+    report.notes = plan.notes;
     std::vector<std::string> outputs;
-    for (const tape_entry& entry : image.entries) {
-        if (entry.kind == entry_kind::truncated) {
-            if (!options.force)
-                return report_tool(tool_failed,
-                                   damage_label(path, entry) + "; --force writes it anyway");
-            report.notes.push_back(damage_label(path, entry) + "; written as it is");
-            status = tool_damaged;
-        }
-        const std::string output =
-            path_in_folder(options.folder, derived_file_name(entry, count, ".kst"));
+    for (const split_part& part : plan.parts) {
+        const std::string output = path_in_folder(options.folder, part.file_name);
         // A link there would take the file out of the folder, forced or not.
         std::string reason;
         const path_kind kind = look_at_path(output, reason);
@@ -97,16 +89,18 @@ int run_split(const split_options& options)
             return report_tool(tool_failed, output + ": is a symbolic link; it is not followed");
         if (!options.force && kind != path_kind::missing)
             return report_tool(tool_failed, std::string(output).append(": ").append(output_taken));
-        report.lines += "wrote entry " + std::to_string(entry.entry) + " (" +
-                        describe_entry(entry) + ") to " + output + "\n";
+        report.lines += split_line(part, output);
         outputs.push_back(output);
     }
+    if (plan.status == change_refused)
+        return report_tool(tool_failed, plan.message);
     // Made only now, so that a refusal leaves no empty folder behind.
     if (missing_folder && !options.dry_run &&
         make_target_folder(*options.folder, sync_of(options)) != tool_ok)
         return tool_failed;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::vector<std::uint8_t> one = assemble_image({{&image, i}});
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const std::uint8_t* begin = image.data() + plan.parts[i].offset;
+        const std::vector<std::uint8_t> one(begin, begin + plan.parts[i].span);
         if (options.dry_run)
             report.lines += image_table(outputs[i], one.data(), one.size());
         else if ((options.force ? write_new_image(outputs[i], one, sync_of(options))
@@ -114,7 +108,8 @@ int run_split(const split_options& options)
                                                  sync_of(options), output_taken)) != tool_ok)
             return tool_failed;
     }
-    return finish_report(report, options.quiet && !options.dry_run, status);
+    return finish_report(report, options.quiet && !options.dry_run,
+                         plan.status == change_forced ? tool_damaged : tool_ok);
 }
 
 } // namespace
