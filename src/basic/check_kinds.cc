@@ -5,6 +5,7 @@
 #include <iterator>
 
 namespace cassmak::core {
+
 namespace {
 
 struct kind_row {

@@ -5,6 +5,7 @@
 #include "basic/tokenizer.h"
 
 namespace cassmak::core {
+
 namespace {
 
 std::string hex_byte(unsigned char byte)

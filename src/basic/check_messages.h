@@ -8,6 +8,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 std::string source_size_message(std::size_t size);
 // `digits`: the number written after the mark, if any.
 std::string bom_message(std::string_view digits);

@@ -12,6 +12,7 @@
 #include <utility>
 
 namespace cassmak::core {
+
 namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";

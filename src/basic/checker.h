@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 // Every kind of warning, in the order the documentation lists them.
 enum class check_kind {
     bom,

@@ -8,6 +8,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 // Why a token may always be written as its raw byte: a token is 0x80 or
 // above and no keyword holds such a byte, so the raw byte can neither start
 // nor complete nor extend a match. Every lookup before it fails or matches as

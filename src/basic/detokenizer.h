@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 struct basic_listing {
     std::string text;                  // one line per record, each ending in '\n'
     std::vector<std::string> warnings; // one line each: what will not come back identically

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 namespace cassmak::core {
+
 std::size_t display_width(std::string_view text, std::size_t at, std::size_t column,
                           std::size_t& length)
 {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 // The display width of the character at `at` of `text`, and in `length` its
 // bytes: a tab runs to the next multiple of 8, a UTF-8 character is one
 // column (two for the wide East Asian ones, none for a combining mark), and

@@ -8,6 +8,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 namespace {
 
 constexpr std::size_t long_line = 77;

@@ -10,6 +10,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 constexpr int basic_source_min = 5;
 constexpr int basic_source_max = 65535;
 

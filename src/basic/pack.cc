@@ -8,6 +8,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 int input_size_min(bool basic)
 {
     return basic ? basic_source_min : binary_min;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 // The payload buffer of a run, and the lengths a binary or headless input may
 // have.
 constexpr int payload_capacity = 65536;

@@ -4,6 +4,7 @@
 #include <string>
 
 namespace cassmak::core {
+
 namespace {
 
 // The message for a status, with "%s" where the text goes.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 // A status is 0 or a non-negative length on success, negative otherwise.
 // The process exit code is the status without its sign.
 constexpr int status_ok = 0;

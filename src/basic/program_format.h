@@ -15,6 +15,7 @@
 #include <cstdint>
 
 namespace cassmak::core {
+
 constexpr int basic_base_address = 0x2401;
 constexpr char basic_file_type = '>';
 

@@ -4,6 +4,7 @@
 #include <array>
 
 namespace cassmak::core {
+
 namespace {
 
 // Token 0x80 + index. 0xEA to 0xEC are unused and never match.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 constexpr int first_token = 0x80;
 constexpr int keyword_count = 111;
 constexpr unsigned char token_data = 0x83;

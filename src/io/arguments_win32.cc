@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 namespace {
 
 using win32_text::narrow;

@@ -12,6 +12,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 namespace platform {
 
 namespace {

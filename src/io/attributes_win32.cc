@@ -4,6 +4,7 @@
 #include "io/handles_win32.h"
 
 namespace cassmak::core {
+
 namespace platform {
 
 bool take_attributes(handle temp, handle old)

@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 namespace {
 
 using namespace win32_seam;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 namespace cassmak::core {
+
 namespace platform {
 
 int last_fault()

@@ -6,6 +6,7 @@
 #include <cstring>
 
 namespace cassmak::core {
+
 namespace win32_seam {
 
 namespace {

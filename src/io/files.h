@@ -19,6 +19,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 // Opens the file at `path` for binary reading, as cassmak reads its input;
 // null when it cannot be opened or is a folder (which opens like a file on
 // some systems, but then reads as whatever the file system makes of it).

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 namespace cassmak::core {
+
 std::FILE* open_input_file(const std::string& path)
 {
     struct stat state {};

@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 namespace cassmak::core {
+
 namespace {
 
 using win32_seam::is_disk_file;

@@ -5,6 +5,7 @@
 #include "io/write_steps.h"
 
 namespace cassmak::core {
+
 namespace {
 
 // A new folder's name is in its parent only once the parent is synced: 0, or

@@ -11,6 +11,7 @@
 #include <string>
 
 namespace cassmak::core {
+
 namespace win32_seam {
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 
 namespace cassmak::core {
+
 namespace platform {
 
 bool lock_file(handle file)

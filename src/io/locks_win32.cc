@@ -4,6 +4,7 @@
 #include "io/handles_win32.h"
 
 namespace cassmak::core {
+
 namespace platform {
 
 bool lock_file(handle file)

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 namespace cassmak::core {
+
 namespace platform {
 
 bool create_new_at(handle folder, const std::string& name, new_file_access access, handle& file)

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 namespace cassmak::core {
+
 namespace win32_seam {
 
 namespace {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 
 namespace cassmak::core {
+
 namespace platform {
 
 constexpr int open_flags = O_NOCTTY | O_CLOEXEC;

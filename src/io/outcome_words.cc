@@ -1,6 +1,7 @@
 #include "io/outcome_words.h"
 
 namespace cassmak::core {
+
 std::string read_failure_message(const std::string& path, const read_result& result,
                                  std::string_view too_large)
 {

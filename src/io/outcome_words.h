@@ -8,6 +8,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 // "PATH: cannot open: REASON", "PATH: cannot read: REASON", or for a file
 // over its limit "PATH: " and `too_large`. Empty for a read.
 std::string read_failure_message(const std::string& path, const read_result& result,

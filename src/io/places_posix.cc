@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 namespace platform {
 
 std::string final_name(const std::string& path)

@@ -6,6 +6,7 @@
 #include <map>
 
 namespace cassmak::core {
+
 namespace win32_seam {
 
 namespace {

@@ -13,6 +13,7 @@
 #include <string>
 
 namespace cassmak::core {
+
 namespace platform {
 
 // ---- Reading a whole file (reads.cc) ----

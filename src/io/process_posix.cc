@@ -3,6 +3,7 @@
 #include "io/files.h"
 
 namespace cassmak::core {
+
 void take_program_arguments(int& /*argc*/, char**& /*argv*/) {}
 
 void use_binary_streams() {}

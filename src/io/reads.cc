@@ -6,6 +6,7 @@
 #include <algorithm>
 
 namespace cassmak::core {
+
 namespace {
 
 // A regular file is read with one read into a buffer one byte larger than

@@ -6,6 +6,7 @@
 #include <cstring>
 
 namespace cassmak::core {
+
 namespace platform {
 
 static_assert(sizeof(sigset_t) <= sizeof(unsigned char[256]), "the saved mask fits");

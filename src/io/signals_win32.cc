@@ -4,6 +4,7 @@
 #include "io/handles_win32.h"
 
 namespace cassmak::core {
+
 namespace {
 
 volatile LONG held_event = -1;

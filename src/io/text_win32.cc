@@ -5,6 +5,7 @@
 #include <cstring>
 
 namespace cassmak::core {
+
 namespace win32_text {
 
 std::wstring wide(const std::string& text)

@@ -5,6 +5,7 @@
 #include <string>
 
 namespace cassmak::core {
+
 namespace win32_text {
 
 // `text` (UTF-8) as UTF-16.

@@ -10,6 +10,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 namespace {
 
 using namespace write_steps;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 namespace cassmak::core {
+
 namespace write_policy {
 
 // How often a write starts over because another run renamed a new image over

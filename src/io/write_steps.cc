@@ -8,6 +8,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 namespace write_steps {
 
 using write_policy::max_attempts;

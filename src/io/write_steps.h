@@ -15,6 +15,7 @@
 #include <string>
 
 namespace cassmak::core {
+
 namespace write_steps {
 
 using platform::handle;

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 namespace cassmak::core {
+
 namespace {
 
 using namespace write_steps;

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 namespace cassmak::core {
+
 void add_old_span(std::vector<plan_piece>& plan, std::uint64_t from, std::uint64_t count)
 {
     if (count == 0)

@@ -10,6 +10,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 // Reads `count` bytes from offset `at` of an image; false when they cannot
 // be read.
 using image_bytes_reader =

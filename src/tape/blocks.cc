@@ -5,6 +5,7 @@
 #include <array>
 
 namespace cassmak::core {
+
 namespace {
 
 void put_word(output_image& image, int value)

@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 // The output image; appending to the vector is the image's cursor.
 using output_image = std::vector<std::uint8_t>;
 

@@ -9,6 +9,7 @@
 #include <limits>
 
 namespace cassmak::core {
+
 namespace {
 
 change_outcome refused(std::string message)

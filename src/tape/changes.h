@@ -9,6 +9,7 @@
 
 #include "tape/edit.h"
 #include "tape/spans.h"
+#include "tape/statuses.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,11 +19,12 @@
 #include <vector>
 
 namespace cassmak::core {
+
 // A change's status, as casstool's exit status gives it: done; done with
 // --force over damage; refused, nothing to write.
-constexpr int change_done = 0;
-constexpr int change_forced = 1;
-constexpr int change_refused = 2;
+constexpr int change_done = work_sound;
+constexpr int change_forced = work_damaged;
+constexpr int change_refused = work_failed;
 
 struct change_outcome {
     int status = change_done;

@@ -1,6 +1,7 @@
 #include "tape/digits.h"
 
 namespace cassmak::core {
+
 // Two digits a step, from a table, written from the right where they belong.
 char* put_right(char* at, std::uint64_t value, int width)
 {

@@ -8,6 +8,7 @@
 #include <string>
 
 namespace cassmak::core {
+
 // Writes `value` right-aligned in `width` columns (or more when it needs
 // them) and returns the end.
 char* put_right(char* at, std::uint64_t value, int width);

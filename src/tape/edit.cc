@@ -6,6 +6,7 @@
 #include <cctype>
 
 namespace cassmak::core {
+
 tape_image view_tape_image(const std::uint8_t* data, std::size_t size)
 {
     tape_image image;

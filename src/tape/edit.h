@@ -14,6 +14,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 // An image with its entries: its bytes are either held in `bytes` (an image
 // casstool loaded) or, for a view, held elsewhere and not copied (an image of
 // a hundred MiB is then joined without a second copy of it).

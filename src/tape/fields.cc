@@ -3,6 +3,7 @@
 #include <algorithm>
 
 namespace cassmak::core {
+
 bool file_number_valid(long number)
 {
     return number >= 0 && number <= file_number_max;

@@ -13,6 +13,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 constexpr long file_number_max = 99;
 constexpr long address_max = 0xFFFF;
 // The printable ASCII characters but the space.

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 namespace cassmak::core {
+
 // Every 16-bit field of the tape, and of the BASIC program image inside it,
 // is unsigned and stored low byte first.
 inline void store_word(std::uint8_t* at, std::uint32_t value)

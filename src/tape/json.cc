@@ -3,6 +3,7 @@
 #include <cstdio>
 
 namespace cassmak::core {
+
 namespace {
 
 // The length of the valid UTF-8 sequence at `bytes`, or 0.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 // How bytes of 0x80 and above come through: each as the code point of the
 // same value, so that any byte comes through and can be told apart (a tape's
 // name); or with valid UTF-8 sequences kept as they are and only the other

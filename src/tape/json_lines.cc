@@ -5,6 +5,7 @@
 #include "tape/words.h"
 
 namespace cassmak::core {
+
 std::string json_line_start(const std::string& path)
 {
     std::string out = "{\"image\":";

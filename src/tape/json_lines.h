@@ -7,6 +7,7 @@
 #include <string>
 
 namespace cassmak::core {
+
 // One JSON line for the entry. The image path is written as UTF-8 text where
 // it is valid UTF-8; each other byte, and every byte of the stored name and
 // type, becomes the code point of the same value.

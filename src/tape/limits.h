@@ -6,6 +6,7 @@
 #include <string_view>
 
 namespace cassmak::core {
+
 // The largest image read or changed, itself taken. No tape image comes near
 // it; it stops a device such as /dev/zero from eating the memory.
 constexpr std::uint64_t largest_image = std::uint64_t{1} << 30;

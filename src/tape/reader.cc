@@ -4,6 +4,7 @@
 #include <cstring>
 
 namespace cassmak::core {
+
 namespace {
 
 // The body of the block whose length field sits at `at`; `whole` is false when

@@ -12,6 +12,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 enum class entry_kind {
     file,      // a header block and the block after it
     headless,  // any other whole block

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 namespace cassmak::core {
+
 namespace {
 
 // A small window over the image, moved to where the walk reads next. It

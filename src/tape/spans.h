@@ -14,6 +14,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 // Where an entry lies and what it is, as the reader groups it.
 struct entry_bounds {
     std::uint64_t offset = 0;

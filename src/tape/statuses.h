@@ -3,6 +3,7 @@
 #pragma once
 
 namespace cassmak::core {
+
 // Everything read is sound; something read is damaged (or, for a BASIC
 // listing or check, has warnings); the work failed: a usage error, an
 // unreadable file, a missing or unfit entry, a refused output, or (in the

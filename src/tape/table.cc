@@ -6,6 +6,7 @@
 #include <cstring>
 
 namespace cassmak::core {
+
 namespace {
 
 void append_count(std::string& out, std::size_t count, const char* one, const char* many)

@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace cassmak::core {
+
 extern const char* const table_heading;
 
 // The most bytes put_row writes, besides the entry's problem text.

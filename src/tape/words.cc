@@ -3,6 +3,7 @@
 #include <cstdio>
 
 namespace cassmak::core {
+
 std::string entries_are(std::size_t count)
 {
     if (count == 0)

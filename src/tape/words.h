@@ -8,6 +8,7 @@
 #include <string>
 
 namespace cassmak::core {
+
 // "; its entries are 1 to 3", "; its only entry is 1" or "; the image is empty".
 std::string entries_are(std::size_t count);
 
