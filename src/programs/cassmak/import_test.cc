@@ -1,5 +1,6 @@
-#include "basic/importer.h"
 #include "programs/cassmak/run.h"
+
+#include "basic/importer.h"
 
 #include "support.h"
 
