@@ -418,6 +418,12 @@ async function functions(s) {
   check("retagging the program by keyboard gives cassmak -b with the new options", got.equals(concat(
     packed("loader.bin", "-n", "9", "-a", "0x1234", "-t", "%", "-m", "new"),
     packed("game.bas", "-b", "-n", "5", "-m", "other"), packed("hello.bin"))));
+  const rowsBefore = await s.rows();
+  await s.upload("#tape-file", sparse("gib.kst", 2 ** 30 + 1));
+  await wait(async () => (await s.status("tape-status")).includes("larger than 1 GiB"), "the refusal of 1 GiB + 1");
+  const kept = await s.downloaded("made.kst", () => s.click("#tape-download"));
+  check("a file refused after a change keeps the changed tape shown and ready to download",
+    (await s.rows()) === rowsBefore && kept.equals(got));
 
   // ---- Check a source with known pitfalls ----
   await page.focus("#source");

@@ -399,13 +399,13 @@ function resetTape() {
 
 async function readTape(file) {
   $("tape-status").textContent = "Reading " + file.name + "...";
-  resetTape();
   const answer = await ask("read", { file });
   if (answer.error) {
-    tape = null;
+    // What the user had, unsaved changes included, stays until a file is read.
     $("tape-status").textContent = answer.error;
     return;
   }
+  resetTape();
   tape = { name: file.name, bytes: answer.bytes, changed: false };
   await showTape("");
 }
