@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,27 @@
 #include <vector>
 
 namespace py = pybind11;
+
+namespace pybind11::detail {
+
+// An object of a bound class that __init__ never filled (made by
+// T.__new__(T)) holds no T: pybind11 would hand its methods memory that it
+// allocates there and then and never constructs. Such an object is refused
+// before any method sees it.
+template <typename T> class filled_caster : public type_caster_base<T> {
+  public:
+    bool load(handle source, bool convert)
+    {
+        if (isinstance<T>(source) && !reinterpret_cast<instance*>(source.ptr())
+                                          ->get_value_and_holder(get_type_info(typeid(T)))
+                                          .holder_constructed())
+            throw type_error(std::string(Py_TYPE(source.ptr())->tp_name) +
+                             " object was never initialized");
+        return type_caster_base<T>::load(source, convert);
+    }
+};
+
+} // namespace pybind11::detail
 
 namespace {
 
@@ -152,6 +174,13 @@ struct py_tape {
     std::shared_ptr<const tape_data> data;
     std::string label; // how messages name the image
 };
+
+} // namespace
+
+template <> class pybind11::detail::type_caster<py_tape> : public filled_caster<py_tape> {
+};
+
+namespace {
 
 py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
 {
@@ -294,13 +323,16 @@ py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& 
     return edited(tape, std::move(result));
 }
 
-py_tape tape_join(const std::vector<const py_tape*>& tapes, bool force, const std::string& label)
+// Taken as references, so that None in the list is refused as any other
+// object that is no tape.
+py_tape tape_join(const std::vector<std::reference_wrapper<const py_tape>>& tapes, bool force,
+                  const std::string& label)
 {
     std::vector<std::vector<std::uint8_t>> images;
     std::vector<std::string> paths;
-    for (const py_tape* tape : tapes) {
-        images.push_back(tape->data->bytes);
-        paths.push_back(tape->label);
+    for (const py_tape& tape : tapes) {
+        images.push_back(tape.data->bytes);
+        paths.push_back(tape.label);
     }
     cassmak::change_result result;
     {
@@ -615,6 +647,15 @@ struct diagnostic {
                a.kind == b.kind && a.message == b.message;
     }
 };
+
+} // namespace
+
+template <> class pybind11::detail::type_caster<diagnostic> : public filled_caster<diagnostic> {
+};
+template <> class pybind11::detail::type_caster<line_warning> : public filled_caster<line_warning> {
+};
+
+namespace {
 
 std::string diagnostic_text(const diagnostic& d)
 {
