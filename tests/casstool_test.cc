@@ -611,6 +611,72 @@ TEST(Casstool, ExtractAllGivesEveryPayloadBackUnderSafeNames)
     EXPECT_EQ(8, std::distance(std::filesystem::directory_iterator(dir.path("bad")), {}));
 }
 
+// Standard input that is a file is read once and gives what the file named
+// gives; a pipe is refused before anything is written.
+TEST(Casstool, ExtractAllFromStandardInputWritesWhatTheFileNamedWrites)
+{
+    tape_fixture f;
+    bytes damaged = read_file(f.tape);
+    damaged[367] ^= 0x01; // GAME's data checksum
+    write_file(f.dir.path("bad.kst"), damaged);
+    run_options here;
+    here.cwd = f.dir.root().string();
+    const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        for (std::size_t at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+        return text;
+    };
+    const struct {
+        std::string image;
+        std::vector<std::string> options;
+        int exit_code;
+        std::size_t files;
+    } cases[] = {
+        {"tape.kst", {}, 0, 3},
+        {"tape.kst", {"-q"}, 0, 3},
+        {"bad.kst", {}, 2, 0},
+        {"bad.kst", {"--force"}, 1, 3},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        const std::string named = "named" + std::to_string(run);
+        const std::string fed = "fed" + std::to_string(run++);
+        std::vector<std::string> args = {"extract", c.image, "all", "-d", named};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const run_result wanted = run_casstool(args, here);
+        args[1] = "-";
+        args[4] = fed;
+        run_options from_stdin = here;
+        from_stdin.stdin_file = f.dir.path(c.image);
+        const run_result got = run_casstool(args, from_stdin);
+        EXPECT_EQ(c.exit_code, wanted.exit_code) << wanted.err;
+        EXPECT_EQ(c.exit_code, got.exit_code) << got.err;
+        EXPECT_EQ(replaced(wanted.out, named, fed), got.out) << c.image;
+        EXPECT_EQ(replaced(wanted.err, c.image, "-"), got.err) << c.image;
+        std::size_t files = 0;
+        if (std::filesystem::exists(f.dir.path(named)))
+            for (const auto& file : std::filesystem::directory_iterator(f.dir.path(named))) {
+                const std::string name = file.path().filename().string();
+                EXPECT_TRUE(same_bytes(read_file(file.path().string()),
+                                       read_file(f.dir.path(fed + "/" + name))))
+                    << name;
+                ++files;
+            }
+        EXPECT_EQ(c.files, files) << c.image;
+        if (c.files == 0) {
+            EXPECT_FALSE(std::filesystem::exists(f.dir.path(fed)));
+        }
+    }
+    run_options piped = here;
+    piped.stdin_pipe = true;
+    const run_result pipe = run_casstool({"extract", "-", "all", "-d", "piped"}, piped);
+    EXPECT_EQ(2, pipe.exit_code);
+    EXPECT_EQ("casstool: -: extract all reads the image twice; save the stream to a file first\n",
+              pipe.err);
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path("piped")));
+}
+
 // cassmak's -o /dev/stdout works for casstool too, also into a pipe.
 TEST(Casstool, ExtractToDevStdoutIntoAPipe)
 {
