@@ -449,6 +449,46 @@ TEST(Casstool, AnImageOfUpTo1GiBIsReadAndChangedAndOneByteMoreIsNot)
     }
 }
 
+// A regular file over the largest image is refused by its size before it is
+// read: split, join and copy once read 2 GiB whole first, which does not fit
+// the address space given here.
+TEST(Casstool, AnImageOverTheLargestIsRefusedBeforeItIsRead)
+{
+    SKIP_IF_MISSING(sparse_files_missing());
+    SKIP_IF_MISSING(small_address_space_missing());
+    SKIP_IF_MISSING(address_space_limit_missing());
+    scratch_dir dir;
+    const std::string big = dir.path("big.kst");
+    write_file(big, bytes());
+    std::filesystem::resize_file(big, std::uint64_t{2} << 30);
+    const std::string small = dir.path("small.kst");
+    const bytes one_block = hex("01 00 41");
+    write_file(small, one_block);
+    const std::string refused = ": larger than 1 GiB, not a tape image\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string stdin_file;
+        std::string err;
+    } cases[] = {
+        {{"split", big, "-d", dir.path("parts")}, "", "casstool: " + big + refused},
+        {{"join", "-o", dir.path("joined.kst"), small, big}, "", "casstool: " + big + refused},
+        {{"copy", big, "1", "--to", small}, "", "casstool: " + big + refused},
+        {{"join", "-o", dir.path("joined.kst"), "-"}, big, "casstool: -" + refused},
+    };
+    for (const auto& c : cases) {
+        run_options limited;
+        limited.address_space_limit = 256L << 20;
+        limited.stdin_file = c.stdin_file;
+        const run_result r = run_casstool(c.args, limited);
+        EXPECT_EQ(2, r.exit_code) << c.args[0];
+        EXPECT_EQ(c.err, r.err) << c.args[0];
+        EXPECT_EQ("", r.out) << c.args[0];
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path("parts")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("joined.kst")));
+    EXPECT_EQ(one_block, read_file(small));
+}
+
 TEST(Casstool, BasicShowsControlBytesVisiblyOnATerminal)
 {
     if (std::system("command -v script >/dev/null 2>&1") != 0)
