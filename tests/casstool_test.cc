@@ -295,6 +295,31 @@ TEST(Casstool, NamesKeepEveryByteInJsonAndTable)
     EXPECT_NE(std::string::npos, table.out.find(R"("\x01\"\\\x80\xFF\x7F\x0AA")")) << table.out;
 }
 
+// No two paths give one JSON text: a byte of a path that is not part of
+// valid UTF-8 is written as the lone surrogate U+DC80 + byte.
+TEST(Casstool, JsonTellsEveryPathApart)
+{
+    SKIP_IF_MISSING(raw_argument_bytes_missing());
+    scratch_dir dir;
+    const struct {
+        std::string path;
+        std::string json;
+    } cases[] = {
+        {"caf\xC3\xA9.kst", "caf\xC3\xA9.kst"},
+        {"caf\xE9.kst", "caf\\udce9.kst"},
+        {"\xFF\xC3\xA9\x80.kst", "\\udcff\xC3\xA9\\udc80.kst"},
+    };
+    for (const auto& c : cases) {
+        write_file(dir.path(c.path), hex("01 00 41"));
+        const run_result r = run_casstool({"list", "--json", c.path}, {dir.root().string()});
+        EXPECT_EQ(0, r.exit_code) << r.err;
+        EXPECT_EQ("{\"image\":\"" + c.json +
+                      "\",\"entry\":1,\"offset\":0,\"kind\":\"headless\",\"length\":1,"
+                      "\"problem\":null}\n",
+                  r.out);
+    }
+}
+
 TEST(Casstool, BasicNamesBrokenLinksAndDamageOnStandardError)
 {
     tape_fixture f;
