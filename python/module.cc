@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +22,27 @@
 #include <vector>
 
 namespace py = pybind11;
+
+namespace pybind11::detail {
+
+// An object of a bound class that __init__ never filled (made by
+// T.__new__(T)) holds no T: pybind11 would hand its methods memory that it
+// allocates there and then and never constructs. Such an object is refused
+// before any method sees it.
+template <typename T> class filled_caster : public type_caster_base<T> {
+  public:
+    bool load(handle source, bool convert)
+    {
+        if (isinstance<T>(source) && !reinterpret_cast<instance*>(source.ptr())
+                                          ->get_value_and_holder(get_type_info(typeid(T)))
+                                          .holder_constructed())
+            throw type_error(std::string(Py_TYPE(source.ptr())->tp_name) +
+                             " object was never initialized");
+        return type_caster_base<T>::load(source, convert);
+    }
+};
+
+} // namespace pybind11::detail
 
 namespace {
 
@@ -153,6 +176,13 @@ struct py_tape {
     std::string label; // how messages name the image
 };
 
+} // namespace
+
+template <> class pybind11::detail::type_caster<py_tape> : public filled_caster<py_tape> {
+};
+
+namespace {
+
 py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
 {
     // A file is read into a buffer of at least 64 KiB; a tape kept for long
@@ -226,16 +256,40 @@ py_tape tape_remove(const py_tape& tape, const py::args& entries)
     return edited(tape, std::move(result));
 }
 
-// A whole number as a count the library takes: one out of its range is one
-// past any image's entries.
-std::size_t entry_number(const py::int_& number)
+// An entry number as the library takes it. An int beyond std::size_t
+// (negative, or 2**64 and up) is no image's entry: the library gets the
+// largest std::size_t in its place, no image's entry either, and `given`
+// keeps the int's digits for the refusal.
+struct entry_number {
+    std::size_t value = 0;
+    std::string given; // empty where `value` is the int itself
+};
+
+entry_number entry_number_of(const py::int_& number)
 {
-    const long long value = PyLong_AsLongLong(number.ptr());
-    if (value == -1 && PyErr_Occurred()) {
+    const std::size_t value = PyLong_AsSize_t(number.ptr());
+    if (value == SIZE_MAX && PyErr_Occurred()) {
         PyErr_Clear();
-        return SIZE_MAX;
+        return {SIZE_MAX, std::string(py::str(py::handle(number)))};
     }
-    return value < 0 ? SIZE_MAX : static_cast<std::size_t>(value);
+    return {value, {}};
+}
+
+// The library names an entry that an image lacks by its digits; a stand-in
+// is named as the int it stands for. The library checks the numbers in the
+// order `numbers` gives them, so the first that is SIZE_MAX is the one it
+// refused.
+void name_as_given(std::string& message, const std::string& label,
+                   std::initializer_list<const entry_number*> numbers)
+{
+    const std::string stand_in = std::to_string(SIZE_MAX);
+    const std::string refused = label + ": no entry " + stand_in;
+    for (const entry_number* number : numbers)
+        if (number->value == SIZE_MAX) {
+            if (!number->given.empty() && message.compare(0, refused.size(), refused) == 0)
+                message.replace(refused.size() - stand_in.size(), stand_in.size(), number->given);
+            return;
+        }
 }
 
 py_tape tape_retag(const py_tape& tape, const py::int_& entry, const py::object& name,
@@ -249,24 +303,26 @@ py_tape tape_retag(const py_tape& tape, const py::int_& entry, const py::object&
     if (!type.is_none())
         fields.type = text_bytes(type);
     fields.address = field_text(address);
-    const std::size_t at = entry_number(entry);
+    const entry_number at = entry_number_of(entry);
     cassmak::change_result result;
     {
         py::gil_scoped_release unlocked;
-        result = cassmak::retag_entry(tape.data->bytes, at, fields, force, tape.label);
+        result = cassmak::retag_entry(tape.data->bytes, at.value, fields, force, tape.label);
     }
+    name_as_given(result.message, tape.label, {&at});
     return edited(tape, std::move(result));
 }
 
 py_tape tape_move(const py_tape& tape, const py::int_& entry, const py::int_& position)
 {
-    const std::size_t from = entry_number(entry);
-    const std::size_t to = entry_number(position);
+    const entry_number from = entry_number_of(entry);
+    const entry_number to = entry_number_of(position);
     cassmak::change_result result;
     {
         py::gil_scoped_release unlocked;
-        result = cassmak::move_entry(tape.data->bytes, from, to, tape.label);
+        result = cassmak::move_entry(tape.data->bytes, from.value, to.value, tape.label);
     }
+    name_as_given(result.message, tape.label, {&from, &to});
     return edited(tape, std::move(result));
 }
 
@@ -276,9 +332,12 @@ py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& 
     std::vector<std::string> words = entry_words(entries);
     if (words.empty())
         words.emplace_back("all");
+    entry_number at_number;
     std::optional<std::size_t> before;
-    if (at)
-        before = entry_number(*at);
+    if (at) {
+        at_number = entry_number_of(*at);
+        before = at_number.value;
+    }
     // The library reads a source without bytes (a null data()) as the image
     // itself, as copy does when SOURCE and IMAGE are one file; an empty tape
     // is given as bytes that are there.
@@ -291,16 +350,20 @@ py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& 
         result = cassmak::insert_entries(tape.data->bytes, from, words, before, force, tape.label,
                                          source.label);
     }
+    name_as_given(result.message, tape.label, {&at_number});
     return edited(tape, std::move(result));
 }
 
-py_tape tape_join(const std::vector<const py_tape*>& tapes, bool force, const std::string& label)
+// Taken as references, so that None in the list is refused as any other
+// object that is no tape.
+py_tape tape_join(const std::vector<std::reference_wrapper<const py_tape>>& tapes, bool force,
+                  const std::string& label)
 {
     std::vector<std::vector<std::uint8_t>> images;
     std::vector<std::string> paths;
-    for (const py_tape* tape : tapes) {
-        images.push_back(tape->data->bytes);
-        paths.push_back(tape->label);
+    for (const py_tape& tape : tapes) {
+        images.push_back(tape.data->bytes);
+        paths.push_back(tape.label);
     }
     cassmak::change_result result;
     {
@@ -615,6 +678,15 @@ struct diagnostic {
                a.kind == b.kind && a.message == b.message;
     }
 };
+
+} // namespace
+
+template <> class pybind11::detail::type_caster<diagnostic> : public filled_caster<diagnostic> {
+};
+template <> class pybind11::detail::type_caster<line_warning> : public filled_caster<line_warning> {
+};
+
+namespace {
 
 std::string diagnostic_text(const diagnostic& d)
 {

@@ -295,6 +295,31 @@ TEST(Casstool, NamesKeepEveryByteInJsonAndTable)
     EXPECT_NE(std::string::npos, table.out.find(R"("\x01\"\\\x80\xFF\x7F\x0AA")")) << table.out;
 }
 
+// No two paths give one JSON text: a byte of a path that is not part of
+// valid UTF-8 is written as the lone surrogate U+DC80 + byte.
+TEST(Casstool, JsonTellsEveryPathApart)
+{
+    SKIP_IF_MISSING(raw_argument_bytes_missing());
+    scratch_dir dir;
+    const struct {
+        std::string path;
+        std::string json;
+    } cases[] = {
+        {"caf\xC3\xA9.kst", "caf\xC3\xA9.kst"},
+        {"caf\xE9.kst", "caf\\udce9.kst"},
+        {"\xFF\xC3\xA9\x80.kst", "\\udcff\xC3\xA9\\udc80.kst"},
+    };
+    for (const auto& c : cases) {
+        write_file(dir.path(c.path), hex("01 00 41"));
+        const run_result r = run_casstool({"list", "--json", c.path}, {dir.root().string()});
+        EXPECT_EQ(0, r.exit_code) << r.err;
+        EXPECT_EQ("{\"image\":\"" + c.json +
+                      "\",\"entry\":1,\"offset\":0,\"kind\":\"headless\",\"length\":1,"
+                      "\"problem\":null}\n",
+                  r.out);
+    }
+}
+
 TEST(Casstool, BasicNamesBrokenLinksAndDamageOnStandardError)
 {
     tape_fixture f;
@@ -447,6 +472,46 @@ TEST(Casstool, AnImageOfUpTo1GiBIsReadAndChangedAndOneByteMoreIsNot)
             << c.size << " " << c.args[0];
         EXPECT_EQ(c.size, std::filesystem::file_size(image)) << c.size << " " << c.args[0];
     }
+}
+
+// A regular file over the largest image is refused by its size before it is
+// read: split, join and copy once read 2 GiB whole first, which does not fit
+// the address space given here.
+TEST(Casstool, AnImageOverTheLargestIsRefusedBeforeItIsRead)
+{
+    SKIP_IF_MISSING(sparse_files_missing());
+    SKIP_IF_MISSING(small_address_space_missing());
+    SKIP_IF_MISSING(address_space_limit_missing());
+    scratch_dir dir;
+    const std::string big = dir.path("big.kst");
+    write_file(big, bytes());
+    std::filesystem::resize_file(big, std::uint64_t{2} << 30);
+    const std::string small = dir.path("small.kst");
+    const bytes one_block = hex("01 00 41");
+    write_file(small, one_block);
+    const std::string refused = ": larger than 1 GiB, not a tape image\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string stdin_file;
+        std::string err;
+    } cases[] = {
+        {{"split", big, "-d", dir.path("parts")}, "", "casstool: " + big + refused},
+        {{"join", "-o", dir.path("joined.kst"), small, big}, "", "casstool: " + big + refused},
+        {{"copy", big, "1", "--to", small}, "", "casstool: " + big + refused},
+        {{"join", "-o", dir.path("joined.kst"), "-"}, big, "casstool: -" + refused},
+    };
+    for (const auto& c : cases) {
+        run_options limited;
+        limited.address_space_limit = 256L << 20;
+        limited.stdin_file = c.stdin_file;
+        const run_result r = run_casstool(c.args, limited);
+        EXPECT_EQ(2, r.exit_code) << c.args[0];
+        EXPECT_EQ(c.err, r.err) << c.args[0];
+        EXPECT_EQ("", r.out) << c.args[0];
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path("parts")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("joined.kst")));
+    EXPECT_EQ(one_block, read_file(small));
 }
 
 TEST(Casstool, BasicShowsControlBytesVisiblyOnATerminal)
@@ -609,6 +674,72 @@ TEST(Casstool, ExtractAllGivesEveryPayloadBackUnderSafeNames)
                      {dir.root().string()});
     EXPECT_EQ(1, r.exit_code);
     EXPECT_EQ(8, std::distance(std::filesystem::directory_iterator(dir.path("bad")), {}));
+}
+
+// Standard input that is a file is read once and gives what the file named
+// gives; a pipe is refused before anything is written.
+TEST(Casstool, ExtractAllFromStandardInputWritesWhatTheFileNamedWrites)
+{
+    tape_fixture f;
+    bytes damaged = read_file(f.tape);
+    damaged[367] ^= 0x01; // GAME's data checksum
+    write_file(f.dir.path("bad.kst"), damaged);
+    run_options here;
+    here.cwd = f.dir.root().string();
+    const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        for (std::size_t at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+        return text;
+    };
+    const struct {
+        std::string image;
+        std::vector<std::string> options;
+        int exit_code;
+        std::size_t files;
+    } cases[] = {
+        {"tape.kst", {}, 0, 3},
+        {"tape.kst", {"-q"}, 0, 3},
+        {"bad.kst", {}, 2, 0},
+        {"bad.kst", {"--force"}, 1, 3},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        const std::string named = "named" + std::to_string(run);
+        const std::string fed = "fed" + std::to_string(run++);
+        std::vector<std::string> args = {"extract", c.image, "all", "-d", named};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const run_result wanted = run_casstool(args, here);
+        args[1] = "-";
+        args[4] = fed;
+        run_options from_stdin = here;
+        from_stdin.stdin_file = f.dir.path(c.image);
+        const run_result got = run_casstool(args, from_stdin);
+        EXPECT_EQ(c.exit_code, wanted.exit_code) << wanted.err;
+        EXPECT_EQ(c.exit_code, got.exit_code) << got.err;
+        EXPECT_EQ(replaced(wanted.out, named, fed), got.out) << c.image;
+        EXPECT_EQ(replaced(wanted.err, c.image, "-"), got.err) << c.image;
+        std::size_t files = 0;
+        if (std::filesystem::exists(f.dir.path(named)))
+            for (const auto& file : std::filesystem::directory_iterator(f.dir.path(named))) {
+                const std::string name = file.path().filename().string();
+                EXPECT_TRUE(same_bytes(read_file(file.path().string()),
+                                       read_file(f.dir.path(fed + "/" + name))))
+                    << name;
+                ++files;
+            }
+        EXPECT_EQ(c.files, files) << c.image;
+        if (c.files == 0) {
+            EXPECT_FALSE(std::filesystem::exists(f.dir.path(fed)));
+        }
+    }
+    run_options piped = here;
+    piped.stdin_pipe = true;
+    const run_result pipe = run_casstool({"extract", "-", "all", "-d", "piped"}, piped);
+    EXPECT_EQ(2, pipe.exit_code);
+    EXPECT_EQ("casstool: -: extract all reads the image twice; save the stream to a file first\n",
+              pipe.err);
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path("piped")));
 }
 
 // cassmak's -o /dev/stdout works for casstool too, also into a pipe.

@@ -80,3 +80,68 @@ def test_the_example_packs_a_folder_as_cassmak_does(tools, tmp_path):
                              os.path.splitext(name)[0][:8], "-o", expected, folder / name)
         assert made.status == 0
     assert (tmp_path / "tape.kst").read_bytes() == expected.read_bytes()
+
+
+
+# Each call with the first line of what it raises. `tape` is a sound tape,
+# `blank` one that __new__ made and __init__ never filled.
+UNFILLED = "TypeError: cassmak.Tape object was never initialized"
+REFUSED_LIST = ("TypeError: join(): incompatible function arguments. The following argument "
+                "types are supported:")
+STRANGE_CALLS = [
+    ("cassmak.join([tape, None])", REFUSED_LIST),
+    ("cassmak.join([None])", REFUSED_LIST),
+    ("cassmak.join([tape, blank])", UNFILLED),
+    ("len(blank)", UNFILLED),
+    ("repr(blank)", UNFILLED),
+    ("list(blank)", UNFILLED),
+    ("blank[0]", UNFILLED),
+    ("blank[:]", UNFILLED),
+    ("blank.to_bytes()", UNFILLED),
+    ("bytes(blank)", UNFILLED),
+    ("blank.label", UNFILLED),
+    ("blank.size", UNFILLED),
+    ("blank.damaged", UNFILLED),
+    ("blank == tape", UNFILLED),
+    ("tape == blank", UNFILLED),
+    ("blank.save(path)", UNFILLED),
+    ("blank.remove(1)", UNFILLED),
+    ("blank.retag(1, number=2)", UNFILLED),
+    ("blank.move(1, 1)", UNFILLED),
+    ("blank.insert(tape)", UNFILLED),
+    ("tape.insert(blank)", UNFILLED),
+    ("blank.split()", UNFILLED),
+    ("str(cassmak.Diagnostic.__new__(cassmak.Diagnostic))",
+     "TypeError: cassmak.Diagnostic object was never initialized"),
+    ("cassmak.Diagnostic.__new__(cassmak.Diagnostic).kind",
+     "TypeError: cassmak.Diagnostic object was never initialized"),
+    ("cassmak.LineWarning.__new__(cassmak.LineWarning).text",
+     "TypeError: cassmak.LineWarning object was never initialized"),
+    # Filled late, it is a tape like any other.
+    ("blank.__init__(tape.to_bytes()); assert blank.to_bytes() == tape.to_bytes()", "done"),
+]
+
+
+def test_no_call_ends_the_interpreter(tmp_path):
+    # One interpreter makes every call and prints what each raised; a call
+    # that crashes it ends the output there.
+    program = "\n".join([
+        "import sys, cassmak",
+        "tape = cassmak.Tape(cassmak.make_headless(b'x'))",
+        "blank = cassmak.Tape.__new__(cassmak.Tape)",
+        f"path = {str(tmp_path / 'out.kst')!r}",
+        "for call in sys.argv[1:]:",
+        "    try:",
+        "        exec(call)",
+        "        said = 'done'",
+        "    except Exception as error:",
+        "        said = f'{type(error).__name__}: {error}'",
+        "    print(said.splitlines()[0], flush=True)",
+    ])
+    calls = [call for call, _ in STRANGE_CALLS]
+    run = subprocess.run([sys.executable, "-c", program, *calls], capture_output=True,
+                         text=True, check=False)
+    said = run.stdout.splitlines()
+    assert run.returncode == 0, (run.returncode, calls[len(said)], run.stderr)
+    assert said == [raised for _, raised in STRANGE_CALLS]
+    assert not (tmp_path / "out.kst").exists()

@@ -11,7 +11,7 @@ import time
 import cassmak
 import pytest
 
-from inputs import random_image, rng_for
+from inputs import block, random_image, rng_for, stored_file
 
 
 def words_for(rng, count):
@@ -220,3 +220,34 @@ def test_save_waits_for_the_append_lock_without_holding_others_up(tmp_path):
     saver.join(10)
     assert not saver.is_alive()
     assert path.read_bytes() == new
+
+
+def test_an_entry_number_is_named_as_given():
+    # Ints past what the library takes (negative, or 2**64 and up) are no
+    # image's entries, named in the refusal as the caller gave them.
+    tape = cassmak.Tape(stored_file(b"data") + block(b"more"), "t.kst")
+    source = cassmak.Tape(block(b"copied"), "s.kst")
+    are = "; its entries are 1 to 2"
+    cases = [
+        (lambda: tape.remove(-1), "t.kst: entry '-1' is not a number or range"),
+        (lambda: tape.remove(2**64 + 2), "t.kst: no entry 18446744073709551618"),
+        (lambda: tape.move(-1, 1), "t.kst: no entry -1" + are),
+        (lambda: tape.move(1, -1), "t.kst: no entry -1 to move to" + are),
+        (lambda: tape.move(-2, -3), "t.kst: no entry -2" + are),
+        (lambda: tape.move(2**64 + 2, 1), "t.kst: no entry 18446744073709551618" + are),
+        (lambda: tape.move(2**63, 1), "t.kst: no entry 9223372036854775808" + are),
+        (lambda: tape.move(1, 2**64), "t.kst: no entry 18446744073709551616 to move to" + are),
+        (lambda: tape.move(2**64 - 1, -1), "t.kst: no entry 18446744073709551615" + are),
+        (lambda: tape.move(0, 1), "t.kst: no entry 0" + are),
+        (lambda: tape.retag(-1, number=1), "t.kst: no entry -1" + are),
+        (lambda: tape.retag(-10**30, number=1), "t.kst: no entry -" + "1" + "0" * 30 + are),
+        (lambda: tape.retag(2**64 + 2, number=1), "t.kst: no entry 18446744073709551618" + are),
+        (lambda: tape.insert(source, at=-1), "t.kst: no entry -1 to copy before" + are),
+        (lambda: tape.insert(source, at=2**64 + 2),
+         "t.kst: no entry 18446744073709551618 to copy before" + are),
+        (lambda: tape.insert(source, 2**64 + 2, at=-1), "t.kst: no entry -1 to copy before" + are),
+    ]
+    for call, message in cases:
+        with pytest.raises(cassmak.Error) as caught:
+            call()
+        assert (str(caught.value), caught.value.status) == (message, 2)

@@ -2,11 +2,12 @@
 payload against `casstool extract`, on random images with damage."""
 
 import json
+import os
 
 import cassmak
 import pytest
 
-from inputs import random_image, rng_for
+from inputs import block, random_image, rng_for
 
 
 def json_view(entry):
@@ -86,3 +87,18 @@ def test_indexing_is_a_sequence(tmp_path):
     assert cassmak.Tape.read(str(path)) == cassmak.Tape.read(path) == tape
     assert cassmak.Tape.read(path).label == str(path)
     assert cassmak.Tape.read(bytearray(image), label="mine").label == "mine"
+
+
+def test_a_json_path_gives_its_bytes_back(tools, tmp_path):
+    # A byte of the path that is not part of valid UTF-8 is the lone
+    # surrogate U+DC80 + byte, which surrogateescape turns back into it.
+    lines = set()
+    for name in (b"caf\xc3\xa9.kst", b"caf\xe9.kst", b"\xff\xc3\xa9\x80.kst"):
+        path = os.path.join(os.fsencode(tmp_path), name)
+        with open(path, "wb") as image:
+            image.write(block(b"x"))
+        listed = tools.casstool("list", "--json", path)
+        assert listed.status == 0, listed.err
+        assert os.fsencode(json.loads(listed.out)["image"]) == path
+        lines.add(listed.out)
+    assert len(lines) == 3

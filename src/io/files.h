@@ -40,7 +40,8 @@ struct read_result {
 // Reads the whole file at `path` (any kind: a regular file, a pipe, a
 // device; `-` is standard input) into `buffer`, which is kept between calls so that reading many
 // files allocates once, and sets `size`. More than `limit` bytes fail with
-// too_large, so that an endless device ends.
+// too_large, so that an endless device ends; a regular file fails so by its
+// size, before it is read.
 read_result read_whole_file(const std::string& path, std::size_t limit,
                             std::vector<std::uint8_t>& buffer, std::size_t& size);
 

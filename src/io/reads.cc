@@ -10,14 +10,17 @@ namespace cassmak::core {
 namespace {
 
 // A regular file is read with one read into a buffer one byte larger than
-// the file, the second read confirming its end; anything else grows the
-// buffer as it comes, up to one byte past the limit.
+// the file, the second read confirming its end, and one larger than the
+// limit is refused by its size before anything is read; anything else grows
+// the buffer as it comes, up to one byte past the limit.
 read_result read_to_end(const platform::reading& file, std::size_t limit,
                         std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
     std::uint64_t length = 0;
-    if (platform::regular_size(file, length) && length <= limit &&
-        buffer.size() <= static_cast<std::size_t>(length))
+    const bool regular = platform::regular_size(file, length);
+    if (regular && length > limit)
+        return {read_outcome::too_large, {}};
+    if (regular && buffer.size() <= static_cast<std::size_t>(length))
         buffer.resize(static_cast<std::size_t>(length) + 1);
     if (buffer.size() < 65536)
         buffer.resize(65536);

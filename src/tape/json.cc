@@ -34,6 +34,14 @@ std::size_t utf8_length(const std::uint8_t* bytes, std::size_t count)
     return length;
 }
 
+// \uXXXX for the UTF-16 unit `unit`.
+void append_escape(std::string& out, unsigned unit)
+{
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04x", unit);
+    out += escape;
+}
+
 } // namespace
 
 void append_json_bytes(std::string& out, const std::uint8_t* bytes, std::size_t count,
@@ -50,6 +58,10 @@ void append_json_bytes(std::string& out, const std::uint8_t* bytes, std::size_t 
         } else if (byte == '"' || byte == '\\') {
             out += '\\';
             out += static_cast<char>(byte);
+        } else if (byte >= 0x80 && high == json_high_bytes::utf8) {
+            // Python's surrogateescape: a byte no text can mean, told apart
+            // from the character of the same value.
+            append_escape(out, 0xDC00U | byte);
         } else if (byte >= 0x80) {
             out += static_cast<char>(0xC0 | byte >> 6);
             out += static_cast<char>(0x80 | (byte & 0x3F));
@@ -61,9 +73,7 @@ void append_json_bytes(std::string& out, const std::uint8_t* bytes, std::size_t 
                 out += '\\';
                 out += short_escapes[byte - '\b'];
             } else {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-                out += escape;
+                append_escape(out, byte);
             }
         }
     }

@@ -11,8 +11,9 @@ namespace cassmak::core {
 
 // How bytes of 0x80 and above come through: each as the code point of the
 // same value, so that any byte comes through and can be told apart (a tape's
-// name); or with valid UTF-8 sequences kept as they are and only the other
-// bytes taken so (a path typed on a UTF-8 system).
+// name); or with valid UTF-8 sequences kept as they are and each other byte
+// as the lone surrogate U+DC80 + byte, escaped \udcXX (a path typed on a
+// UTF-8 system, which Python's surrogateescape gives back byte for byte).
 enum class json_high_bytes { latin1, utf8 };
 
 // Appends `count` bytes at `bytes` to `out` as a JSON string: the quote and

@@ -9,8 +9,9 @@
 namespace cassmak::core {
 
 // One JSON line for the entry. The image path is written as UTF-8 text where
-// it is valid UTF-8; each other byte, and every byte of the stored name and
-// type, becomes the code point of the same value.
+// it is valid UTF-8, and each other byte of it as the lone surrogate U+DC80 +
+// byte (\udcXX), so that no two paths give one text; every byte of the
+// stored name and type becomes the code point of the same value.
 void append_json(std::string& out, const std::string& path, const tape_entry& entry,
                  std::uint64_t base);
 

@@ -20,11 +20,14 @@ TEST(Json, StringsKeepCasstoolsEscapes)
         {"\xC3\xA9", json_high_bytes::latin1, "\"\xC3\x83\xC2\xA9\""},
         {"\xC3\xA9", json_high_bytes::utf8, "\"\xC3\xA9\""},
         {"\xF0\x9F\x98\x80", json_high_bytes::utf8, "\"\xF0\x9F\x98\x80\""},
-        // Not UTF-8: a lone lead, an overlong form, a surrogate, a cut sequence.
-        {"\xC3", json_high_bytes::utf8, "\"\xC3\x83\""},
-        {"\xC0\xAF", json_high_bytes::utf8, "\"\xC3\x80\xC2\xAF\""},
-        {"\xED\xA0\x80", json_high_bytes::utf8, "\"\xC3\xAD\xC2\xA0\xC2\x80\""},
-        {"\xE2\x82", json_high_bytes::utf8, "\"\xC3\xA2\xC2\x82\""},
+        // Not UTF-8: a lone lead, an overlong form, a surrogate, a cut sequence,
+        // each byte a lone surrogate U+DC80 + byte.
+        {"\xC3", json_high_bytes::utf8, "\"\\udcc3\""},
+        {"\xC0\xAF", json_high_bytes::utf8, "\"\\udcc0\\udcaf\""},
+        {"\xED\xA0\x80", json_high_bytes::utf8, "\"\\udced\\udca0\\udc80\""},
+        {"\xE2\x82", json_high_bytes::utf8, "\"\\udce2\\udc82\""},
+        {"caf\xE9.kst", json_high_bytes::utf8, "\"caf\\udce9.kst\""},
+        {"\xFF\xC3\xA9\x80", json_high_bytes::utf8, "\"\\udcff\xC3\xA9\\udc80\""},
     };
     for (const auto& c : cases) {
         std::string out = "x";

@@ -118,7 +118,7 @@ struct image_survey {
     std::optional<tape_entry> first_damaged;
 };
 
-int survey_image(const std::string& path, image_survey& survey)
+int survey_image(image_walks& image, image_survey& survey)
 {
     image_visitor visitor;
     visitor.begin = [&](bool size_known, std::uint64_t) { survey.stream = !size_known; };
@@ -130,8 +130,7 @@ int survey_image(const std::string& path, image_survey& survey)
             survey.first_damaged = entry;
         return true;
     };
-    std::uint64_t size = 0;
-    return walk_image(path, visitor, size);
+    return walk_image_again(image, visitor);
 }
 
 // Where entry `entry` of `count` goes: DIR/NN-NAME.bin, the name made safe
@@ -172,11 +171,13 @@ int run_extract_all(const extract_options& options)
     bool missing_folder = false;
     if (look_at_target_folder(options.folder, missing_folder) != tool_ok)
         return tool_failed;
+    image_walks image;
+    image.path = image_path;
     image_survey survey;
-    if (survey_image(image_path, survey) != tool_ok)
+    if (survey_image(image, survey) != tool_ok)
         return tool_failed;
     // The names need the number of entries first, and every target is looked
-    // at before the first is written: the image is read three times, a file
+    // at before the first is written: the image is walked three times, a file
     // and not a stream.
     if (survey.stream)
         return report_tool(tool_failed, image_path +
@@ -199,18 +200,19 @@ int run_extract_all(const extract_options& options)
         status = refuse_target(target_path(options, entry, count), options.force);
         return status == tool_ok;
     };
-    std::uint64_t size = 0;
-    if (walk_image(image_path, check, size) != tool_ok || status != tool_ok)
+    if (walk_image_again(image, check) != tool_ok || status != tool_ok)
         return tool_failed;
     // Made only now, so that a refusal leaves no empty folder behind.
     if (missing_folder && make_target_folder(*options.folder, sync) != tool_ok)
         return tool_failed;
 
     status = tool_ok;
+    std::size_t walked = 0;
     image_visitor write;
     write.visit = [&](const tape_entry& entry, const std::uint8_t* window, std::uint64_t) {
         if (entry.entry > count)
             return false;
+        walked = entry.entry;
         if (entry.kind == entry_kind::file && entry.data_checksum == data_checksum_state::absent) {
             status = report_tool(tool_damaged, entry_label(image_path, entry) +
                                                    " has no data block; nothing written for it");
@@ -237,8 +239,14 @@ int run_extract_all(const extract_options& options)
                 report_tool(tool_damaged, damage_label(image_path, entry) + "; written as it is");
         return true;
     };
-    if (walk_image(image_path, write, size) != tool_ok)
+    if (walk_image_again(image, write) != tool_ok)
         return tool_failed;
+    // Every entry the first walk counted is written or refused, or the run
+    // is no success.
+    if (status != tool_failed && walked < count)
+        status = report_tool(tool_failed,
+                             image_path + ": ended before entry " + std::to_string(walked + 1) +
+                                 " of " + std::to_string(count) + "; it changed while it was read");
     return finish_stdout(status);
 }
 

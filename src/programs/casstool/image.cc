@@ -5,6 +5,7 @@
 #include "programs/casstool/report.h"
 #include "tape/limits.h"
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace cassmak::core;
@@ -67,6 +68,38 @@ int walk_image(const std::string& path, const image_visitor& visitor, std::uint6
 int load_image(const std::string& path, std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
     return load_file(path, static_cast<std::size_t>(largest_image), image_too_large, buffer, size);
+}
+
+int walk_image_again(image_walks& image, const image_visitor& visitor)
+{
+    if (image.path == "-" && !image.held) {
+        input_stream stream;
+        const bool regular =
+            open_input_stream(image.path, stream).outcome == read_outcome::read && stream.regular;
+        close_input_stream(stream);
+        std::size_t size = 0;
+        if (regular) {
+            if (load_image(image.path, image.bytes, size) != tool_ok)
+                return tool_failed;
+            image.bytes.resize(size);
+            image.held = true;
+        }
+    }
+    if (!image.held) {
+        std::uint64_t size = 0;
+        return walk_image(image.path, visitor, size);
+    }
+    if (visitor.begin)
+        visitor.begin(true, image.bytes.size());
+    std::size_t at = 0;
+    const image_stream_reader next = [&](std::uint8_t* into, std::size_t room, std::size_t& got) {
+        got = std::min(room, image.bytes.size() - at);
+        std::copy_n(image.bytes.data() + at, got, into);
+        at += got;
+        return true;
+    };
+    walk_image_window(next, visitor.visit);
+    return tool_ok;
 }
 
 int load_entries(const std::string& path, tape_image& image)

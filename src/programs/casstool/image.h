@@ -42,6 +42,20 @@ struct image_visitor {
 // is reported.
 int walk_image(const std::string& path, const image_visitor& visitor, std::uint64_t& size);
 
+// An image that a command walks more than once. A file named by its path is
+// opened again for each walk. Standard input can be read only once: where it
+// is a regular file, the first walk reads it whole into `bytes` (within the
+// largest image) and every walk goes over those; a pipe is walked as it
+// comes, and a second walk finds its end.
+struct image_walks {
+    std::string path;
+    bool held = false;
+    std::vector<std::uint8_t> bytes;
+};
+
+// walk_image over `image`, as its walks go.
+int walk_image_again(image_walks& image, const image_visitor& visitor);
+
 // The entry that a walk over a whole image looked for, with its payload, and
 // how many entries the image has.
 struct found_entry {
