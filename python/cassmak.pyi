@@ -160,7 +160,11 @@ class Tape:
         """Replaces the file at `path` with this image as casstool's changing
         commands do: under the lock cassmak -append takes, whole or not at
         all, keeping the file's permissions, owner and links. Without
-        create, a missing file is an error."""
+        create, a missing file is an error. The file the tape was read from
+        (an edit's tape too) is replaced only while it still holds what was
+        read, or what this tape last saved there: compared under the lock,
+        one changed or removed since (by cassmak -append or any other
+        program) is left as it is, and cassmak.Error is raised."""
 
 def join(tapes: Sequence[Tape], *, force: bool = False,
          label: str = "<joined>") -> Tape:

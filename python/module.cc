@@ -10,6 +10,7 @@
 // After Python.h, which pybind11 includes.
 #include <structmember.h>
 
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -171,9 +172,90 @@ std::shared_ptr<const tape_data> read_data(std::vector<std::uint8_t>&& bytes, in
     return data;
 }
 
+using digest = std::array<std::uint8_t, 32>;
+
+// SHA-256 (FIPS 180-4), so that a tape edited from a file need not keep the
+// bytes it was read from to tell whether the file still holds them.
+digest sha256(const std::uint8_t* data, std::size_t size)
+{
+    static const std::uint32_t k[64] = {
+        0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
+        0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
+        0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
+        0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
+        0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
+        0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
+        0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
+        0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+        0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
+        0xc67178f2};
+    std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    const auto rotr = [](std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
+    const auto block = [&](const std::uint8_t* at) {
+        std::uint32_t w[64];
+        for (std::size_t i = 0; i < 16; ++i)
+            w[i] = std::uint32_t{at[4 * i]} << 24 | std::uint32_t{at[4 * i + 1]} << 16 |
+                   std::uint32_t{at[4 * i + 2]} << 8 | at[4 * i + 3];
+        for (std::size_t i = 16; i < 64; ++i)
+            w[i] = w[i - 16] + (rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3)) +
+                   w[i - 7] + (rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10));
+        std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6],
+                      x = h[7];
+        for (std::size_t i = 0; i < 64; ++i) {
+            const std::uint32_t t1 =
+                x + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
+            const std::uint32_t t2 =
+                (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+            x = g;
+            g = f;
+            f = e;
+            e = d + t1;
+            d = c;
+            c = b;
+            b = a;
+            a = t1 + t2;
+        }
+        const std::uint32_t sums[8] = {a, b, c, d, e, f, g, x};
+        for (std::size_t i = 0; i < 8; ++i)
+            h[i] += sums[i];
+    };
+    const std::size_t whole = size / 64 * 64;
+    for (std::size_t at = 0; at < whole; at += 64)
+        block(data + at);
+    // The rest, a one bit, zeros and the length in bits fill one block or two.
+    std::uint8_t tail[128] = {};
+    const std::size_t rest = size - whole;
+    if (rest != 0)
+        std::memcpy(tail, data + whole, rest);
+    tail[rest] = 0x80;
+    const std::size_t end = rest < 56 ? 64 : 128;
+    const std::uint64_t bits = static_cast<std::uint64_t>(size) * 8;
+    for (std::size_t i = 0; i < 8; ++i)
+        tail[end - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    for (std::size_t at = 0; at < end; at += 64)
+        block(tail + at);
+    digest out;
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<std::uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
+    return out;
+}
+
+// What a tape read from a file remembers of it, so that a save there can
+// tell whether another program changed the file since.
+struct file_origin {
+    std::string path; // resolved, as resolved_path gives it
+    std::size_t size = 0;
+    // Without a digest the tape's own bytes are those read. An edit's tape
+    // keeps only their digest: the bytes read besides its own would double
+    // the memory a large tape takes.
+    std::optional<digest> read_digest;
+};
+
 struct py_tape {
     std::shared_ptr<const tape_data> data;
     std::string label; // how messages name the image
+    std::shared_ptr<const file_origin> origin; // null for a tape not read from a file
 };
 
 } // namespace
@@ -201,6 +283,13 @@ py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
     return tape;
 }
 
+// A path as the system finds the file: from the current folder and through
+// links, so that one file spelt two ways is one.
+std::string resolved_path(const std::string& path)
+{
+    return py::module_::import("os.path").attr("realpath")(py::bytes(path)).cast<std::string>();
+}
+
 py_tape read_tape(const py::object& source, const std::optional<std::string>& label)
 {
     if (PyObject_CheckBuffer(source.ptr()))
@@ -212,26 +301,62 @@ py_tape read_tape(const py::object& source, const std::optional<std::string>& la
         loaded = cassmak::load_tape(path);
     }
     check(loaded.status, loaded.message);
-    return make_tape(std::move(loaded.bytes), label ? *label : path);
+    py_tape tape = make_tape(std::move(loaded.bytes), label ? *label : path);
+    tape.origin = std::make_shared<const file_origin>(
+        file_origin{resolved_path(path), tape.data->bytes.size(), std::nullopt});
+    return tape;
 }
 
-void save_tape(const py_tape& tape, const py::object& target, bool create)
+// Whether `old` is the image `origin` was read as; `own` is the tape's image.
+bool holds_what_was_read(const file_origin& origin, const std::vector<std::uint8_t>& old,
+                         const std::vector<std::uint8_t>& own)
+{
+    if (old.size() != origin.size)
+        return false;
+    return origin.read_digest ? sha256(old.data(), old.size()) == *origin.read_digest : old == own;
+}
+
+void save_tape(py_tape& tape, const py::object& target, bool create)
 {
     const std::string path = path_bytes(target);
+    // Only the file the tape was read from must still hold what was read;
+    // another file is replaced whatever it holds, as the tape is what the
+    // caller wants there.
+    std::shared_ptr<const file_origin> origin = tape.origin;
+    if (origin && resolved_path(path) != origin->path)
+        origin = nullptr;
+    const std::vector<std::uint8_t>& bytes = tape.data->bytes;
+    const char* refusal = nullptr;
     cassmak::write_result result;
     {
         py::gil_scoped_release unlocked;
-        const std::vector<std::uint8_t>& bytes = tape.data->bytes;
-        // Another run's image found under the lock is replaced all the same:
-        // the tape is what the caller wants there.
-        result = create ? cassmak::save_tape(path, bytes)
-                        : cassmak::update_output(path, false,
-                                                 [&](const std::vector<std::uint8_t>&, bool,
-                                                     std::vector<std::uint8_t>& updated) {
-                                                     updated = bytes;
-                                                     return true;
-                                                 });
+        // Compared under the lock, so that nothing another program adds can
+        // come between the comparison and the replacement.
+        const auto replace = [&](const std::vector<std::uint8_t>& old, bool existed,
+                                 std::vector<std::uint8_t>& updated) {
+            refusal = nullptr;
+            if (origin && !existed)
+                refusal = "it has been removed since it was read";
+            else if (origin && !holds_what_was_read(*origin, old, bytes))
+                refusal = "it has changed since it was read";
+            if (refusal)
+                return false;
+            updated = bytes;
+            return true;
+        };
+        // A missing file is the transform's to refuse when the tape was read from it.
+        result = cassmak::update_output(path, create || origin != nullptr, replace);
     }
+    if (refusal && result.outcome == cassmak::write_outcome::declined)
+        raise_error(result.status,
+                    path + ": cannot be updated: " + refusal + "; it is left as it was");
+    // The file now holds this tape's bytes (synced or not): a later save
+    // compares with them.
+    const bool replaced = result.outcome == cassmak::write_outcome::written ||
+                          result.outcome == cassmak::write_outcome::unsynced;
+    if (origin && replaced)
+        tape.origin = std::make_shared<const file_origin>(
+            file_origin{origin->path, bytes.size(), std::nullopt});
     check(result.status, result.message);
 }
 
@@ -239,7 +364,18 @@ void save_tape(const py_tape& tape, const py::object& target, bool create)
 py_tape edited(const py_tape& tape, cassmak::change_result&& result)
 {
     check(result.status, result.message);
-    return make_tape(std::move(result.image), tape.label);
+    py_tape made = make_tape(std::move(result.image), tape.label);
+    made.origin = tape.origin;
+    if (tape.origin && !tape.origin->read_digest) {
+        // The bytes read are this tape's own, which the new one does not keep.
+        file_origin origin = *tape.origin;
+        {
+            py::gil_scoped_release unlocked;
+            origin.read_digest = sha256(tape.data->bytes.data(), tape.data->bytes.size());
+        }
+        made.origin = std::make_shared<const file_origin>(std::move(origin));
+    }
+    return made;
 }
 
 py_tape tape_remove(const py_tape& tape, const py::args& entries)
@@ -830,7 +966,11 @@ PYBIND11_MODULE(cassmak, module)
              "Replaces the file at `path` with this image as casstool's changing\n"
              "commands do: under the lock cassmak -append takes, whole or not at\n"
              "all, keeping the file's permissions, owner and links. Without\n"
-             "create, a missing file is an error.")
+             "create, a missing file is an error. The file the tape was read from\n"
+             "(an edit's tape too) is replaced only while it still holds what was\n"
+             "read, or what this tape last saved there: compared under the lock,\n"
+             "one changed or removed since (by cassmak -append or any other\n"
+             "program) is left as it is, and cassmak.Error is raised.")
         .def("remove", tape_remove,
              "`casstool rm`: the entries (numbers from 1, ranges 'A-B', 'all')\n"
              "taken out; at least one must be given.")

@@ -201,6 +201,144 @@ def test_save_replaces_as_casstool_does(tools, tmp_path):
         tape.save(tmp_path / "no" / "such.kst")
 
 
+CHANGED = "{}: cannot be updated: it has changed since it was read; it is left as it was"
+REMOVED = "{}: cannot be updated: it has been removed since it was read; it is left as it was"
+
+# Two files and a headless block: entry 1 can be retagged, entries 2 and 3 moved.
+SAVED = stored_file(b"one", 1, name=b"ONE     ") + block(b"two") + stored_file(b"three", 3)
+
+
+def change_as_another_program(tools, path, change):
+    """What another program does to `path` between a read and a save: a file
+    appended, a name set (other bytes of the same size), the file removed."""
+    if change == "append":
+        more = path.parent.parent / "more.bin"
+        more.write_bytes(b"appended")
+        assert tools.cassmak("-append", "-m", "MORE", "-o", path, more).status == 0
+    elif change == "set":
+        assert tools.casstool("set", path, "1", "--name", "OTHER", "-q").status == 0
+    else:
+        path.unlink()
+
+
+def contents(folder):
+    return {name: (folder / name).read_bytes() for name in os.listdir(folder)}
+
+
+def test_save_refuses_a_file_changed_since_it_was_read(tools, tmp_path):
+    # Saved as read, or edited first: the tape keeps the bytes read, or only
+    # their digest once an edit has let them go.
+    edits = {"none": lambda tape: tape, "retag": lambda tape: tape.retag(1, name="MINE")}
+    for change in ("append", "set", "remove"):
+        for edit, make in edits.items():
+            for create in (True, False):
+                case = f"{change}, edit {edit}, create={create}"
+                folder = tmp_path / case.replace(" ", "_").replace(",", "")
+                folder.mkdir()
+                path = folder / "a.kst"
+                path.write_bytes(SAVED)
+                tape = make(cassmak.Tape.read(path))
+                change_as_another_program(tools, path, change)
+                left = contents(folder)
+                with pytest.raises(cassmak.Error) as caught:
+                    tape.save(path, create=create)
+                words = REMOVED if change == "remove" else CHANGED
+                assert str(caught.value) == words.format(path), case
+                assert caught.value.status == 2, case
+                # Nothing made, nothing left behind: the file as the other program left it.
+                assert contents(folder) == left, case
+
+
+def test_save_of_an_unchanged_file_is_casstools_change(tools, tmp_path):
+    path, theirs = tmp_path / "a.kst", tmp_path / "theirs.kst"
+    for create in (True, False):
+        path.write_bytes(SAVED)
+        theirs.write_bytes(SAVED)
+        tape = cassmak.Tape.read(path)
+        tape.save(path, create=create)
+        assert path.read_bytes() == SAVED
+        tape = tape.retag(1, name="MINE").move(2, 3)
+        tape.save(path, create=create)
+        assert tools.casstool("set", theirs, "1", "--name", "MINE", "-q").status == 0
+        assert tools.casstool("move", theirs, "2", "3", "-q").status == 0
+        assert path.read_bytes() == theirs.read_bytes()
+        # A saved tape holds what the file now holds: saved again, or edited
+        # and saved, it replaces it; the file changed again, it is refused.
+        tape.save(path, create=create)
+        tape = tape.remove(3)
+        tape.save(path, create=create)
+        assert tools.casstool("rm", theirs, "3", "-q").status == 0
+        assert path.read_bytes() == theirs.read_bytes()
+        change_as_another_program(tools, path, "append")
+        appended = path.read_bytes()
+        with pytest.raises(cassmak.Error) as caught:
+            tape.remove(1).save(path, create=create)
+        assert str(caught.value) == CHANGED.format(path)
+        assert path.read_bytes() == appended
+
+
+def test_save_names_the_file_read_however_it_is_spelt(tools, tmp_path, monkeypatch):
+    path = tmp_path / "a.kst"
+    os.symlink("a.kst", tmp_path / "link.kst")
+    monkeypatch.chdir(tmp_path)
+    for read, saved in (("a.kst", path), (path, "a.kst"), ("link.kst", path), (path, "link.kst")):
+        path.write_bytes(SAVED)
+        tape = cassmak.Tape.read(read)
+        change_as_another_program(tools, path, "set")
+        changed = path.read_bytes()
+        with pytest.raises(cassmak.Error) as caught:
+            tape.save(saved)
+        assert str(caught.value) == CHANGED.format(saved)
+        assert path.read_bytes() == changed
+
+
+def test_save_compares_under_the_append_lock(tmp_path):
+    # An append that holds the lock while the save waits for it is seen: the
+    # file is compared once the save has the lock, not before.
+    path = tmp_path / "a.kst"
+    path.write_bytes(SAVED)
+    tape = cassmak.Tape.read(path).retag(1, name="MINE")
+    caught = []
+
+    def save():
+        try:
+            tape.save(path)
+        except cassmak.Error as error:
+            caught.append(str(error))
+
+    more = block(b"appended")
+    with open(path, "r+b") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        saver = threading.Thread(target=save)
+        saver.start()
+        time.sleep(0.3)
+        assert saver.is_alive()
+        held.seek(0, os.SEEK_END)
+        held.write(more)
+        held.flush()
+        fcntl.flock(held, fcntl.LOCK_UN)
+    saver.join(10)
+    assert not saver.is_alive()
+    assert caught == [CHANGED.format(path)]
+    assert path.read_bytes() == SAVED + more
+
+
+def test_save_elsewhere_replaces_whatever_is_there(tools, tmp_path):
+    # Only the file a tape was read from is held to what was read: another
+    # file, or any file for a tape made in memory, is replaced (or made).
+    path, other = tmp_path / "a.kst", tmp_path / "b.kst"
+    path.write_bytes(SAVED)
+    tape = cassmak.Tape.read(path).remove(2)
+    change_as_another_program(tools, path, "append")
+    other.write_bytes(SAVED)
+    tape.save(other, create=False)
+    assert other.read_bytes() == tape.to_bytes()
+    tape.save(tmp_path / "new.kst")
+    assert (tmp_path / "new.kst").read_bytes() == tape.to_bytes()
+    cassmak.Tape(SAVED).save(path, create=False)
+    assert path.read_bytes() == SAVED
+
+
 def test_save_waits_for_the_append_lock_without_holding_others_up(tmp_path):
     path = tmp_path / "a.kst"
     path.write_bytes(b"old")
