@@ -15,12 +15,21 @@ foreach(line IN LISTS lines)
     continue()
   endif()
   set(name "${CMAKE_MATCH_1}")
-  # MinGW's pointers to a symbol another library defines are named for it.
-  string(REGEX REPLACE "^\\.refptr\\." "" name "${name}")
-  if(name MATCHES "^_Z(N|NK|Z|ZN|TVN|TIN|TSN|GVN|THN|TCN)?7cassmak")
+  # MinGW's pointers to a symbol another library defines, and
+  # AddressSanitizer's marks of a global, are named for it.
+  string(REGEX REPLACE "^(\\.refptr\\.|__odr_asan\\.)" "" name "${name}")
+  # The name's first part, past the mangling's prefixes: a special name
+  # (vtable, typeinfo, guard, a function's local), a nested name and its
+  # qualifiers.
+  string(REGEX REPLACE "^_Z(T[VISHCT]|GV|Z)?N?[KVRO]*" "" first "${name}")
+  if(NOT name MATCHES "^_Z")
+    set(first "")
+  endif()
+  if(first MATCHES "^7cassmak")
     math(EXPR ours "${ours} + 1")
-  elseif(name MATCHES "^_Z(N|NK|Z|ZN|TV|TI|TS|GV)?(St|S[absiod]|9__gnu_cxx)" OR name MATCHES "^DW\\.ref\\.")
-    # The standard library's templates and the unwinder's references.
+  elseif(first MATCHES "^(St|S[absiod]|9__gnu_cxx|nw|na|dl|da)" OR name MATCHES "^DW\\.ref\\.")
+    # The standard library's templates, the runtime's placement new and
+    # delete, and the unwinder's references.
   else()
     list(APPEND strays "${name}")
   endif()
