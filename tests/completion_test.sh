@@ -32,7 +32,7 @@ cases=(
     'cassmak -n |'
     'cassmak -m -|'
     'cassmak -m -o -b -t X |a.kst b.kst data.bin names prog.bas raw'
-    'casstool |--help --version -h -v basic check copy extract join list move rm set split'
+    'casstool |--help --version -h -v add basic check copy extract join list move rm set split'
     'casstool e|extract'
     'casstool list |a.kst b.kst names raw'
     'casstool list raw/|raw/x.bin'

@@ -139,6 +139,12 @@ TEST(Library, ChangesAsCasstoolChanges)
     const std::string empty = dir.path("empty.kst");
     write_file(empty, std::vector<std::uint8_t>{});
 
+    // A file added is named after its own file name.
+    const std::string added = dir.path("f.bin");
+    write_file(added, damaged);
+    const std::vector<std::uint8_t> made =
+        cassmak::make_file(damaged.data(), damaged.size(), {"F", 0, '?', 0}).image;
+
     const struct {
         std::vector<std::string> args;
         cassmak::change_result result;
@@ -160,6 +166,7 @@ TEST(Library, ChangesAsCasstoolChanges)
          cassmak::insert_entries(image, source_image, {"5"}, std::nullopt, false, path, source)},
         {{"copy", empty, "1", "--to", path},
          cassmak::insert_entries(image, {}, {"1"}, std::nullopt, false, path, empty)},
+        {{"add", path, added}, cassmak::add_entries(image, made, {added}, false, path)},
     };
     for (const auto& one : cases) {
         write_file(path, image);
@@ -275,7 +282,7 @@ TEST(Library, SharedLibraryExportsOnlyThePublicApi)
         ++exported;
     }
     // Every function of the public headers.
-    EXPECT_EQ(exported, 22u);
+    EXPECT_EQ(exported, 23u);
 }
 
 } // namespace

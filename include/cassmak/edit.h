@@ -63,6 +63,17 @@ CASSMAK_API change_result insert_entries(std::vector<std::uint8_t> image,
                                          bool force = false, const std::string& path = "tape.kst",
                                          const std::string& source_path = "source.kst");
 
+// `casstool add PATH FILE... [--force]` once the files are made (make_file,
+// make_headless, import_basic; their images back to back in `made`): the
+// entries of `made` put after the last entry of `image`, one line each,
+// naming them by `names`. An image that ends in a truncated tail or a file
+// without its data block is refused unless `force`, since the new entries
+// would be read as its part. An empty `image` is a tape not there yet.
+CASSMAK_API change_result add_entries(std::vector<std::uint8_t> image,
+                                      const std::vector<std::uint8_t>& made,
+                                      const std::vector<std::string>& names, bool force = false,
+                                      const std::string& path = "tape.kst");
+
 // `casstool join -o OUTPUT PATH... [--force]`: the entries of `images`
 // (named `paths`, one each) back to back.
 CASSMAK_API change_result join_tapes(const std::vector<std::vector<std::uint8_t>>& images,

@@ -91,6 +91,16 @@ change_result insert_entries(std::vector<std::uint8_t> image,
     });
 }
 
+change_result add_entries(std::vector<std::uint8_t> image, const std::vector<std::uint8_t>& made,
+                          const std::vector<std::string>& names, bool force,
+                          const std::string& path)
+{
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        return public_result(core::add_change(std::move(image), path, made.data(), made.size(),
+                                              names, force));
+    });
+}
+
 change_result join_tapes(const std::vector<std::vector<std::uint8_t>>& images,
                          const std::vector<std::string>& paths, const std::string& output,
                          bool force)

@@ -446,6 +446,49 @@ bool plan_copy(const image_source& old, const std::string& path, const std::uint
     return true;
 }
 
+bool plan_add(const image_source& old, const std::string& path, const std::uint8_t* added,
+              std::size_t added_size, const std::vector<std::string>& names, bool force,
+              const change_lines& lines, change_plan& plan)
+{
+    std::size_t count = 0;
+    entry_bounds last;
+    if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& bounds) {
+            count = index + 1;
+            last = bounds;
+            return true;
+        }))
+        return false;
+    std::vector<std::uint8_t> window;
+    tape_entry entry;
+    if (count > 0 && last.open) {
+        if (!read_entry(old.read, last, count - 1, window, entry))
+            return false;
+        const std::string words = open_inside_words(path, last.kind, path, count);
+        if (!force)
+            return refuse(plan, words + "; --force adds after it anyway");
+        plan.notes.push_back(damage_label(path, entry) + "; added after it all the same");
+        plan.status = change_forced;
+    }
+    if (lines) {
+        const image_bytes_reader read_added = memory_reader(added, added_size);
+        bool read = true;
+        if (!walk_entry_bounds(added_size, read_added,
+                               [&](std::size_t index, const entry_bounds& bounds) {
+                                   read = read_entry(read_added, bounds, index, window, entry);
+                                   if (read && index < names.size())
+                                       lines("added " + names[index] + " as entry " +
+                                             std::to_string(count + index + 1) + " (" +
+                                             describe_entry(entry) + ")\n");
+                                   return read;
+                               }) ||
+            !read)
+            return false;
+    }
+    add_old_span(plan.pieces, 0, old.size);
+    plan.pieces.push_back({added, 0, added_size});
+    return true;
+}
+
 namespace {
 
 // Plans a change over the image `old` held in memory, by `plan_with` (given
@@ -517,6 +560,16 @@ change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& p
                                               change_plan& plan) {
         plan_copy(image, path, source, source_size, source_path, words, at_word, at, force, lines,
                   plan);
+    });
+}
+
+change_outcome add_change(std::vector<std::uint8_t>&& old, const std::string& path,
+                          const std::uint8_t* added, std::size_t added_size,
+                          const std::vector<std::string>& names, bool force)
+{
+    return made_in_memory(std::move(old), [&](const image_source& image, const change_lines& lines,
+                                              change_plan& plan) {
+        plan_add(image, path, added, added_size, names, force, lines, plan);
     });
 }
 

@@ -93,6 +93,16 @@ bool plan_copy(const image_source& old, const std::string& path, const std::uint
                const std::vector<std::string>& words, const std::optional<std::string>& at_word,
                std::size_t at, bool force, const change_lines& lines, change_plan& plan);
 
+// The entries at `added` (whole blocks as packing makes them, an entry for
+// each name of `names`, which the lines call them by) put after the last
+// entry of the old image. An image that ends in an entry which takes in
+// whatever follows it is refused unless `force`, since the new entries would
+// be read as its part. The pieces point into `added`, which must outlive the
+// plan.
+bool plan_add(const image_source& old, const std::string& path, const std::uint8_t* added,
+              std::size_t added_size, const std::vector<std::string>& names, bool force,
+              const change_lines& lines, change_plan& plan);
+
 // Why `choose_entries` found no entries in the image at `path`.
 std::string entry_list_message(const std::string& path, const entry_list_result& result);
 
@@ -131,6 +141,10 @@ change_outcome copy_change(std::vector<std::uint8_t>&& old, const std::string& p
                            const std::uint8_t* source, std::size_t source_size,
                            const std::string& source_path, const std::vector<std::string>& words,
                            const std::optional<std::string>& at_word, std::size_t at, bool force);
+
+change_outcome add_change(std::vector<std::uint8_t>&& old, const std::string& path,
+                          const std::uint8_t* added, std::size_t added_size,
+                          const std::vector<std::string>& names, bool force);
 
 // The entries of `images` (at `paths`) back to back, as the image `output`;
 // a truncated tail is taken only with `force`.

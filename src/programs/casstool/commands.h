@@ -37,6 +37,7 @@ extern const tool_command list_command;
 extern const tool_command extract_command;
 extern const tool_command basic_command;
 extern const tool_command check_command;
+extern const tool_command add_command;
 extern const tool_command rm_command;
 extern const tool_command set_command;
 extern const tool_command move_command;
