@@ -105,8 +105,7 @@ TEST(CheckBasicSource, WhereEachKindFires)
 
 TEST(CheckBasicSource, CleanProgramsGiveNoWarning)
 {
-    std::ifstream primes(std::filesystem::path(__FILE__).parent_path() /
-                         "../../examples/primes.bas");
+    std::ifstream primes(std::filesystem::path(CASSMAK_EXAMPLES) / "primes.bas");
     ASSERT_TRUE(primes);
     const std::string example((std::istreambuf_iterator<char>(primes)), {});
     EXPECT_EQ("", diagnostics(example));

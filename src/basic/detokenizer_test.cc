@@ -171,8 +171,7 @@ TEST(ListBasicProgram, NamesNoAddressPast0xFFFF)
 
 TEST(ListBasicProgram, RoundTripOfTheExampleAndOfEveryToken)
 {
-    const std::filesystem::path example =
-        std::filesystem::path(__FILE__).parent_path() / "../../examples/primes.bas";
+    const std::filesystem::path example = std::filesystem::path(CASSMAK_EXAMPLES) / "primes.bas";
     std::ifstream file(example, std::ios::binary);
     ASSERT_TRUE(file) << example;
     std::stringstream primes;
