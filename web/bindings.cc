@@ -3,7 +3,8 @@
 // Texts come as UTF-8, several of them separated by NUL bytes; an answer that
 // carries bytes (a tape made) leaves them for page_output_data. The tape
 // read is held here, and changed here, until another is read: the script
-// asks for a window of its rows at a time, and for its bytes after a change.
+// asks for a window of its rows at a time, and reads its bytes when the page
+// wants them.
 #include "page_api.h"
 
 #include <emscripten/emscripten.h>

@@ -4,10 +4,12 @@
 const $ = (id) => document.getElementById(id);
 const waiting = new Map();
 let nextId = 0;
+let restoreId = 0;
 let worker;
-// The tape shown: {name, bytes, changed, serial, count, damaged}. The module
-// in the worker holds it too; the page keeps its bytes, to download and to
-// give to a fresh worker. Each tape read gets a new serial number, which
+// The tape shown: {name, file, changes, changed, serial, count, size,
+// damaged}. The module in the worker holds its bytes and gives the page
+// those it wants; the page keeps the file read and the changes made to it,
+// to give to a fresh worker. Each tape read gets a new serial number, which
 // every question about it carries.
 let tape = null;
 let serials = 0;
@@ -31,9 +33,14 @@ function startWorker() {
       worker.terminate();
       for (const resolve of waiting.values()) resolve({ error: "the worker stopped; try again" });
       waiting.clear();
+      const restoring = answer.id === restoreId;
       startWorker();
-      // The fresh module holds no tape: it gets the one shown again.
-      if (tape) ask("read", { file: new File([tape.bytes], tape.name), serial: tape.serial });
+      // The fresh module holds no tape: it gets the one shown again, unless
+      // that is what it could not hold.
+      if (tape && !restoring) {
+        ask("read", { file: tape.file, serial: tape.serial, changes: tape.changes });
+        restoreId = nextId;
+      }
     }
   };
 }
@@ -235,7 +242,7 @@ $("make-button").onclick = makeTape;
 // ---- Read and change a tape ----
 // One page of the tape's entries is shown at a time, whatever their number.
 let editing = false;
-const pageSize = 50;
+const pageSize = 25;
 const view = { first: 0 };
 const pageOf = (index) => index - index % pageSize;
 
@@ -253,9 +260,17 @@ function hex(bytes) {
 const baseName = () => tape.name.replace(/\.kst$/i, "");
 const entries = (n) => plural(n, "entry").replace("entrys", "entries");
 
-async function showListing(e, payload) {
-  // A copy: a view would take the whole tape to the worker with it.
-  const answer = await ask("list", { bytes: payload.slice() });
+// The bytes of an entry's payload, from the worker.
+async function payloadOf(e) {
+  const answer = await ask("bytes", { serial: tape.serial, offset: e.payload_offset, size: e.payload_size });
+  if (!answer.bytes) $("tape-status").textContent = answer.error || "The tape is being read again; try again.";
+  return answer.bytes;
+}
+
+async function showListing(e) {
+  const payload = await payloadOf(e);
+  if (!payload) return;
+  const answer = await ask("list", { bytes: payload });
   if (answer.error) {
     $("tape-status").textContent = answer.error;
     return;
@@ -290,7 +305,8 @@ async function edit(op, request, done, focus, index) {
     $("tape-status").textContent = answer.error || answer.message || "The tape is being read again; try again.";
     return false;
   }
-  Object.assign(tape, { bytes: answer.bytes, count: answer.count, damaged: answer.damaged, changed: true });
+  tape.changes.push({ op, ...request });
+  Object.assign(tape, { count: answer.count, size: answer.size, damaged: answer.damaged, changed: true });
   // Their entry numbers may no longer be the same entries.
   for (const box of ["retag", "listing-box", "hex-box"]) $(box).hidden = true;
   if (index !== undefined) view.first = pageOf(index);
@@ -332,7 +348,9 @@ function retagForm(e) {
 
 const columns = ["entry", "offset", "kind", "no", "type", "addr", "length", "name", "checksums", "problem"];
 
-function showHex(e, payload) {
+async function showHex(e) {
+  const payload = await payloadOf(e);
+  if (!payload) return;
   $("hex-heading").textContent = "Entry " + e.entry + " in hex: " + plural(payload.length, "byte") +
     (e.kind === "file" ? ' of "' + e.name.trimEnd() + '"' : "");
   $("hex").textContent = hex(payload);
@@ -354,17 +372,17 @@ function renderRow(body, e, basicType) {
     cell.className = columns[column];
     cell.dataset.label = columns[column];
   });
-  const payload = tape.bytes.subarray(e.payload_offset, e.payload_offset + e.payload_size);
   const hasData = !(isFile && e.checksums.includes("no data"));
   const i = e.entry - 1;
   const n = " entry " + e.entry;
   const views = [
-    button("Payload", "Download the payload of" + n, () => download(payload, baseName() + "-" + e.entry + ".bin")),
-    button("Hex", "Show" + n + " in hex", () => showHex(e, payload)),
+    button("Payload", "Download the payload of" + n,
+      () => payloadOf(e).then((bytes) => bytes && download(bytes, baseName() + "-" + e.entry + ".bin"))),
+    button("Hex", "Show" + n + " in hex", () => showHex(e)),
   ];
   views[0].disabled = !hasData;
   if (isFile && e.type === basicType && hasData)
-    views.push(button("Listing", "Show the BASIC listing of" + n, () => showListing(e, payload)));
+    views.push(button("Listing", "Show the BASIC listing of" + n, () => showListing(e)));
   const up = "Move entry " + i + " up";
   const down = "Move entry " + (i + 2) + " down";
   const changes = [
@@ -418,7 +436,7 @@ async function showRows(done) {
   $("entries").setAttribute("aria-label", "Entries of " + tape.name);
   $("tape-chosen").textContent = "Shown below: " + tape.name;
   $("tape-download").disabled = !tape.changed;
-  $("tape-status").textContent = (done ? done + " " : "") + tape.name + ": " + plural(tape.bytes.length, "byte") + ", " +
+  $("tape-status").textContent = (done ? done + " " : "") + tape.name + ": " + plural(tape.size, "byte") + ", " +
     entries(tape.count) + (tape.damaged ? ", damaged entries marked" : "");
 }
 
@@ -448,14 +466,20 @@ async function readTape(file) {
   // A file chosen later is read later, and shown instead.
   if (serial !== serials) return;
   resetTape();
-  tape = { name: file.name, bytes: answer.bytes, changed: false, serial, count: answer.count, damaged: answer.damaged };
+  tape = { name: file.name, file, changes: [], changed: false, serial, count: answer.count, size: answer.size,
+    damaged: answer.damaged };
   view.first = 0;
   await showRows("");
 }
 
 $("tape-file").onchange = (event) => event.target.files[0] && readTape(event.target.files[0]);
 dropTarget($("read"), (files) => files[0] && readTape(files[0]));
-$("tape-download").onclick = () => download(tape.bytes, tape.name);
+$("tape-download").onclick = async () => {
+  const { name } = tape;
+  const answer = await ask("image", { serial: tape.serial });
+  if (answer.bytes) download(answer.bytes, name);
+  else $("tape-status").textContent = answer.error || "The tape is being read again; try again.";
+};
 $("retag-cancel").onclick = closeRetag;
 $("retag").onkeydown = (event) => {
   if (event.key === "Escape") closeRetag();

@@ -30,7 +30,7 @@ struct held_tape {
 };
 held_tape hold_tape(std::vector<std::uint8_t> bytes);
 
-// {"count":3,"damaged":false}
+// {"count":3,"size":73,"damaged":false}
 std::string held_tape_json(const held_tape& tape);
 
 // Entries `first` (0-based) to `first` + `count` - 1 of the tape, those that

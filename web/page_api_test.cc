@@ -32,9 +32,9 @@ TEST(PageApi, TapeEntriesGiveTheListColumnsAndWhereThePayloadLies)
               "\"problem\":\"" +
                   read_tape_image(image.data(), image.size())[2].problem +
                   "\",\"payload_offset\":72,\"payload_size\":1}]}");
-    EXPECT_EQ(held_tape_json(tape), "{\"count\":3,\"damaged\":true}");
+    EXPECT_EQ(held_tape_json(tape), "{\"count\":3,\"size\":73,\"damaged\":true}");
     image.pop_back();
-    EXPECT_EQ(held_tape_json(hold_tape(image)), "{\"count\":2,\"damaged\":false}");
+    EXPECT_EQ(held_tape_json(hold_tape(image)), "{\"count\":2,\"size\":72,\"damaged\":false}");
 }
 
 // Any window of rows is the same rows as the whole list gives, across the

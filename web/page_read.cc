@@ -29,6 +29,7 @@ held_tape hold_tape(std::vector<std::uint8_t> bytes)
 std::string held_tape_json(const held_tape& tape)
 {
     std::string out = "{\"count\":" + std::to_string(tape.count);
+    append_field(out, "size", tape.bytes.size());
     return out + ",\"damaged\":" + (tape.damaged ? "true}" : "false}");
 }
 

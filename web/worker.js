@@ -83,30 +83,36 @@ async function pack(files) {
 
 let heldSerial = 0;
 
-// The tape held, and its bytes for the page, which keeps them to download.
-function held(answer) {
-  const at = Module._page_tape_data();
-  return { ...answer, bytes: Module.HEAPU8.slice(at, at + Module._page_tape_size()) };
+// Bytes of the tape held, for the page, which keeps none of its own.
+function heldBytes(offset, size) {
+  const at = Module._page_tape_data() + offset;
+  return Module.HEAPU8.slice(at, at + size);
 }
 
 const onHeld = (run) => (r) => (r.serial === heldSerial ? run(r) : { stale: true });
 
-function edit(name, ...args) {
-  const answer = call(name, ...args);
-  return answer.message ? { message: answer.message } : held(answer);
-}
+// Each change to the tape held: its count and damage, or why not.
+const changes = {
+  remove: (r) => call("page_remove", r.index),
+  move: (r) => call("page_move", r.from, r.to),
+  retag: (r) => call("page_retag", r.index, r.fields),
+};
 
 const ops = {
+  // A tape read, or read again with the changes made to it (in a fresh
+  // worker, after the one before ran out of memory).
   read: async (r) => {
     // casstool's refusal of a tape too large, before it is read.
     const { message } = call("page_tape_message", [r.file.name], moduleSize(r.file.size));
     if (message) throw new Error(message);
-    const bytes = await bytesOf(r.file);
-    const answer = call("page_hold_tape", bytes);
+    let answer = call("page_hold_tape", await bytesOf(r.file));
+    for (const change of r.changes || []) answer = changes[change.op](change);
     heldSerial = r.serial;
-    return { ...answer, bytes };
+    return answer;
   },
   rows: onHeld((r) => call("page_tape_rows", r.first, r.count)),
+  bytes: onHeld((r) => ({ bytes: heldBytes(r.offset, r.size) })),
+  image: onHeld(() => ({ bytes: heldBytes(0, Module._page_tape_size()) })),
   check: async (r) => ({ json: call("page_check_source", await bytesOf(r.file)) }),
   defaults: (r) => call("page_defaults", [r.name]),
   field: (r) => call("page_field_message", [r.field, r.value]),
@@ -114,9 +120,9 @@ const ops = {
   input: (r) => inputMessage(r.name, r.size, r.basic),
   pack: (r) => pack(r.files),
   list: (r) => call("page_list_basic", r.bytes),
-  remove: onHeld((r) => edit("page_remove", r.index)),
-  move: onHeld((r) => edit("page_move", r.from, r.to)),
-  retag: onHeld((r) => edit("page_retag", r.index, r.fields)),
+  remove: onHeld(changes.remove),
+  move: onHeld(changes.move),
+  retag: onHeld(changes.retag),
 };
 
 // One request at a time, so that a change asked while a tape is being read
