@@ -171,8 +171,7 @@ EMSCRIPTEN_KEEPALIVE const char* page_retag(std::size_t index, const char* texts
 {
     std::vector<std::string> parts = split_texts(texts, texts_size);
     parts.resize(4);
-    return give_edit(
-        retag_tape_entry(tape.bytes, index, {parts[0], parts[1], parts[2], parts[3]}));
+    return give_edit(retag_tape_entry(tape.bytes, index, {parts[0], parts[1], parts[2], parts[3]}));
 }
 
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* page_output_data()

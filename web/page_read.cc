@@ -16,7 +16,8 @@ held_tape hold_tape(std::vector<std::uint8_t> bytes)
     held_tape tape;
     tape.bytes = std::move(bytes);
     tape_entry entry;
-    for (std::size_t at = 0; next_tape_entry(tape.bytes.data(), tape.bytes.size(), at, false, entry);
+    for (std::size_t at = 0;
+         next_tape_entry(tape.bytes.data(), tape.bytes.size(), at, false, entry);
          at += entry.span) {
         if (tape.count % tape_mark_stride == 0)
             tape.marks.push_back(at);
