@@ -66,11 +66,10 @@ line_parts split_line(std::string_view source, std::size_t start, bool first)
             ++at;
     }
     parts.head = at;
-    std::size_t text = at;
-    while (text < body.size() && is_blank(body[text]))
-        ++text;
-    if (text == body.size()) {
-        parts.shape = parts.definition != 0 ? line_parts::label_only : line_parts::blank;
+    // As the importer sees it, a line of only white space is a line (number
+    // 0, no statement); only a label definition may have nothing after it.
+    if (body.empty() || (parts.definition != 0 && at == body.size())) {
+        parts.shape = body.empty() ? line_parts::blank : line_parts::label_only;
         return parts;
     }
     parts.shape = line_parts::numbered;
@@ -224,6 +223,11 @@ source_renumber renumber(std::string_view source, const renumber_settings& setti
         out.append(whole.substr(parts.body.size()));
     }
 
+    // Definitions were met in the first pass, uses in the second.
+    std::stable_sort(result.errors.begin(), result.errors.end(),
+                     [](const check_warning& a, const check_warning& b) {
+                         return a.line != b.line ? a.line < b.line : a.column < b.column;
+                     });
     if (keep_plain && !result.labelled) {
         source_renumber plain;
         plain.text = std::string(source);

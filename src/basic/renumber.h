@@ -49,8 +49,8 @@ struct source_renumber {
     bool labelled = false;
 };
 
-// Numbers the source `source` afresh. Empty lines and lines of only white
-// space stay as they are and get no number; a line holding only a label
+// Numbers the source `source` afresh. Empty lines (nothing before a NUL but
+// line ends) stay as they are and get no number; a line holding only a label
 // definition is taken out and its label names the next line that gets one;
 // an unnumbered line gets its number and one space in front; a numbered
 // line gets its digits replaced. A label definition and the white space
