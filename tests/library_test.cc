@@ -248,7 +248,7 @@ TEST(Library, ChecksAsCasstoolChecks)
     const run_result run = run_casstool({"check", source});
     EXPECT_EQ(lines, run.out);
     EXPECT_EQ(check.status, run.exit_code);
-    EXPECT_EQ(cassmak::check_kinds().size(), 13u);
+    EXPECT_EQ(cassmak::check_kinds().size(), 17u);
     EXPECT_EQ(cassmak::version(), CASSMAK_LIBRARY_VERSION);
 }
 

@@ -176,10 +176,10 @@ int run_renum(const renum_options& options)
 // A row of the table in commands.cc (declared in commands.h).
 const tool_command renum_command = {
     "renum",
-    "renum SOURCE | IMAGE ENTRY [--start N] [--step N]",
+    "renum SOURCE|IMAGE [ENTRY] [--start N] [--step N]",
     "renumber a BASIC program and its references",
     renum_usage,
     parse_and_run<renum_options, parse_renum, run_renum>,
     parse_only<renum_options, parse_renum>,
-    {{"no source given"}, 1},
+    {{"no source or image given"}, 1},
 };
