@@ -187,3 +187,35 @@ std::uint32_t reference_value(std::string_view digits)
 }
 
 } // namespace cassmak::core
+
+#include "basic/importer.h"
+
+#include <algorithm>
+
+namespace cassmak::core {
+
+void find_program_references(std::string_view source,
+                             const std::function<void(const placed_reference&)>& visit)
+{
+    std::vector<line_reference> found;
+    std::size_t line = 1;
+    for (std::size_t start = 0; start < source.size(); ++line) {
+        std::size_t end = source.find('\n', start);
+        end = end == std::string_view::npos ? source.size() : end + 1;
+        const std::string_view text = source.substr(start, end - start);
+        std::size_t head = label_definition_length(text);
+        if (head != 0)
+            while (head < text.size() && (text[head] == ' ' || text[head] == '\t'))
+                ++head;
+        const source_line split = split_source_line(text.substr(head));
+        const std::size_t at = head + split.statement_at;
+        find_source_references(split.statement(), true, found);
+        for (const line_reference& reference : found)
+            if (reference.kind != reference_kind::escape)
+                visit({line, at + reference.at + 1, text.substr(at + reference.at, reference.length),
+                       reference.kind});
+        start = end;
+    }
+}
+
+} // namespace cassmak::core

@@ -43,3 +43,24 @@ std::uint32_t reference_value(std::string_view digits);
 constexpr std::uint32_t reference_value_past = UINT32_MAX;
 
 } // namespace cassmak::core
+
+#include <functional>
+
+namespace cassmak::core {
+
+// A reference of a whole source: its physical line (1-based), its byte
+// column (1-based) and what is written there.
+struct placed_reference {
+    std::size_t line = 0;
+    std::size_t column = 0;
+    std::string_view written;
+    reference_kind kind = reference_kind::number;
+};
+
+// The line numbers and labels a source refers to, in the order of the
+// source; each line's statement is what follows its label definition, its
+// number and the white space after it.
+void find_program_references(std::string_view source,
+                             const std::function<void(const placed_reference&)>& visit);
+
+} // namespace cassmak::core
