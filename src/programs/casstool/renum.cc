@@ -117,7 +117,7 @@ std::string mapping_lines(const std::string& source, const source_renumber& renu
                 (line.old_digits.empty() ? "unnumbered" : line.old_digits) + " -> " +
                 std::to_string(line.number);
         for (std::size_t i = 0; i < line.labels.size(); ++i)
-            text += (i == 0 ? " (@" : " @") + line.labels[i] + (i + 1 == line.labels.size() ? ")" : "");
+            text += (i == 0 ? " (" : " ") + line.labels[i] + (i + 1 == line.labels.size() ? ")" : "");
         text += "\n";
     }
     return text;
