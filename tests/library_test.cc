@@ -10,7 +10,6 @@
 #include <random>
 #include <sstream>
 
-
 namespace {
 
 std::vector<std::uint8_t> random_bytes(std::mt19937& random, std::size_t size)
@@ -260,8 +259,8 @@ TEST(Library, RenumbersAsCasstoolRenumbers)
     const std::string text = "@top: PRINT\n5 GOTO @top:GOSUB 5:RUN 77\n";
     write_file(dir.path("p.bas"), text);
     const cassmak::renumbered_source done = cassmak::renumber_source(text, 100, 5);
-    const run_result run = run_casstool({"renum", "p.bas", "--start", "100", "--step", "5"},
-                                        {dir.root().string()});
+    const run_result run =
+        run_casstool({"renum", "p.bas", "--start", "100", "--step", "5"}, {dir.root().string()});
     EXPECT_EQ(done.text, run.out);
     EXPECT_EQ(done.text, "100 PRINT\n105 GOTO 100:GOSUB 105:RUN 77\n");
     ASSERT_EQ(done.warnings.size(), 1u);
@@ -278,13 +277,15 @@ TEST(Library, RenumbersAsCasstoolRenumbers)
     const cassmak::made_tape packed = cassmak::import_basic(run.out, "P");
     ASSERT_EQ(packed.status, 0) << packed.message;
     write_file(dir.path("t.kst"), packed.image);
-    const cassmak::change_result renumbered = cassmak::renumber_entry(packed.image, 1, 1, 1, "t.kst");
-    const run_result tool = run_casstool({"renum", "t.kst", "1", "--start", "1", "--step", "1"},
-                                         {dir.root().string()});
+    const cassmak::change_result renumbered =
+        cassmak::renumber_entry(packed.image, 1, 1, 1, "t.kst");
+    const run_result tool =
+        run_casstool({"renum", "t.kst", "1", "--start", "1", "--step", "1"}, {dir.root().string()});
     EXPECT_EQ(renumbered.lines, tool.out);
     EXPECT_EQ(renumbered.status, tool.exit_code);
     EXPECT_EQ(renumbered.image, read_file(dir.path("t.kst")));
-    EXPECT_EQ(renumbered.image, cassmak::import_basic("1 PRINT\n2 GOTO 1:GOSUB 2:RUN 77\n", "P").image);
+    EXPECT_EQ(renumbered.image,
+              cassmak::import_basic("1 PRINT\n2 GOTO 1:GOSUB 2:RUN 77\n", "P").image);
 }
 
 // The shared library's dynamic symbols are the public API and its version

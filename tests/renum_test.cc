@@ -23,28 +23,40 @@ TEST(Renum, WritesPrintsAndRefuses)
         int exit_code;
         std::string out, err;
     } cases[] = {
-        {{"renum", "p.bas"}, 1,
+        {{"renum", "p.bas"},
+         1,
          "10   PRINT \"GOTO 10\"\r\n20 GOTO 10:GOSUB 20\r\n\r\n30 RUN 99",
          "p.bas:5:8: warning: reference to line 99, which is not in the program; refer to a line "
          "that exists [missing-target]\n"},
-        {{"renum", "p.bas", "--start", "0x10", "--step", "1", "--dry-run"}, 1,
+        {{"renum", "p.bas", "--start", "0x10", "--step", "1", "--dry-run"},
+         1,
          "p.bas:2: unnumbered -> 16 (@top)\np.bas:3: 10 -> 17\np.bas:5: 20 -> 18\n",
          "p.bas:5:8: warning: reference to line 99, which is not in the program; refer to a line "
          "that exists [missing-target]\n"},
-        {{"renum", "p.bas", "--start", "65530", "--step", "3"}, 2, "",
+        {{"renum", "p.bas", "--start", "65530", "--step", "3"},
+         2,
+         "",
          "casstool: p.bas: the 3 lines numbered from 65530 by 3 would end at 65536, past 65535; "
          "nothing written\n"},
-        {{"renum", "bad.bas", "-o", "out.bas"}, 2, "",
+        {{"renum", "bad.bas", "-o", "out.bas"},
+         2,
+         "",
          "bad.bas:1:6: error: label @nowhere is not defined; define it with @nowhere: at the "
          "start of a line [undefined-label]\n"
          "casstool: bad.bas: 1 label error; nothing written\n"},
-        {{"renum", "p.bas", "--step", "0"}, 2, "",
+        {{"renum", "p.bas", "--step", "0"},
+         2,
+         "",
          "casstool: renum: option --step takes 1 to 65535, not '0' (see 'casstool renum "
          "--help')\n"},
-        {{"renum", "p.bas", "-q"}, 2, "",
+        {{"renum", "p.bas", "-q"},
+         2,
+         "",
          "casstool: renum: -q is for a program on a tape (IMAGE ENTRY) (see 'casstool renum "
          "--help')\n"},
-        {{"renum"}, 2, "",
+        {{"renum"},
+         2,
+         "",
          "casstool: renum: no source or image given (see 'casstool renum --help')\n"},
     };
     for (const auto& c : cases) {
@@ -68,8 +80,10 @@ TEST(Renum, ProgramOnATape)
     scratch_dir dir;
     write_file(dir.path("p.bas"), "5 GOTO 7\n7 LIST 5-7\n");
     write_file(dir.path("n.bas"), "100 GOTO 110\n110 LIST 100-110\n");
-    ASSERT_EQ(run_cassmak({"-b", "p.bas", "-m", "P", "-o", "p.kst"}, {dir.root().string()}).exit_code, 0);
-    ASSERT_EQ(run_cassmak({"-b", "n.bas", "-m", "P", "-o", "n.kst"}, {dir.root().string()}).exit_code, 0);
+    ASSERT_EQ(
+        run_cassmak({"-b", "p.bas", "-m", "P", "-o", "p.kst"}, {dir.root().string()}).exit_code, 0);
+    ASSERT_EQ(
+        run_cassmak({"-b", "n.bas", "-m", "P", "-o", "n.kst"}, {dir.root().string()}).exit_code, 0);
     const bytes before = read_file(dir.path("p.kst"));
     const run_result refused =
         run_casstool({"renum", "p.kst", "1", "--start", "65535"}, {dir.root().string()});

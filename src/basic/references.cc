@@ -83,15 +83,9 @@ struct walk {
             if (!it.looked)
                 continue;
             switch (it.code) {
-            case label_item:
-                found.push_back({it.at, it.length, reference_kind::label});
-                break;
-            case ':':
-                after_on = false;
-                break;
-            case token_on:
-                after_on = true;
-                break;
+            case label_item: found.push_back({it.at, it.length, reference_kind::label}); break;
+            case ':': after_on = false; break;
+            case token_on: after_on = true; break;
             case token_goto:
             case token_gosub:
                 if (take_target() && after_on)
@@ -100,9 +94,7 @@ struct walk {
                 break;
             case token_run:
             case token_restore:
-            case token_then:
-                take_target();
-                break;
+            case token_then: take_target(); break;
             case token_list:
             case token_llist:
                 take_target();
@@ -212,8 +204,8 @@ void find_program_references(std::string_view source,
         find_source_references(split.statement(), true, found);
         for (const line_reference& reference : found)
             if (reference.kind != reference_kind::escape)
-                visit({line, at + reference.at + 1, text.substr(at + reference.at, reference.length),
-                       reference.kind});
+                visit({line, at + reference.at + 1,
+                       text.substr(at + reference.at, reference.length), reference.kind});
         start = end;
     }
 }

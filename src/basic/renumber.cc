@@ -138,8 +138,8 @@ source_renumber renumber(std::string_view source, const renumber_settings& setti
             }
         }
         if (parts.shape == line_parts::numbered) {
-            const std::uint32_t number = static_cast<std::uint32_t>(
-                std::min<std::uint64_t>(next, UINT32_MAX));
+            const std::uint32_t number =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(next, UINT32_MAX));
             if (parts.digits == 0)
                 result.labelled = true;
             else {
@@ -148,8 +148,8 @@ source_renumber renumber(std::string_view source, const renumber_settings& setti
                 if (old != reference_value_past)
                     moved.emplace(old, number);
             }
-            renumbered_line shown{line, std::string(parts.body.substr(parts.head, parts.digits)),
-                                  {}, number};
+            renumbered_line shown{
+                line, std::string(parts.body.substr(parts.head, parts.digits)), {}, number};
             for (const std::string_view name : waiting) {
                 labels[name].number = number;
                 shown.labels.emplace_back(name);
@@ -259,10 +259,9 @@ source_renumber number_source(std::string_view source, const renumber_settings& 
 std::string renumber_past_max_message(std::size_t count, const renumber_settings& settings)
 {
     const std::uint64_t last = settings.start + std::uint64_t{settings.step} * (count - 1);
-    return "the " + std::to_string(count) + (count == 1 ? " line" : " lines") +
-           " numbered from " + std::to_string(settings.start) + " by " +
-           std::to_string(settings.step) + " would end at " + std::to_string(last) + ", past " +
-           std::to_string(line_number_max);
+    return "the " + std::to_string(count) + (count == 1 ? " line" : " lines") + " numbered from " +
+           std::to_string(settings.start) + " by " + std::to_string(settings.step) +
+           " would end at " + std::to_string(last) + ", past " + std::to_string(line_number_max);
 }
 
 } // namespace cassmak::core

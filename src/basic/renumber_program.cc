@@ -49,15 +49,18 @@ program_renumber renumber_program(const std::uint8_t* image, std::size_t size,
         if (load_word(image + at) == 0)
             break;
         const auto* text = image + at + record_text;
-        const auto* end = at + record_text <= size ? std::find(text, image + size, 0) : image + size;
+        const auto* end =
+            at + record_text <= size ? std::find(text, image + size, 0) : image + size;
         if (at + record_text > size || end == image + size) {
             result.status = work_failed;
             result.message = "record " + std::to_string(records.size() + 1) +
                              " runs past the end of the program";
             return result;
         }
-        records.push_back({at, load_word(image + at + record_number),
-                           {reinterpret_cast<const char*>(text), static_cast<std::size_t>(end - text)}});
+        records.push_back(
+            {at,
+             load_word(image + at + record_number),
+             {reinterpret_cast<const char*>(text), static_cast<std::size_t>(end - text)}});
         at = static_cast<std::size_t>(end - image) + 1;
     }
     const std::size_t tail = at + end_link_size;
@@ -161,8 +164,8 @@ bool plan_renumber(const image_source& old, const std::string& path, const std::
     program_renumber renumbered =
         renumber_program(window.data() + chosen.payload_offset, chosen.payload_size, settings);
     if (renumbered.status == work_failed)
-        return refuse(plan, entry_label(path, chosen) + ": " + renumbered.message +
-                                "; not renumbered");
+        return refuse(plan,
+                      entry_label(path, chosen) + ": " + renumbered.message + "; not renumbered");
     for (const std::string& warning : renumbered.warnings)
         plan.notes.push_back(entry_label(path, chosen) + ": " + warning);
     if (!renumbered.warnings.empty())
@@ -200,8 +203,9 @@ change_outcome renumber_change(std::vector<std::uint8_t>&& old, const std::strin
     const image_bytes_reader read = memory_reader(old.data(), old.size());
     change_plan plan;
     change_outcome outcome;
-    plan_renumber(image_source{old.size(), read}, path, entry_word, entry, settings,
-                  [&](const std::string& line) { outcome.lines += line; }, plan);
+    plan_renumber(
+        image_source{old.size(), read}, path, entry_word, entry, settings,
+        [&](const std::string& line) { outcome.lines += line; }, plan);
     outcome.status = plan.status;
     if (plan.status == change_refused) {
         outcome.message = std::move(plan.message);

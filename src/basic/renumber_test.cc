@@ -82,9 +82,18 @@ program_pair random_program(std::mt19937& random, const renumber_settings& setti
                 e += text;
             };
             switch (pick(13)) {
-            case 0: both("GOTO" + spaces()); reference(s, e); break;
-            case 1: both("GOSUB "); reference(s, e); break;
-            case 2: both("IF X THEN" + spaces()); reference(s, e); break;
+            case 0:
+                both("GOTO" + spaces());
+                reference(s, e);
+                break;
+            case 1:
+                both("GOSUB ");
+                reference(s, e);
+                break;
+            case 2:
+                both("IF X THEN" + spaces());
+                reference(s, e);
+                break;
             case 3:
                 both("ON X GOTO ");
                 reference(s, e);
@@ -93,9 +102,20 @@ program_pair random_program(std::mt19937& random, const renumber_settings& setti
                     reference(s, e);
                 }
                 break;
-            case 4: both("LIST "); reference(s, e); both(spaces() + "-" + spaces()); reference(s, e); break;
-            case 5: both("RESTORE "); reference(s, e); break;
-            case 6: both("RUN"); reference(s, e); break;
+            case 4:
+                both("LIST ");
+                reference(s, e);
+                both(spaces() + "-" + spaces());
+                reference(s, e);
+                break;
+            case 5:
+                both("RESTORE ");
+                reference(s, e);
+                break;
+            case 6:
+                both("RUN");
+                reference(s, e);
+                break;
             case 7: both("PRINT \"GOTO 12 @x1\";X"); break;
             case 8: both("DATA 5,GOTO 7,@x1"); break;
             case 9: both("goto 12"); break;
@@ -146,8 +166,7 @@ program_pair random_program(std::mt19937& random, const renumber_settings& setti
     return pair;
 }
 
-template <std::size_t N>
-std::string with_nul(const char (&text)[N])
+template <std::size_t N> std::string with_nul(const char (&text)[N])
 {
     return std::string(text, N - 1);
 }
@@ -182,9 +201,8 @@ TEST(RenumberSource, RandomPrograms)
         const source_renumber again = renumber_source(done.text, settings);
         EXPECT_EQ(again.text, done.text);
 
-        const program_renumber stored =
-            renumber_program(image_of(pair.expected).data(), image_of(pair.expected).size(),
-                             settings);
+        const program_renumber stored = renumber_program(image_of(pair.expected).data(),
+                                                         image_of(pair.expected).size(), settings);
         EXPECT_EQ(stored.image, image_of(pair.expected));
         // What cassmak -b is given: the numbered form where there was
         // something to resolve, else the source as it was.
@@ -203,20 +221,35 @@ TEST(RenumberSource, Refusals)
         std::string text;
     };
     const row rows[] = {
-        {"GOTO @a\n@a:\n", {}, "1:6 undefined-label label @a names no line: nothing follows its "
-                                "definition; put it before a line\n", work_failed, ""},
-        {"@a: PRINT\n\t@b\n@a:GOTO @c\n", {},
+        {"GOTO @a\n@a:\n",
+         {},
+         "1:6 undefined-label label @a names no line: nothing follows its "
+         "definition; put it before a line\n",
+         work_failed,
+         ""},
+        {"@a: PRINT\n\t@b\n@a:GOTO @c\n",
+         {},
          "2:9 undefined-label label @b is not defined; define it with @b: at the start of a line\n"
          "3:1 duplicate-label label @a is defined again (first on source line 1); define each "
          "label once\n"
          "3:9 undefined-label label @c is not defined; define it with @c: at the start of a line\n",
-         work_failed, ""},
+         work_failed,
+         ""},
         {"1 A\n2 B\n", {65530, 6}, "", work_failed, ""},
         {"1 A\n2 B\n", {65530, 5}, "", work_sound, "65530 A\n65535 B\n"},
-        {"5 GOTO 7\n", {}, "1:8 missing-target reference to line 7, which is not in the program; "
-                           "refer to a line that exists\n", work_damaged, "10 GOTO 7\n"},
-        {with_nul("\xEF\xBB\xBF" "5 A\0GOTO 5\n\n  \n"), {}, "", work_sound,
-         with_nul("\xEF\xBB\xBF" "10 A\0GOTO 5\n\n20   \n")},
+        {"5 GOTO 7\n",
+         {},
+         "1:8 missing-target reference to line 7, which is not in the program; "
+         "refer to a line that exists\n",
+         work_damaged,
+         "10 GOTO 7\n"},
+        {with_nul("\xEF\xBB\xBF"
+                  "5 A\0GOTO 5\n\n  \n"),
+         {},
+         "",
+         work_sound,
+         with_nul("\xEF\xBB\xBF"
+                  "10 A\0GOTO 5\n\n20   \n")},
     };
     for (const row& r : rows) {
         const source_renumber done = renumber_source(r.source, r.settings);

@@ -73,8 +73,8 @@ change_result move_entry(std::vector<std::uint8_t> image, std::size_t entry, std
     });
 }
 
-change_result renumber_entry(std::vector<std::uint8_t> image, std::size_t entry, std::uint32_t start,
-                             std::uint32_t step, const std::string& path)
+change_result renumber_entry(std::vector<std::uint8_t> image, std::size_t entry,
+                             std::uint32_t start, std::uint32_t step, const std::string& path)
 {
     return detail::guarded<change_result>(core::change_refused, [&] {
         return public_result(core::renumber_change(std::move(image), path, std::to_string(entry),

@@ -61,8 +61,8 @@ int take_number(const std::string& option, argument_cursor& cursor, std::uint32_
     if (!cursor.take_value(text))
         return usage_error("renum", "option " + option + " needs a number, " + range);
     if (!parse_field_number(text, number) || number < least || number > line_number_max)
-        return usage_error("renum", "option " + option + " takes " + range + ", not '" + text +
-                                        "'");
+        return usage_error("renum",
+                           "option " + option + " takes " + range + ", not '" + text + "'");
     value = static_cast<std::uint32_t>(number);
     return tool_ok;
 }
@@ -117,7 +117,8 @@ std::string mapping_lines(const std::string& source, const source_renumber& renu
                 (line.old_digits.empty() ? "unnumbered" : line.old_digits) + " -> " +
                 std::to_string(line.number);
         for (std::size_t i = 0; i < line.labels.size(); ++i)
-            text += (i == 0 ? " (" : " ") + line.labels[i] + (i + 1 == line.labels.size() ? ")" : "");
+            text +=
+                (i == 0 ? " (" : " ") + line.labels[i] + (i + 1 == line.labels.size() ? ")" : "");
         text += "\n";
     }
     return text;
@@ -136,10 +137,10 @@ int renumber_source_file(const renum_options& options)
         return tool_failed;
     print_problems(options.input, renumbered.errors, "error");
     if (!renumbered.errors.empty())
-        return report_tool(tool_failed, options.input + ": " +
-                                            std::to_string(renumbered.errors.size()) +
-                                            (renumbered.errors.size() == 1 ? " label error" : " label errors") +
-                                            "; nothing written");
+        return report_tool(tool_failed,
+                           options.input + ": " + std::to_string(renumbered.errors.size()) +
+                               (renumbered.errors.size() == 1 ? " label error" : " label errors") +
+                               "; nothing written");
     if (!renumbered.message.empty())
         return report_tool(tool_failed,
                            options.input + ": " + renumbered.message + "; nothing written");
