@@ -10,7 +10,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 findings=build-fuzz/findings
 mkdir -p "$findings"
-for target in parse_number tokenize import options reader roundtrip edit; do
+for target in parse_number tokenize import options reader roundtrip edit renumber; do
   work=$(mktemp -d)
   echo "fuzzing $target for ${seconds}s"
   if ! build-fuzz/fuzz/${target}_fuzz -max_total_time="$seconds" -close_fd_mask=3 \

@@ -154,4 +154,29 @@ TEST(CasstoolAdd, AddsAfterAnOpenEntryOnlyWithForce)
     EXPECT_TRUE(same_bytes(expected, read_file(f.image)));
 }
 
+// A labelled source is stored as its numbered form would be; a label error
+// stores nothing.
+TEST(CasstoolAdd, NumbersALabelledSourceAsRenumDoes)
+{
+    add_fixture f;
+    run_options in_folder;
+    in_folder.cwd = f.dir.root().string();
+    write_file(f.dir.path("loop.bas"), "@top: PRINT \"HI\"\nGOTO @top\n");
+    ASSERT_EQ(0, run_casstool({"renum", "loop.bas", "-o", "numbered.bas"}, in_folder).exit_code);
+    ASSERT_EQ(0, run_cassmak({"-b", "-m", "loop", "-o", f.made, f.dir.path("numbered.bas")})
+                     .exit_code);
+    const run_result added = run_casstool({"add", "-q", "tape.kst", "loop.bas", "--basic"}, in_folder);
+    EXPECT_EQ(0, added.exit_code) << added.err;
+    EXPECT_TRUE(same_bytes(read_file(f.made), read_file(f.image)));
+
+    write_file(f.dir.path("bad.bas"), "10 GOTO @nowhere\n");
+    const run_result refused = run_casstool({"add", "tape.kst", "bad.bas", "--basic"}, in_folder);
+    EXPECT_EQ(2, refused.exit_code);
+    EXPECT_NE(std::string::npos, refused.err.find("bad.bas:1:")) << refused.err;
+    EXPECT_NE(std::string::npos, refused.err.find("[undefined-label]")) << refused.err;
+    EXPECT_NE(std::string::npos, refused.err.find("casstool: bad.bas: 1 label error; nothing added\n"))
+        << refused.err;
+    EXPECT_TRUE(same_bytes(read_file(f.made), read_file(f.image)));
+}
+
 } // namespace

@@ -32,7 +32,10 @@ cases=(
     'cassmak -n |'
     'cassmak -m -|'
     'cassmak -m -o -b -t X |a.kst b.kst data.bin names prog.bas raw'
-    'casstool |--help --version -h -v add basic check copy extract join list move rm set split'
+    'casstool |--help --version -h -v add basic check copy extract join list move renum rm set split'
+    'casstool renum -|--dry-run --help --no-sync --start --step -o -q'
+    'casstool renum --step |'
+    'casstool renum p|prog.bas'
     'casstool e|extract'
     'casstool list |a.kst b.kst names raw'
     'casstool list raw/|raw/x.bin'
@@ -106,6 +109,8 @@ if [[ -n $casstool ]]; then
         'casstool extract tapes/three.kst |1 2 3 all' \
         'casstool extract tapes/three.kst a|all' \
         'casstool basic tapes/three.kst |1 2 3' \
+        'casstool renum tapes/three.kst |1 2 3' \
+        'casstool renum prog.bas |' \
         'casstool extract -o x tapes/three.kst 3|3' \
         'casstool copy tapes/three.kst 2 |1 2 3 all' \
         'casstool copy tapes/three.kst 2 --to tapes/twelve.kst --at 1|1 10 11 12' \

@@ -10,7 +10,6 @@
 #include <random>
 #include <sstream>
 
-
 namespace {
 
 std::vector<std::uint8_t> random_bytes(std::mt19937& random, std::size_t size)
@@ -255,8 +254,45 @@ TEST(Library, ChecksAsCasstoolChecks)
     const run_result run = run_casstool({"check", source});
     EXPECT_EQ(lines, run.out);
     EXPECT_EQ(check.status, run.exit_code);
-    EXPECT_EQ(cassmak::check_kinds().size(), 13u);
+    EXPECT_EQ(cassmak::check_kinds().size(), 17u);
     EXPECT_EQ(cassmak::version(), CASSMAK_LIBRARY_VERSION);
+}
+
+// Renumbering a source, its references and a program on a tape, as
+// casstool renum does them.
+TEST(Library, RenumbersAsCasstoolRenumbers)
+{
+    scratch_dir dir;
+    const std::string text = "@top: PRINT\n5 GOTO @top:GOSUB 5:RUN 77\n";
+    write_file(dir.path("p.bas"), text);
+    const cassmak::renumbered_source done = cassmak::renumber_source(text, 100, 5);
+    const run_result run =
+        run_casstool({"renum", "p.bas", "--start", "100", "--step", "5"}, {dir.root().string()});
+    EXPECT_EQ(done.text, run.out);
+    EXPECT_EQ(done.text, "100 PRINT\n105 GOTO 100:GOSUB 105:RUN 77\n");
+    ASSERT_EQ(done.warnings.size(), 1u);
+    EXPECT_EQ(cassmak::format_diagnostic("p.bas", done.warnings[0]), run.err);
+    EXPECT_EQ(done.status, run.exit_code);
+    EXPECT_EQ(cassmak::number_source("1 A\n").text, "1 A\n");
+
+    std::string references;
+    for (const cassmak::source_reference& r : cassmak::source_references(text))
+        references += std::to_string(r.line) + ":" + std::to_string(r.column) + " " + r.written +
+                      (r.label ? " label\n" : "\n");
+    EXPECT_EQ(references, "2:8 @top label\n2:19 5\n2:25 77\n");
+
+    const cassmak::made_tape packed = cassmak::import_basic(run.out, "P");
+    ASSERT_EQ(packed.status, 0) << packed.message;
+    write_file(dir.path("t.kst"), packed.image);
+    const cassmak::change_result renumbered =
+        cassmak::renumber_entry(packed.image, 1, 1, 1, "t.kst");
+    const run_result tool =
+        run_casstool({"renum", "t.kst", "1", "--start", "1", "--step", "1"}, {dir.root().string()});
+    EXPECT_EQ(renumbered.lines, tool.out);
+    EXPECT_EQ(renumbered.status, tool.exit_code);
+    EXPECT_EQ(renumbered.image, read_file(dir.path("t.kst")));
+    EXPECT_EQ(renumbered.image,
+              cassmak::import_basic("1 PRINT\n2 GOTO 1:GOSUB 2:RUN 77\n", "P").image);
 }
 
 // The shared library's dynamic symbols are the public API and its version
@@ -282,7 +318,7 @@ TEST(Library, SharedLibraryExportsOnlyThePublicApi)
         ++exported;
     }
     // Every function of the public headers.
-    EXPECT_EQ(exported, 23u);
+    EXPECT_EQ(exported, 27u);
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 // The module's exports: plain C functions over memory the script allocates,
 // each answer a NUL-terminated JSON text that stays valid until the next call.
 // Texts come as UTF-8, several of them separated by NUL bytes; an answer that
-// carries bytes (a tape made or changed) leaves them for page_output_data.
+// carries bytes (a tape made) leaves them for page_output_data. The tape
+// read is held here, and changed here, until another is read: the script
+// asks for a window of its rows at a time, and reads its bytes when the page
+// wants them.
 #include "page_api.h"
 
 #include <emscripten/emscripten.h>
@@ -16,6 +19,7 @@ namespace {
 
 std::string answer;
 std::vector<std::uint8_t> output;
+held_tape tape;
 
 const char* give(std::string text)
 {
@@ -40,12 +44,16 @@ std::vector<std::uint8_t> copy_of(const std::uint8_t* bytes, std::size_t size)
     return std::vector<std::uint8_t>(bytes, bytes + size);
 }
 
+// A change that is refused leaves the tape held as it was.
 const char* give_edit(edited_tape edited)
 {
-    output = std::move(edited.image);
-    std::string json = "{\"message\":";
-    append_json_string(json, edited.message);
-    return give(json + "}");
+    if (!edited.message.empty()) {
+        std::string json = "{\"message\":";
+        append_json_string(json, edited.message);
+        return give(json + "}");
+    }
+    tape = hold_tape(std::move(edited.image));
+    return give(held_tape_json(tape));
 }
 
 std::string message_json(const std::string& message)
@@ -59,9 +67,29 @@ std::string message_json(const std::string& message)
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE const char* page_read_tape(const std::uint8_t* image, std::size_t size)
+// The tape to hold from now on, in place of the one held, whose memory is
+// given back first: the page keeps the bytes of what it shows and gives them
+// again to a fresh module should this one run out of memory.
+EMSCRIPTEN_KEEPALIVE const char* page_hold_tape(const std::uint8_t* image, std::size_t size)
 {
-    return give(tape_entries_json(image, size));
+    tape = held_tape();
+    tape = hold_tape(copy_of(image, size));
+    return give(held_tape_json(tape));
+}
+
+EMSCRIPTEN_KEEPALIVE const char* page_tape_rows(std::size_t first, std::size_t count)
+{
+    return give(tape_rows_json(tape, first, count));
+}
+
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* page_tape_data()
+{
+    return tape.bytes.data();
+}
+
+EMSCRIPTEN_KEEPALIVE std::size_t page_tape_size()
+{
+    return tape.bytes.size();
 }
 
 // texts: the file's name.
@@ -120,16 +148,14 @@ EMSCRIPTEN_KEEPALIVE const char* page_list_basic(const std::uint8_t* payload, st
     return give(basic_listing_json(payload, size));
 }
 
-EMSCRIPTEN_KEEPALIVE const char* page_remove(const std::uint8_t* image, std::size_t size,
-                                             std::size_t index)
+EMSCRIPTEN_KEEPALIVE const char* page_remove(std::size_t index)
 {
-    return give_edit(remove_tape_entry(copy_of(image, size), index));
+    return give_edit(remove_tape_entry(tape.bytes, index));
 }
 
-EMSCRIPTEN_KEEPALIVE const char* page_move(const std::uint8_t* image, std::size_t size,
-                                           std::size_t from, std::size_t to)
+EMSCRIPTEN_KEEPALIVE const char* page_move(std::size_t from, std::size_t to)
 {
-    return give_edit(move_tape_entry(copy_of(image, size), from, to));
+    return give_edit(move_tape_entry(tape.bytes, from, to));
 }
 
 // texts: "name", "number", "type" or "address", then the value as typed.
@@ -140,14 +166,12 @@ EMSCRIPTEN_KEEPALIVE const char* page_retag_message(const char* texts, std::size
 }
 
 // texts: the new name, number, type and address; an empty one keeps the field.
-EMSCRIPTEN_KEEPALIVE const char* page_retag(const std::uint8_t* image, std::size_t size,
-                                            std::size_t index, const char* texts,
+EMSCRIPTEN_KEEPALIVE const char* page_retag(std::size_t index, const char* texts,
                                             std::size_t texts_size)
 {
     std::vector<std::string> parts = split_texts(texts, texts_size);
     parts.resize(4);
-    return give_edit(
-        retag_tape_entry(copy_of(image, size), index, {parts[0], parts[1], parts[2], parts[3]}));
+    return give_edit(retag_tape_entry(tape.bytes, index, {parts[0], parts[1], parts[2], parts[3]}));
 }
 
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* page_output_data()

@@ -56,3 +56,31 @@ export async function loadPage(page, site) {
   await page.waitForFunction(() => document.body.dataset.ready === "true", { timeout: 20000, polling: 20 });
   return Number(await page.evaluate(() => document.body.dataset.readyMs));
 }
+
+// The longest gap between two animation frames of the page from
+// startFrames to stopFrames, in milliseconds: the longest the page could not
+// answer the user.
+export function startFrames(page) {
+  return page.evaluate(() => {
+    const probe = { longest: 0, running: true };
+    let last = performance.now();
+    const tick = () => {
+      const now = performance.now();
+      probe.longest = Math.max(probe.longest, now - last);
+      last = now;
+      if (probe.running) requestAnimationFrame(tick);
+    };
+    requestAnimationFrame(tick);
+    window.frameProbe = probe;
+  });
+}
+
+export function stopFrames(page) {
+  return page.evaluate(() => new Promise((resolve) => {
+    // One more frame, so that a task still running when asked is counted.
+    requestAnimationFrame(() => {
+      window.frameProbe.running = false;
+      resolve(window.frameProbe.longest);
+    });
+  }));
+}

@@ -4,7 +4,15 @@
 const $ = (id) => document.getElementById(id);
 const waiting = new Map();
 let nextId = 0;
+let restoreId = 0;
 let worker;
+// The tape shown: {name, file, changes, changed, serial, count, size,
+// damaged}. The module in the worker holds its bytes and gives the page
+// those it wants; the page keeps the file read and the changes made to it,
+// to give to a fresh worker. Each tape read gets a new serial number, which
+// every question about it carries.
+let tape = null;
+let serials = 0;
 
 function startWorker() {
   // From inlined text (worker.js defines cassmakWorker): a page opened from
@@ -25,10 +33,14 @@ function startWorker() {
       worker.terminate();
       for (const resolve of waiting.values()) resolve({ error: "the worker stopped; try again" });
       waiting.clear();
+      const restoring = answer.id === restoreId;
       startWorker();
-// What the module says of the tapes it makes, whatever the file: the BASIC
-// type among them.
-const tapeDefaults = ask("defaults", { name: "" });
+      // The fresh module holds no tape: it gets the one shown again, unless
+      // that is what it could not hold.
+      if (tape && !restoring) {
+        ask("read", { file: tape.file, serial: tape.serial, changes: tape.changes });
+        restoreId = nextId;
+      }
     }
   };
 }
@@ -95,7 +107,7 @@ const dropTarget = (zone, take) => {
 const options = [["-m", "Name"], ["-n", "File number"], ["-t", "Type"], ["-a", "Address"]];
 const fieldOf = { "-m": "name", "-n": "number", "-t": "type", "-a": "address" };
 const allowed = { binary: ["-m", "-n", "-t", "-a"], headless: [], basic: ["-m", "-n"] };
-let items = [];
+const items = [];
 let itemCount = 0;
 
 // cassmak's defaults for the file as the module gives them, as hints.
@@ -217,11 +229,7 @@ async function makeTape() {
   const name = $("tape-name").value || "tape.kst";
   download(answer.image, name);
   $("make-read").hidden = false;
-  $("make-read").onclick = () => {
-    resetTape();
-    tape = { name, bytes: answer.image, changed: false };
-    showTape("").then(() => $("read").scrollIntoView());
-  };
+  $("make-read").onclick = () => readTape(new File([answer.image], name)).then(() => $("read").scrollIntoView());
   status.textContent = name + ": " + plural(answer.image.length, "byte") + ", " +
     plural(items.length, "entry").replace("entrys", "entries") + ", made in " + ms.toFixed(1) + " ms" +
     (warnings.children.length ? "; the BASIC import warns about the lines below" : "");
@@ -232,7 +240,11 @@ dropTarget($("make"), addFiles);
 $("make-button").onclick = makeTape;
 
 // ---- Read and change a tape ----
-let tape = null;
+// One page of the tape's entries is shown at a time, whatever their number.
+let editing = false;
+const pageSize = 25;
+const view = { first: 0 };
+const pageOf = (index) => index - index % pageSize;
 
 function hex(bytes) {
   const lines = [];
@@ -246,8 +258,18 @@ function hex(bytes) {
 }
 
 const baseName = () => tape.name.replace(/\.kst$/i, "");
+const entries = (n) => plural(n, "entry").replace("entrys", "entries");
 
-async function showListing(e, payload) {
+// The bytes of an entry's payload, from the worker.
+async function payloadOf(e) {
+  const answer = await ask("bytes", { serial: tape.serial, offset: e.payload_offset, size: e.payload_size });
+  if (!answer.bytes) $("tape-status").textContent = answer.error || "The tape is being read again; try again.";
+  return answer.bytes;
+}
+
+async function showListing(e) {
+  const payload = await payloadOf(e);
+  if (!payload) return;
   const answer = await ask("list", { bytes: payload });
   if (answer.error) {
     $("tape-status").textContent = answer.error;
@@ -263,18 +285,34 @@ async function showListing(e, payload) {
   $("listing-download").focus();
 }
 
-async function edit(op, request, done, focus) {
-  const answer = await ask(op, { bytes: tape.bytes, ...request });
-  if (answer.error || answer.message) {
-    $("tape-status").textContent = answer.error || answer.message;
+// One change at a time: the entry numbers of a second one would be those
+// before the first.
+async function edit(op, request, done, focus, index) {
+  if (editing) {
+    $("tape-status").textContent = "Wait until the change before is done.";
     return false;
   }
-  tape.bytes = answer.image;
-  tape.changed = true;
+  editing = true;
+  const shown = tape;
+  let answer;
+  try {
+    answer = await ask(op, { serial: shown.serial, ...request });
+  } finally {
+    editing = false;
+  }
+  if (tape !== shown) return false;
+  if (answer.stale || answer.error || answer.message) {
+    $("tape-status").textContent = answer.error || answer.message || "The tape is being read again; try again.";
+    return false;
+  }
+  tape.changes.push({ op, ...request });
+  Object.assign(tape, { count: answer.count, size: answer.size, damaged: answer.damaged, changed: true });
   // Their entry numbers may no longer be the same entries.
   for (const box of ["retag", "listing-box", "hex-box"]) $(box).hidden = true;
-  await showTape(done);
-  const target = document.querySelector(focus);
+  if (index !== undefined) view.first = pageOf(index);
+  await showRows(done);
+  const targets = focus.map((label) => document.querySelector(label.startsWith("#") ? label : 'button[aria-label="' + label + '"]'));
+  const target = targets.find((t) => t && !t.disabled);
   if (target) target.focus();
   return true;
 }
@@ -302,7 +340,7 @@ function retagForm(e) {
     event.preventDefault();
     const fields = ["name", "number", "type", "address"].map((name) => $("retag-" + name).value);
     await edit("retag", { index: e.entry - 1, fields }, "Entry " + e.entry + " has its new header.",
-      "#entries tbody tr:nth-child(" + e.entry + ") button.retag");
+      ["Retag entry " + e.entry + ": change its header"], e.entry - 1);
   };
   form.hidden = false;
   $("retag-name").focus();
@@ -310,82 +348,101 @@ function retagForm(e) {
 
 const columns = ["entry", "offset", "kind", "no", "type", "addr", "length", "name", "checksums", "problem"];
 
-function showHex(e, payload) {
+async function showHex(e) {
+  const payload = await payloadOf(e);
+  if (!payload) return;
   $("hex-heading").textContent = "Entry " + e.entry + " in hex: " + plural(payload.length, "byte") +
     (e.kind === "file" ? ' of "' + e.name.trimEnd() + '"' : "");
   $("hex").textContent = hex(payload);
   $("hex-box").hidden = false;
 }
 
-function renderTape(json, basicType) {
-  const body = $("entries").tBodies[0];
-  body.replaceChildren();
-  const editable = json.count === json.entries.length;
-  const last = json.entries.length - 1;
-  json.entries.forEach((e, i) => {
-    const row = body.insertRow();
-    if (e.problem) row.className = "damaged";
-    const isFile = e.kind === "file";
-    const fields = [e.entry, e.offset, e.kind, isFile ? e.number : "-", isFile ? "'" + e.type + "'" : "-",
-      isFile ? "0x" + e.address.toString(16).toUpperCase().padStart(4, "0") : "-", e.length,
-      isFile ? '"' + e.name + '"' : "-", e.checksums, e.problem];
-    fields.forEach((text, column) => {
-      const cell = row.insertCell();
-      cell.textContent = text;
-      cell.className = columns[column];
-      cell.dataset.label = columns[column];
-    });
-    const payload = tape.bytes.subarray(e.payload_offset, e.payload_offset + e.payload_size);
-    const hasData = !(isFile && e.checksums.includes("no data"));
-    const n = " entry " + e.entry;
-    const actions = [
-      button("Payload", "Download the payload of" + n, () => download(payload, baseName() + "-" + e.entry + ".bin")),
-      button("Hex", "Show" + n + " in hex", () => showHex(e, payload)),
-    ];
-    if (isFile && e.type === basicType && hasData)
-      actions.push(button("Listing", "Show the BASIC listing of" + n, () => showListing(e, payload)));
-    if (editable) {
-      actions.push(
-        button("Up", "Move" + n + " up", () => edit("move", { from: i, to: i - 1 }, "Entry " + e.entry + " moved up.",
-          "#entries tbody tr:nth-child(" + i + ") button.up")),
-        button("Down", "Move" + n + " down", () => edit("move", { from: i, to: i + 1 }, "Entry " + e.entry + " moved down.",
-          "#entries tbody tr:nth-child(" + (i + 2) + ") button.down")),
-        button("Remove", "Remove" + n, () => edit("remove", { index: i }, "Entry " + e.entry + " removed.", "#tape-download")));
-      actions[actions.length - 3].className = "up";
-      actions[actions.length - 2].className = "down";
-      actions[actions.length - 3].disabled = i === 0;
-      actions[actions.length - 2].disabled = i === last;
-      if (isFile) actions.push(Object.assign(button("Retag", "Retag" + n + ": change its header", () => retagForm(e)), { className: "retag" }));
-    }
-    actions[0].disabled = !hasData;
-    // Viewing and changing each stay on one line; the cell breaks between them.
-    const views = actions.filter((b) => ["Payload", "Hex", "Listing"].includes(b.textContent));
-    const changes = actions.filter((b) => !views.includes(b));
-    const cell = Object.assign(row.insertCell(), { className: "actions" });
-    cell.append(element("span", { className: "group" }, ...views));
-    if (changes.length) cell.append(" ", element("span", { className: "group" }, ...changes));
+function renderRow(body, e, basicType) {
+  const row = body.insertRow();
+  // The table holds one page of the entries: each row says which it is.
+  row.setAttribute("aria-rowindex", e.entry + 1);
+  if (e.problem) row.className = "damaged";
+  const isFile = e.kind === "file";
+  const fields = [e.entry, e.offset, e.kind, isFile ? e.number : "-", isFile ? "'" + e.type + "'" : "-",
+    isFile ? "0x" + e.address.toString(16).toUpperCase().padStart(4, "0") : "-", e.length,
+    isFile ? '"' + e.name + '"' : "-", e.checksums, e.problem];
+  fields.forEach((text, column) => {
+    const cell = row.insertCell();
+    cell.textContent = text;
+    cell.className = columns[column];
+    cell.dataset.label = columns[column];
   });
-  return editable;
+  const hasData = !(isFile && e.checksums.includes("no data"));
+  const i = e.entry - 1;
+  const n = " entry " + e.entry;
+  const views = [
+    button("Payload", "Download the payload of" + n,
+      () => payloadOf(e).then((bytes) => bytes && download(bytes, baseName() + "-" + e.entry + ".bin"))),
+    button("Hex", "Show" + n + " in hex", () => showHex(e)),
+  ];
+  views[0].disabled = !hasData;
+  if (isFile && e.type === basicType && hasData)
+    views.push(button("Listing", "Show the BASIC listing of" + n, () => showListing(e)));
+  const up = "Move entry " + i + " up";
+  const down = "Move entry " + (i + 2) + " down";
+  const changes = [
+    button("Up", "Move" + n + " up", () => edit("move", { from: i, to: i - 1 }, "Entry " + e.entry + " moved up.",
+      [up, up.replace(" up", " down")], i - 1)),
+    button("Down", "Move" + n + " down", () => edit("move", { from: i, to: i + 1 }, "Entry " + e.entry + " moved down.",
+      [down, down.replace(" down", " up")], i + 1)),
+    button("Remove", "Remove" + n, () => edit("remove", { index: i }, "Entry " + e.entry + " removed.", ["#tape-download"],
+      Math.min(i, tape.count - 2))),
+  ];
+  changes[0].disabled = i === 0;
+  changes[1].disabled = i === tape.count - 1;
+  if (isFile) changes.push(button("Retag", "Retag" + n + ": change its header", () => retagForm(e)));
+  // Viewing and changing each stay on one line; the cell breaks between them.
+  const cell = Object.assign(row.insertCell(), { className: "actions" });
+  cell.append(element("span", { className: "group" }, ...views), " ", element("span", { className: "group" }, ...changes));
 }
 
-async function showTape(done) {
-  const answer = await ask("read", { file: new Blob([tape.bytes]) });
+// Shows the page of entries from view.first, and with `done` (after a
+// read or a change) the tape's status.
+async function showRows(done) {
+  const shown = tape;
+  view.first = Math.max(0, Math.min(view.first, pageOf(Math.max(0, tape.count - 1))));
+  const first = view.first;
+  const answer = await ask("rows", { serial: shown.serial, first, count: pageSize });
+  // Another page, change or tape was asked for meanwhile: its answer shows it.
+  if (tape !== shown || view.first !== first || answer.stale) return;
   if (answer.error) {
     $("tape-status").textContent = answer.error;
     return;
   }
-  const json = answer.json;
-  const editable = renderTape(json, (await tapeDefaults).basic_type);
+  const basicType = (await tapeDefaults).basic_type;
+  const body = element("tbody");
+  for (const e of answer.entries) renderRow(body, e, basicType);
+  $("entries").tBodies[0].replaceWith(body);
+  $("entries").setAttribute("aria-rowcount", tape.count + 1);
+  const last = first + answer.entries.length;
+  $("pager").hidden = tape.count <= pageSize;
+  $("page-shown").textContent = "Entries " + (first + 1).toLocaleString("en-US") + " to " +
+    last.toLocaleString("en-US") + " of " + tape.count.toLocaleString("en-US");
+  $("page-first").disabled = $("page-previous").disabled = first === 0;
+  $("page-next").disabled = $("page-last").disabled = last >= tape.count;
+  // A page button that has just become disabled gives the focus to its opposite.
+  const opposite = { "page-first": "page-last", "page-previous": "page-next", "page-next": "page-previous",
+    "page-last": "page-first" }[document.activeElement.id];
+  if (opposite && document.activeElement.disabled) $(opposite).focus();
+  if (done === undefined) return;
   $("read-empty").hidden = true;
   $("entries-box").hidden = false;
   $("tape-actions").hidden = false;
   $("entries").setAttribute("aria-label", "Entries of " + tape.name);
   $("tape-chosen").textContent = "Shown below: " + tape.name;
   $("tape-download").disabled = !tape.changed;
-  $("tape-status").textContent = (done ? done + " " : "") + tape.name + ": " + plural(tape.bytes.length, "byte") + ", " +
-    plural(json.count, "entry").replace("entrys", "entries") +
-    (json.entries.some((e) => e.problem) ? ", damaged entries marked" : "") +
-    (editable ? "" : "; the first " + json.entries.length.toLocaleString("en-US") + " are shown, and it cannot be changed here");
+  $("tape-status").textContent = (done ? done + " " : "") + tape.name + ": " + plural(tape.size, "byte") + ", " +
+    entries(tape.count) + (tape.damaged ? ", damaged entries marked" : "");
+}
+
+function showPage(first) {
+  view.first = first;
+  return showRows();
 }
 
 function resetTape() {
@@ -399,23 +456,53 @@ function resetTape() {
 
 async function readTape(file) {
   $("tape-status").textContent = "Reading " + file.name + "...";
-  const answer = await ask("read", { file });
+  const serial = ++serials;
+  const answer = await ask("read", { file, serial });
   if (answer.error) {
     // What the user had, unsaved changes included, stays until a file is read.
     $("tape-status").textContent = answer.error;
     return;
   }
+  // A file chosen later is read later, and shown instead.
+  if (serial !== serials) return;
   resetTape();
-  tape = { name: file.name, bytes: answer.bytes, changed: false };
-  await showTape("");
+  tape = { name: file.name, file, changes: [], changed: false, serial, count: answer.count, size: answer.size,
+    damaged: answer.damaged };
+  view.first = 0;
+  await showRows("");
 }
 
 $("tape-file").onchange = (event) => event.target.files[0] && readTape(event.target.files[0]);
 dropTarget($("read"), (files) => files[0] && readTape(files[0]));
-$("tape-download").onclick = () => download(tape.bytes, tape.name);
+$("tape-download").onclick = async () => {
+  const { name } = tape;
+  const answer = await ask("image", { serial: tape.serial });
+  if (answer.bytes) download(answer.bytes, name);
+  else $("tape-status").textContent = answer.error || "The tape is being read again; try again.";
+};
 $("retag-cancel").onclick = closeRetag;
 $("retag").onkeydown = (event) => {
   if (event.key === "Escape") closeRetag();
+};
+$("page-first").onclick = () => showPage(0);
+$("page-previous").onclick = () => showPage(view.first - pageSize);
+$("page-next").onclick = () => showPage(view.first + pageSize);
+$("page-last").onclick = () => showPage(pageOf(tape.count - 1));
+$("page-go").onsubmit = async (event) => {
+  event.preventDefault();
+  const typed = $("page-entry").value.trim();
+  const entry = /^[0-9]+$/.test(typed) ? Number(typed) : 0;
+  if (entry < 1 || entry > tape.count) {
+    $("page-entry-msg").textContent = "Type an entry number from 1 to " + tape.count.toLocaleString("en-US") + ".";
+    $("page-entry").setAttribute("aria-invalid", "true");
+    return;
+  }
+  $("page-entry-msg").textContent = "";
+  $("page-entry").setAttribute("aria-invalid", "false");
+  await showPage(pageOf(entry - 1));
+  const row = document.querySelector('#entries tbody tr[aria-rowindex="' + (entry + 1) + '"]');
+  const target = row && [...row.querySelectorAll("button")].find((b) => !b.disabled);
+  if (target) target.focus();
 };
 
 // ---- Check a BASIC source ----

@@ -16,13 +16,30 @@
 
 namespace core = cassmak::core;
 
-// The entries of a tape image as `casstool list` shows them, with where each
-// payload lies in the image, the first `shown` of them, and how many there are:
+// A tape the page has read, held by its module: the bytes, how many entries
+// they make and whether any is damaged, and where every `tape_mark_stride`-th
+// entry begins, so that any window of rows is found by a short walk whatever
+// the number of entries, while the marks of 64 MiB of empty blocks (33 million
+// entries) stay within a few MB.
+constexpr std::size_t tape_mark_stride = 64;
+struct held_tape {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> marks;
+    std::size_t count = 0;
+    bool damaged = false;
+};
+held_tape hold_tape(std::vector<std::uint8_t> bytes);
+
+// {"count":3,"size":73,"damaged":false}
+std::string held_tape_json(const held_tape& tape);
+
+// Entries `first` (0-based) to `first` + `count` - 1 of the tape, those that
+// exist, as `casstool list` shows them, with where each payload lies in the
+// image:
 // {"entries":[{"entry":1,"offset":0,"kind":"file","number":0,"type":"?",
 //   "address":0,"length":1,"name":"A       ","checksums":"good",
-//   "problem":"","payload_offset":69,"payload_size":1}, ...],"count":1}
-std::string tape_entries_json(const std::uint8_t* image, std::size_t size,
-                              std::size_t shown = 10000);
+//   "problem":"","payload_offset":69,"payload_size":1}, ...]}
+std::string tape_rows_json(const held_tape& tape, std::size_t first, std::size_t count);
 
 // What casstool says of a tape of `size` bytes named `name` before reading
 // it, or an empty text when it is not larger than the largest image.

@@ -21,7 +21,8 @@ TEST(PageApi, TapeEntriesGiveTheListColumnsAndWhereThePayloadLies)
     put_tape_file(image, payload, 1, '?', 3, "a\xE9", 0x1234);
     put_headless_block(image, payload, 1);
     image.push_back(0x05); // a truncated tail
-    EXPECT_EQ(tape_entries_json(image.data(), image.size()),
+    const held_tape tape = hold_tape(image);
+    EXPECT_EQ(tape_rows_json(tape, 0, 10),
               "{\"entries\":[{\"entry\":1,\"offset\":0,\"kind\":\"file\",\"length\":1,\"number\":3,"
               "\"type\":\"?\",\"address\":4660,\"name\":\"A\xC3\xA9      \",\"checksums\":\"good\","
               "\"problem\":\"\",\"payload_offset\":67,\"payload_size\":1},"
@@ -30,9 +31,43 @@ TEST(PageApi, TapeEntriesGiveTheListColumnsAndWhereThePayloadLies)
               "{\"entry\":3,\"offset\":72,\"kind\":\"truncated\",\"length\":1,\"checksums\":\"-\","
               "\"problem\":\"" +
                   read_tape_image(image.data(), image.size())[2].problem +
-                  "\",\"payload_offset\":72,\"payload_size\":1}],\"count\":3}");
-    // Rows past the shown ones are only counted.
-    EXPECT_EQ(tape_entries_json(image.data(), image.size(), 0), "{\"entries\":[],\"count\":3}");
+                  "\",\"payload_offset\":72,\"payload_size\":1}]}");
+    EXPECT_EQ(held_tape_json(tape), "{\"count\":3,\"size\":73,\"damaged\":true}");
+    image.pop_back();
+    EXPECT_EQ(held_tape_json(hold_tape(image)), "{\"count\":2,\"size\":72,\"damaged\":false}");
+}
+
+// Any window of rows is the same rows as the whole list gives, across the
+// marks the held tape keeps and past its end.
+TEST(PageApi, EveryWindowOfRowsIsTheListsRows)
+{
+    output_image image;
+    for (std::uint8_t i = 0; i < 200; ++i) {
+        const std::uint8_t payload[] = {i, i};
+        if (i % 7 == 0)
+            put_tape_file(image, payload, 2, '?', i, "f", i);
+        else
+            put_headless_block(image, payload, i % 3);
+    }
+    const held_tape tape = hold_tape(image);
+    ASSERT_EQ(tape.count, 200u);
+    const std::string all = tape_rows_json(tape, 0, tape.count);
+    // Each row's text, by the position of its opening brace.
+    std::vector<std::string> rows;
+    for (std::size_t at = all.find('{', 1); at != std::string::npos;) {
+        const std::size_t end = all.find("},{", at);
+        rows.push_back(all.substr(at, (end == std::string::npos ? all.size() - 2 : end + 1) - at));
+        at = end == std::string::npos ? end : end + 2;
+    }
+    ASSERT_EQ(rows.size(), 200u);
+    for (std::size_t first : {0, 1, 63, 64, 65, 127, 128, 150, 199, 200, 500}) {
+        for (std::size_t count : {0, 1, 64, 100}) {
+            std::string expected = "{\"entries\":[";
+            for (std::size_t i = first; i < std::min<std::size_t>(first + count, 200); ++i)
+                expected += (i == first ? "" : ",") + rows[i];
+            EXPECT_EQ(tape_rows_json(tape, first, count), expected + "]}") << first << " " << count;
+        }
+    }
 }
 
 TEST(PageApi, TapeSizesAreRefusedAsCasstoolRefusesThem)
@@ -62,11 +97,12 @@ TEST(PageApi, JsonStringsEscapeQuotesAndControlBytes)
     EXPECT_EQ(out, "\"\\\"\\\\\\n\x7F\\u0001\"");
 }
 
-// The page shows the README's fixes; the two must not drift apart.
-TEST(PageApi, EveryKindHasTheReadmesFix)
+// The page shows the fixes of the check's table in the docs; the two must not
+// drift apart.
+TEST(PageApi, EveryKindHasTheDocumentedFix)
 {
-    std::ifstream readme(CASSMAK_README);
-    ASSERT_TRUE(readme) << CASSMAK_README;
+    std::ifstream readme(CASSMAK_CHECK_FIXES);
+    ASSERT_TRUE(readme) << CASSMAK_CHECK_FIXES;
     std::stringstream text;
     text << readme.rdbuf();
     for (std::size_t i = 0; i < check_kinds().size(); ++i) {

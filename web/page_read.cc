@@ -7,20 +7,49 @@
 #include "tape/limits.h"
 #include "tape/reader.h"
 
+#include <utility>
+
 using namespace cassmak::core;
 
-std::string tape_entries_json(const std::uint8_t* image, std::size_t size, std::size_t shown)
+held_tape hold_tape(std::vector<std::uint8_t> bytes)
 {
-    // One entry at a time, so that an image of many millions of tiny blocks
-    // costs the page no more memory than its first `shown` rows.
-    std::string out = "{\"entries\":[";
-    std::size_t count = 0;
+    held_tape tape;
+    tape.bytes = std::move(bytes);
     tape_entry entry;
-    for (std::size_t at = 0; next_tape_entry(image, size, at, false, entry); at += entry.span) {
-        entry.entry = ++count;
-        if (count > shown)
+    for (std::size_t at = 0;
+         next_tape_entry(tape.bytes.data(), tape.bytes.size(), at, false, entry);
+         at += entry.span) {
+        if (tape.count % tape_mark_stride == 0)
+            tape.marks.push_back(at);
+        ++tape.count;
+        tape.damaged = tape.damaged || entry_damaged(entry);
+    }
+    return tape;
+}
+
+std::string held_tape_json(const held_tape& tape)
+{
+    std::string out = "{\"count\":" + std::to_string(tape.count);
+    append_field(out, "size", tape.bytes.size());
+    return out + ",\"damaged\":" + (tape.damaged ? "true}" : "false}");
+}
+
+std::string tape_rows_json(const held_tape& tape, std::size_t first, std::size_t count)
+{
+    std::string out = "{\"entries\":[";
+    if (first >= tape.count)
+        return out + "]}";
+    const std::uint8_t* image = tape.bytes.data();
+    const std::size_t size = tape.bytes.size();
+    std::size_t number = first - first % tape_mark_stride;
+    tape_entry entry;
+    for (std::size_t at = tape.marks[number / tape_mark_stride];
+         number < first + count && next_tape_entry(image, size, at, false, entry);
+         at += entry.span) {
+        entry.entry = ++number;
+        if (number <= first)
             continue;
-        out += count == 1 ? "{" : ",{";
+        out += number == first + 1 ? "{" : ",{";
         out += "\"entry\":" + std::to_string(entry.entry);
         append_field(out, "offset", entry.offset);
         append_field(out, "kind", entry_kind_name(entry.kind));
@@ -40,9 +69,7 @@ std::string tape_entries_json(const std::uint8_t* image, std::size_t size, std::
         append_field(out, "payload_size", entry.payload_size);
         out += '}';
     }
-    out += "]";
-    append_field(out, "count", count);
-    return out + "}";
+    return out + "]}";
 }
 
 std::string tape_size_message(const std::string& name, std::uint64_t size)

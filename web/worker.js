@@ -2,7 +2,10 @@
 // freezes it. The build puts this text and the module's into one function,
 // which the page starts as a worker from a Blob URL: a page opened from
 // file:// may not start a worker from a file. Each request is {id, op, ...};
-// each answer {id, ...} or {id, error}.
+// each answer {id, ...} or {id, error}, in the order of the requests. The
+// module holds the tape last read, numbered by the page (`serial`): a request
+// about another tape, made before the page saw the new one, is answered
+// {stale: true} and changes nothing.
 let started;
 const ready = new Promise((resolve) => { started = resolve; });
 var Module = {
@@ -78,19 +81,38 @@ async function pack(files) {
   return { results, image };
 }
 
-function edit(name, ...args) {
-  const { message } = call(name, ...args);
-  return message ? { message } : { image: output() };
+let heldSerial = 0;
+
+// Bytes of the tape held, for the page, which keeps none of its own.
+function heldBytes(offset, size) {
+  const at = Module._page_tape_data() + offset;
+  return Module.HEAPU8.slice(at, at + size);
 }
 
+const onHeld = (run) => (r) => (r.serial === heldSerial ? run(r) : { stale: true });
+
+// Each change to the tape held: its count and damage, or why not.
+const changes = {
+  remove: (r) => call("page_remove", r.index),
+  move: (r) => call("page_move", r.from, r.to),
+  retag: (r) => call("page_retag", r.index, r.fields),
+};
+
 const ops = {
+  // A tape read, or read again with the changes made to it (in a fresh
+  // worker, after the one before ran out of memory).
   read: async (r) => {
     // casstool's refusal of a tape too large, before it is read.
     const { message } = call("page_tape_message", [r.file.name], moduleSize(r.file.size));
     if (message) throw new Error(message);
-    const bytes = await bytesOf(r.file);
-    return { json: call("page_read_tape", bytes), bytes };
+    let answer = call("page_hold_tape", await bytesOf(r.file));
+    for (const change of r.changes || []) answer = changes[change.op](change);
+    heldSerial = r.serial;
+    return answer;
   },
+  rows: onHeld((r) => call("page_tape_rows", r.first, r.count)),
+  bytes: onHeld((r) => ({ bytes: heldBytes(r.offset, r.size) })),
+  image: onHeld(() => ({ bytes: heldBytes(0, Module._page_tape_size()) })),
   check: async (r) => ({ json: call("page_check_source", await bytesOf(r.file)) }),
   defaults: (r) => call("page_defaults", [r.name]),
   field: (r) => call("page_field_message", [r.field, r.value]),
@@ -98,20 +120,27 @@ const ops = {
   input: (r) => inputMessage(r.name, r.size, r.basic),
   pack: (r) => pack(r.files),
   list: (r) => call("page_list_basic", r.bytes),
-  remove: (r) => edit("page_remove", r.bytes, r.index),
-  move: (r) => edit("page_move", r.bytes, r.from, r.to),
-  retag: (r) => edit("page_retag", r.bytes, r.index, r.fields),
+  remove: onHeld(changes.remove),
+  move: onHeld(changes.move),
+  retag: onHeld(changes.retag),
 };
 
-onmessage = async (event) => {
+// One request at a time, so that a change asked while a tape is being read
+// waits for it and is then seen to be about the tape before.
+let queue = ready;
+onmessage = (event) => {
   const { id, op } = event.data;
-  try {
-    await ready;
-    postMessage({ id, ...(await ops[op](event.data)) });
-  } catch (error) {
-    // After a trap (memory exhausted) the module cannot be called again:
-    // the page then starts a fresh worker.
-    const dead = error instanceof WebAssembly.RuntimeError;
-    postMessage({ id, error: String(error.message || error), dead });
-  }
+  queue = queue.then(async () => {
+    try {
+      const answer = await ops[op](event.data);
+      // Bytes go to the page without a copy there.
+      const moved = [answer.bytes, answer.image].filter(Boolean).map((b) => b.buffer);
+      postMessage({ id, ...answer }, moved);
+    } catch (error) {
+      // After a trap (memory exhausted) the module cannot be called again:
+      // the page then starts a fresh worker.
+      const dead = error instanceof WebAssembly.RuntimeError;
+      postMessage({ id, error: String(error.message || error), dead });
+    }
+  });
 };

@@ -80,6 +80,15 @@ CASSMAK_API change_result join_tapes(const std::vector<std::vector<std::uint8_t>
                                      const std::vector<std::string>& paths,
                                      const std::string& output = "joined.kst", bool force = false);
 
+// `casstool renum PATH ENTRY --start START --step STEP`: the BASIC program
+// in file entry `entry` (1-based, type '>') renumbered as renumber_source
+// (cassmak/basic.h) numbers a source, its links computed again from
+// 0x2401 and its blocks' length and checksums made again. A reference to a
+// missing line stays as written and is a note, with status 1.
+CASSMAK_API change_result renumber_entry(std::vector<std::uint8_t> image, std::size_t entry,
+                                         std::uint32_t start = 10, std::uint32_t step = 10,
+                                         const std::string& path = "tape.kst");
+
 // One image of a split: the file name casstool split gives it and its bytes.
 struct split_piece {
     std::string file_name; // "01-HELLO.kst"

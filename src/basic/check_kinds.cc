@@ -26,8 +26,12 @@ constexpr kind_row kind_rows[] = {
     {"too-large", "shorten the program"},
     {"empty-line-number", "add a statement or remove the line"},
     {"source-size", "keep the source within those sizes"},
+    {"missing-target", "refer to a line that exists"},
+    {"duplicate-number", "renumber one of the lines (casstool renum)"},
+    {"undefined-label", "define the label with @name: at the start of a line"},
+    {"duplicate-label", "define each label once"},
 };
-static_assert(std::size(kind_rows) == static_cast<std::size_t>(check_kind::source_size) + 1,
+static_assert(std::size(kind_rows) == static_cast<std::size_t>(check_kind::duplicate_label) + 1,
               "every kind has its row");
 
 } // namespace

@@ -162,3 +162,35 @@ std::string split_line_message(std::size_t length, std::size_t records, std::siz
 }
 
 } // namespace cassmak::core
+
+namespace cassmak::core {
+
+std::string missing_target_message(std::string_view digits)
+{
+    return "reference to line " + std::string(digits) +
+           ", which is not in the program; refer to a line that exists";
+}
+
+std::string duplicate_number_message(std::uint32_t number, std::size_t first_line)
+{
+    return "line number " + std::to_string(number) + " again (first on source line " +
+           std::to_string(first_line) + "): no GOTO " + std::to_string(number) +
+           " reaches this line; renumber one of them";
+}
+
+std::string undefined_label_message(std::string_view name, bool dangling)
+{
+    if (dangling)
+        return "label " + std::string(name) +
+               " names no line: nothing follows its definition; put it before a line";
+    return "label " + std::string(name) + " is not defined; define it with " + std::string(name) +
+           ": at the start of a line";
+}
+
+std::string duplicate_label_message(std::string_view name, std::size_t first_line)
+{
+    return "label " + std::string(name) + " is defined again (first on source line " +
+           std::to_string(first_line) + "); define each label once";
+}
+
+} // namespace cassmak::core

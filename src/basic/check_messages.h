@@ -41,3 +41,16 @@ std::string split_line_message(std::size_t length, std::size_t records, std::siz
                                std::uint32_t cut_number, bool from_digits);
 
 } // namespace cassmak::core
+
+namespace cassmak::core {
+
+// A reference, written `digits`, to a line the program lacks.
+std::string missing_target_message(std::string_view digits);
+// A line numbered `number` as was the line on source line `first_line`.
+std::string duplicate_number_message(std::uint32_t number, std::size_t first_line);
+// `@name` used but never defined; `dangling`: defined with no line after it.
+std::string undefined_label_message(std::string_view name, bool dangling);
+// `@name` defined again, first on source line `first_line`.
+std::string duplicate_label_message(std::string_view name, std::size_t first_line);
+
+} // namespace cassmak::core

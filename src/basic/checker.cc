@@ -3,6 +3,8 @@
 #include "basic/check_messages.h"
 #include "basic/display_width.h"
 #include "basic/importer.h"
+#include "basic/references.h"
+#include "basic/renumber.h"
 #include "basic/tokenizer.h"
 
 #include <algorithm>
@@ -66,6 +68,14 @@ struct checker {
     bool previous_from_cut = false;              // that number is a cut piece's
     std::size_t image_length = 0;                // records so far, without the end link
     bool too_large = false;                      // warned about already
+    // The source line of the first record of each stored number (0: none
+    // yet), and whether the whole program has a record of it.
+    std::vector<std::uint32_t> first_line;
+    std::vector<bool> in_program;
+    // The label errors that numbering the source finds, in source order.
+    std::vector<check_warning> label_errors;
+    std::size_t next_label_error = 0;
+    std::vector<line_reference> found;
 
     void warn(std::size_t line, std::size_t column, check_kind kind, std::string message)
     {
@@ -204,9 +214,14 @@ void check_number(checker& state, const source_line& split, std::size_t line, bo
         state.warn(line, 1, check_kind::empty_line_number,
                    empty_line_number_message(written, stored));
 
+    const bool again = state.previous_number && number == *state.previous_number;
     if (state.previous_number && number <= *state.previous_number)
         state.warn(line, 1, check_kind::order,
                    order_message(number, *state.previous_number, state.previous_from_cut));
+    // The order warning already names a number given twice in a row.
+    if (!again && state.first_line[stored] != 0)
+        state.warn(line, 1, check_kind::duplicate_number,
+                   duplicate_number_message(stored, state.first_line[stored]));
 }
 
 // Whether the physical line `text` would fit in one read once its carriage
@@ -264,6 +279,19 @@ void check_record(checker& state, const source_line& split, std::size_t line,
         check_statement(state, split.statement(), line, from + split.statement_at + 1, skip);
     if (unclosed && (!cut || unclosed == meant_unclosed))
         state.warn(line, *unclosed, check_kind::unclosed_string, unclosed_string_message());
+
+    find_source_references(split.statement(), true, state.found);
+    for (const line_reference& reference : state.found) {
+        if (reference.kind != reference_kind::number)
+            continue;
+        const std::string_view digits = split.statement().substr(reference.at, reference.length);
+        const std::uint32_t target = reference_value(digits);
+        if (target > line_number_max || !state.in_program[target])
+            state.warn(line, from + split.statement_at + reference.at + 1,
+                       check_kind::missing_target, missing_target_message(digits));
+    }
+    if (state.first_line[split.number & 0xFFFFu] == 0)
+        state.first_line[split.number & 0xFFFFu] = static_cast<std::uint32_t>(line);
 
     const std::size_t record_length = record_size(tokenize_line(split.statement()).size());
     if (!state.too_large && state.image_length + record_length + end_link_size >
@@ -366,6 +394,11 @@ void check_physical_line(checker& state, std::string_view text, std::size_t line
     const std::optional<std::size_t> meant_unclosed =
         shape.cut_at ? unclosed_before_cut(state, text, line) : std::nullopt;
 
+    for (; state.next_label_error < state.label_errors.size() &&
+           state.label_errors[state.next_label_error].line == line;
+         ++state.next_label_error)
+        whole_line.push_back(state.label_errors[state.next_label_error]);
+
     column_counter columns{text};
     for (std::size_t from = 0; from < text.size();) {
         const std::size_t end = next_piece_end(text, from);
@@ -394,6 +427,19 @@ void check_basic_source(std::string_view content, const check_sink& sink)
 {
     checker state;
     state.content = content;
+    state.first_line.assign(std::size_t{line_number_max} + 1, 0);
+    state.in_program.assign(std::size_t{line_number_max} + 1, false);
+    for (std::size_t from = 0; from < content.size();) {
+        const std::size_t end = next_piece_end(content, from);
+        const source_line split = split_source_line(content.substr(from, end - from));
+        if (!split.line.empty())
+            state.in_program[split.number & 0xFFFFu] = true;
+        from = end;
+    }
+    // Labels are resolved as casstool renum resolves them; a source without
+    // a mark has none.
+    if (content.find('@') != std::string_view::npos)
+        state.label_errors = renumber_source(content, {}).errors;
     if (content.size() < static_cast<std::size_t>(basic_source_min) ||
         content.size() > static_cast<std::size_t>(basic_source_max))
         state.warn(1, 1, check_kind::source_size, source_size_message(content.size()));
@@ -428,12 +474,21 @@ std::vector<check_warning> check_basic_source(std::string_view content)
 void append_check_line(std::string& out, std::string_view source, std::size_t line,
                        std::size_t display_column, std::string_view message, std::string_view kind)
 {
+    append_source_line(out, source, line, display_column, "warning", message, kind);
+}
+
+void append_source_line(std::string& out, std::string_view source, std::size_t line,
+                        std::size_t display_column, std::string_view severity,
+                        std::string_view message, std::string_view kind)
+{
     out.append(source)
         .append(":")
         .append(std::to_string(line))
         .append(":")
         .append(std::to_string(display_column))
-        .append(": warning: ")
+        .append(": ")
+        .append(severity)
+        .append(": ")
         .append(message)
         .append(" [")
         .append(kind)

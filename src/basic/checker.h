@@ -25,6 +25,10 @@ enum class check_kind {
     too_large,
     empty_line_number,
     source_size,
+    missing_target,
+    duplicate_number,
+    undefined_label,
+    duplicate_label,
 };
 
 // The kind's name, as `-W no-KIND` and the output spell it ("no-number").
@@ -50,6 +54,11 @@ struct check_warning {
 // display column.
 void append_check_line(std::string& out, std::string_view source, std::size_t line,
                        std::size_t display_column, std::string_view message, std::string_view kind);
+
+// The same with another severity ("error" where casstool renum refuses).
+void append_source_line(std::string& out, std::string_view source, std::size_t line,
+                        std::size_t display_column, std::string_view severity,
+                        std::string_view message, std::string_view kind);
 
 // The names of every kind, in the order of the enumeration.
 const std::vector<std::string_view>& check_kinds();

@@ -184,3 +184,28 @@ TEST(CheckBasicSource, AgreesWithTheImporterOnRandomSources)
         EXPECT_EQ(status == -19, too_large) << "round " << round;
     }
 }
+
+// References and labels: a target the program lacks (by the stored number),
+// a number given again further on (the order warning names it when the line
+// before has it), and the label errors renum refuses.
+TEST(CheckBasicSource, ReferencesAndLabels)
+{
+    const struct {
+        std::string source, expected;
+    } cases[] = {
+        {"10 GOTO 20:GOSUB 10\n20 ON X GOTO 10,30\n", "2:17 missing-target\n"},
+        {"10 PRINT \"GOTO 5\":REM GOTO 5\n20 DATA 5:LIST 5-20\n", "2:16 missing-target\n"},
+        {"10 IF A THEN 70000\n4464 END\n", "1:14 missing-target\n"},
+        {"10 A\n20 B\n10 C\n", "3:1 order\n3:1 duplicate-number\n"},
+        {"10 A\n10 B\n", "2:1 order\n"},
+        {"10 A\n5 B\n20 C\n10 D\n", "2:1 order\n4:1 order\n4:1 duplicate-number\n"},
+        {"10 GOTO @x\n@y:20 A\n@y:30 B\n",
+         "1:9 undefined-label\n2:1 no-number\n3:1 no-number\n3:1 duplicate-label\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, kinds(c.source)) << c.source;
+    const std::string again = diagnostics("10 A\n20 B\n10 C\n");
+    EXPECT_EQ(again.substr(again.rfind("3:1:")),
+              "3:1: line number 10 again (first on source line 1): no GOTO 10 reaches this line; "
+              "renumber one of them [duplicate-number]\n");
+}

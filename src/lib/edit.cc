@@ -1,5 +1,6 @@
 #include "cassmak/edit.h"
 
+#include "basic/renumber_program.h"
 #include "lib/guard.h"
 #include "tape/changes.h"
 
@@ -69,6 +70,15 @@ change_result move_entry(std::vector<std::uint8_t> image, std::size_t entry, std
     return detail::guarded<change_result>(core::change_refused, [&] {
         return public_result(core::move_change(std::move(image), path, std::to_string(entry), entry,
                                                std::to_string(position), position));
+    });
+}
+
+change_result renumber_entry(std::vector<std::uint8_t> image, std::size_t entry,
+                             std::uint32_t start, std::uint32_t step, const std::string& path)
+{
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        return public_result(core::renumber_change(std::move(image), path, std::to_string(entry),
+                                                   entry, {start, step}));
     });
 }
 

@@ -7,6 +7,7 @@
 #include "basic/importer.h"
 #include "basic/pack.h"
 #include "basic/program_format.h"
+#include "basic/renumber.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,7 +39,8 @@ std::string add_usage()
            "  --basic         FILE is a BASIC program as text, stored as the machine holds\n"
            "                  it (type '" +
            basic_file_type +
-           "', its own address); no --type or --address\n"
+           "', its own address; no --type or --address); labels and\n"
+           "                  unnumbered lines are numbered first as renum numbers them\n"
            "  --headless      store each FILE as a block with no header and no field\n"
            "  --force         add after a truncated tail or a file without its data block,\n"
            "                  which then reads the new entries as its part (exit status 1)\n"
@@ -145,7 +147,25 @@ int pack_file(const add_options& options, const std::string& file,
         return report_tool(tool_failed, file + ": " + std::to_string(size) +
                                             (size == 1 ? " byte" : " bytes") + ", fewer than " +
                                             std::to_string(low) + " to store");
-    const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), size);
+    std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), size);
+    // A source with labels or unnumbered lines is numbered as renum numbers
+    // it; any other comes back as it is.
+    source_renumber numbered;
+    if (options.basic) {
+        numbered = number_source(bytes, renumber_settings{});
+        print_source_problems(file, numbered.errors, "error");
+        if (!numbered.errors.empty())
+            return report_tool(tool_failed,
+                               file + ": " + std::to_string(numbered.errors.size()) +
+                                   (numbered.errors.size() == 1 ? " label error" : " label errors") +
+                                   "; nothing added");
+        if (!numbered.message.empty())
+            return report_tool(tool_failed, file + ": " + numbered.message + "; nothing added");
+        print_source_problems(file, numbered.warnings, "warning");
+        if (numbered.text.size() > static_cast<std::size_t>(high))
+            return report_tool(tool_failed, file + ": " + too_large + " once numbered");
+        bytes = numbered.text;
+    }
     const basic_import imported =
         pack_input(pack_fields_of(request_for(options, file)), bytes, added);
     if (!options.basic)

@@ -10,8 +10,9 @@
 const std::vector<const tool_command*>& tool_commands()
 {
     static const std::vector<const tool_command*> table = {
-        &list_command, &extract_command, &basic_command, &check_command, &add_command, &rm_command,
-        &set_command,  &move_command,    &copy_command,  &join_command,  &split_command,
+        &list_command, &extract_command, &basic_command, &check_command, &renum_command,
+        &add_command,  &rm_command,      &set_command,   &move_command,  &copy_command,
+        &join_command, &split_command,
     };
     return table;
 }

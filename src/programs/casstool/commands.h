@@ -44,6 +44,7 @@ extern const tool_command move_command;
 extern const tool_command copy_command;
 extern const tool_command join_command;
 extern const tool_command split_command;
+extern const tool_command renum_command;
 
 // The table, in the order the help lists it.
 const std::vector<const tool_command*>& tool_commands();

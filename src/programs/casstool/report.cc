@@ -21,3 +21,15 @@ int finish_stdout(int status)
         return report_tool(tool_failed, "standard output: write failed");
     return status;
 }
+
+void print_source_problems(const std::string& source,
+                           const std::vector<cassmak::core::check_warning>& problems,
+                           const char* severity)
+{
+    std::string text;
+    for (const cassmak::core::check_warning& problem : problems)
+        cassmak::core::append_source_line(text, source, problem.line, problem.display_column,
+                                          severity, problem.message,
+                                          cassmak::core::check_kind_name(problem.kind));
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
