@@ -21,6 +21,8 @@ def stub_names():
     tree = ast.parse(open(STUBS).read())
     names = {}
     for node in tree.body:
+        if isinstance(node, ast.ClassDef) and node.name.startswith("_"):
+            continue  # the stubs' own helpers (the metaclass)
         if isinstance(node, ast.ClassDef):
             names[node.name] = {
                 n.name if isinstance(n, ast.FunctionDef) else n.target.id
