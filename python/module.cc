@@ -3,6 +3,7 @@
 // the exit status the programs give for it; the long calls let other Python
 // threads run while they work.
 #include "cassmak/cassmak.h"
+#include "listing.h"
 
 #include <pybind11/operators.h>
 #include <pybind11/pybind11.h>
@@ -861,7 +862,7 @@ cassmak::basic_text listing_of(const py::object& program)
 
 } // namespace
 
-PYBIND11_MODULE(cassmak, module)
+PYBIND11_MODULE(_cassmak, module)
 {
     module.doc() = "Tape images of an 8-bit computer with a 16-bit address space, made, read\n"
                    "and changed byte for byte as the cassmak and casstool programs do.\n"
@@ -1066,4 +1067,5 @@ PYBIND11_MODULE(cassmak, module)
         py::arg("image"),
         "The lines `casstool basic` warns about on standard error (without\n"
         "the image and entry in front): what will not come back identically.");
+    add_listing(module);
 }

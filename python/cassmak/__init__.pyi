@@ -7,7 +7,7 @@ message the program would print and whose status is its exit status.
 """
 
 import os
-from typing import Iterator, Optional, Sequence, Tuple, Union, overload
+from typing import Iterator, Optional, Sequence, Tuple, Union, final, overload
 
 __version__: str
 
@@ -26,6 +26,7 @@ class Error(Exception):
     """The message, as the program words it (without its 'casstool: '
     prefix or the empty line cassmak writes after it)."""
 
+@final
 class Entry:
     """One entry of an image, as `casstool list` shows it."""
 
@@ -79,31 +80,46 @@ class Entry:
     def payload(self) -> bytes:
         """The bytes `casstool extract --force` writes for the entry."""
 
-class Diagnostic:
+class _Bound(type):
+    """The metaclass pybind11 gives the classes it binds."""
+
+class Diagnostic(metaclass=_Bound):
     """One warning of check_source, as `casstool check` prints it."""
 
-    line: int
-    """The physical line, from 1."""
-    column: int
-    """The column as casstool prints it, counting characters as GCC does."""
-    byte_column: int
-    """The byte column, from 1."""
-    kind: str
-    """The kind's name, as -W no-KIND spells it ('no-number', ...)."""
-    message: str
+    def __init__(self, *args: object, **kwargs: object) -> None:
+        """Not to be called: check_source makes them (TypeError)."""
+    @property
+    def line(self) -> int:
+        """The physical line, from 1."""
+    @property
+    def column(self) -> int:
+        """The column as casstool prints it, counting characters as GCC does."""
+    @property
+    def byte_column(self) -> int:
+        """The byte column, from 1."""
+    @property
+    def kind(self) -> str:
+        """The kind's name, as -W no-KIND spells it ('no-number', ...)."""
+    @property
+    def message(self) -> str:
+        """The warning's words."""
     def __str__(self) -> str:
         """'LINE:COLUMN: warning: MESSAGE [KIND]'."""
 
-class LineWarning:
+class LineWarning(metaclass=_Bound):
     """A warning of import_basic: cassmak's text for a line it read."""
 
-    line: int
-    """The line number as cassmak's progress line shows it."""
-    text: str
-    """'Line is long. Possible problem!', 'Wrong order of line. Last line N'
-    or 'Line is short. Possible problem!'."""
+    def __init__(self, *args: object, **kwargs: object) -> None:
+        """Not to be called: import_basic makes them (TypeError)."""
+    @property
+    def line(self) -> int:
+        """The line number as cassmak's progress line shows it."""
+    @property
+    def text(self) -> str:
+        """'Line is long. Possible problem!', 'Wrong order of line. Last line N'
+        or 'Line is short. Possible problem!'."""
 
-class Tape:
+class Tape(metaclass=_Bound):
     """A tape image and its entries. Edits give a new Tape and leave this one
     as it is; every entry an edit does not touch keeps its bytes."""
 
