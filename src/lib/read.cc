@@ -9,6 +9,9 @@
 #include "tape/statuses.h"
 #include "tape/table.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace cassmak {
 
 namespace {
@@ -53,12 +56,71 @@ int list_status(const std::vector<core::tape_entry>& entries)
 tape_contents read_tape(const std::uint8_t* image, std::size_t size)
 {
     return detail::guarded<tape_contents>(core::work_failed, [&] {
+        // Counted first, so that the records are made once, in place: the
+        // core's list of the same entries beside them, or the slack of a
+        // vector grown by doubling, would take more than the records do.
         tape_contents contents;
-        const std::vector<core::tape_entry> entries = core::read_tape_image(image, size);
-        contents.entries.reserve(entries.size());
-        for (const core::tape_entry& one : entries)
+        core::tape_entry one;
+        std::size_t count = 0;
+        for (std::size_t at = 0; core::next_tape_entry(image, size, at, false, one); at += one.span)
+            ++count;
+        contents.entries.reserve(count);
+        contents.status = core::work_sound;
+        for (std::size_t at = 0; core::next_tape_entry(image, size, at, false, one);
+             at += one.span) {
+            one.entry = contents.entries.size() + 1;
+            if (entry_damaged(one))
+                contents.status = core::work_damaged;
             contents.entries.push_back(public_entry(one));
-        contents.status = list_status(entries);
+        }
+        return contents;
+    });
+}
+
+tape_index index_tape(const std::uint8_t* image, std::size_t size)
+{
+    return detail::guarded<tape_index>(core::work_failed, [&] {
+        tape_index index;
+        if (size > UINT32_MAX) {
+            index.status = core::work_failed;
+            index.message = std::string(core::image_too_large);
+            return index;
+        }
+        // Two walks, the first to count: the offsets are then held once,
+        // never beside a copy as a growing vector holds them.
+        core::tape_entry one;
+        std::size_t count = 0;
+        index.status = core::work_sound;
+        for (std::size_t at = 0; core::next_tape_entry(image, size, at, false, one);
+             at += one.span) {
+            ++count;
+            if (entry_damaged(one))
+                index.status = core::work_damaged;
+        }
+        index.offsets.reserve(count);
+        for (std::size_t at = 0; core::next_tape_entry(image, size, at, false, one); at += one.span)
+            index.offsets.push_back(static_cast<std::uint32_t>(at));
+        return index;
+    });
+}
+
+tape_contents read_entries(const std::uint8_t* image, std::size_t size, const tape_index& index,
+                           std::size_t first, std::size_t count)
+{
+    return detail::guarded<tape_contents>(core::work_failed, [&] {
+        tape_contents contents;
+        const std::size_t total = index.offsets.size();
+        const std::size_t end = first >= total ? first : first + std::min(count, total - first);
+        contents.entries.reserve(end - first);
+        core::tape_entry one;
+        for (std::size_t at = first; at < end; ++at) {
+            if (!core::next_tape_entry(image, size, index.offsets[at], false, one))
+                break;
+            one.entry = at + 1;
+            if (entry_damaged(one))
+                contents.status = core::work_damaged;
+            contents.entries.push_back(public_entry(one));
+        }
         return contents;
     });
 }
