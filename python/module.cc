@@ -49,7 +49,15 @@ namespace {
 
 // ---- Errors ------------------------------------------------------------
 
+// cassmak.Error and its subclasses: FileError (also OSError) with one for
+// each file error a caller tells apart, and BadValueError (also
+// ValueError).
 PyObject* error_type = nullptr;
+PyObject* file_error_type = nullptr;
+PyObject* missing_file_type = nullptr;
+PyObject* file_access_type = nullptr;
+PyObject* folder_given_type = nullptr;
+PyObject* bad_value_type = nullptr;
 
 // Texts are the programs' bytes; a path or a name that is not UTF-8 comes
 // back with the surrogate escapes Python itself uses for such file names.
@@ -62,23 +70,112 @@ py::str text_of(const std::string& bytes)
     return py::reinterpret_steal<py::str>(text);
 }
 
-[[noreturn]] void raise_error(int status, const std::string& message)
+// Raises `error` (made of `type`) with the program's status and message.
+[[noreturn]] void raise_with(PyObject* type, py::object error, int status,
+                             const std::string& tool_message)
 {
-    py::object error = py::reinterpret_borrow<py::object>(error_type)(text_of(message));
     error.attr("status") = status;
-    error.attr("message") = text_of(message);
-    PyErr_SetObject(error_type, error.ptr());
+    error.attr("tool_message") = text_of(tool_message);
+    error.attr("message") = text_of(tool_message);
+    PyErr_SetObject(type, error.ptr());
     throw py::error_already_set();
 }
 
-// A status and message as the library gives them: nothing for success or
-// for done over damage (casstool's 1), cassmak.Error for anything else.
-void check(int status, const std::string& message)
+// A refused value: `words` say it in Python's terms (the parameter, not the
+// option), `tool_message` as the program does.
+[[noreturn]] void raise_value(const std::string& words, int status, const std::string& tool_message)
 {
-    if (status == cassmak::out_of_memory)
+    py::object error = py::reinterpret_borrow<py::object>(bad_value_type)(text_of(words));
+    raise_with(bad_value_type, std::move(error), status, tool_message);
+}
+
+// The system's error number whose words the programs give in `message` for
+// a file's failure, as strerror gives them, after ": " and before the end
+// or "; ...": 0 for none.
+int error_number_of(const std::string& message)
+{
+    static std::vector<std::pair<int, std::string>> words;
+    if (words.empty()) {
+        const py::module_ os = py::module_::import("os");
+        for (const py::handle code : py::module_::import("errno").attr("errorcode")) {
+            const int number = code.cast<int>();
+            words.emplace_back(number, os.attr("strerror")(number).cast<std::string>());
+        }
+    }
+    for (const auto& [number, text] : words) {
+        const std::string reason = ": " + text;
+        for (std::size_t at = message.find(reason); at != std::string::npos;
+             at = message.find(reason, at + 1)) {
+            const std::size_t end = at + reason.size();
+            if (end == message.size() || message[end] == ';')
+                return number;
+        }
+    }
+    return 0;
+}
+
+// A file that cannot be read or written: the OSError the system's error
+// number makes, as Python's own calls raise it ("[Errno 2] No such file or
+// directory: 'tape.kst'"), or FileError with `words` where no number is
+// behind it.
+[[noreturn]] void raise_file(const std::string& path, int status, const std::string& tool_message,
+                             const std::string& words)
+{
+    const int number = error_number_of(tool_message);
+    if (number == 0) {
+        py::object error = py::reinterpret_borrow<py::object>(file_error_type)(text_of(words));
+        raise_with(file_error_type, std::move(error), status, tool_message);
+    }
+    const py::module_ codes = py::module_::import("errno");
+    PyObject* type = file_error_type;
+    if (number == codes.attr("ENOENT").cast<int>())
+        type = missing_file_type;
+    else if (number == codes.attr("EACCES").cast<int>() ||
+             number == codes.attr("EPERM").cast<int>())
+        type = file_access_type;
+    else if (number == codes.attr("EISDIR").cast<int>())
+        type = folder_given_type;
+    py::object error = py::reinterpret_borrow<py::object>(type)(
+        number, py::module_::import("os").attr("strerror")(number), text_of(path));
+    raise_with(type, std::move(error), status, tool_message);
+}
+
+// Any other failure of the library's, which the programs never meet.
+[[noreturn]] void raise_failure(int status, const std::string& message)
+{
+    py::object error = py::reinterpret_borrow<py::object>(error_type)(text_of(message));
+    raise_with(error_type, std::move(error), status, message);
+}
+
+// The library's own failure, which no tool gives: memory ran out.
+void check_memory(int status, const std::string& message)
+{
+    if (status == cassmak::out_of_memory || (status != 0 && message == "out of memory"))
         throw std::bad_alloc();
+}
+
+// A refusal of casstool's changing commands in Python's words: the
+// switches it names are the parameters here.
+std::string python_words(std::string message)
+{
+    const std::pair<const char*, const char*> switches[] = {
+        {"--name, --number, --type or --address", "name, number, type or address"},
+        {"--force", "force=True"},
+    };
+    for (const auto& [option, parameter] : switches)
+        for (std::size_t at = message.find(option); at != std::string::npos;
+             at = message.find(option, at + 1))
+            message.replace(at, std::strlen(option), parameter);
+    return message;
+}
+
+// A change's status and message: nothing for success or for done over
+// damage (casstool's 1), BadValueError for a refusal.
+void check_change(int status, const std::string& message)
+{
+    check_memory(status, message);
     if (status != 0 && status != 1)
-        raise_error(status, message);
+        raise_value(python_words(message), status, message);
 }
 
 // ---- Bytes in ----------------------------------------------------------
@@ -153,23 +250,39 @@ std::vector<std::string> entry_words(const py::args& entries)
 
 // ---- Tapes -------------------------------------------------------------
 
-// An image and its entries, shared by a Tape and the entries taken from it.
+// An image and where its entries begin, shared by a Tape and the entries
+// taken from it. An entry is read from its offset when it is asked for, so
+// that a tape of many tiny entries takes a few times its bytes, not a few
+// hundred bytes an entry.
 struct tape_data {
     std::vector<std::uint8_t> bytes;
-    std::vector<cassmak::entry> entries;
+    cassmak::tape_index index;
+    std::size_t count() const
+    {
+        return index.offsets.size();
+    }
+    bool damaged() const
+    {
+        return index.status == 1;
+    }
 };
 
-// Reads the entries of `bytes`; called without the GIL.
-std::shared_ptr<const tape_data> read_data(std::vector<std::uint8_t>&& bytes, int& status,
-                                           std::string& message)
+// Indexes the entries of `bytes`; called without the GIL.
+std::shared_ptr<const tape_data> read_data(std::vector<std::uint8_t>&& bytes)
 {
     auto data = std::make_shared<tape_data>();
     data->bytes = std::move(bytes);
-    cassmak::tape_contents contents = cassmak::read_tape(data->bytes.data(), data->bytes.size());
-    status = contents.status;
-    message = std::move(contents.message);
-    data->entries = std::move(contents.entries);
+    data->index = cassmak::index_tape(data->bytes.data(), data->bytes.size());
     return data;
+}
+
+// The entries `first` to `first + count - 1` (0-based) of a tape.
+std::vector<cassmak::entry> entries_of(const tape_data& data, std::size_t first, std::size_t count)
+{
+    cassmak::tape_contents contents =
+        cassmak::read_entries(data.bytes.data(), data.bytes.size(), data.index, first, count);
+    check_memory(contents.status, contents.message);
+    return std::move(contents.entries);
 }
 
 using digest = std::array<std::uint8_t, 32>;
@@ -254,7 +367,7 @@ struct file_origin {
 
 struct py_tape {
     std::shared_ptr<const tape_data> data;
-    std::string label; // how messages name the image
+    std::string label;                         // how messages name the image
     std::shared_ptr<const file_origin> origin; // null for a tape not read from a file
 };
 
@@ -271,14 +384,15 @@ py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
     // keeps only its own bytes.
     if (bytes.capacity() - bytes.size() > 4096)
         bytes.shrink_to_fit();
-    int status = 0;
-    std::string message;
     py_tape tape;
     {
         py::gil_scoped_release unlocked;
-        tape.data = read_data(std::move(bytes), status, message);
+        tape.data = read_data(std::move(bytes));
     }
-    check(status, message);
+    const cassmak::tape_index& index = tape.data->index;
+    check_memory(index.status, index.message);
+    if (index.status == 2)
+        raise_value("data: " + index.message, index.status, index.message);
     tape.label = std::move(label);
     return tape;
 }
@@ -290,17 +404,44 @@ std::string resolved_path(const std::string& path)
     return py::module_::import("os.path").attr("realpath")(py::bytes(path)).cast<std::string>();
 }
 
+// Whether `object` is a binary file (it has a `read` or a `write`) rather than
+// a path.
+bool is_file_object(const py::object& object, const char* method)
+{
+    return !PyUnicode_Check(object.ptr()) && !PyBytes_Check(object.ptr()) &&
+           !PyObject_HasAttrString(object.ptr(), "__fspath__") &&
+           PyObject_HasAttrString(object.ptr(), method);
+}
+
+// How messages name a file object: its name where it has one.
+std::string file_object_label(const py::object& file)
+{
+    const py::object name = py::getattr(file, "name", py::none());
+    if (PyUnicode_Check(name.ptr()) || PyBytes_Check(name.ptr()))
+        return text_bytes(name);
+    return "<file>";
+}
+
 py_tape read_tape(const py::object& source, const std::optional<std::string>& label)
 {
     if (PyObject_CheckBuffer(source.ptr()))
         return make_tape(bytes_of(source), label ? *label : "<bytes>");
+    if (is_file_object(source, "read")) {
+        const py::object data = source.attr("read")();
+        if (!PyObject_CheckBuffer(data.ptr()))
+            throw py::type_error("source.read() must give bytes, not " +
+                                 std::string(Py_TYPE(data.ptr())->tp_name));
+        return make_tape(bytes_of(data), label ? *label : file_object_label(source));
+    }
     const std::string path = path_bytes(source);
     cassmak::loaded_tape loaded;
     {
         py::gil_scoped_release unlocked;
         loaded = cassmak::load_tape(path);
     }
-    check(loaded.status, loaded.message);
+    check_memory(loaded.status, loaded.message);
+    if (loaded.status != 0)
+        raise_file(path, loaded.status, loaded.message, loaded.message);
     py_tape tape = make_tape(std::move(loaded.bytes), label ? *label : path);
     tape.origin = std::make_shared<const file_origin>(
         file_origin{resolved_path(path), tape.data->bytes.size(), std::nullopt});
@@ -318,6 +459,10 @@ bool holds_what_was_read(const file_origin& origin, const std::vector<std::uint8
 
 void save_tape(py_tape& tape, const py::object& target, bool create)
 {
+    if (is_file_object(target, "write")) {
+        target.attr("write")(bytes_out(tape.data->bytes.data(), tape.data->bytes.size()));
+        return;
+    }
     const std::string path = path_bytes(target);
     // Only the file the tape was read from must still hold what was read;
     // another file is replaced whatever it holds, as the tape is what the
@@ -347,9 +492,11 @@ void save_tape(py_tape& tape, const py::object& target, bool create)
         // A missing file is the transform's to refuse when the tape was read from it.
         result = cassmak::update_output(path, create || origin != nullptr, replace);
     }
-    if (refusal && result.outcome == cassmak::write_outcome::declined)
-        raise_error(result.status,
-                    path + ": cannot be updated: " + refusal + "; it is left as it was");
+    if (refusal && result.outcome == cassmak::write_outcome::declined) {
+        const std::string message =
+            path + ": cannot be updated: " + refusal + "; it is left as it was";
+        raise_file(path, result.status, message, message);
+    }
     // The file now holds this tape's bytes (synced or not): a later save
     // compares with them.
     const bool replaced = result.outcome == cassmak::write_outcome::written ||
@@ -357,13 +504,15 @@ void save_tape(py_tape& tape, const py::object& target, bool create)
     if (origin && replaced)
         tape.origin = std::make_shared<const file_origin>(
             file_origin{origin->path, bytes.size(), std::nullopt});
-    check(result.status, result.message);
+    check_memory(result.status, result.message);
+    if (result.status != 0)
+        raise_file(path, result.status, result.message, result.message);
 }
 
 // An edit's outcome as a new tape named as this one is.
 py_tape edited(const py_tape& tape, cassmak::change_result&& result)
 {
-    check(result.status, result.message);
+    check_change(result.status, result.message);
     py_tape made = make_tape(std::move(result.image), tape.label);
     made.origin = tape.origin;
     if (tape.origin && !tape.origin->read_digest) {
@@ -383,7 +532,7 @@ py_tape tape_remove(const py_tape& tape, const py::args& entries)
     const std::vector<std::string> words = entry_words(entries);
     // As rm refuses a command line without an entry.
     if (words.empty())
-        raise_error(2, "no entry given");
+        raise_value("remove() needs at least one entry", 2, "no entry given");
     cassmak::change_result result;
     {
         py::gil_scoped_release unlocked;
@@ -392,40 +541,11 @@ py_tape tape_remove(const py_tape& tape, const py::args& entries)
     return edited(tape, std::move(result));
 }
 
-// An entry number as the library takes it. An int beyond std::size_t
-// (negative, or 2**64 and up) is no image's entry: the library gets the
-// largest std::size_t in its place, no image's entry either, and `given`
-// keeps the int's digits for the refusal.
-struct entry_number {
-    std::size_t value = 0;
-    std::string given; // empty where `value` is the int itself
-};
-
-entry_number entry_number_of(const py::int_& number)
+// An entry number as the library takes it: its digits, as typed on
+// casstool's command line; the library words one that is no entry number.
+std::string entry_digits(const py::int_& number)
 {
-    const std::size_t value = PyLong_AsSize_t(number.ptr());
-    if (value == SIZE_MAX && PyErr_Occurred()) {
-        PyErr_Clear();
-        return {SIZE_MAX, std::string(py::str(py::handle(number)))};
-    }
-    return {value, {}};
-}
-
-// The library names an entry that an image lacks by its digits; a stand-in
-// is named as the int it stands for. The library checks the numbers in the
-// order `numbers` gives them, so the first that is SIZE_MAX is the one it
-// refused.
-void name_as_given(std::string& message, const std::string& label,
-                   std::initializer_list<const entry_number*> numbers)
-{
-    const std::string stand_in = std::to_string(SIZE_MAX);
-    const std::string refused = label + ": no entry " + stand_in;
-    for (const entry_number* number : numbers)
-        if (number->value == SIZE_MAX) {
-            if (!number->given.empty() && message.compare(0, refused.size(), refused) == 0)
-                message.replace(refused.size() - stand_in.size(), stand_in.size(), number->given);
-            return;
-        }
+    return std::string(py::str(py::handle(number)));
 }
 
 py_tape tape_retag(const py_tape& tape, const py::int_& entry, const py::object& name,
@@ -439,26 +559,24 @@ py_tape tape_retag(const py_tape& tape, const py::int_& entry, const py::object&
     if (!type.is_none())
         fields.type = text_bytes(type);
     fields.address = field_text(address);
-    const entry_number at = entry_number_of(entry);
+    const std::string at = entry_digits(entry);
     cassmak::change_result result;
     {
         py::gil_scoped_release unlocked;
-        result = cassmak::retag_entry(tape.data->bytes, at.value, fields, force, tape.label);
+        result = cassmak::retag_typed_entry(tape.data->bytes, at, fields, force, tape.label);
     }
-    name_as_given(result.message, tape.label, {&at});
     return edited(tape, std::move(result));
 }
 
 py_tape tape_move(const py_tape& tape, const py::int_& entry, const py::int_& position)
 {
-    const entry_number from = entry_number_of(entry);
-    const entry_number to = entry_number_of(position);
+    const std::string from = entry_digits(entry);
+    const std::string to = entry_digits(position);
     cassmak::change_result result;
     {
         py::gil_scoped_release unlocked;
-        result = cassmak::move_entry(tape.data->bytes, from.value, to.value, tape.label);
+        result = cassmak::move_typed_entry(tape.data->bytes, from, to, tape.label);
     }
-    name_as_given(result.message, tape.label, {&from, &to});
     return edited(tape, std::move(result));
 }
 
@@ -468,12 +586,9 @@ py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& 
     std::vector<std::string> words = entry_words(entries);
     if (words.empty())
         words.emplace_back("all");
-    entry_number at_number;
-    std::optional<std::size_t> before;
-    if (at) {
-        at_number = entry_number_of(*at);
-        before = at_number.value;
-    }
+    std::optional<std::string> before;
+    if (at)
+        before = entry_digits(*at);
     // The library reads a source without bytes (a null data()) as the image
     // itself, as copy does when SOURCE and IMAGE are one file; an empty tape
     // is given as bytes that are there.
@@ -483,10 +598,13 @@ py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& 
     cassmak::change_result result;
     {
         py::gil_scoped_release unlocked;
-        result = cassmak::insert_entries(tape.data->bytes, from, words, before, force, tape.label,
-                                         source.label);
+        result = cassmak::insert_entries_typed(tape.data->bytes, from, words, before, force,
+                                               tape.label, source.label);
     }
-    name_as_given(result.message, tape.label, {&at_number});
+    // The position casstool's --at takes is the parameter `at` here.
+    const std::string position = "position '";
+    if (result.status == 2 && result.message.compare(0, position.size(), position) == 0)
+        raise_value("at '" + result.message.substr(position.size()), result.status, result.message);
     return edited(tape, std::move(result));
 }
 
@@ -506,7 +624,7 @@ py_tape tape_join(const std::vector<std::reference_wrapper<const py_tape>>& tape
         py::gil_scoped_release unlocked;
         result = cassmak::join_tapes(images, paths, label, force);
     }
-    check(result.status, result.message);
+    check_change(result.status, result.message);
     return make_tape(std::move(result.image), label);
 }
 
@@ -517,7 +635,7 @@ std::vector<std::pair<py::str, py_tape>> tape_split(const py_tape& tape, bool fo
         py::gil_scoped_release unlocked;
         result = cassmak::split_tape(tape.data->bytes, force, tape.label);
     }
-    check(result.status, result.message);
+    check_change(result.status, result.message);
     std::vector<std::pair<py::str, py_tape>> pieces;
     for (cassmak::split_piece& piece : result.pieces)
         pieces.emplace_back(text_of(piece.file_name),
@@ -653,6 +771,49 @@ PyObject* entry_name_str(PyObject* self, void*)
     return text;
 }
 
+// Entries are equal when every field and the payload are: the same entry
+// of two tapes of the same bytes, or of two tapes where it lies alike.
+PyObject* entry_richcompare(PyObject* self, PyObject* other, int op)
+{
+    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self))
+        Py_RETURN_NOTIMPLEMENTED;
+    auto* a = reinterpret_cast<entry_object*>(self);
+    auto* b = reinterpret_cast<entry_object*>(other);
+    bool same = true;
+    for (std::size_t i = 0; same && i < field_count; ++i) {
+        const int equal = PyObject_RichCompareBool(a->fields[i], b->fields[i], Py_EQ);
+        if (equal < 0)
+            return nullptr;
+        same = equal == 1;
+    }
+    if (same) {
+        PyObject* payload_a = entry_payload(self, nullptr);
+        PyObject* payload_b = payload_a ? entry_payload(other, nullptr) : nullptr;
+        const int equal = payload_b ? PyObject_RichCompareBool(payload_a, payload_b, Py_EQ) : -1;
+        Py_XDECREF(payload_a);
+        Py_XDECREF(payload_b);
+        if (equal < 0)
+            return nullptr;
+        same = equal == 1;
+    }
+    return PyBool_FromLong(same == (op == Py_EQ));
+}
+
+// Over the fields alone: entries equal in every field but the payload are
+// rare, and hashing the payload would read it.
+Py_hash_t entry_hash(PyObject* self)
+{
+    PyObject** fields = reinterpret_cast<entry_object*>(self)->fields;
+    PyObject* tuple = PyTuple_New(field_count);
+    if (!tuple)
+        return -1;
+    for (std::size_t i = 0; i < field_count; ++i)
+        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), Py_NewRef(fields[i]));
+    const Py_hash_t hash = PyObject_Hash(tuple);
+    Py_DECREF(tuple);
+    return hash;
+}
+
 PyObject* entry_repr(PyObject* self)
 {
     PyObject** f = reinterpret_cast<entry_object*>(self)->fields;
@@ -705,9 +866,13 @@ PyGetSetDef entry_getset[] = {
 PyType_Slot entry_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(entry_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(entry_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(entry_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(entry_hash)},
     {Py_tp_members, entry_members},
     {Py_tp_getset, entry_getset},
-    {Py_tp_doc, const_cast<char*>("One entry of an image, as `casstool list` shows it.")},
+    {Py_tp_doc,
+     const_cast<char*>("One entry of an image, as `casstool list` shows it. Entries compare\n"
+                       "equal, and hash alike, when their fields and payloads are.")},
     {0, nullptr},
 };
 
@@ -719,18 +884,109 @@ PyType_Spec entry_spec = {
     entry_slots,
 };
 
+// The entry at 0-based `index` (entry number index + 1) of the tape `tape`.
 py::object entry_at(const py::handle& tape, std::size_t index)
 {
     const py_tape& t = tape.cast<const py_tape&>();
-    return py::reinterpret_steal<py::object>(new_entry(tape, t.data->entries[index]));
+    const std::vector<cassmak::entry> read = entries_of(*t.data, index, 1);
+    return py::reinterpret_steal<py::object>(new_entry(tape, read.at(0)));
 }
+
+// An iterator over a tape's entries, which reads them a few at a time: a
+// loop over a tape holds one of them at once, not a list of them all.
+struct entry_iterator_object {
+    PyObject_HEAD PyObject* tape;
+    std::size_t next;                   // the 0-based index of the next entry to read
+    std::vector<cassmak::entry>* batch; // the entries read and not yet given
+    std::size_t taken;                  // of `batch`
+};
+
+PyTypeObject* entry_iterator_type = nullptr;
+
+// Enough to make the call per batch count for nothing, few enough to take
+// no memory to speak of.
+constexpr std::size_t iterator_batch = 64;
+
+PyObject* new_entry_iterator(const py::handle& tape)
+{
+    auto* object = PyObject_New(entry_iterator_object, entry_iterator_type);
+    if (!object)
+        throw py::error_already_set();
+    object->tape = Py_NewRef(tape.ptr());
+    object->next = 0;
+    object->batch = nullptr;
+    object->taken = 0;
+    try {
+        object->batch = new std::vector<cassmak::entry>();
+    } catch (...) {
+        Py_DECREF(object);
+        throw;
+    }
+    return reinterpret_cast<PyObject*>(object);
+}
+
+void entry_iterator_dealloc(PyObject* self)
+{
+    auto* object = reinterpret_cast<entry_iterator_object*>(self);
+    delete object->batch;
+    Py_XDECREF(object->tape);
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* entry_iterator_next(PyObject* self)
+{
+    auto* object = reinterpret_cast<entry_iterator_object*>(self);
+    try {
+        if (object->taken == object->batch->size()) {
+            const py_tape& tape = py::handle(object->tape).cast<const py_tape&>();
+            *object->batch = entries_of(*tape.data, object->next, iterator_batch);
+            object->next += object->batch->size();
+            object->taken = 0;
+            if (object->batch->empty())
+                return nullptr; // the end, without an exception set
+        }
+        return new_entry(object->tape, (*object->batch)[object->taken++]);
+    } catch (py::error_already_set& error) {
+        error.restore();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+    }
+    return nullptr;
+}
+
+PyType_Slot entry_iterator_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(entry_iterator_dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(entry_iterator_next)},
+    {0, nullptr},
+};
+
+PyType_Spec entry_iterator_spec = {
+    "cassmak.TapeIterator",
+    sizeof(entry_iterator_object),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    entry_iterator_slots,
+};
 
 // ---- Making tapes ------------------------------------------------------
 
-// A number for cassmak's fields: one out of an int's range is out of every
-// field's range, as cassmak finds such a number on its command line.
-int header_number(const py::int_& value)
+// A number for cassmak's fields: an int, or a str as cassmak reads -n and -a
+// ("0x4000"). One out of an int's range is out of every field's range, as
+// cassmak finds such a number on its command line.
+int header_number(const py::object& value, const char* parameter)
 {
+    if (PyUnicode_Check(value.ptr())) {
+        const long number = cassmak::parse_cassmak_number(text_bytes(value));
+        return number < 0 || number > INT_MAX ? -1 : static_cast<int>(number);
+    }
+    if (!PyLong_Check(value.ptr()))
+        throw py::type_error(std::string(parameter) + " must be int or str, not " +
+                             Py_TYPE(value.ptr())->tp_name);
     const long long number = PyLong_AsLongLong(value.ptr());
     if (number == -1 && PyErr_Occurred()) {
         PyErr_Clear();
@@ -746,27 +1002,86 @@ char type_char(const py::object& type)
     return text.size() == 1 ? text[0] : '\0';
 }
 
-py::bytes made(cassmak::made_tape&& tape)
+// The last `count` numbers of a message of cassmak's, as written there: its
+// bounds ("in range 0 to 65535", "max. 8 characters").
+std::string bounds_in(const std::string& message, int count)
 {
-    check(tape.status, tape.message);
+    std::vector<std::string> numbers;
+    for (std::size_t at = 0; at < message.size();) {
+        const std::size_t start = message.find_first_of("0123456789", at);
+        if (start == std::string::npos)
+            break;
+        const std::size_t end = message.find_first_not_of("0123456789", start);
+        numbers.push_back(message.substr(start, end - start));
+        at = end == std::string::npos ? message.size() : end;
+    }
+    if (numbers.size() < static_cast<std::size_t>(count))
+        return "";
+    return count == 1 ? numbers.back() : numbers[numbers.size() - 2] + " to " + numbers.back();
+}
+
+// What a made tape's parameters held, for the words of a refusal.
+struct made_values {
+    const char* data_name = "data"; // the parameter with the bytes to store
+    std::size_t data_size = 0;
+    py::object name, number, type, address;
+};
+
+std::string repr_of(const py::object& value)
+{
+    return std::string(py::repr(value));
+}
+
+// cassmak's refusal (its status and message) in Python's words: the
+// parameter that holds the value and the value, where cassmak names its
+// option and input file.
+std::string made_words(int status, const std::string& message, const made_values& given)
+{
+    switch (status) {
+    case 7:
+        return std::string(given.data_name) + " must be " + bounds_in(message, 2) +
+               " bytes long, not " + std::to_string(given.data_size);
+    case 15:
+        return "address must be in range " + bounds_in(message, 2) + ", not " +
+               repr_of(given.address);
+    case 16:
+        return "number must be in range " + bounds_in(message, 2) + ", not " +
+               repr_of(given.number);
+    case 17:
+        return "type must be a single ASCII character from '!' to '~', not " + repr_of(given.type);
+    case 18:
+        return "name must be at most " + bounds_in(message, 1) + " characters, not " +
+               repr_of(given.name);
+    case 19:
+        return std::string(given.data_name) + " is a BASIC program too large (max. " +
+               bounds_in(message, 1) + " bytes)";
+    default: return message;
+    }
+}
+
+py::bytes made(cassmak::made_tape&& tape, const made_values& given)
+{
+    check_memory(tape.status, tape.message);
+    if (tape.status != 0)
+        raise_value(made_words(tape.status, tape.message, given), tape.status, tape.message);
     return bytes_out(tape.image);
 }
 
-py::bytes make_file(const py::object& data, const py::object& name, const py::int_& number,
-                    const py::object& type, const py::int_& address, const std::string& source)
+py::bytes make_file(const py::object& data, const py::object& name, const py::object& number,
+                    const py::object& type, const py::object& address, const std::string& source)
 {
     cassmak::file_fields fields;
     fields.name = text_bytes(name);
-    fields.number = header_number(number);
+    fields.number = header_number(number, "number");
     fields.type = type_char(type);
-    fields.address = header_number(address);
+    fields.address = header_number(address, "address");
     const std::vector<std::uint8_t> payload = bytes_of(data);
     cassmak::made_tape tape;
     {
         py::gil_scoped_release unlocked;
         tape = cassmak::make_file(payload.data(), payload.size(), fields, source);
     }
-    return made(std::move(tape));
+    return made(std::move(tape), {"data", payload.size(), name, number, type, address});
 }
 
 py::bytes make_headless(const py::object& data, const std::string& source)
@@ -777,7 +1092,7 @@ py::bytes make_headless(const py::object& data, const std::string& source)
         py::gil_scoped_release unlocked;
         tape = cassmak::make_headless(payload.data(), payload.size(), source);
     }
-    return made(std::move(tape));
+    return made(std::move(tape), {"data", payload.size(), {}, {}, {}, {}});
 }
 
 struct line_warning {
@@ -794,7 +1109,10 @@ std::pair<py::bytes, std::vector<line_warning>> import_basic(const py::object& t
         py::gil_scoped_release unlocked;
         tape = cassmak::import_basic(bytes, "", 0, source);
     }
-    check(tape.status, tape.message);
+    check_memory(tape.status, tape.message);
+    if (tape.status != 0)
+        raise_value(made_words(tape.status, tape.message, {"text", bytes.size(), {}, {}, {}, {}}),
+                    tape.status, tape.message);
     std::vector<line_warning> warnings;
     warnings.reserve(tape.warnings.size());
     for (cassmak::import_warning& warning : tape.warnings)
@@ -839,7 +1157,9 @@ std::vector<diagnostic> check_source(const py::object& text)
         py::gil_scoped_release unlocked;
         result = cassmak::check_source(source);
     }
-    check(result.status, result.message);
+    check_memory(result.status, result.message);
+    if (result.status > 1)
+        raise_failure(result.status, result.message);
     std::vector<diagnostic> found;
     found.reserve(result.diagnostics.size());
     for (cassmak::diagnostic& d : result.diagnostics)
@@ -855,47 +1175,102 @@ cassmak::basic_text listing_of(const py::object& program)
         py::gil_scoped_release unlocked;
         listing = cassmak::list_basic(bytes.data(), bytes.size());
     }
-    check(listing.status, listing.message);
+    check_memory(listing.status, listing.message);
+    if (listing.status > 1)
+        raise_failure(listing.status, listing.message);
     return listing;
 }
 
 } // namespace
 
+// A class made for the module: `name` under cassmak, with `bases`.
+PyObject* new_error(const char* name, const char* doc, const py::tuple& bases)
+{
+    PyObject* type = PyErr_NewExceptionWithDoc(name, doc, bases.ptr(), nullptr);
+    if (!type)
+        throw py::error_already_set();
+    return type;
+}
+
 PYBIND11_MODULE(cassmak, module)
 {
+    // Each docstring begins with the call's signature in the form
+    // inspect.signature reads ("name(a, b=1)\n--\n\n"); pybind11's own would
+    // hide it.
+    py::options options;
+    options.disable_function_signatures();
+
     module.doc() = "Tape images of an 8-bit computer with a 16-bit address space, made, read\n"
                    "and changed byte for byte as the cassmak and casstool programs do.\n"
                    "\n"
                    "Bytes in, bytes out: images, payloads and names are bytes; a name also has\n"
-                   "a str view where it decodes. A failure raises cassmak.Error, whose text is\n"
-                   "the message the program would print and whose status is its exit status.";
+                   "a str view where it decodes. A failure raises cassmak.Error: a FileError\n"
+                   "(also OSError) for a file, a BadValueError (also ValueError) for a value\n"
+                   "refused. Entries are numbered from 1, as the programs number them; a\n"
+                   "Tape is indexed from 0, as any Python sequence is (tape[0] is entry 1).";
     module.attr("__version__") = cassmak::version();
 
-    error_type = PyErr_NewExceptionWithDoc(
-        "cassmak.Error",
-        "A refused or failed call; str(error) is the program's message, error.status\n"
-        "the exit status the program gives for it (cassmak's code for make_file,\n"
-        "make_headless and import_basic; casstool's 2 for the rest) and\n"
-        "error.message the message again.",
-        PyExc_Exception, nullptr);
+    const py::handle os_error(PyExc_OSError);
+    error_type =
+        new_error("cassmak.Error",
+                  "A refused or failed call. str(error) says it in Python's terms;\n"
+                  "error.tool_message is the message the program prints for it (also\n"
+                  "error.message), error.status the exit status the program gives for it\n"
+                  "(cassmak's code for make_file, make_headless and import_basic; casstool's\n"
+                  "2 for the rest).",
+                  py::make_tuple(py::handle(PyExc_Exception)));
+    file_error_type =
+        new_error("cassmak.FileError",
+                  "A file that cannot be read or written, also an OSError: errno, strerror\n"
+                  "and filename as Python's own calls give them, where the system gave a\n"
+                  "reason.",
+                  py::make_tuple(py::handle(error_type), os_error));
+    missing_file_type = new_error(
+        "cassmak.FileMissingError", "A file or folder that is not there; also FileNotFoundError.",
+        py::make_tuple(py::handle(file_error_type), py::handle(PyExc_FileNotFoundError)));
+    file_access_type = new_error(
+        "cassmak.FileAccessError", "A file the caller may not read or write; also PermissionError.",
+        py::make_tuple(py::handle(file_error_type), py::handle(PyExc_PermissionError)));
+    folder_given_type = new_error(
+        "cassmak.FolderGivenError", "A folder where a file is needed; also IsADirectoryError.",
+        py::make_tuple(py::handle(file_error_type), py::handle(PyExc_IsADirectoryError)));
+    bad_value_type =
+        new_error("cassmak.BadValueError",
+                  "A value the call refuses (an entry the image lacks, a field out of\n"
+                  "range, a change the image's damage forbids); also ValueError.",
+                  py::make_tuple(py::handle(error_type), py::handle(PyExc_ValueError)));
     module.add_object("Error", py::handle(error_type));
+    module.add_object("FileError", py::handle(file_error_type));
+    module.add_object("FileMissingError", py::handle(missing_file_type));
+    module.add_object("FileAccessError", py::handle(file_access_type));
+    module.add_object("FolderGivenError", py::handle(folder_given_type));
+    module.add_object("BadValueError", py::handle(bad_value_type));
 
     entry_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&entry_spec));
     if (!entry_type)
         throw py::error_already_set();
     module.add_object("Entry", py::handle(reinterpret_cast<PyObject*>(entry_type)));
+    entry_iterator_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&entry_iterator_spec));
+    if (!entry_iterator_type)
+        throw py::error_already_set();
 
     py::class_<py_tape>(module, "Tape",
                         "A tape image and its entries. Edits give a new Tape and leave this one\n"
-                        "as it is; every entry an edit does not touch keeps its bytes.")
+                        "as it is; every entry an edit does not touch keeps its bytes. Indexed\n"
+                        "from 0 (tape[0] is entry 1); the edits take entry numbers, from 1.\n"
+                        "A tape holds its bytes and 4 bytes an entry; an Entry is read when it\n"
+                        "is asked for. It pickles as its bytes and label.")
         .def(py::init([](const py::object& data, const std::string& label) {
                  return make_tape(bytes_of(data), label);
              }),
              py::arg("data") = py::bytes(), py::arg("label") = "<bytes>",
+             "__init__(self, data=b'', label='<bytes>')\n--\n\n"
              "A tape of the image `data`; `label` names it in messages.")
         .def_static("read", read_tape, py::arg("source"), py::arg("label") = py::none(),
-                    "Reads an image from a file (a path) or from bytes. A file is\n"
-                    "named in messages by its path, as casstool names it.")
+                    "read(source, label=None)\n--\n\n"
+                    "Reads an image from a file: a path, or a binary file object (read\n"
+                    "to its end); or from bytes. A path names the tape in messages, as\n"
+                    "casstool names it; a file object by its name.")
         .def_property_readonly(
             "label", [](const py_tape& t) { return text_of(t.label); },
             "How messages name the image: its path, or the label given.")
@@ -903,66 +1278,77 @@ PYBIND11_MODULE(cassmak, module)
             "size", [](const py_tape& t) { return t.data->bytes.size(); },
             "The image's length in bytes.")
         .def_property_readonly(
-            "damaged",
-            [](const py_tape& t) {
-                for (const cassmak::entry& entry : t.data->entries)
-                    if (!entry.problem.empty())
-                        return true;
-                return false;
-            },
+            "damaged", [](const py_tape& t) { return t.data->damaged(); },
             "Whether any entry is damaged (casstool list's exit status 1).")
         .def(
             "to_bytes",
             [](const py_tape& t) { return bytes_out(t.data->bytes.data(), t.data->bytes.size()); },
-            "The image's bytes.")
-        .def("__bytes__",
-             [](const py_tape& t) { return bytes_out(t.data->bytes.data(), t.data->bytes.size()); })
+            "to_bytes($self, /)\n--\n\nThe image's bytes.")
         .def(
-            "__len__", [](const py_tape& t) { return t.data->entries.size(); },
-            "The number of entries.")
-        .def("__getitem__",
-             [](const py::object& self, Py_ssize_t index) {
-                 const auto count =
-                     static_cast<Py_ssize_t>(self.cast<const py_tape&>().data->entries.size());
-                 if (index < 0)
-                     index += count;
-                 if (index < 0 || index >= count)
-                     throw py::index_error("entry index out of range");
-                 return entry_at(self, static_cast<std::size_t>(index));
-             })
+            "__bytes__",
+            [](const py_tape& t) { return bytes_out(t.data->bytes.data(), t.data->bytes.size()); },
+            "__bytes__($self, /)\n--\n\nThe image's bytes.")
+        .def(
+            "__len__", [](const py_tape& t) { return t.data->count(); },
+            "__len__($self, /)\n--\n\nThe number of entries.")
+        .def(
+            "__getitem__",
+            [](const py::object& self, Py_ssize_t index) {
+                const auto count =
+                    static_cast<Py_ssize_t>(self.cast<const py_tape&>().data->count());
+                if (index < 0)
+                    index += count;
+                if (index < 0 || index >= count)
+                    throw py::index_error("entry index out of range");
+                return entry_at(self, static_cast<std::size_t>(index));
+            },
+            "__getitem__($self, index, /)\n--\n\n"
+            "The entry at 0-based `index` (entry number index + 1), or a list of\n"
+            "the entries of a slice.")
         .def("__getitem__",
              [](const py::object& self, const py::slice& slice) {
+                 const py_tape& t = self.cast<const py_tape&>();
                  std::size_t start = 0, stop = 0, step = 0, length = 0;
-                 if (!slice.compute(self.cast<const py_tape&>().data->entries.size(), &start, &stop,
-                                    &step, &length))
+                 if (!slice.compute(t.data->count(), &start, &stop, &step, &length))
                      throw py::error_already_set();
                  py::list entries(length);
                  for (std::size_t i = 0; i < length; ++i, start += step)
                      entries[i] = entry_at(self, start);
                  return entries;
              })
-        .def("__iter__",
-             [](const py::object& self) {
-                 const py_tape& t = self.cast<const py_tape&>();
-                 py::list entries(t.data->entries.size());
-                 for (std::size_t i = 0; i < t.data->entries.size(); ++i)
-                     PyList_SET_ITEM(entries.ptr(), static_cast<Py_ssize_t>(i),
-                                     new_entry(self, t.data->entries[i]));
-                 return py::iter(entries);
-             })
-        .def("__eq__",
-             [](const py_tape& a, const py::object& other) {
-                 if (!py::isinstance<py_tape>(other))
-                     return false;
-                 return a.data->bytes == other.cast<const py_tape&>().data->bytes;
-             })
+        .def(
+            "__iter__",
+            [](const py::object& self) {
+                self.cast<const py_tape&>();
+                return py::reinterpret_steal<py::object>(new_entry_iterator(self));
+            },
+            "__iter__($self, /)\n--\n\nThe entries in image order, read as the loop comes to them.")
+        .def(
+            "__eq__",
+            [](const py_tape& a, const py::object& other) {
+                if (!py::isinstance<py_tape>(other))
+                    return false;
+                return a.data->bytes == other.cast<const py_tape&>().data->bytes;
+            },
+            "__eq__($self, other, /)\n--\n\nTapes are equal when their bytes are.")
         .def("__repr__",
              [](const py_tape& t) {
                  return text_of("<cassmak.Tape " + t.label + ": " +
-                                std::to_string(t.data->entries.size()) + " entries, " +
+                                std::to_string(t.data->count()) + " entries, " +
                                 std::to_string(t.data->bytes.size()) + " bytes>");
              })
+        .def(py::pickle(
+            [](const py_tape& t) {
+                return py::make_tuple(bytes_out(t.data->bytes.data(), t.data->bytes.size()),
+                                      text_of(t.label));
+            },
+            [](const py::tuple& state) {
+                if (state.size() != 2)
+                    throw py::value_error("a Tape's state is its bytes and its label");
+                return make_tape(bytes_of(state[0]), text_bytes(state[1]));
+            }))
         .def("save", save_tape, py::arg("path"), py::arg("create") = true,
+             "save($self, /, path, create=True)\n--\n\n"
              "Replaces the file at `path` with this image as casstool's changing\n"
              "commands do: under the lock cassmak -append takes, whole or not at\n"
              "all, keeping the file's permissions, owner and links. Without\n"
@@ -970,24 +1356,34 @@ PYBIND11_MODULE(cassmak, module)
              "(an edit's tape too) is replaced only while it still holds what was\n"
              "read, or what this tape last saved there: compared under the lock,\n"
              "one changed or removed since (by cassmak -append or any other\n"
-             "program) is left as it is, and cassmak.Error is raised.")
+             "program) is left as it is, and FileError is raised. `path` may also\n"
+             "be a binary file object, which is written the image.")
         .def("remove", tape_remove,
-             "`casstool rm`: the entries (numbers from 1, ranges 'A-B', 'all')\n"
-             "taken out; at least one must be given.")
+             "remove($self, /, *entries)\n--\n\n"
+             "`casstool rm`: the entries taken out, at least one: entry numbers\n"
+             "(from 1) as ints, or as casstool takes them, texts with ranges 'A-B'\n"
+             "and 'all'.")
         .def("retag", tape_retag, py::arg("entry"), py::kw_only(), py::arg("name") = py::none(),
              py::arg("number") = py::none(), py::arg("type") = py::none(),
              py::arg("address") = py::none(), py::arg("force") = false,
-             "`casstool set`: the header of file `entry` rewritten with a new\n"
-             "checksum. Numbers are ints or the texts casstool takes ('0x4000');\n"
-             "a bad header checksum is rewritten only with force.")
+             "retag($self, /, entry, *, name=None, number=None, type=None, address=None, "
+             "force=False)\n--\n\n"
+             "`casstool set`: the header of file `entry` (a number from 1)\n"
+             "rewritten with a new checksum. Numbers are ints or the texts casstool\n"
+             "takes ('0x4000'); a bad header checksum is rewritten only with force.")
         .def("move", tape_move, py::arg("entry"), py::arg("position"),
-             "`casstool move`: entry `entry` moved to become entry `position`.")
+             "move($self, /, entry, position)\n--\n\n"
+             "`casstool move`: entry `entry` moved to become entry `position`\n"
+             "(both numbers from 1).")
         .def("insert", tape_insert, py::arg("source"), py::arg("at") = py::none(),
              py::arg("force") = false,
+             "insert($self, /, source, *entries, at=None, force=False)\n--\n\n"
              "`casstool copy SOURCE ENTRY... --to THIS [--at AT]`: entries of\n"
-             "`source` (all without any given) copied in before entry `at` (at the\n"
-             "end without it); a truncated tail only with force.")
+             "`source` (all without any given; as remove takes them) copied in\n"
+             "before entry `at` (a number from 1; at the end without it); a\n"
+             "truncated tail only with force.")
         .def("split", tape_split, py::arg("force") = false,
+             "split($self, /, force=False)\n--\n\n"
              "`casstool split`: each entry as a tape of its own, with the file\n"
              "name split gives it ('01-GAME.kst'); a truncated tail only with\n"
              "force.");
@@ -1005,11 +1401,12 @@ PYBIND11_MODULE(cassmak, module)
         .def_property_readonly(
             "kind", [](const diagnostic& d) { return text_of(d.found.kind); },
             "The kind's name, as -W no-KIND spells it ('no-number', ...).")
-        .def_property_readonly("message",
-                               [](const diagnostic& d) { return text_of(d.found.message); })
+        .def_property_readonly(
+            "message", [](const diagnostic& d) { return text_of(d.found.message); },
+            "What the warning says.")
         .def(
             "__str__", [](const diagnostic& d) { return text_of(diagnostic_text(d)); },
-            "'LINE:COLUMN: warning: MESSAGE [KIND]'.")
+            "__str__($self, /)\n--\n\n'LINE:COLUMN: warning: MESSAGE [KIND]'.")
         .def("__repr__",
              [](const diagnostic& d) {
                  return text_of("<cassmak.Diagnostic " + diagnostic_text(d) + ">");
@@ -1030,28 +1427,37 @@ PYBIND11_MODULE(cassmak, module)
 
     module.def("join", tape_join, py::arg("tapes"), py::kw_only(), py::arg("force") = false,
                py::arg("label") = "<joined>",
+               "join(tapes, *, force=False, label='<joined>')\n--\n\n"
                "`casstool join`: the entries of the tapes back to back; a truncated\n"
                "tail only with force. `label` names the result in messages.");
     module.def("make_file", make_file, py::arg("data"), py::arg("name") = py::bytes(),
                py::arg("number") = 0, py::arg("type") = py::bytes("?"), py::arg("address") = 0,
                py::arg("source") = "<data>",
+               "make_file(data, name=b'', number=0, type=b'?', address=0, "
+               "source='<data>')\n--\n\n"
                "`cassmak -m NAME -n NUMBER -t TYPE -a ADDRESS`: a header block and\n"
                "a data block holding `data` (1 to 65,533 bytes). The name is at most 8\n"
                "bytes, stored upper case and padded; an empty name stays blank.\n"
-               "`source` names the data in messages, as cassmak names its input.");
+               "Numbers are ints or the texts cassmak takes ('0x4000'). `source`\n"
+               "names the data in the program's message (error.tool_message), as\n"
+               "cassmak names its input.");
     module.def("make_headless", make_headless, py::arg("data"), py::arg("source") = "<data>",
+               "make_headless(data, source='<data>')\n--\n\n"
                "`cassmak -hless`: `data` (1 to 65,533 bytes) as a headless block.");
     module.def("import_basic", import_basic, py::arg("text"), py::arg("source") = "<text>",
+               "import_basic(text, source='<text>')\n--\n\n"
                "`cassmak -b`: the BASIC source (5 to 65,535 bytes; a str is taken\n"
                "as UTF-8) tokenized into the program image, and cassmak's warnings for\n"
-               "its lines. `source` names it in messages. Store the image with\n"
-               "make_file(image, type='>', address=0x2401).");
+               "its lines. `source` names it in the program's message. Store the image\n"
+               "with make_file(image, type='>', address=0x2401).");
     module.def("check_source", check_source, py::arg("text"),
+               "check_source(text)\n--\n\n"
                "`casstool check`: what cassmak -b will store differently from what\n"
                "the source plainly means, in the order of the source.");
     module.def(
         "list_basic", [](const py::object& image) { return text_of(listing_of(image).text); },
         py::arg("image"),
+        "list_basic(image)\n--\n\n"
         "`casstool basic`: the program image as source text that import_basic\n"
         "turns into the same image. Bytes that are not UTF-8 come back as\n"
         "surrogate escapes, so that import_basic gets them back unchanged.");
@@ -1064,6 +1470,7 @@ PYBIND11_MODULE(cassmak, module)
             return warnings;
         },
         py::arg("image"),
+        "list_basic_warnings(image)\n--\n\n"
         "The lines `casstool basic` warns about on standard error (without\n"
         "the image and entry in front): what will not come back identically.");
 }
