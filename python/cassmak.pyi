@@ -9,7 +9,7 @@ Tape is indexed from 0, as any Python sequence is (tape[0] is entry 1).
 """
 
 import os
-from typing import IO, Iterator, Optional, Sequence, Tuple, Union, overload
+from typing import IO, Iterator, Optional, Sequence, Tuple, Union, final, overload
 
 __version__: str
 
@@ -52,6 +52,7 @@ class BadValueError(Error, ValueError):
     """A value the call refuses (an entry the image lacks, a field out of
     range, a change the image's damage forbids); also ValueError."""
 
+@final
 class Entry:
     """One entry of an image, as `casstool list` shows it. Entries compare
     equal, and hash alike, when their fields and payloads are."""
@@ -111,27 +112,34 @@ class Entry:
 class Diagnostic:
     """One warning of check_source, as `casstool check` prints it."""
 
-    line: int
-    """The physical line, from 1."""
-    column: int
-    """The column as casstool prints it, counting characters as GCC does."""
-    byte_column: int
-    """The byte column, from 1."""
-    kind: str
-    """The kind's name, as -W no-KIND spells it ('no-number', ...)."""
-    message: str
-    """What the warning says."""
+    @property
+    def line(self) -> int:
+        """The physical line, from 1."""
+    @property
+    def column(self) -> int:
+        """The column as casstool prints it, counting characters as GCC does."""
+    @property
+    def byte_column(self) -> int:
+        """The byte column, from 1."""
+    @property
+    def kind(self) -> str:
+        """The kind's name, as -W no-KIND spells it ('no-number', ...)."""
+    @property
+    def message(self) -> str:
+        """What the warning says."""
     def __str__(self) -> str:
         """'LINE:COLUMN: warning: MESSAGE [KIND]'."""
 
 class LineWarning:
     """A warning of import_basic: cassmak's text for a line it read."""
 
-    line: int
-    """The line number as cassmak's progress line shows it."""
-    text: str
-    """'Line is long. Possible problem!', 'Wrong order of line. Last line N'
-    or 'Line is short. Possible problem!'."""
+    @property
+    def line(self) -> int:
+        """The line number as cassmak's progress line shows it."""
+    @property
+    def text(self) -> str:
+        """'Line is long. Possible problem!', 'Wrong order of line. Last line N'
+        or 'Line is short. Possible problem!'."""
 
 class Tape:
     """A tape image and its entries. Edits give a new Tape and leave this one

@@ -96,7 +96,7 @@ void bind_basic(py::module_& module)
             "What the warning says.")
         .def(
             "__str__", [](const diagnostic& d) { return text_of(diagnostic_text(d)); },
-            "__str__($self, /)\n--\n\n'LINE:COLUMN: warning: MESSAGE [KIND]'.")
+            "__str__(self)\n--\n\n'LINE:COLUMN: warning: MESSAGE [KIND]'.")
         .def("__repr__",
              [](const diagnostic& d) {
                  return text_of("<cassmak.Diagnostic " + diagnostic_text(d) + ">");

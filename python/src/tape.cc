@@ -327,14 +327,14 @@ void bind_tape(py::module_& module)
         .def(
             "to_bytes",
             [](const py_tape& t) { return bytes_out(t.data->bytes.data(), t.data->bytes.size()); },
-            "to_bytes($self, /)\n--\n\nThe image's bytes.")
+            "to_bytes(self)\n--\n\nThe image's bytes.")
         .def(
             "__bytes__",
             [](const py_tape& t) { return bytes_out(t.data->bytes.data(), t.data->bytes.size()); },
-            "__bytes__($self, /)\n--\n\nThe image's bytes.")
+            "__bytes__(self)\n--\n\nThe image's bytes.")
         .def(
             "__len__", [](const py_tape& t) { return t.data->count(); },
-            "__len__($self, /)\n--\n\nThe number of entries.")
+            "__len__(self)\n--\n\nThe number of entries.")
         .def(
             "__getitem__",
             [](const py::object& self, Py_ssize_t index) {
@@ -346,7 +346,7 @@ void bind_tape(py::module_& module)
                     throw py::index_error("entry index out of range");
                 return entry_at(self, static_cast<std::size_t>(index));
             },
-            "__getitem__($self, index, /)\n--\n\n"
+            "__getitem__(self, index, /)\n--\n\n"
             "The entry at 0-based `index` (entry number index + 1), or a list of\n"
             "the entries of a slice.")
         .def("__getitem__",
@@ -366,7 +366,7 @@ void bind_tape(py::module_& module)
                 self.cast<const py_tape&>();
                 return py::reinterpret_steal<py::object>(new_entry_iterator(self));
             },
-            "__iter__($self, /)\n--\n\nThe entries in image order, read as the loop comes to them.")
+            "__iter__(self)\n--\n\nThe entries in image order, read as the loop comes to them.")
         .def(
             "__eq__",
             [](const py_tape& a, const py::object& other) {
@@ -374,7 +374,7 @@ void bind_tape(py::module_& module)
                     return false;
                 return a.data->bytes == other.cast<const py_tape&>().data->bytes;
             },
-            "__eq__($self, other, /)\n--\n\nTapes are equal when their bytes are.")
+            "__eq__(self, other, /)\n--\n\nTapes are equal when their bytes are.")
         .def("__repr__",
              [](const py_tape& t) {
                  return text_of("<cassmak.Tape " + t.label + ": " +
@@ -392,7 +392,7 @@ void bind_tape(py::module_& module)
                 return make_tape(bytes_of(state[0]), text_bytes(state[1]));
             }))
         .def("save", save_tape, py::arg("path"), py::arg("create") = true,
-             "save($self, /, path, create=True)\n--\n\n"
+             "save(self, path, create=True)\n--\n\n"
              "Replaces the file at `path` with this image as casstool's changing\n"
              "commands do: under the lock cassmak -append takes, whole or not at\n"
              "all, keeping the file's permissions, owner and links. Without\n"
@@ -403,31 +403,31 @@ void bind_tape(py::module_& module)
              "program) is left as it is, and FileError is raised. `path` may also\n"
              "be a binary file object, which is written the image.")
         .def("remove", tape_remove,
-             "remove($self, /, *entries)\n--\n\n"
+             "remove(self, *entries)\n--\n\n"
              "`casstool rm`: the entries taken out, at least one: entry numbers\n"
              "(from 1) as ints, or as casstool takes them, texts with ranges 'A-B'\n"
              "and 'all'.")
         .def("retag", tape_retag, py::arg("entry"), py::kw_only(), py::arg("name") = py::none(),
              py::arg("number") = py::none(), py::arg("type") = py::none(),
              py::arg("address") = py::none(), py::arg("force") = false,
-             "retag($self, /, entry, *, name=None, number=None, type=None, address=None, "
+             "retag(self, entry, *, name=None, number=None, type=None, address=None, "
              "force=False)\n--\n\n"
              "`casstool set`: the header of file `entry` (a number from 1)\n"
              "rewritten with a new checksum. Numbers are ints or the texts casstool\n"
              "takes ('0x4000'); a bad header checksum is rewritten only with force.")
         .def("move", tape_move, py::arg("entry"), py::arg("position"),
-             "move($self, /, entry, position)\n--\n\n"
+             "move(self, entry, position)\n--\n\n"
              "`casstool move`: entry `entry` moved to become entry `position`\n"
              "(both numbers from 1).")
         .def("insert", tape_insert, py::arg("source"), py::arg("at") = py::none(),
              py::arg("force") = false,
-             "insert($self, /, source, *entries, at=None, force=False)\n--\n\n"
+             "insert(self, source, *entries, at=None, force=False)\n--\n\n"
              "`casstool copy SOURCE ENTRY... --to THIS [--at AT]`: entries of\n"
              "`source` (all without any given; as remove takes them) copied in\n"
              "before entry `at` (a number from 1; at the end without it); a\n"
              "truncated tail only with force.")
         .def("split", tape_split, py::arg("force") = false,
-             "split($self, /, force=False)\n--\n\n"
+             "split(self, force=False)\n--\n\n"
              "`casstool split`: each entry as a tape of its own, with the file\n"
              "name split gives it ('01-GAME.kst'); a truncated tail only with\n"
              "force.");

@@ -121,7 +121,7 @@ def test_a_tape_pickles_and_its_entries_are_values(tmp_path):
 def test_signatures_are_visible():
     assert str(inspect.signature(cassmak.make_file)) == (
         "(data, name=b'', number=0, type=b'?', address=0, source='<data>')")
-    assert str(inspect.signature(cassmak.Tape.insert)) == (
+    assert str(inspect.signature(cassmak.Tape().insert)) == (
         "(source, *entries, at=None, force=False)")
     assert str(inspect.signature(cassmak.Tape)) == "(data=b'', label='<bytes>')"
 
