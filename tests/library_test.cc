@@ -250,16 +250,19 @@ TEST(Library, ReadsEntriesFromTheIndexAsReadTapeReadsThem)
         image.insert(image.end(), tail.begin(), tail.end());
         const cassmak::tape_contents whole = cassmak::read_tape(image.data(), image.size());
         const cassmak::tape_index index = cassmak::index_tape(image.data(), image.size());
-        ASSERT_EQ(index.status, whole.status);
+        ASSERT_EQ(index.status, 0);
         ASSERT_EQ(index.offsets.size(), whole.entries.size());
         std::vector<cassmak::entry> read;
         const std::size_t slice = 1 + random() % 5;
+        int status = 0;
         for (std::size_t first = 0; first <= whole.entries.size(); first += slice) {
             cassmak::tape_contents some =
                 cassmak::read_entries(image.data(), image.size(), index, first, slice);
             EXPECT_EQ(some.entries.size(), std::min(slice, whole.entries.size() - first));
             read.insert(read.end(), some.entries.begin(), some.entries.end());
+            status = std::max(status, some.status);
         }
+        EXPECT_EQ(status, whole.status);
         EXPECT_TRUE(cassmak::read_entries(image.data(), image.size(), index, read.size(), SIZE_MAX)
                         .entries.empty());
         ASSERT_EQ(read.size(), whole.entries.size());

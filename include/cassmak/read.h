@@ -61,9 +61,10 @@ struct tape_contents {
 CASSMAK_API tape_contents read_tape(const std::uint8_t* image, std::size_t size);
 
 // Where the entries of an image begin: 4 bytes an entry, twice the image's
-// size at the most (an image is at most 1 GiB). `status` as for
-// tape_contents: 0 sound, 1 some entry damaged, 2 a failure (out of memory,
-// or an image past 4 GiB), with `message`.
+// size at the most (an image is at most 1 GiB), found from the length
+// fields and headers alone (no checksum is summed). `status` 0, or 2 for a
+// failure (out of memory, or an image past 4 GiB) with `message`; whether
+// an entry is damaged read_entries tells.
 struct tape_index {
     int status = 0;
     std::vector<std::uint32_t> offsets; // of each entry's first length field, in order
@@ -74,7 +75,8 @@ CASSMAK_API tape_index index_tape(const std::uint8_t* image, std::size_t size);
 
 // The entries `first` to `first + count - 1` (0-based; numbered from
 // `first + 1` as read_tape numbers them) of the image `index` was made of,
-// read from their offsets there; fewer past the last entry.
+// read from their offsets there; fewer past the last entry. `status` 1 when
+// any of them is damaged.
 CASSMAK_API tape_contents read_entries(const std::uint8_t* image, std::size_t size,
                                        const tape_index& index, std::size_t first,
                                        std::size_t count);

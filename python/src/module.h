@@ -103,15 +103,17 @@ digest sha256(const std::uint8_t* data, std::size_t size);
 struct tape_data {
     std::vector<std::uint8_t> bytes;
     cassmak::tape_index index;
+    // Whether any entry is damaged: read (every checksum summed) the first
+    // time it is asked, under the GIL.
+    mutable std::optional<bool> any_damaged;
     std::size_t count() const
     {
         return index.offsets.size();
     }
-    bool damaged() const
-    {
-        return index.status == 1;
-    }
 };
+
+// Whether any entry of `data` is damaged.
+bool damaged(const tape_data& data);
 
 // Indexes the entries of `bytes`; called without the GIL.
 std::shared_ptr<const tape_data> read_data(std::vector<std::uint8_t>&& bytes);

@@ -27,6 +27,28 @@ std::vector<cassmak::entry> entries_of(const tape_data& data, std::size_t first,
     return std::move(contents.entries);
 }
 
+bool damaged(const tape_data& data)
+{
+    if (!data.any_damaged) {
+        // A few thousand at a time: a long walk holds little, and each batch
+        // lets other threads run.
+        constexpr std::size_t batch = 4096;
+        bool found = false;
+        for (std::size_t first = 0; !found && first < data.count(); first += batch) {
+            cassmak::tape_contents contents;
+            {
+                py::gil_scoped_release unlocked;
+                contents = cassmak::read_entries(data.bytes.data(), data.bytes.size(), data.index,
+                                                 first, batch);
+            }
+            check_memory(contents.status, contents.message);
+            found = contents.status == 1;
+        }
+        data.any_damaged = found;
+    }
+    return *data.any_damaged;
+}
+
 namespace {
 
 py_tape make_tape(std::vector<std::uint8_t>&& bytes, std::string label)
@@ -322,7 +344,7 @@ void bind_tape(py::module_& module)
             "size", [](const py_tape& t) { return t.data->bytes.size(); },
             "The image's length in bytes.")
         .def_property_readonly(
-            "damaged", [](const py_tape& t) { return t.data->damaged(); },
+            "damaged", [](const py_tape& t) { return damaged(*t.data); },
             "Whether any entry is damaged (casstool list's exit status 1).")
         .def(
             "to_bytes",

@@ -3,9 +3,11 @@
 #include "io/files.h"
 #include "io/outcome_words.h"
 #include "lib/guard.h"
+#include "plan/plan.h"
 #include "tape/json_lines.h"
 #include "tape/limits.h"
 #include "tape/reader.h"
+#include "tape/spans.h"
 #include "tape/statuses.h"
 #include "tape/table.h"
 
@@ -86,20 +88,19 @@ tape_index index_tape(const std::uint8_t* image, std::size_t size)
             index.message = std::string(core::image_too_large);
             return index;
         }
-        // Two walks, the first to count: the offsets are then held once,
-        // never beside a copy as a growing vector holds them.
-        core::tape_entry one;
+        // From the length fields and the headers alone, which is what
+        // grouping the blocks takes: no checksum is summed here, so that
+        // reading the entries afterwards sums each once. Counted first, so
+        // that the offsets are held once, never beside a copy as a growing
+        // vector holds them.
+        const core::image_bytes_reader read = core::memory_reader(image, size);
         std::size_t count = 0;
-        index.status = core::work_sound;
-        for (std::size_t at = 0; core::next_tape_entry(image, size, at, false, one);
-             at += one.span) {
-            ++count;
-            if (entry_damaged(one))
-                index.status = core::work_damaged;
-        }
+        core::count_entries(size, read, count);
         index.offsets.reserve(count);
-        for (std::size_t at = 0; core::next_tape_entry(image, size, at, false, one); at += one.span)
-            index.offsets.push_back(static_cast<std::uint32_t>(at));
+        core::walk_entry_bounds(size, read, [&](std::size_t, const core::entry_bounds& bounds) {
+            index.offsets.push_back(static_cast<std::uint32_t>(bounds.offset));
+            return true;
+        });
         return index;
     });
 }
