@@ -9,6 +9,7 @@
 
 #include <random>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -166,6 +167,25 @@ TEST(Library, ChangesAsCasstoolChanges)
         {{"copy", empty, "1", "--to", path},
          cassmak::insert_entries(image, {}, {"1"}, std::nullopt, false, path, empty)},
         {{"add", path, added}, cassmak::add_entries(image, made, {added}, false, path)},
+        // Entry numbers as typed, named so in a refusal.
+        {{"set", path, "x", "--number", "1"},
+         cassmak::retag_typed_entry(image, "x", {{}, "1", {}, {}}, false, path)},
+        {{"set", path, "18446744073709551618", "--number", "1"},
+         cassmak::retag_typed_entry(image, "18446744073709551618", {{}, "1", {}, {}}, false, path)},
+        {{"set", path, "3", "--type", "Q"},
+         cassmak::retag_typed_entry(image, "3", {{}, {}, "Q", {}}, false, path)},
+        {{"move", path, "1x", "1"}, cassmak::move_typed_entry(image, "1x", "1", path)},
+        {{"move", path, "1", "2-3"}, cassmak::move_typed_entry(image, "1", "2-3", path)},
+        {{"move", path, "1", "99999999999999999999"},
+         cassmak::move_typed_entry(image, "1", "99999999999999999999", path)},
+        {{"move", path, "04", "1"}, cassmak::move_typed_entry(image, "04", "1", path)},
+        {{"copy", source, "1", "--to", path, "--at", "end"},
+         cassmak::insert_entries_typed(image, source_image, {"1"}, "end", false, path, source)},
+        {{"copy", source, "1", "--to", path, "--at", "18446744073709551616"},
+         cassmak::insert_entries_typed(image, source_image, {"1"}, "18446744073709551616", false,
+                                       path, source)},
+        {{"copy", source, "2", "--to", path, "--at", "3"},
+         cassmak::insert_entries_typed(image, source_image, {"2"}, "3", false, path, source)},
     };
     for (const auto& one : cases) {
         write_file(path, image);
@@ -177,12 +197,13 @@ TEST(Library, ChangesAsCasstoolChanges)
         for (const std::string& note : one.result.notes)
             notes += tool_error(note);
         if (one.result.status == 2) {
-            // A value set cannot store is a usage error there, worded alike.
-            const std::string usage = "set: " + one.result.message + " (see 'casstool set --help')";
-            EXPECT_EQ(tool_error(one.args.size() > 3 && one.args[3] == "--number"
-                                     ? usage
-                                     : one.result.message),
-                      run.err);
+            // A value the command line cannot hold (a field set cannot
+            // store, an entry that is no number) is a usage error there,
+            // worded alike.
+            const std::string usage = one.args[0] + ": " + one.result.message + " (see 'casstool " +
+                                      one.args[0] + " --help')";
+            const bool typed = one.result.message.find("is not") != std::string::npos;
+            EXPECT_EQ(tool_error(typed ? usage : one.result.message), run.err);
             EXPECT_TRUE(same_bytes(image, read_file(path)));
             continue;
         }
@@ -209,6 +230,82 @@ TEST(Library, ChangesAsCasstoolChanges)
     ASSERT_EQ(split.pieces.size(), 5u);
     for (const cassmak::split_piece& piece : split.pieces)
         EXPECT_TRUE(same_bytes(read_file(dir.path(piece.file_name)), piece.image));
+}
+
+// The index and the entries read from it are read_tape's, whatever the
+// slices they are read in; past the last entry there are none.
+TEST(Library, ReadsEntriesFromTheIndexAsReadTapeReadsThem)
+{
+    std::mt19937 random(5);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::uint8_t> image;
+        const std::size_t pieces = random() % 12;
+        for (std::size_t i = 0; i < pieces; ++i) {
+            const std::vector<std::uint8_t> data = random_bytes(random, 1 + random() % 40);
+            const unsigned kind = random() % 4;
+            const cassmak::made_tape made =
+                kind == 0 ? cassmak::make_file(data.data(), data.size(), {"F", 1, 'D', 0x100})
+                          : cassmak::make_headless(data.data(), data.size());
+            std::vector<std::uint8_t> bytes = made.image;
+            if (kind == 2) // a byte of the data changed: a bad checksum, a damaged block
+                bytes[bytes.size() / 2] ^= 0x5A;
+            if (kind == 3) // an empty block
+                bytes = {0, 0};
+            image.insert(image.end(), bytes.begin(), bytes.end());
+        }
+        const std::vector<std::uint8_t> tail = random_bytes(random, random() % 3);
+        image.insert(image.end(), tail.begin(), tail.end());
+        const cassmak::tape_contents whole = cassmak::read_tape(image.data(), image.size());
+        const cassmak::tape_index index = cassmak::index_tape(image.data(), image.size());
+        ASSERT_EQ(index.status, 0);
+        ASSERT_EQ(index.offsets.size(), whole.entries.size());
+        std::vector<cassmak::entry> read;
+        const std::size_t slice = 1 + random() % 5;
+        int status = 0;
+        for (std::size_t first = 0; first <= whole.entries.size(); first += slice) {
+            cassmak::tape_contents some =
+                cassmak::read_entries(image.data(), image.size(), index, first, slice);
+            EXPECT_EQ(some.entries.size(), std::min(slice, whole.entries.size() - first));
+            read.insert(read.end(), some.entries.begin(), some.entries.end());
+            status = std::max(status, some.status);
+        }
+        EXPECT_EQ(status, whole.status);
+        EXPECT_TRUE(cassmak::read_entries(image.data(), image.size(), index, read.size(), SIZE_MAX)
+                        .entries.empty());
+        ASSERT_EQ(read.size(), whole.entries.size());
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            const cassmak::entry& a = read[i];
+            const cassmak::entry& b = whole.entries[i];
+            EXPECT_EQ(std::tie(a.position, a.offset, a.span, a.kind, a.length, a.number, a.type,
+                               a.address, a.name, a.header_checksum_good, a.data, a.payload_offset,
+                               a.payload_size, a.problem, a.kind_name, a.checksum_words),
+                      std::tie(b.position, b.offset, b.span, b.kind, b.length, b.number, b.type,
+                               b.address, b.name, b.header_checksum_good, b.data, b.payload_offset,
+                               b.payload_size, b.problem, b.kind_name, b.checksum_words))
+                << "round " << round << ", entry " << i + 1;
+        }
+    }
+}
+
+// A number for cassmak's -n and -a, as cassmak reads one (C's strtol: a
+// text without digits is 0, digits end at the first character that is none).
+TEST(Library, ParsesNumbersAsCassmakDoes)
+{
+    const std::pair<std::string, long> cases[] = {
+        {"0x4000", 0x4000},
+        {"010", 8},
+        {"99", 99},
+        {"0", 0},
+        {"0x", -1},
+        {"", 0},
+        {"x", -1},
+        {"-1", -1},
+        {"1y", 1},
+        {" 5", 5},
+        {std::string("1\0", 2), -1},
+    };
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(cassmak::parse_cassmak_number(text), value) << text;
 }
 
 TEST(Library, SavesThroughTheSafeWriter)
@@ -318,7 +415,7 @@ TEST(Library, SharedLibraryExportsOnlyThePublicApi)
         ++exported;
     }
     // Every function of the public headers.
-    EXPECT_EQ(exported, 27u);
+    EXPECT_EQ(exported, 33u);
 }
 
 } // namespace

@@ -74,6 +74,26 @@ CASSMAK_API change_result add_entries(std::vector<std::uint8_t> image,
                                       const std::vector<std::string>& names, bool force = false,
                                       const std::string& path = "tape.kst");
 
+// retag_entry, move_entry and insert_entries with the entry numbers as
+// typed: digits, as casstool takes them. A word that is none is refused with
+// the command's words ("entry '-1' is not a number", "position 'x' is not a
+// number"); a number past every entry is named as typed ("no entry
+// 18446744073709551616; its entries are 1 to 3").
+CASSMAK_API change_result retag_typed_entry(std::vector<std::uint8_t> image,
+                                            const std::string& entry, const header_fields& fields,
+                                            bool force = false,
+                                            const std::string& path = "tape.kst");
+CASSMAK_API change_result move_typed_entry(std::vector<std::uint8_t> image,
+                                           const std::string& entry, const std::string& position,
+                                           const std::string& path = "tape.kst");
+CASSMAK_API change_result insert_entries_typed(std::vector<std::uint8_t> image,
+                                               const std::vector<std::uint8_t>& source,
+                                               const std::vector<std::string>& entries,
+                                               const std::optional<std::string>& at,
+                                               bool force = false,
+                                               const std::string& path = "tape.kst",
+                                               const std::string& source_path = "source.kst");
+
 // `casstool join -o OUTPUT PATH... [--force]`: the entries of `images`
 // (named `paths`, one each) back to back.
 CASSMAK_API change_result join_tapes(const std::vector<std::vector<std::uint8_t>>& images,

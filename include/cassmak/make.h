@@ -61,6 +61,12 @@ CASSMAK_API made_tape make_headless(const std::uint8_t* data, std::size_t size,
 CASSMAK_API made_tape import_basic(std::string_view text, const std::string& name = "",
                                    int number = 0, const std::string& source = "-");
 
+// A number as cassmak takes it after -n and -a: decimal, 0x hex or 0 octal,
+// read as C's strtol reads it (leading spaces and a sign, up to the first
+// character that is no digit; no digit at all is 0); -1 for a negative
+// number or one whose digits end in 0x ("0x").
+CASSMAK_API long parse_cassmak_number(const std::string& text);
+
 // The 8-character tape name cassmak derives from an output path: its last
 // component, cut to 8 characters and at the last dot among them, padded.
 CASSMAK_API std::string derive_tape_name(const std::string& output_path);

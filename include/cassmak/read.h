@@ -53,8 +53,33 @@ struct tape_contents {
     std::string message;
 };
 
-// The entries of the `size` bytes at `image`, in image order.
+// The entries of the `size` bytes at `image`, in image order. An entry
+// takes about 200 bytes here, whatever its size in the image: an image of
+// many tiny entries (2 bytes each at the least) takes about 100 times its
+// size this way. index_tape and read_entries read one whose size is not
+// known to be small.
 CASSMAK_API tape_contents read_tape(const std::uint8_t* image, std::size_t size);
+
+// Where the entries of an image begin: 4 bytes an entry, twice the image's
+// size at the most (an image is at most 1 GiB), found from the length
+// fields and headers alone (no checksum is summed). `status` 0, or 2 for a
+// failure (out of memory, or an image past 4 GiB) with `message`; whether
+// an entry is damaged read_entries tells.
+struct tape_index {
+    int status = 0;
+    std::vector<std::uint32_t> offsets; // of each entry's first length field, in order
+    std::string message;
+};
+
+CASSMAK_API tape_index index_tape(const std::uint8_t* image, std::size_t size);
+
+// The entries `first` to `first + count - 1` (0-based; numbered from
+// `first + 1` as read_tape numbers them) of the image `index` was made of,
+// read from their offsets there; fewer past the last entry. `status` 1 when
+// any of them is damaged.
+CASSMAK_API tape_contents read_entries(const std::uint8_t* image, std::size_t size,
+                                       const tape_index& index, std::size_t first,
+                                       std::size_t count);
 
 // Text with the status of the work that made it, as casstool gives both.
 struct text_result {

@@ -2,6 +2,7 @@
 example packs a folder as cassmak would."""
 
 import ast
+import inspect
 import os
 import pydoc
 import subprocess
@@ -16,11 +17,14 @@ STUBS = os.path.join(os.path.dirname(cassmak.__file__), "__init__.pyi")
 EXAMPLE = os.path.join(HERE, "..", "examples", "pack_folder.py")
 
 
+def stub_tree():
+    return ast.parse(open(STUBS).read())
+
+
 def stub_names():
     """{name: set of members} for the classes of the stubs, None for the rest."""
-    tree = ast.parse(open(STUBS).read())
     names = {}
-    for node in tree.body:
+    for node in stub_tree().body:
         if isinstance(node, ast.ClassDef) and node.name.startswith("_"):
             continue  # the stubs' own helpers (the metaclass)
         if isinstance(node, ast.ClassDef):
@@ -36,12 +40,57 @@ def stub_names():
     return names
 
 
+def stub_docs():
+    """(qualified name, docstring, parameters or None) of every documented
+    function, method, property and class of the stubs; a parameter is
+    (name, kind, default as source text or None), self left out."""
+    found = []
+
+    def params(node):
+        a = node.args
+        kinds = [(p, "POSITIONAL_ONLY") for p in a.posonlyargs] + [
+            (p, "POSITIONAL_OR_KEYWORD") for p in a.args]
+        defaults = [None] * (len(kinds) - len(a.defaults)) + a.defaults
+        out = [(p.arg, kind, d and ast.unparse(d)) for (p, kind), d in zip(kinds, defaults)]
+        if a.vararg:
+            out.append((a.vararg.arg, "VAR_POSITIONAL", None))
+        out += [(p.arg, "KEYWORD_ONLY", d and ast.unparse(d))
+                for p, d in zip(a.kwonlyargs, a.kw_defaults)]
+        return [p for p in out if p[0] != "self"]
+
+    def walk(body, prefix):
+        for node in body:
+            if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+                name = prefix + node.name
+                doc = ast.get_docstring(node)
+                is_property = any(getattr(d, "id", None) == "property"
+                                  for d in getattr(node, "decorator_list", []))
+                is_overload = any(getattr(d, "id", None) == "overload"
+                                  for d in node.decorator_list)
+                if doc is not None:
+                    plain = isinstance(node, ast.ClassDef) or is_property or is_overload
+                    found.append((name, doc, None if plain else params(node)))
+                if isinstance(node, ast.ClassDef):
+                    walk(node.body, name + ".")
+    walk(stub_tree().body, "")
+    return found
+
+
+def module_object(name):
+    value = cassmak
+    for part in name.split("."):
+        value = getattr(value, part)
+    return value
+
+
 def test_the_stubs_name_what_the_module_has():
     stubs = stub_names()
     public = {n for n in dir(cassmak) if not n.startswith("_")} | {"__version__"}
     assert set(stubs) == public
+    errors = {n for n in public if isinstance(getattr(cassmak, n), type)
+              and issubclass(getattr(cassmak, n), BaseException)}
     for name, members in stubs.items():
-        if members is None or name == "Error":
+        if members is None or name in errors:
             continue
         value = getattr(cassmak, name)
         have = {m for m in dir(value) if not m.startswith("_")}
@@ -52,8 +101,25 @@ def test_the_stubs_name_what_the_module_has():
     try:
         cassmak.make_headless(b"")
     except cassmak.Error as error:
-        assert {"status", "message"} == stubs["Error"]
-        assert isinstance(error.status, int) and error.message == str(error)
+        assert {"status", "message", "tool_message"} == stubs["Error"]
+        assert isinstance(error.status, int) and error.message == error.tool_message
+
+
+def test_the_stubs_say_what_the_module_says():
+    # Each docstring is written in the module and again in the stubs: the
+    # two must agree, and so must each call's parameters.
+    checked = 0
+    for name, doc, params in stub_docs():
+        value = module_object(name)
+        assert inspect.cleandoc(value.__doc__ or "") == doc, name
+        checked += 1
+        if params is None:
+            continue
+        signature = inspect.signature(value)
+        given = [(p.name, p.kind.name, None if p.default is p.empty else repr(p.default))
+                 for p in signature.parameters.values() if p.name != "self"]
+        assert given == params, name
+    assert checked > 50
 
 
 def test_help_reads():

@@ -26,9 +26,9 @@ def test_import_basic_is_cassmak(tools, rounds, tmp_path):
         (tmp_path / "<text>").write_bytes(source)
         run = tools.cassmak("-b", "-m", "PROG", "-o", "out.kst", "<text>", cwd=tmp_path)
         if run.status != 0:
-            with pytest.raises(cassmak.Error) as caught:
+            with pytest.raises(cassmak.BadValueError) as caught:
                 cassmak.import_basic(source)
-            assert str(caught.value) == run.message("cassmak")
+            assert caught.value.tool_message == run.message("cassmak")
             assert caught.value.status == run.status
             continue
         image, warnings = cassmak.import_basic(source)
@@ -40,16 +40,19 @@ def test_import_basic_is_cassmak(tools, rounds, tmp_path):
         assert cassmak.import_basic(text)[0] == image
 
 
-def test_import_basic_refuses_as_cassmak_does(tools, tmp_path):
-    sources = [b"1 A\n", b"1A\n" * 21845, b"10 PRINT\n" * 7282 + b"1234567"]
-    for source in sources:
-        (tmp_path / "prog.bas").write_bytes(source)
-        run = tools.cassmak("-b", "-o", "out.kst", "prog.bas", cwd=tmp_path)
-        assert run.status != 0
-        with pytest.raises(cassmak.Error) as caught:
-            cassmak.import_basic(source, source="prog.bas")
-        assert str(caught.value) == run.message("cassmak")
-        assert caught.value.status == run.status
+@pytest.mark.parametrize("source, words", [
+    (b"1 A\n", "text must be 5 to 65535 bytes long, not 4"),
+    (b"1A\n" * 21845, "text is a BASIC program too large (max. 56320 bytes)"),
+    (b"10 PRINT\n" * 7282 + b"1234567", "text must be 5 to 65535 bytes long, not 65545"),
+])
+def test_import_basic_refuses_as_cassmak_does(tools, tmp_path, source, words):
+    (tmp_path / "prog.bas").write_bytes(source)
+    run = tools.cassmak("-b", "-o", "out.kst", "prog.bas", cwd=tmp_path)
+    assert run.status != 0
+    with pytest.raises(ValueError) as caught:
+        cassmak.import_basic(source, source="prog.bas")
+    assert (str(caught.value), caught.value.tool_message) == (words, run.message("cassmak"))
+    assert caught.value.status == run.status
 
 
 def listed_by_casstool(tools, folder, program):

@@ -2,6 +2,7 @@
 byte for byte, with casstool's messages for what they refuse; and save
 against the lock that cassmak -append takes."""
 
+import errno
 import fcntl
 import os
 import re
@@ -41,10 +42,12 @@ def same_outcome(run, path, call, before, command):
         assert call().to_bytes() == path.read_bytes()
     else:
         assert path.read_bytes() == before  # left as it was
-        with pytest.raises(cassmak.Error) as caught:
+        with pytest.raises(cassmak.BadValueError) as caught:
             call()
-        assert str(caught.value) == usage_text(run, command)
+        assert caught.value.tool_message == usage_text(run, command)
         assert caught.value.status == 2
+        # Python's words name no option.
+        assert " --" not in str(caught.value)
 
 
 def test_remove_is_rm(tools, rounds, tmp_path):
@@ -63,9 +66,10 @@ def test_remove_needs_an_entry_as_rm_does(tools, tmp_path):
     path = tmp_path / "a.kst"
     path.write_bytes(random_image(rng_for("rm-none", 0), damaged=0))
     run = tools.casstool("rm", path)
-    with pytest.raises(cassmak.Error) as caught:
+    with pytest.raises(cassmak.BadValueError) as caught:
         cassmak.Tape.read(path).remove()
-    assert str(caught.value) == usage_text(run, "rm")
+    assert caught.value.tool_message == usage_text(run, "rm")
+    assert str(caught.value) == "remove() needs at least one entry"
 
 
 def random_field(rng, good, bad):
@@ -154,9 +158,9 @@ def test_split_is_split(tools, rounds, tmp_path):
         tape = cassmak.Tape.read(path)
         if run.status == 2:
             assert not os.listdir(folder)
-            with pytest.raises(cassmak.Error) as caught:
+            with pytest.raises(cassmak.BadValueError) as caught:
                 tape.split(force=force)
-            assert str(caught.value) == run.message("casstool")
+            assert caught.value.tool_message == run.message("casstool")
             continue
         pieces = tape.split(force=force)
         assert sorted(name for name, _ in pieces) == sorted(os.listdir(folder))
@@ -190,12 +194,18 @@ def test_save_replaces_as_casstool_does(tools, tmp_path):
     cassmak.Tape(b"\x01\x00Z").save(path)
     assert (tmp_path / "other.kst").read_bytes() == b"\x01\x00Z"
     assert os.stat(path).st_mode & 0o777 == 0o640
-    # A missing file without create, or one that cannot be made: casstool's words.
+    # A missing file without create, or one that cannot be made: the
+    # OSError Python's open raises, with casstool's words beside it.
     for target in (tmp_path / "missing.kst", tmp_path / "no" / "such.kst"):
         run = tools.casstool("rm", target, "1")
-        with pytest.raises(cassmak.Error) as caught:
+        with pytest.raises(FileNotFoundError) as caught:
             tape.save(target, create=False)
-        assert str(caught.value) == run.message("casstool")
+        error = caught.value
+        assert isinstance(error, cassmak.FileMissingError)
+        assert (error.errno, error.filename, error.tool_message) == (
+            errno.ENOENT, str(target), run.message("casstool"))
+        assert str(error) == str(FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT),
+                                                   str(target)))
     assert not (tmp_path / "missing.kst").exists()
     with pytest.raises(cassmak.Error):
         tape.save(tmp_path / "no" / "such.kst")
@@ -360,32 +370,52 @@ def test_save_waits_for_the_append_lock_without_holding_others_up(tmp_path):
     assert path.read_bytes() == new
 
 
-def test_an_entry_number_is_named_as_given():
-    # Ints past what the library takes (negative, or 2**64 and up) are no
-    # image's entries, named in the refusal as the caller gave them.
+# Entry numbers go to the library as their digits, as typed on casstool's
+# command line: one that is no entry number (negative) is refused as casstool
+# refuses the word, one past every image's entries (2**64 and up) is named
+# as given. Each with Python's words and casstool's.
+T, ARE = "t.kst", "; its entries are 1 to 2"
+ENTRY_NUMBERS = [
+    ("remove(-1)", "t.kst: entry '-1' is not a number or range", None),
+    ("remove(2**64 + 2)", "t.kst: no entry 18446744073709551618", None),
+    ("move(-1, 1)", "entry '-1' is not a number", None),
+    ("move(1, -1)", "position '-1' is not a number", None),
+    ("move(-2, -3)", "entry '-2' is not a number", None),
+    ("move(2**64 + 2, 1)", "t.kst: no entry 18446744073709551618" + ARE, None),
+    ("move(2**63, 1)", "t.kst: no entry 9223372036854775808" + ARE, None),
+    ("move(1, 2**64)", "t.kst: no entry 18446744073709551616 to move to" + ARE, None),
+    ("move(2**64 - 1, -1)", "position '-1' is not a number", None),
+    ("move(0, 1)", "t.kst: no entry 0" + ARE, None),
+    ("retag(-1, number=1)", "entry '-1' is not a number", None),
+    ("retag(-10**30, number=1)", "entry '-1" + "0" * 30 + "' is not a number", None),
+    ("retag(2**64 + 2, number=1)", "t.kst: no entry 18446744073709551618" + ARE, None),
+    ("retag(1)", "nothing to set; give name, number, type or address",
+     "nothing to set; give --name, --number, --type or --address"),
+    ("insert(source, at=-1)", "at '-1' is not a number", "position '-1' is not a number"),
+    ("insert(source, at=2**64 + 2)",
+     "t.kst: no entry 18446744073709551618 to copy before" + ARE, None),
+    ("insert(source, 2**64 + 2, at=-1)", "at '-1' is not a number",
+     "position '-1' is not a number"),
+]
+
+
+@pytest.mark.parametrize("call, words, tool_words", ENTRY_NUMBERS)
+def test_an_entry_number_is_named_as_given(call, words, tool_words):
     tape = cassmak.Tape(stored_file(b"data") + block(b"more"), "t.kst")
     source = cassmak.Tape(block(b"copied"), "s.kst")
-    are = "; its entries are 1 to 2"
-    cases = [
-        (lambda: tape.remove(-1), "t.kst: entry '-1' is not a number or range"),
-        (lambda: tape.remove(2**64 + 2), "t.kst: no entry 18446744073709551618"),
-        (lambda: tape.move(-1, 1), "t.kst: no entry -1" + are),
-        (lambda: tape.move(1, -1), "t.kst: no entry -1 to move to" + are),
-        (lambda: tape.move(-2, -3), "t.kst: no entry -2" + are),
-        (lambda: tape.move(2**64 + 2, 1), "t.kst: no entry 18446744073709551618" + are),
-        (lambda: tape.move(2**63, 1), "t.kst: no entry 9223372036854775808" + are),
-        (lambda: tape.move(1, 2**64), "t.kst: no entry 18446744073709551616 to move to" + are),
-        (lambda: tape.move(2**64 - 1, -1), "t.kst: no entry 18446744073709551615" + are),
-        (lambda: tape.move(0, 1), "t.kst: no entry 0" + are),
-        (lambda: tape.retag(-1, number=1), "t.kst: no entry -1" + are),
-        (lambda: tape.retag(-10**30, number=1), "t.kst: no entry -" + "1" + "0" * 30 + are),
-        (lambda: tape.retag(2**64 + 2, number=1), "t.kst: no entry 18446744073709551618" + are),
-        (lambda: tape.insert(source, at=-1), "t.kst: no entry -1 to copy before" + are),
-        (lambda: tape.insert(source, at=2**64 + 2),
-         "t.kst: no entry 18446744073709551618 to copy before" + are),
-        (lambda: tape.insert(source, 2**64 + 2, at=-1), "t.kst: no entry -1 to copy before" + are),
-    ]
-    for call, message in cases:
-        with pytest.raises(cassmak.Error) as caught:
+    with pytest.raises(cassmak.BadValueError) as caught:
+        eval("tape." + call, {"tape": tape, "source": source})
+    error = caught.value
+    assert (str(error), error.tool_message, error.status) == (words, tool_words or words, 2)
+
+
+def test_casstool_names_an_entry_number_alike(tools, tmp_path):
+    path = tmp_path / "t.kst"
+    path.write_bytes(stored_file(b"data") + block(b"more"))
+    tape = cassmak.Tape.read(path)
+    for args, call in (((path, "18446744073709551618", "1"), lambda: tape.move(2**64 + 2, 1)),
+                       ((path, "1", "99999999999999999999"), lambda: tape.move(1, 10**20 - 1))):
+        run = tools.casstool("move", *args)
+        with pytest.raises(cassmak.BadValueError) as caught:
             call()
-        assert (str(caught.value), caught.value.status) == (message, 2)
+        assert caught.value.tool_message == run.message("casstool")

@@ -58,9 +58,9 @@ def expect_same(run, image, call):
     if run.status == 0:
         assert call() == image
     else:
-        with pytest.raises(cassmak.Error) as caught:
+        with pytest.raises(cassmak.BadValueError) as caught:
             call()
-        assert str(caught.value) == run.message("cassmak")
+        assert caught.value.tool_message == run.message("cassmak")
         assert caught.value.status == run.status
 
 
@@ -81,6 +81,9 @@ def test_make_file_is_cassmak(tools, rounds, tmp_path):
             ],
         )
         expect_same(run, image, lambda: cassmak.make_file(data, **fields))
+        # The numbers as texts, as cassmak reads them.
+        as_digits = dict(fields, number=hex(fields["number"]), address=oct(fields["address"]).replace("o", ""))
+        expect_same(run, image, lambda: cassmak.make_file(data, **as_digits))
         # The same with the texts given as str (the bytes of their UTF-8).
         if run.status == 0:
             as_text = dict(fields, name=fields["name"].decode("utf-8", "surrogateescape"),
@@ -101,3 +104,35 @@ def test_defaults_are_cassmak_defaults(tools, tmp_path):
     assert run.status == 0
     assert cassmak.make_file(b"hello") == image
     assert cassmak.make_file(memoryview(b"hello"), name=" " * 8) == image
+
+
+# Python's words for what cassmak refuses: the parameter and the value given,
+# where cassmak names its option and its input file.
+@pytest.mark.parametrize("call, raised, words", [
+    (dict(data=b""), cassmak.BadValueError, "data must be 1 to 65533 bytes long, not 0"),
+    (dict(name="NINECHARS"), cassmak.BadValueError,
+     "name must be at most 8 characters, not 'NINECHARS'"),
+    (dict(number=100), cassmak.BadValueError, "number must be in range 0 to 99, not 100"),
+    (dict(number="0x64"), cassmak.BadValueError, "number must be in range 0 to 99, not '0x64'"),
+    (dict(number=-2**70), cassmak.BadValueError,
+     f"number must be in range 0 to 99, not {-2**70}"),
+    (dict(type=b"AB"), cassmak.BadValueError,
+     "type must be a single ASCII character from '!' to '~', not b'AB'"),
+    (dict(address=65536), cassmak.BadValueError,
+     "address must be in range 0 to 65535, not 65536"),
+    (dict(address="0x"), cassmak.BadValueError, "address must be in range 0 to 65535, not '0x'"),
+    (dict(address=1.5), TypeError, "address must be int or str, not float"),
+    (dict(number=b"1"), TypeError, "number must be int or str, not bytes"),
+])
+def test_a_refusal_names_the_parameter(call, raised, words):
+    with pytest.raises(raised) as caught:
+        cassmak.make_file(**{"data": b"x", **call})
+    assert str(caught.value) == words
+    if raised is cassmak.BadValueError:
+        assert isinstance(caught.value, ValueError)
+        assert "'-" not in str(caught.value) and "<data>" not in str(caught.value)
+
+
+def test_a_number_is_an_int_or_cassmaks_text():
+    assert cassmak.make_file(b"x", address="0x4000", number="010") == cassmak.make_file(
+        b"x", address=0x4000, number=8)

@@ -1,13 +1,17 @@
 """Reading images: every entry's fields against `casstool list --json`, every
 payload against `casstool extract`, on random images with damage."""
 
+import errno
+import inspect
+import io
 import json
 import os
+import pickle
 
 import cassmak
 import pytest
 
-from inputs import block, random_image, rng_for
+from inputs import block, random_entry, random_image, rng_for
 
 
 def json_view(entry):
@@ -64,13 +68,62 @@ def test_entries_are_what_list_shows(tools, rounds, tmp_path):
                 assert entry.payload == out.read_bytes()
 
 
-def test_an_unreadable_path_says_what_casstool_says(tools, tmp_path):
-    for path in (tmp_path / "missing.kst", tmp_path):
-        listed = tools.casstool("list", path)
-        with pytest.raises(cassmak.Error) as caught:
-            cassmak.Tape.read(path)
-        assert str(caught.value) == caught.value.message == listed.message("casstool")
-        assert caught.value.status == listed.status == 2
+@pytest.mark.parametrize("name, raised, own, number", [
+    ("missing.kst", FileNotFoundError, cassmak.FileMissingError, errno.ENOENT),
+    (".", IsADirectoryError, cassmak.FolderGivenError, errno.EISDIR),
+])
+def test_an_unreadable_path_is_the_oserror_python_raises(tools, tmp_path, name, raised, own,
+                                                          number):
+    path = tmp_path / name
+    listed = tools.casstool("list", path)
+    with pytest.raises(raised) as caught:
+        cassmak.Tape.read(path)
+    error = caught.value
+    assert isinstance(error, own) and isinstance(error, cassmak.FileError)
+    assert (error.errno, error.strerror, error.filename) == (number, os.strerror(number), str(path))
+    assert str(error) == str(raised(number, os.strerror(number), str(path)))
+    assert error.tool_message == error.message == listed.message("casstool")
+    assert error.status == listed.status == 2
+
+
+def test_a_tape_reads_and_saves_a_file_object(tmp_path):
+    image = random_image(rng_for("file-object", 0), entries=5)
+    with open(tmp_path / "a.kst", "wb") as out:
+        out.write(image)
+    with open(tmp_path / "a.kst", "rb") as source:
+        tape = cassmak.Tape.read(source)
+    assert tape.to_bytes() == image and tape.label == str(tmp_path / "a.kst")
+    assert cassmak.Tape.read(io.BytesIO(image), label="mine").label == "mine"
+    assert cassmak.Tape.read(io.BytesIO(image)).label == "<file>"
+    written = io.BytesIO()
+    assert tape.save(written) is None
+    assert written.getvalue() == image
+    with pytest.raises(TypeError):
+        cassmak.Tape.read(io.StringIO("text"))
+
+
+def test_a_tape_pickles_and_its_entries_are_values(tmp_path):
+    rng = rng_for("values", 0)
+    image = b"".join(random_entry(rng) for _ in range(6)) + b"\x09\x00\x01"
+    tape = cassmak.Tape(image, "t.kst")
+    again = pickle.loads(pickle.dumps(tape))
+    assert (again.to_bytes(), again.label, len(again)) == (image, tape.label, len(tape))
+    assert list(again) == list(tape) == tape[:]
+    assert {hash(e) for e in again} == {hash(e) for e in tape}
+    assert len(set(tape) | set(again)) == len(tape)
+    # Another tape with the same first entry: equal entries; another offset
+    # or payload: not.
+    first = cassmak.Tape(image[: tape[1].offset])
+    assert first[0] == tape[0] and first[0] != tape[1]
+    assert len(tape) == 7 and tape[-1].kind == "truncated"
+
+
+def test_signatures_are_visible():
+    assert str(inspect.signature(cassmak.make_file)) == (
+        "(data, name=b'', number=0, type=b'?', address=0, source='<data>')")
+    assert str(inspect.signature(cassmak.Tape().insert)) == (
+        "(source, *entries, at=None, force=False)")
+    assert str(inspect.signature(cassmak.Tape)) == "(data=b'', label='<bytes>')"
 
 
 def test_indexing_is_a_sequence(tmp_path):

@@ -3,6 +3,7 @@
 #include "basic/renumber_program.h"
 #include "lib/guard.h"
 #include "tape/changes.h"
+#include "tape/words.h"
 
 namespace cassmak {
 
@@ -27,6 +28,45 @@ change_result refused(std::string message)
     return result;
 }
 
+// The changes by entry number, each number with the word that names it in
+// a message: its digits, or the word typed where the caller had one.
+change_result retag(std::vector<std::uint8_t>&& image, const std::string& word, std::size_t entry,
+                    const header_fields& fields, bool force, const std::string& path)
+{
+    core::header_change change;
+    const std::pair<core::header_field, const std::optional<std::string>*> typed[] = {
+        {core::header_field::name, &fields.name},
+        {core::header_field::number, &fields.number},
+        {core::header_field::type, &fields.type},
+        {core::header_field::address, &fields.address},
+    };
+    bool any = false;
+    for (const auto& [field, value] : typed) {
+        if (!*value)
+            continue;
+        any = true;
+        std::string problem = core::take_header_field(field, **value, change);
+        if (!problem.empty())
+            return refused(std::move(problem));
+    }
+    if (!any)
+        return refused("nothing to set; give --name, --number, --type or --address");
+    return public_result(core::set_change(std::move(image), path, word, entry, change, force));
+}
+
+change_result insert(std::vector<std::uint8_t>&& image, const std::vector<std::uint8_t>& source,
+                     const std::vector<std::string>& entries,
+                     const std::optional<std::string>& at_word, std::size_t at, bool force,
+                     const std::string& path, const std::string& source_path)
+{
+    // The core reads no source as "the image itself"; an empty tape is a
+    // source all the same.
+    static const std::uint8_t nothing = 0;
+    const std::uint8_t* from = source.empty() ? &nothing : source.data();
+    return public_result(core::copy_change(std::move(image), path, from, source.size(), source_path,
+                                           entries, at_word, at, force));
+}
+
 } // namespace
 
 change_result remove_entries(std::vector<std::uint8_t> image,
@@ -41,26 +81,18 @@ change_result retag_entry(std::vector<std::uint8_t> image, std::size_t entry,
                           const header_fields& fields, bool force, const std::string& path)
 {
     return detail::guarded<change_result>(core::change_refused, [&] {
-        core::header_change change;
-        const std::pair<core::header_field, const std::optional<std::string>*> typed[] = {
-            {core::header_field::name, &fields.name},
-            {core::header_field::number, &fields.number},
-            {core::header_field::type, &fields.type},
-            {core::header_field::address, &fields.address},
-        };
-        bool any = false;
-        for (const auto& [field, value] : typed) {
-            if (!*value)
-                continue;
-            any = true;
-            std::string problem = core::take_header_field(field, **value, change);
-            if (!problem.empty())
-                return refused(std::move(problem));
-        }
-        if (!any)
-            return refused("nothing to set; give --name, --number, --type or --address");
-        return public_result(
-            core::set_change(std::move(image), path, std::to_string(entry), entry, change, force));
+        return retag(std::move(image), std::to_string(entry), entry, fields, force, path);
+    });
+}
+
+change_result retag_typed_entry(std::vector<std::uint8_t> image, const std::string& entry,
+                                const header_fields& fields, bool force, const std::string& path)
+{
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        std::size_t number = 0;
+        if (!core::parse_entry(entry, number))
+            return refused(core::not_a_number("entry", entry));
+        return retag(std::move(image), entry, number, fields, force, path);
     });
 }
 
@@ -82,6 +114,19 @@ change_result renumber_entry(std::vector<std::uint8_t> image, std::size_t entry,
     });
 }
 
+change_result move_typed_entry(std::vector<std::uint8_t> image, const std::string& entry,
+                               const std::string& position, const std::string& path)
+{
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        std::size_t from = 0, to = 0;
+        if (!core::parse_entry(entry, from))
+            return refused(core::not_a_number("entry", entry));
+        if (!core::parse_entry(position, to))
+            return refused(core::not_a_number("position", position));
+        return public_result(core::move_change(std::move(image), path, entry, from, position, to));
+    });
+}
+
 change_result insert_entries(std::vector<std::uint8_t> image,
                              const std::vector<std::uint8_t>& source,
                              const std::vector<std::string>& entries, std::optional<std::size_t> at,
@@ -91,13 +136,22 @@ change_result insert_entries(std::vector<std::uint8_t> image,
         std::optional<std::string> at_word;
         if (at)
             at_word = std::to_string(*at);
-        // The core reads no source as "the image itself"; an empty tape is a
-        // source all the same.
-        static const std::uint8_t nothing = 0;
-        const std::uint8_t* from = source.empty() ? &nothing : source.data();
-        return public_result(core::copy_change(std::move(image), path, from, source.size(),
-                                               source_path, entries, at_word, at.value_or(0),
-                                               force));
+        return insert(std::move(image), source, entries, at_word, at.value_or(0), force, path,
+                      source_path);
+    });
+}
+
+change_result insert_entries_typed(std::vector<std::uint8_t> image,
+                                   const std::vector<std::uint8_t>& source,
+                                   const std::vector<std::string>& entries,
+                                   const std::optional<std::string>& at, bool force,
+                                   const std::string& path, const std::string& source_path)
+{
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        std::size_t before = 0;
+        if (at && !core::parse_entry(*at, before))
+            return refused(core::not_a_number("position", *at));
+        return insert(std::move(image), source, entries, at, before, force, path, source_path);
     });
 }
 

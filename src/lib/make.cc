@@ -101,6 +101,14 @@ made_tape import_basic(std::string_view text, const std::string& name, int numbe
     });
 }
 
+long parse_cassmak_number(const std::string& text)
+{
+    // A command line holds no NUL; a text with one is no number typed there.
+    if (text.find('\0') != std::string::npos)
+        return -1;
+    return core::parse_number(text.c_str());
+}
+
 std::string derive_tape_name(const std::string& output_path)
 {
     try {

@@ -3,11 +3,16 @@
 #include "io/files.h"
 #include "io/outcome_words.h"
 #include "lib/guard.h"
+#include "plan/plan.h"
 #include "tape/json_lines.h"
 #include "tape/limits.h"
 #include "tape/reader.h"
+#include "tape/spans.h"
 #include "tape/statuses.h"
 #include "tape/table.h"
+
+#include <algorithm>
+#include <cstdint>
 
 namespace cassmak {
 
@@ -53,12 +58,70 @@ int list_status(const std::vector<core::tape_entry>& entries)
 tape_contents read_tape(const std::uint8_t* image, std::size_t size)
 {
     return detail::guarded<tape_contents>(core::work_failed, [&] {
+        // Counted first, so that the records are made once, in place: the
+        // core's list of the same entries beside them, or the slack of a
+        // vector grown by doubling, would take more than the records do.
         tape_contents contents;
-        const std::vector<core::tape_entry> entries = core::read_tape_image(image, size);
-        contents.entries.reserve(entries.size());
-        for (const core::tape_entry& one : entries)
+        core::tape_entry one;
+        std::size_t count = 0;
+        for (std::size_t at = 0; core::next_tape_entry(image, size, at, false, one); at += one.span)
+            ++count;
+        contents.entries.reserve(count);
+        contents.status = core::work_sound;
+        for (std::size_t at = 0; core::next_tape_entry(image, size, at, false, one);
+             at += one.span) {
+            one.entry = contents.entries.size() + 1;
+            if (entry_damaged(one))
+                contents.status = core::work_damaged;
             contents.entries.push_back(public_entry(one));
-        contents.status = list_status(entries);
+        }
+        return contents;
+    });
+}
+
+tape_index index_tape(const std::uint8_t* image, std::size_t size)
+{
+    return detail::guarded<tape_index>(core::work_failed, [&] {
+        tape_index index;
+        if (size > UINT32_MAX) {
+            index.status = core::work_failed;
+            index.message = std::string(core::image_too_large);
+            return index;
+        }
+        // From the length fields and the headers alone, which is what
+        // grouping the blocks takes: no checksum is summed here, so that
+        // reading the entries afterwards sums each once. Counted first, so
+        // that the offsets are held once, never beside a copy as a growing
+        // vector holds them.
+        const core::image_bytes_reader read = core::memory_reader(image, size);
+        std::size_t count = 0;
+        core::count_entries(size, read, count);
+        index.offsets.reserve(count);
+        core::walk_entry_bounds(size, read, [&](std::size_t, const core::entry_bounds& bounds) {
+            index.offsets.push_back(static_cast<std::uint32_t>(bounds.offset));
+            return true;
+        });
+        return index;
+    });
+}
+
+tape_contents read_entries(const std::uint8_t* image, std::size_t size, const tape_index& index,
+                           std::size_t first, std::size_t count)
+{
+    return detail::guarded<tape_contents>(core::work_failed, [&] {
+        tape_contents contents;
+        const std::size_t total = index.offsets.size();
+        const std::size_t end = first >= total ? first : first + std::min(count, total - first);
+        contents.entries.reserve(end - first);
+        core::tape_entry one;
+        for (std::size_t at = first; at < end; ++at) {
+            if (!core::next_tape_entry(image, size, index.offsets[at], false, one))
+                break;
+            one.entry = at + 1;
+            if (entry_damaged(one))
+                contents.status = core::work_damaged;
+            contents.entries.push_back(public_entry(one));
+        }
         return contents;
     });
 }

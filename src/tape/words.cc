@@ -1,6 +1,8 @@
 #include "tape/words.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace cassmak::core {
 
@@ -9,6 +11,25 @@ std::string entries_are(std::size_t count)
     if (count == 0)
         return "; the image is empty";
     return count == 1 ? "; its only entry is 1" : "; its entries are 1 to " + std::to_string(count);
+}
+
+bool parse_entry(const std::string& text, std::size_t& entry)
+{
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
+    entry = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<std::size_t>(c - '0');
+        entry = entry > (most - digit) / 10 ? most : entry * 10 + digit;
+    }
+    return true;
+}
+
+std::string not_a_number(const char* what, const std::string& typed)
+{
+    return std::string(what) + " '" + typed + "' is not a number";
 }
 
 std::string grouped(std::size_t value)

@@ -31,6 +31,14 @@ std::string entry_label(const std::string& path, const tape_entry& entry);
 // "PATH: entry 3 is damaged (PROBLEM)".
 std::string damage_label(const std::string& path, const tape_entry& entry);
 
+// An entry number as `list` shows it: digits only. A number beyond
+// std::size_t saturates, so that it is reported as an entry the image lacks.
+bool parse_entry(const std::string& text, std::size_t& entry);
+
+// "entry 'x' is not a number", `what` naming the argument ("entry",
+// "position") and `typed` as it was typed.
+std::string not_a_number(const char* what, const std::string& typed);
+
 // "PATH: no entry 7; its entries are 1 to 3": `typed` as it was typed.
 std::string missing_entry_message(const std::string& path, const std::string& typed,
                                   std::size_t count);

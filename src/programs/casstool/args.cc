@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <limits>
 
-
 int usage_error(const std::string& command, const std::string& what)
 {
     return report_tool(tool_failed,
@@ -71,18 +70,4 @@ int take_output_option(const std::string& command, argument_cursor& cursor, outp
     if (value != "-")
         output.path = value;
     return tool_ok;
-}
-
-bool parse_entry(const std::string& text, std::size_t& entry)
-{
-    if (text.empty() ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
-    entry = 0;
-    for (const char c : text) {
-        const auto digit = static_cast<std::size_t>(c - '0');
-        entry = entry > (most - digit) / 10 ? most : entry * 10 + digit;
-    }
-    return true;
 }

@@ -54,7 +54,3 @@ struct output_choice {
 // Takes the value of the `-o` at `cursor` into `output`; reports a missing
 // value or a second -o.
 int take_output_option(const std::string& command, argument_cursor& cursor, output_choice& output);
-
-// An entry number as `list` shows it: digits only. A number beyond
-// std::size_t saturates, so that it is reported as an entry the image lacks.
-bool parse_entry(const std::string& text, std::size_t& entry);

@@ -1,11 +1,12 @@
 #include "basic/detokenizer.h"
 #include "basic/program_format.h"
+#include "io/files.h"
 #include "programs/casstool/args.h"
 #include "programs/casstool/commands.h"
 #include "programs/casstool/image.h"
 #include "programs/casstool/report.h"
-#include "io/files.h"
 #include "tape/fields.h"
+#include "tape/words.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -72,8 +73,8 @@ int parse_basic(const std::vector<std::string>& arguments, basic_options& option
     options.image = positional[0];
     if (positional.size() == 2) {
         std::size_t entry = 0;
-        if (!parse_entry(positional[1], entry))
-            return usage_error("basic", "entry '" + positional[1] + "' is not a number");
+        if (!core::parse_entry(positional[1], entry))
+            return usage_error("basic", core::not_a_number("entry", positional[1]));
         options.entry = entry;
         options.typed = positional[1];
     }

@@ -3,6 +3,7 @@
 #include "programs/casstool/commands.h"
 #include "programs/casstool/image.h"
 #include "programs/casstool/report.h"
+#include "tape/words.h"
 
 #include <cstdint>
 #include <optional>
@@ -70,8 +71,8 @@ int parse_copy(const std::vector<std::string>& arguments, copy_options& options)
     options.source = positional[0];
     options.entries.assign(positional.begin() + 1, positional.end());
     options.image = *to;
-    if (options.at_word && !parse_entry(*options.at_word, options.at))
-        return usage_error("copy", "position '" + *options.at_word + "' is not a number");
+    if (options.at_word && !core::parse_entry(*options.at_word, options.at))
+        return usage_error("copy", core::not_a_number("position", *options.at_word));
     return tool_ok;
 }
 

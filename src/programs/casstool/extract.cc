@@ -1,9 +1,10 @@
+#include "io/files.h"
 #include "programs/casstool/args.h"
 #include "programs/casstool/commands.h"
 #include "programs/casstool/image.h"
 #include "programs/casstool/report.h"
-#include "io/files.h"
 #include "tape/edit.h"
+#include "tape/words.h"
 
 #include <cstdio>
 
@@ -80,8 +81,8 @@ int parse_extract(const std::vector<std::string>& arguments, extract_options& op
     }
     if (options.folder)
         return usage_error("extract", "option -d goes with 'all'");
-    if (!parse_entry(options.entry, options.number))
-        return usage_error("extract", "entry '" + options.entry + "' is not a number");
+    if (!core::parse_entry(options.entry, options.number))
+        return usage_error("extract", core::not_a_number("entry", options.entry));
     return tool_ok;
 }
 

@@ -3,6 +3,7 @@
 #include "programs/casstool/commands.h"
 #include "programs/casstool/image.h"
 #include "programs/casstool/report.h"
+#include "tape/words.h"
 
 using namespace cassmak::core;
 
@@ -43,10 +44,10 @@ int parse_move(const std::vector<std::string>& arguments, move_options& options)
     options.image = positional[0];
     options.entry_word = positional[1];
     options.position_word = positional[2];
-    if (!parse_entry(options.entry_word, options.entry))
-        return usage_error("move", "entry '" + options.entry_word + "' is not a number");
-    if (!parse_entry(options.position_word, options.position))
-        return usage_error("move", "position '" + options.position_word + "' is not a number");
+    if (!core::parse_entry(options.entry_word, options.entry))
+        return usage_error("move", core::not_a_number("entry", options.entry_word));
+    if (!core::parse_entry(options.position_word, options.position))
+        return usage_error("move", core::not_a_number("position", options.position_word));
     return tool_ok;
 }
 

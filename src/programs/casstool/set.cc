@@ -3,6 +3,7 @@
 #include "programs/casstool/commands.h"
 #include "programs/casstool/image.h"
 #include "programs/casstool/report.h"
+#include "tape/words.h"
 
 #include <algorithm>
 #include <iterator>
@@ -76,8 +77,8 @@ int parse_set(const std::vector<std::string>& arguments, set_options& options)
         return status;
     options.image = positional[0];
     options.entry_word = positional[1];
-    if (!parse_entry(options.entry_word, options.entry))
-        return usage_error("set", "entry '" + options.entry_word + "' is not a number");
+    if (!core::parse_entry(options.entry_word, options.entry))
+        return usage_error("set", core::not_a_number("entry", options.entry_word));
     const header_change& change = options.change;
     if (!change.name && !change.number && !change.type && !change.address)
         return usage_error("set", "nothing to set; give --name, --number, --type or --address");

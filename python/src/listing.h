@@ -1,4 +1,4 @@
-// What python/listing.cc adds to the extension module.
+// What python/src/listing.cc adds to the extension module.
 #pragma once
 
 #include <pybind11/pybind11.h>
