@@ -1,8 +1,8 @@
 // The copy a change in place writes first, and the leftovers of changes cut
-// short, over the platform's primitives. The copy is self-checking, so that
-// one cut short while it was written (the file not touched yet) is told from
-// a whole one, and bound to its file by the file's identity, so that it is
-// never written into another file that took the name since.
+// short, over the platform's primitives. The copy's head, written last, tells
+// one cut short while it was written (the file not touched yet) from a whole
+// one, and binds it to its file by the file's identity, so that it is never
+// written into another file that took the name since.
 #include "io/rollback.h"
 
 #include <algorithm>
@@ -16,10 +16,13 @@ namespace rollback {
 
 namespace {
 
-// The copy's head: its mark, the file's size, how many bytes are kept, the
-// file's volume and index, and a check of all before it and the kept bytes.
+// The copy's head: its mark, the file's size, how many bytes are kept
+// (after the head), the file's volume and index, and a check of all before
+// it. It is written last, once the kept bytes are on the disk, so that a
+// copy cut short before then has none and is known to have touched nothing.
 constexpr char mark[8] = {'C', 'A', 'S', 'R', 'B', 'K', '0', '1'};
 constexpr std::size_t head_size = 48;
+using head = std::array<std::uint8_t, head_size>;
 
 std::string copy_name(const std::string& image)
 {
@@ -40,57 +43,48 @@ std::uint64_t number_at(const std::uint8_t* at)
     return value;
 }
 
-// FNV-1a: enough to tell a copy whole from one cut short or left unsynced.
-std::uint64_t check_of(const std::uint8_t* head, const std::vector<std::uint8_t>& kept)
+// FNV-1a over the head's fields.
+std::uint64_t check_of(const head& bytes)
 {
     std::uint64_t hash = 0xCBF29CE484222325U;
-    const auto take = [&](const std::uint8_t* bytes, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i)
-            hash = (hash ^ bytes[i]) * 0x100000001B3U;
-    };
-    take(head, head_size - 8);
-    take(kept.data(), kept.size());
+    for (std::size_t i = 0; i < head_size - 8; ++i)
+        hash = (hash ^ bytes[i]) * 0x100000001B3U;
     return hash;
 }
 
-std::array<std::uint8_t, head_size> head_of(const platform::file_facts& facts,
-                                            const std::vector<std::uint8_t>& kept)
+head head_of(const platform::file_facts& facts, std::uint64_t keep)
 {
-    std::array<std::uint8_t, head_size> head{};
-    std::memcpy(head.data(), mark, sizeof mark);
-    put_number(head.data() + 8, facts.size);
-    put_number(head.data() + 16, kept.size());
-    put_number(head.data() + 24, facts.volume);
-    put_number(head.data() + 32, facts.index);
-    put_number(head.data() + 40, check_of(head.data(), kept));
-    return head;
+    head bytes{};
+    std::memcpy(bytes.data(), mark, sizeof mark);
+    put_number(bytes.data() + 8, facts.size);
+    put_number(bytes.data() + 16, keep);
+    put_number(bytes.data() + 24, facts.volume);
+    put_number(bytes.data() + 32, facts.index);
+    put_number(bytes.data() + 40, check_of(bytes));
+    return bytes;
 }
 
-// Reads a whole copy open on `copy` that belongs to the file of `facts`:
-// the file's size and its kept bytes. False for one cut short, damaged or
-// another file's.
-bool read_copy(handle copy, const platform::file_facts& facts, std::uint64_t& size,
-               std::vector<std::uint8_t>& kept)
+// Whether the copy open on `copy` is whole and belongs to the file of
+// `facts`, and then the file's size and how many bytes it keeps.
+bool whole_copy(handle copy, const platform::file_facts& facts, std::uint64_t& size,
+                std::uint64_t& kept)
 {
     platform::file_facts own;
-    std::array<std::uint8_t, head_size> head{};
+    head bytes{};
     if (!platform::facts_of(copy, own) || !own.regular || own.size < head_size ||
-        !platform::read_at(copy, head.data(), head_size, 0) ||
-        std::memcmp(head.data(), mark, sizeof mark) != 0)
+        !platform::read_at(copy, bytes.data(), head_size, 0) ||
+        std::memcmp(bytes.data(), mark, sizeof mark) != 0 ||
+        number_at(bytes.data() + 40) != check_of(bytes))
         return false;
-    size = number_at(head.data() + 8);
-    const std::uint64_t count = number_at(head.data() + 16);
-    if (count > size || own.size - head_size != count || number_at(head.data() + 24) != facts.volume ||
-        number_at(head.data() + 32) != facts.index)
-        return false;
-    kept.resize(static_cast<std::size_t>(count));
-    return platform::read_at(copy, kept.data(), kept.size(), head_size) &&
-           check_of(head.data(), kept) == number_at(head.data() + 40);
+    size = number_at(bytes.data() + 8);
+    kept = number_at(bytes.data() + 16);
+    return kept <= size && own.size - head_size == kept &&
+           number_at(bytes.data() + 24) == facts.volume && number_at(bytes.data() + 32) == facts.index;
 }
 
-// Writes back the copy at `name`, if a whole one of this file is there, and
-// removes it. A rollback is always synced: the copy goes only once the file
-// it restored is on the disk.
+// Writes back the copy beside the file, if a whole one of this file is
+// there, and removes it. A rollback is always synced: the copy goes only
+// once the file it restored is on the disk.
 bool roll_back(handle file, const place& where, const platform::file_facts& facts, int& error)
 {
     const std::string name = copy_name(where.name);
@@ -99,24 +93,15 @@ bool roll_back(handle file, const place& where, const platform::file_facts& fact
     if (!platform::open_at(where.folder, name, copy, readable))
         return true;
     std::uint64_t size = 0;
-    std::vector<std::uint8_t> kept;
-    bool whole = false;
-    try {
-        whole = readable && read_copy(copy, facts, size, kept);
-    } catch (const std::bad_alloc&) {
+    std::uint64_t kept = 0;
+    if (readable && whole_copy(copy, facts, size, kept) &&
+        !(platform::seek_start(file) && write_steps::copy_kept(copy, head_size, kept, file) &&
+          platform::truncate_to(file, size) && platform::sync_to_disk(file))) {
+        error = platform::last_fault();
         platform::close_handle(copy);
-        error = ENOMEM;
         return false;
     }
     platform::close_handle(copy);
-    if (whole) {
-        std::size_t done = 0;
-        if (!platform::write_at(file, kept.data(), kept.size(), 0, done) ||
-            !platform::truncate_to(file, size) || !platform::sync_to_disk(file)) {
-            error = platform::last_fault();
-            return false;
-        }
-    }
     // One cut short was made before the file was touched, and one of another
     // file that took the name since restores nothing here.
     platform::remove_at(where.folder, name);
@@ -173,8 +158,8 @@ bool clear_leftovers(handle file, const place& where, platform::file_facts& fact
     return true;
 }
 
-bool make_copy(const place& where, const platform::file_facts& facts,
-               const std::vector<std::uint8_t>& kept, int& error)
+bool make_copy(handle file, const place& where, const platform::file_facts& facts,
+               std::uint64_t keep, int& error)
 {
     const std::string name = copy_name(where.name);
     handle copy = platform::no_handle;
@@ -182,10 +167,16 @@ bool make_copy(const place& where, const platform::file_facts& facts,
         error = platform::last_fault();
         return false;
     }
-    const std::array<std::uint8_t, head_size> head = head_of(facts, kept);
+    // The kept bytes go on the disk before the head that makes them count,
+    // even where the change is not durable: a head before its bytes would
+    // write garbage back after a power cut.
+    const head blank{};
+    const head bytes = head_of(facts, keep);
+    std::size_t done = 0;
     error = write_steps::close_written(
-        copy, write_steps::write_all(copy, head.data(), head.size()) &&
-                  write_steps::write_all(copy, kept.data(), kept.size()) &&
+        copy, write_steps::write_all(copy, blank.data(), blank.size()) &&
+                  write_steps::copy_kept(file, 0, keep, copy) && platform::sync_to_disk(copy) &&
+                  platform::write_at(copy, bytes.data(), bytes.size(), 0, done) &&
                   write_steps::sync_written(copy, where.durable));
     // Found by its name only once the folder holds it.
     if (error == 0 && !write_steps::sync_written(where.folder, where.durable))

@@ -8,7 +8,6 @@
 #include "io/write_steps.h"
 
 #include <cstdint>
-#include <vector>
 
 namespace cassmak::core {
 
@@ -28,12 +27,14 @@ bool is_new_file_of(const std::string& name, const std::string& image);
 // written back; it then stays for the next change.
 bool clear_leftovers(handle file, const place& where, platform::file_facts& facts, int& error);
 
-// Writes, and syncs where the change is durable, the copy of the file open
-// on `file` (whose facts are `facts`) that a change in place needs before it
-// overwrites anything: its size, and `kept`, its first bytes. False, with
-// the system's fault in `error`, when none could be made; nothing is left.
-bool make_copy(const place& where, const platform::file_facts& facts,
-               const std::vector<std::uint8_t>& kept, int& error);
+// Writes the copy of the file open on `file` (whose facts are `facts`) that
+// a change in place needs before it overwrites anything: its size, and its
+// first `keep` bytes, copied within the system. Those are synced before the
+// copy's head is written, which makes it whole, and that is synced where the
+// change is durable. False, with the system's fault in `error`, when none
+// could be made; nothing is left.
+bool make_copy(handle file, const place& where, const platform::file_facts& facts,
+               std::uint64_t keep, int& error);
 
 // Removes the copy once the file is whole again, new or old; false when the
 // folder could not be synced after (a power cut may bring the copy back,

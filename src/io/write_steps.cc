@@ -345,18 +345,20 @@ std::optional<step> replace_by_rename(handle file, const place& where, const fil
     return outcome;
 }
 
-// The old image is kept, in memory, and written back if the new image does
-// not go in whole: the file is cut to its new length only at the end, so
-// writing back needs no room the file did not have. Between the
+// Only the part that the new image covers is kept, in memory, and written
+// back if the new image does not go in whole: the file is cut to its new
+// length only at the end, so the rest of the old image is never touched until
+// then, and writing back needs no room the file did not have. Between the
 // write and the cut the file holds the new image followed by the old image's
 // tail, a window of one system call. A file that this run may write but not
 // read cannot be kept: with `must_keep` it is then left alone, otherwise it
 // is written without that safety net.
 //
 // A run that may end at any instant (a library call in a host program)
-// writes what it keeps to a copy beside the file first, synced, and removes
-// it once the file is whole again; the next change under the lock writes
-// back a copy it finds, so that the file is never left torn.
+// first copies the whole old image beside the file (within the system, not
+// through memory), and removes the copy once the file is whole again; the
+// next change under the lock writes back a copy it finds, so that the file
+// is never left torn.
 step rewrite_in_place(handle file, bool readable, const place& where, bool have_lock,
                       const std::uint8_t* bytes, std::size_t count, bool must_keep)
 {
@@ -365,15 +367,14 @@ step rewrite_in_place(handle file, bool readable, const place& where, bool have_
     if (!platform::facts_of(file, facts))
         return failure(write_outcome::write_failed, platform::last_fault());
     const std::uint64_t old_size = facts.size;
-    // The whole old image: a shorter new one cuts its tail, which a write
-    // back after the cut must restore too.
-    std::vector<std::uint8_t> kept(static_cast<std::size_t>(old_size));
+    std::vector<std::uint8_t> kept(
+        static_cast<std::size_t>(std::min<std::uint64_t>(old_size, count)));
     const bool keep = readable && platform::read_at(file, kept.data(), kept.size(), 0);
     if (!keep && (must_keep || !process_owned()))
         return failure(write_outcome::write_failed, readable ? platform::last_fault() : EACCES);
     const bool copied = over_copy(have_lock);
     int error = 0;
-    if (copied && !rollback::make_copy(where, facts, kept, error))
+    if (copied && !rollback::make_copy(file, where, facts, old_size, error))
         return failure(write_outcome::write_failed, error);
     std::size_t done = 0;
     if (platform::write_at(file, bytes, count, 0, done) &&

@@ -66,7 +66,7 @@ step append_in_place(handle file, const place& where, const platform::file_facts
     if (have_lock) {
         const bool copied = over_copy(have_lock);
         int error = 0;
-        if (copied && !rollback::make_copy(where, locked, {}, error))
+        if (copied && !rollback::make_copy(file, where, locked, 0, error))
             return failure(write_outcome::write_failed, error);
         if (platform::write_at(file, bytes, count, static_cast<std::int64_t>(locked.size), done) &&
             sync_written(file, durable))
