@@ -42,10 +42,10 @@ TEST(threads, a_change_ended_at_any_instant_leaves_an_image_whole)
     // Sizes apart, so that a torn image is seen in its length too.
     const image first(384u << 10, 0xAA);
     const image second(256u << 10, 0xBB);
-    for (const kill_case& c : {kill_case{"renamed, SIGTERM", false, false},
-                               kill_case{"renamed, SIGKILL", false, true},
-                               kill_case{"in place, SIGTERM", true, false},
-                               kill_case{"in place, SIGKILL", true, true}}) {
+    for (const kill_case& c :
+         {kill_case{"renamed, SIGTERM", false, false}, kill_case{"renamed, SIGKILL", false, true},
+          kill_case{"in place, SIGTERM", true, false},
+          kill_case{"in place, SIGKILL", true, true}}) {
         for (int trial = 0; trial < 16; ++trial) {
             SCOPED_TRACE(std::string(c.what) + ", trial " + std::to_string(trial));
             scratch_dir work;
@@ -65,8 +65,8 @@ TEST(threads, a_change_ended_at_any_instant_leaves_an_image_whole)
             // The next change sees a whole image, and clears what the
             // killed one left.
             image seen;
-            const cassmak::write_result next = cassmak::update_output(
-                path, false, [&](const image& old, bool, image&) {
+            const cassmak::write_result next =
+                cassmak::update_output(path, false, [&](const image& old, bool, image&) {
                     seen = old;
                     return false;
                 });

@@ -79,7 +79,8 @@ bool whole_copy(handle copy, const platform::file_facts& facts, std::uint64_t& s
     size = number_at(bytes.data() + 8);
     kept = number_at(bytes.data() + 16);
     return kept <= size && own.size - head_size == kept &&
-           number_at(bytes.data() + 24) == facts.volume && number_at(bytes.data() + 32) == facts.index;
+           number_at(bytes.data() + 24) == facts.volume &&
+           number_at(bytes.data() + 32) == facts.index;
 }
 
 // Writes back the copy beside the file, if a whole one of this file is
