@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,6 +106,14 @@ const char* signals_missing();
 void end_casstool_by_signal(const std::vector<std::string>& args, int delay_ms, bool unheld);
 // Why a folder cannot be made read-only for the tools here (with
 // permissions, or as the superuser by remounting a tmpfs), or null.
+// Runs `work` over and over in a child process that has a second thread
+// besides, and ends the child after `delay_us` microseconds by SIGTERM, or
+// with `unheld` by SIGKILL; where signals_missing() is null.
+void end_threaded_work_by_signal(const std::function<void()>& work, int delay_us, bool unheld);
+
+// Every signal's disposition in this process, as text to compare.
+std::string signal_dispositions();
+
 const char* read_only_folders_missing();
 // Whether the tests run with the superuser's rights, which permissions do
 // not stop.

@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 scratch_dir::scratch_dir()
@@ -221,6 +222,49 @@ void end_casstool_by_signal(const std::vector<std::string>& args, int delay_ms, 
     kill(child, unheld ? SIGKILL : SIGTERM);
     int status = 0;
     waitpid(child, &status, 0);
+}
+
+void end_threaded_work_by_signal(const std::function<void()>& work, int delay_us, bool unheld)
+{
+    // The delay counts from the moment the work begins.
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    const pid_t child = fork();
+    if (child == 0) {
+        std::thread idle([] {
+            for (;;)
+                pause();
+        });
+        close(ready[0]);
+        close(ready[1]);
+        for (;;)
+            work();
+    }
+    close(ready[1]);
+    char end = 0;
+    while (read(ready[0], &end, 1) < 0 && errno == EINTR) {
+    }
+    close(ready[0]);
+    ASSERT_GT(child, 0);
+    usleep(static_cast<useconds_t>(delay_us));
+    kill(child, unheld ? SIGKILL : SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the work ended before the signal came: " << status;
+}
+
+std::string signal_dispositions()
+{
+    std::string out;
+    for (int signal = 1; signal <= SIGRTMAX; ++signal) {
+        struct sigaction now {};
+        if (sigaction(signal, nullptr, &now) != 0)
+            continue;
+        out += std::to_string(signal) + ":" +
+               std::to_string(reinterpret_cast<std::uintptr_t>(now.sa_handler)) + ":" +
+               std::to_string(now.sa_flags) + " ";
+    }
+    return out;
 }
 
 const char* read_only_folders_missing()

@@ -210,6 +210,16 @@ void end_casstool_by_signal(const std::vector<std::string>&, int, bool)
     ADD_FAILURE() << signals_missing();
 }
 
+void end_threaded_work_by_signal(const std::function<void()>&, int, bool)
+{
+    ADD_FAILURE() << signals_missing();
+}
+
+std::string signal_dispositions()
+{
+    return {};
+}
+
 const char* read_only_folders_missing()
 {
     return "folders are made read-only with POSIX permissions or mounts";

@@ -37,6 +37,17 @@ struct write_result {
 // Every write here is on the disk before it returns, as the tools' are: the
 // new file's data is synced before it is renamed into place and its folder
 // after; `durable = false` skips the syncs (casstool's --no-sync).
+//
+// In a host with threads: no call changes a signal disposition, another
+// thread's mask or a console handler, and calls in several threads at once
+// take turns under each image's lock. The process may end at any instant of
+// a call (a signal another thread takes, SIGKILL): a file is replaced only
+// by a rename, and one that must be changed where it lies only after a
+// synced copy of it was made beside it (".NAME.rollback"; a call fails with
+// write_failed, the file untouched, where none can be made). The next change
+// of the image through the same path, under the lock, writes such a copy
+// back and removes the hidden new files (".NAME.XXXXXX") of makers that are
+// gone, so that the image is old or new whole and nothing is left beside it.
 
 // Writes `size` bytes to `path`, replacing it, or with `append` adding them
 // to its end under the lock, as `cassmak -o PATH [-append]` writes.

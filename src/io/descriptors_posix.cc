@@ -170,6 +170,8 @@ bool facts_of(handle file, file_facts& facts)
     facts.size = static_cast<std::uint64_t>(state.st_size);
     facts.links = static_cast<std::uint64_t>(state.st_nlink);
     facts.regular = S_ISREG(state.st_mode);
+    facts.volume = static_cast<std::uint64_t>(state.st_dev);
+    facts.index = static_cast<std::uint64_t>(state.st_ino);
     return true;
 }
 

@@ -184,6 +184,8 @@ bool facts_of(handle file, file_facts& facts)
     facts.links = info.nNumberOfLinks;
     facts.regular =
         is_disk_file(raw(file)) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    facts.volume = info.dwVolumeSerialNumber;
+    facts.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     return true;
 }
 

@@ -89,6 +89,22 @@ struct write_result {
 // change, or leave an empty file where a new one was renamed).
 enum class sync_mode { durable, fast };
 
+// Called first by a program that owns its process (one thread, and the
+// signal dispositions and console handlers its own): its changes then hold
+// the signals that end a run from outside until the file is whole again, and
+// a file it rewrites in place is kept in memory to be written back if the
+// writing fails. Without it, as in a library call in a host program, a change
+// alters nothing process-wide (no disposition, no handler, no other thread's
+// mask) and is made so that the process may end at any instant: a file is
+// only ever replaced by a rename, or, where it must be changed in place
+// (several names, an owner the rename would not keep), only under the lock
+// and after a synced copy of what the change overwrites (`.NAME.rollback`
+// beside it) was made, and never where no such copy can be made. Either way
+// every change under the lock first clears what a run ended half-way left
+// there: it writes such a copy back and removes it, and removes the new
+// files (`.NAME.XXXXXX`) whose maker is gone, as their lock tells.
+void hold_signals_over_changes();
+
 // Writes `count` bytes to `path`, replacing it or, with `append`, adding to
 // its end, so that the output never holds a torn image:
 // - the path is resolved once, through its links, to a name in a folder that
@@ -106,9 +122,9 @@ enum class sync_mode { durable, fast };
 //   still ends with this run's bytes);
 // - devices, pipes and terminals are written in place; a replaced one must be
 //   positionable (access_failed otherwise, before anything is written);
-// - the signals that end a run from outside are held while a regular file is
-//   being changed, and a file size limit fails the write instead of ending
-//   the process.
+// - a program that owns its process holds the signals that end a run from
+//   outside while a regular file is being changed (hold_signals_over_changes);
+//   a file size limit fails the write instead of ending the process.
 // An output the run may not write fails with open_failed, untouched.
 write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
                           bool append, sync_mode sync = sync_mode::durable);

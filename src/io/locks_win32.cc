@@ -15,6 +15,19 @@ bool lock_file(handle file)
            win32_seam::fail(GetLastError());
 }
 
+// A new file is renamed here by its name, which a handle held open to keep
+// a lock would refuse: nothing tells that its maker is gone.
+bool lock_new_file(handle, handle& keeper)
+{
+    keeper = no_handle;
+    return false;
+}
+
+bool maker_gone(handle)
+{
+    return false;
+}
+
 } // namespace platform
 
 } // namespace cassmak::core

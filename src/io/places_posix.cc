@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +58,28 @@ bool name_missing(handle folder, const std::string& name)
            errno == ENOENT;
 }
 
+bool names_beginning(handle folder, const std::string& prefix, std::vector<std::string>& names)
+{
+    const int listed = openat(static_cast<int>(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0)
+        return false;
+    DIR* entries = fdopendir(listed);
+    if (!entries) {
+        close(listed);
+        return false;
+    }
+    errno = 0;
+    while (const dirent* entry = readdir(entries)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) == 0)
+            names.push_back(name);
+    }
+    const int error = errno;
+    closedir(entries);
+    errno = error;
+    return error == 0;
+}
+
 bool still_named(handle file, handle folder, const std::string& name, file_facts& facts)
 {
     struct stat state {};
@@ -66,6 +89,8 @@ bool still_named(handle file, handle folder, const std::string& name, file_facts
     facts.size = static_cast<std::uint64_t>(state.st_size);
     facts.links = static_cast<std::uint64_t>(state.st_nlink);
     facts.regular = S_ISREG(state.st_mode);
+    facts.volume = static_cast<std::uint64_t>(state.st_dev);
+    facts.index = static_cast<std::uint64_t>(state.st_ino);
     return fstatat(static_cast<int>(folder), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            named.st_dev == state.st_dev && named.st_ino == state.st_ino;
 }

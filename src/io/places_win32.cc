@@ -4,6 +4,7 @@
 #include "io/handles_win32.h"
 
 #include <map>
+#include <mutex>
 
 namespace cassmak::core {
 
@@ -20,6 +21,9 @@ std::map<platform::handle, std::wstring>& folders()
 }
 
 platform::handle next_folder = 0x40000001;
+
+// Library calls in several threads open and close folders at once.
+std::mutex folders_in_use;
 
 } // namespace
 
@@ -49,17 +53,20 @@ std::wstring full_path(const std::wstring& path)
 
 std::wstring path_at(platform::handle folder, const std::string& name)
 {
+    const std::lock_guard<std::mutex> hold(folders_in_use);
     const auto found = folders().find(folder);
     return (found == folders().end() ? std::wstring() : found->second) + win32_text::wide(name);
 }
 
 bool is_folder_handle(platform::handle file)
 {
+    const std::lock_guard<std::mutex> hold(folders_in_use);
     return folders().count(file) > 0;
 }
 
 bool forget_folder(platform::handle file)
 {
+    const std::lock_guard<std::mutex> hold(folders_in_use);
     return folders().erase(file) > 0;
 }
 
@@ -155,9 +162,25 @@ bool open_folder(const std::string& folder, handle& opened)
         return fail(ERROR_PATH_NOT_FOUND);
     if (!path.empty() && path.back() != L'\\' && path.back() != L'/')
         path += L'\\';
+    const std::lock_guard<std::mutex> hold(folders_in_use);
     opened = next_folder;
     next_folder += 2;
     folders()[opened] = std::move(path);
+    return true;
+}
+
+bool names_beginning(handle folder, const std::string& prefix, std::vector<std::string>& names)
+{
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((path_at(folder, prefix) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || fail(error);
+    }
+    do
+        names.push_back(win32_text::narrow(found.cFileName));
+    while (FindNextFileW(search, &found));
+    FindClose(search);
     return true;
 }
 

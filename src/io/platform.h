@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cassmak::core {
 
@@ -81,6 +82,10 @@ struct file_facts {
     std::uint64_t size = 0;
     std::uint64_t links = 1; // the names the file has
     bool regular = false;
+    // Which file it is: its volume and its number there, the same for every
+    // name and handle of it.
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
 };
 
 bool facts_of(handle file, file_facts& facts);
@@ -88,6 +93,10 @@ bool facts_of(handle file, file_facts& facts);
 // Whether `name` in `folder` still names the open `file`, whose facts are
 // then in `facts`; a link there is looked at itself.
 bool still_named(handle file, handle folder, const std::string& name, file_facts& facts);
+
+// The names in the open `folder` that begin with `prefix`; false (why in
+// last_fault) when the folder cannot be read.
+bool names_beginning(handle folder, const std::string& prefix, std::vector<std::string>& names);
 
 // -- New names (names_*.cc) --
 
@@ -186,6 +195,18 @@ bool close_handle(handle file);
 // file system offers no locks.
 bool lock_file(handle file);
 
+// Locks the file just made on `file` for as long as the handle `keeper`,
+// another handle of the same open file, stays open, so that `file` itself
+// can be closed (and its close's failure seen) before the file is renamed.
+// False, with no keeper, where the file system offers no such lock.
+bool lock_new_file(handle file, handle& keeper);
+
+// Whether the run that made the file open on `file` and locked it by
+// lock_new_file is gone: its lock is free (and now taken by this handle
+// until it is closed). False while that run lives, and where it cannot be
+// told.
+bool maker_gone(handle file);
+
 // -- Attributes (attributes_*.cc) --
 
 // Gives the new file `temp` the owner, group, permissions and extended
@@ -197,20 +218,27 @@ bool take_attributes(handle temp, handle old);
 
 // The signals that end a run from outside (an interrupt, a kill, a closed
 // terminal or pipe, a timer), held over a step that must finish once begun:
-// they take effect when it is released. Not nested.
+// they take effect when it is released. Not nested. Only for a program that
+// owns its process (`whole_process`): the hold is process-wide on some
+// systems (Windows' console handlers), and in a process with other threads
+// a thread's own hold stops nothing. Otherwise nothing is held.
 class signals_held {
   public:
-    signals_held();
+    explicit signals_held(bool whole_process);
     ~signals_held();
     signals_held(const signals_held&) = delete;
     signals_held& operator=(const signals_held&) = delete;
 
   private:
     alignas(16) unsigned char previous_[256]{}; // the mask before, as the system keeps it
+    bool held_ = false;
 };
 
 // Keeps a file size limit from ending the process half-way through a write:
-// the write fails instead, and the failure is undone.
+// the write fails instead, and the failure is undone. Only the calling
+// thread's state changes, and it is as it was afterwards: no disposition of
+// the process is touched, so that calls in several threads at once leave
+// the host's as they found them.
 class size_limit_fails_writes {
   public:
     size_limit_fails_writes();
@@ -219,7 +247,8 @@ class size_limit_fails_writes {
     size_limit_fails_writes& operator=(const size_limit_fails_writes&) = delete;
 
   private:
-    void (*previous_)(int) = nullptr;
+    alignas(16) unsigned char previous_[256]{}; // the thread's mask before
+    bool pending_before_ = false;               // a limit's signal was already waiting
     bool changed_ = false;
 };
 

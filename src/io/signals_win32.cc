@@ -1,6 +1,7 @@
-// Ctrl-C, Ctrl-Break and closing the console, held over a change: they end
-// the run once the change is complete. Windows has no file size limit that
-// ends a process.
+// Ctrl-C, Ctrl-Break and closing the console, held over a change of a
+// program that owns its process: they end the run once the change is
+// complete. A console handler is the process's, so a library call adds none.
+// Windows has no file size limit that ends a process.
 #include "io/handles_win32.h"
 
 namespace cassmak::core {
@@ -25,14 +26,18 @@ BOOL WINAPI hold_console_event(DWORD event)
 
 namespace platform {
 
-signals_held::signals_held()
+signals_held::signals_held(bool whole_process) : held_(whole_process)
 {
+    if (!held_)
+        return;
     section_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(hold_console_event, TRUE);
 }
 
 signals_held::~signals_held()
 {
+    if (!held_)
+        return;
     SetConsoleCtrlHandler(hold_console_event, FALSE);
     if (section_done)
         SetEvent(section_done);

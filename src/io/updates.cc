@@ -76,7 +76,7 @@ std::optional<step> plan_update(handle file, std::uint64_t size, bool existed,
 }
 
 step update_existing(handle file, bool readable, const place& where,
-                     const platform::file_facts& locked, std::uint64_t largest,
+                     const platform::file_facts& locked, bool have_lock, std::uint64_t largest,
                      const image_transform& transform)
 {
     if (!readable)
@@ -98,8 +98,8 @@ step update_existing(handle file, bool readable, const place& where,
     int error = 0;
     if (!assemble_from(file, plan, updated, error))
         return failure(write_outcome::read_failed, error);
-    return rewrite_in_place(file, readable, updated.data(), updated.size(), written_first,
-                            where.durable);
+    return rewrite_in_place(file, readable, where, have_lock, updated.data(), updated.size(),
+                            written_first);
 }
 
 step update_at(const std::string& path, bool create, std::uint64_t largest,
@@ -121,8 +121,8 @@ step update_at(const std::string& path, bool create, std::uint64_t largest,
     return at_place(
         where,
         [&](handle file, bool readable, const platform::file_facts& locked,
-            bool) -> std::optional<step> {
-            return update_existing(file, readable, where, locked, largest, transform);
+            bool have_lock) -> std::optional<step> {
+            return update_existing(file, readable, where, locked, have_lock, largest, transform);
         },
         [&]() -> std::optional<step> {
             if (!create)

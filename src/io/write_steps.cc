@@ -1,9 +1,11 @@
 // The steps of a change, the same on every platform over its primitives.
 #include "io/write_steps.h"
 
+#include "io/rollback.h"
 #include "io/write_policy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <vector>
 
@@ -12,6 +14,27 @@ namespace cassmak::core {
 namespace write_steps {
 
 using write_policy::max_attempts;
+
+namespace {
+
+std::atomic<bool> owned{false};
+
+} // namespace
+
+bool process_owned()
+{
+    return owned.load();
+}
+
+bool over_copy(bool have_lock)
+{
+    return have_lock && !process_owned();
+}
+
+std::string temp_stem(const std::string& name)
+{
+    return "." + name.substr(0, 200) + ".";
+}
 
 step failure(write_outcome outcome, int error)
 {
@@ -145,23 +168,30 @@ std::optional<step> under_lock(handle file, bool readable, const place& where,
     // for the lock; where the file system offers none, the run goes on
     // without one.
     const bool locked = platform::lock_file(file);
-    const platform::signals_held held;
+    const platform::signals_held held(process_owned());
     std::optional<step> outcome;
     platform::file_facts facts;
-    if (platform::still_named(file, where.folder, where.name, facts) && facts.regular)
-        outcome = work(file, readable, facts, locked);
+    if (platform::still_named(file, where.folder, where.name, facts) && facts.regular) {
+        // What a run cut short left is cleared only under the lock, which
+        // says that no other run is at work on the file.
+        int error = 0;
+        if (locked && !rollback::clear_leftovers(file, where, facts, error))
+            outcome = failure(write_outcome::write_failed, error);
+        else
+            outcome = work(file, readable, facts, locked);
+    }
     platform::close_handle(file);
     return outcome;
 }
 
 // Creates a new file in the place's folder, under a hidden unique name beside
 // the place's name that is left in `temp_name`; false when none can be made
-// there.
+// there. It is locked for as long as `keeper` is open, so that a change that
+// finds it knows whether its maker is still at work.
 bool create_temp(const place& where, platform::new_file_access access, std::string& temp_name,
-                 handle& file)
+                 handle& file, handle& keeper)
 {
-    // A long name is cut, so that the temporary one stays within the limit.
-    const std::string stem = "." + where.name.substr(0, 200) + ".";
+    const std::string stem = temp_stem(where.name);
     static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::uint64_t seed = platform::name_seed();
     for (int attempt = 0; attempt < max_attempts; ++attempt) {
@@ -170,15 +200,31 @@ bool create_temp(const place& where, platform::new_file_access access, std::stri
         mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBU;
         mixed ^= mixed >> 31;
         temp_name = stem;
-        for (int i = 0; i < 6; ++i, mixed /= 62)
+        for (std::size_t i = 0; i < temp_letters; ++i, mixed /= 62)
             temp_name += letters[mixed % 62];
-        if (platform::create_new_at(where.folder, temp_name, access, file))
+        if (platform::create_new_at(where.folder, temp_name, access, file)) {
+            // Where nothing can lock it, nothing removes it either.
+            platform::lock_new_file(file, keeper);
             return true;
+        }
         if (platform::last_fault() != EEXIST)
             return false;
     }
     return false;
 }
+
+// Closes a new file's keeper, and so frees its lock, at the end of a scope.
+struct kept_lock {
+    explicit kept_lock(handle held) : keeper(held) {}
+    handle keeper;
+    kept_lock(const kept_lock&) = delete;
+    kept_lock& operator=(const kept_lock&) = delete;
+    ~kept_lock()
+    {
+        if (keeper != platform::no_handle)
+            platform::close_handle(keeper);
+    }
+};
 
 enum class temp_outcome {
     renamed,
@@ -278,8 +324,10 @@ std::optional<step> replace_by_rename(handle file, const place& where, const fil
     written_first = false;
     std::string temp_name;
     handle temp = platform::no_handle;
-    if (!create_temp(where, platform::new_file_access::owner_only, temp_name, temp))
+    handle keeper = platform::no_handle;
+    if (!create_temp(where, platform::new_file_access::owner_only, temp_name, temp, keeper))
         return std::nullopt;
+    const kept_lock kept{keeper};
     // The new file must not widen (or narrow) what others may do with it.
     if (!platform::take_attributes(temp, file)) {
         platform::close_handle(temp);
@@ -305,9 +353,16 @@ std::optional<step> replace_by_rename(handle file, const place& where, const fil
 // tail, a window of one system call. A file that this run may write but not
 // read cannot be kept: with `must_keep` it is then left alone, otherwise it
 // is written without that safety net.
-step rewrite_in_place(handle file, bool readable, const std::uint8_t* bytes, std::size_t count,
-                      bool must_keep, bool durable)
+//
+// A run that may end at any instant (a library call in a host program)
+// first copies the whole old image beside the file (within the system, not
+// through memory), and removes the copy once the file is whole again; the
+// next change under the lock writes back a copy it finds, so that the file
+// is never left torn.
+step rewrite_in_place(handle file, bool readable, const place& where, bool have_lock,
+                      const std::uint8_t* bytes, std::size_t count, bool must_keep)
 {
+    const bool durable = where.durable;
     platform::file_facts facts;
     if (!platform::facts_of(file, facts))
         return failure(write_outcome::write_failed, platform::last_fault());
@@ -315,17 +370,25 @@ step rewrite_in_place(handle file, bool readable, const std::uint8_t* bytes, std
     std::vector<std::uint8_t> kept(
         static_cast<std::size_t>(std::min<std::uint64_t>(old_size, count)));
     const bool keep = readable && platform::read_at(file, kept.data(), kept.size(), 0);
-    if (!keep && must_keep)
+    if (!keep && (must_keep || !process_owned()))
         return failure(write_outcome::write_failed, readable ? platform::last_fault() : EACCES);
+    const bool copied = over_copy(have_lock);
+    int error = 0;
+    if (copied && !rollback::make_copy(file, where, facts, old_size, error))
+        return failure(write_outcome::write_failed, error);
     std::size_t done = 0;
     if (platform::write_at(file, bytes, count, 0, done) &&
         (old_size <= count || platform::truncate_to(file, count)) && sync_written(file, durable))
-        return written;
-    const int error = platform::last_fault();
+        return !copied || rollback::drop_copy(where)
+                   ? written
+                   : failure(write_outcome::unsynced, platform::last_fault());
+    error = platform::last_fault();
     if (keep) {
-        platform::write_at(file, kept.data(), kept.size(), 0, done);
-        if (!platform::truncate_to(file, old_size) || !sync_written(file, durable)) {
-            // Nothing more can be done; the failure is reported either way.
+        // The copy goes only once the file holds the old image again.
+        const bool back = platform::write_at(file, kept.data(), kept.size(), 0, done);
+        if (platform::truncate_to(file, old_size) && back && sync_written(file, durable) &&
+            copied && !rollback::drop_copy(where)) {
+            // The failure is reported either way.
         }
     }
     return failure(write_outcome::write_failed, error);
@@ -334,10 +397,12 @@ step rewrite_in_place(handle file, bool readable, const std::uint8_t* bytes, std
 std::optional<step> create_output(const place& where, const std::uint8_t* bytes, std::size_t count,
                                   bool exclusive)
 {
-    const platform::signals_held held;
+    const platform::signals_held held(process_owned());
     std::string temp_name;
     handle file = platform::no_handle;
-    if (create_temp(where, platform::new_file_access::everyone, temp_name, file)) {
+    handle keeper = platform::no_handle;
+    if (create_temp(where, platform::new_file_access::everyone, temp_name, file, keeper)) {
+        const kept_lock kept{keeper};
         const int error =
             close_written(file, write_all(file, bytes, count) && sync_written(file, where.durable));
         temp_outcome how{};
@@ -369,5 +434,10 @@ std::optional<step> create_output(const place& where, const std::uint8_t* bytes,
 }
 
 } // namespace write_steps
+
+void hold_signals_over_changes()
+{
+    write_steps::owned.store(true);
+}
 
 } // namespace cassmak::core

@@ -29,6 +29,15 @@ struct step {
 
 constexpr step written{};
 
+// Whether the program owns its process (hold_signals_over_changes).
+bool process_owned();
+
+// The start of the hidden names of the new files made beside `name` (a long
+// name is cut, so that they stay within the limit), which end in
+// `temp_letters` letters or digits.
+std::string temp_stem(const std::string& name);
+constexpr std::size_t temp_letters = 6;
+
 // A failed step; a failure without a fault is an input/output error.
 step failure(write_outcome outcome, int error);
 
@@ -126,12 +135,19 @@ using fill_work = std::function<bool(handle temp)>;
 std::optional<step> replace_by_rename(handle file, const place& where, const fill_work& fill,
                                       bool& written_first);
 
-// Overwrites the regular file open on `file` where it lies, keeping the part
-// the new image covers to write it back if the new image does not go in
-// whole; with `must_keep` a file that cannot be read (and so kept) is left
-// alone.
-step rewrite_in_place(handle file, bool readable, const std::uint8_t* bytes, std::size_t count,
-                      bool must_keep, bool durable);
+// Overwrites the regular file open on `file` at `where` where it lies,
+// keeping the part the new image covers to write it back if the new image
+// does not go in whole; with `must_keep` a file that cannot be read (and so
+// kept) is left alone. Where the program does not own its process, the part
+// kept is first written to a copy beside the file, which the next change
+// writes back if this one is cut short (over_copy), and a file that cannot
+// be kept, or whose copy cannot be made, is left alone.
+step rewrite_in_place(handle file, bool readable, const place& where, bool have_lock,
+                      const std::uint8_t* bytes, std::size_t count, bool must_keep);
+
+// Whether a change in place is made over a copy of what it overwrites: where
+// the program does not own its process, under the lock.
+bool over_copy(bool have_lock);
 
 // Makes the output at `where`, which is not there yet, from `count` bytes:
 // they go into a temporary file, renamed to the name once whole. With

@@ -3,6 +3,7 @@
 // write_steps.h.
 #include "io/files.h"
 #include "io/platform.h"
+#include "io/rollback.h"
 #include "io/write_steps.h"
 
 #include <cerrno>
@@ -17,7 +18,8 @@ using namespace write_steps;
 // are `old`, with a new image by a rename; a file with other names, or one
 // the rename would not keep, is rewritten in place instead.
 step replace_regular(handle file, bool readable, const place& where,
-                     const platform::file_facts& old, const std::uint8_t* bytes, std::size_t count)
+                     const platform::file_facts& old, bool have_lock, const std::uint8_t* bytes,
+                     std::size_t count)
 {
     bool written_first = false;
     if (old.links == 1)
@@ -27,7 +29,7 @@ step replace_regular(handle file, bool readable, const place& where,
             return *outcome;
     // After a new file written in vain (no room for it, say) the old image is
     // rewritten in place only where it can be kept meanwhile.
-    return rewrite_in_place(file, readable, bytes, count, written_first, where.durable);
+    return rewrite_in_place(file, readable, where, have_lock, bytes, count, written_first);
 }
 
 step replace_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
@@ -42,8 +44,8 @@ step replace_output(const std::string& path, const std::uint8_t* bytes, std::siz
     return at_place(
         where,
         [&](handle file, bool readable, const platform::file_facts& locked,
-            bool) -> std::optional<step> {
-            return replace_regular(file, readable, where, locked, bytes, count);
+            bool have_lock) -> std::optional<step> {
+            return replace_regular(file, readable, where, locked, have_lock, bytes, count);
         },
         [&] { return create_output(where, bytes, count, false); });
 }
@@ -54,16 +56,26 @@ step replace_output(const std::string& path, const std::uint8_t* bytes, std::siz
 // run may append at the same time, so the bytes go in at the end as it is at
 // each write, and a failed write is cut back only while the file still ends
 // with them: bytes that another run added after them are never cut away.
-step append_in_place(handle file, const platform::file_facts& locked, bool have_lock,
-                     const std::uint8_t* bytes, std::size_t count, bool durable)
+// Over a copy (over_copy), the length is first written beside the file, so
+// that the next change cuts back an append that was cut short.
+step append_in_place(handle file, const place& where, const platform::file_facts& locked,
+                     bool have_lock, const std::uint8_t* bytes, std::size_t count)
 {
+    const bool durable = where.durable;
     std::size_t done = 0;
     if (have_lock) {
+        const bool copied = over_copy(have_lock);
+        int error = 0;
+        if (copied && !rollback::make_copy(file, where, locked, 0, error))
+            return failure(write_outcome::write_failed, error);
         if (platform::write_at(file, bytes, count, static_cast<std::int64_t>(locked.size), done) &&
             sync_written(file, durable))
-            return written;
-        const int error = platform::last_fault();
-        if (!platform::truncate_to(file, locked.size)) {
+            return !copied || rollback::drop_copy(where)
+                       ? written
+                       : failure(write_outcome::unsynced, platform::last_fault());
+        error = platform::last_fault();
+        if (platform::truncate_to(file, locked.size) && sync_written(file, durable) && copied &&
+            !rollback::drop_copy(where)) {
             // The failure is reported either way.
         }
         return failure(write_outcome::write_failed, error);
@@ -118,7 +130,7 @@ step append_output(const std::string& path, const std::uint8_t* bytes, std::size
                 if (std::optional<step> outcome = append_by_copy(file, where, locked, bytes, count))
                     return outcome;
             return std::optional<step>(
-                append_in_place(file, locked, have_lock, bytes, count, durable));
+                append_in_place(file, where, locked, have_lock, bytes, count));
         },
         [&] { return create_output(where, bytes, count, true); });
 }

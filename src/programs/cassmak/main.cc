@@ -7,5 +7,6 @@ int main(int argc, char** argv)
 {
     use_binary_streams();
     take_program_arguments(argc, argv);
+    hold_signals_over_changes();
     return run(argc, argv);
 }

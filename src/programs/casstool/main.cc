@@ -10,6 +10,7 @@ int main(int argc, char** argv)
 {
     use_binary_streams();
     take_program_arguments(argc, argv);
+    hold_signals_over_changes();
     // An image changed under the lock is left as it was by the change
     // itself; here only a read, a listing or a report runs out of memory.
     try {
