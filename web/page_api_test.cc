@@ -260,8 +260,8 @@ std::string problem_lines(const std::string& json, const std::string& key, const
         auto value = [&](const std::string& name) {
             const std::size_t from = json.find("\"" + name + "\":", at) + name.size() + 3;
             const bool quoted = json[from] == '"';
-            return json.substr(from + quoted, json.find(quoted ? "\"" : ",", from + quoted) -
-                                                  from - quoted);
+            return json.substr(from + quoted,
+                               json.find(quoted ? "\"" : ",", from + quoted) - from - quoted);
         };
         text += source + ":" + value("line") + ":" + value("column") + ": " + severity + ": " +
                 value("message") + " [" + value("kind") + "]\n";
@@ -278,8 +278,8 @@ TEST(PageApi, RenumberingIsCasstoolRenum)
         bool refused;
     };
     const row rows[] = {
-        {"@top: PRINT \"\\@\"\n  GOTO @top\n100 GOSUB 7\n\n40 ON X GOTO @top,100\n", "100",
-         "5", false},
+        {"@top: PRINT \"\\@\"\n  GOTO @top\n100 GOSUB 7\n\n40 ON X GOTO @top,100\n", "100", "5",
+         false},
         {"10 GOTO @nowhere\n@a: PRINT\n@a: END\n", "10", "10", true},
         {"1 A\n2 B\n3 C\n", "65520", "10", true},
     };
@@ -300,8 +300,9 @@ TEST(PageApi, RenumberingIsCasstoolRenum)
             problem_lines(json, "errors", "error") + problem_lines(json, "warnings", "warning");
         EXPECT_EQ(tool.err.substr(0, problems.size()), problems) << json;
     }
-    EXPECT_NE(renumbered_source_json("1 A\n", "x", "10").find("\"message\":\"the start takes 0 "
-                                                              "to 65535, not 'x'\""),
+    EXPECT_NE(renumbered_source_json("1 A\n", "x", "10")
+                  .find("\"message\":\"the start takes 0 "
+                        "to 65535, not 'x'\""),
               std::string::npos);
     EXPECT_NE(renumbered_source_json("1 A\n", "10", "0").find("\"refused\":true"),
               std::string::npos);
@@ -322,9 +323,8 @@ TEST(PageApi, LabelledSourcesArePackedAsCasstoolAddPacksThem)
         const run_result tool = run_casstool({"add", "-q", "t.kst", "prog", "--basic"}, in_dir);
         pack_form form;
         form.basic = true;
-        const packed_file packed =
-            pack_file(form, "prog", reinterpret_cast<const std::uint8_t*>(source.data()),
-                      source.size());
+        const packed_file packed = pack_file(
+            form, "prog", reinterpret_cast<const std::uint8_t*>(source.data()), source.size());
         if (tool.exit_code == 0) {
             EXPECT_EQ(packed.message, "");
             EXPECT_TRUE(same_bytes(read_file(dir.path("t.kst")), packed.image));

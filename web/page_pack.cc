@@ -70,7 +70,8 @@ packed_file pack_file(const pack_form& form, const std::string& name, const std:
         }
         packed.missing_targets = numbered.warnings;
         if (numbered.text.size() > static_cast<std::size_t>(input_size_max(true))) {
-            packed.message = input_size_message(true, name, numbered.text.size()) + " once numbered";
+            packed.message =
+                input_size_message(true, name, numbered.text.size()) + " once numbered";
             return packed;
         }
         source = numbered.text;
