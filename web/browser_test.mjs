@@ -351,6 +351,8 @@ async function functions(s) {
       got.equals(tool(casstool, "extract", "made.kst", entry).stdout));
   }
   await s.click('button[aria-label="Show entry 3 in hex"]');
+  // The worker answers after the click returns: a loaded machine shows it later.
+  await wait(async () => (await s.text("#hex")) !== "", "the hex view");
   check("the hex view shows the payload under a heading that names its entry",
     (await s.text("#hex")).startsWith("000000  00 01 02 03") &&
     (await s.text("#hex-heading")) === 'Entry 3 in hex: 256 bytes of "HELLO"',
