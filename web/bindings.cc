@@ -104,6 +104,15 @@ EMSCRIPTEN_KEEPALIVE const char* page_check_source(const char* source, std::size
     return give(source_warnings_json(std::string_view(source, size)));
 }
 
+// texts: the first number and the step, as typed.
+EMSCRIPTEN_KEEPALIVE const char* page_renumber(const char* source, std::size_t size,
+                                               const char* texts, std::size_t texts_size)
+{
+    std::vector<std::string> parts = split_texts(texts, texts_size);
+    parts.resize(2);
+    return give(renumbered_source_json(std::string_view(source, size), parts[0], parts[1]));
+}
+
 // texts: the file's name.
 EMSCRIPTEN_KEEPALIVE const char* page_defaults(const char* texts, std::size_t size)
 {

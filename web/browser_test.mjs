@@ -351,6 +351,8 @@ async function functions(s) {
       got.equals(tool(casstool, "extract", "made.kst", entry).stdout));
   }
   await s.click('button[aria-label="Show entry 3 in hex"]');
+  // The worker answers after the click returns: a loaded machine shows it later.
+  await wait(async () => (await s.text("#hex")) !== "", "the hex view");
   check("the hex view shows the payload under a heading that names its entry",
     (await s.text("#hex")).startsWith("000000  00 01 02 03") &&
     (await s.text("#hex-heading")) === 'Entry 3 in hex: 256 bytes of "HELLO"',
@@ -436,6 +438,35 @@ async function functions(s) {
     line.slice("pitfalls.bas:".length).replace(": warning: ", ": "));
   check("the warnings are casstool check's, each once with its fix: " + JSON.stringify(said),
     JSON.stringify(shown) === JSON.stringify(said), shown);
+
+  // ---- Renumber a labelled source, by keyboard ----
+  const renumbered = async (source, start, step) => {
+    await s.eval((text) => { document.getElementById("source").value = text; }, source);
+    for (const [id, value] of [["renumber-start", start], ["renumber-step", step]]) {
+      // Typed over what the field holds (a triple click selects nothing in Firefox).
+      await page.focus("#" + id);
+      await s.eval((field) => document.getElementById(field).select(), id);
+      await page.keyboard.type(value);
+    }
+    await s.eval(() => { document.getElementById("renumber-status").textContent = ""; });
+    await page.keyboard.press("Enter");
+    await wait(() => s.eval(() => document.getElementById("renumber-status").textContent !== ""), "the renumbering");
+    return s.eval(() => document.getElementById("source").value);
+  };
+  const labelled = "@top: PRINT \"\\@\"\n  GOTO @top\n100 GOSUB 7\n\n40 ON X GOTO @top,100\n";
+  write("labelled.bas", labelled);
+  const renum = tool(casstool, "renum", "labelled.bas", "--start", "100", "--step", "5");
+  const renumShown = await renumbered(labelled, "100", "5");
+  check("renumbering a labelled source gives casstool renum's text", renumShown === renum.stdout.toString(),
+    renumShown);
+  const wrong = "10 GOTO @nowhere\n@a: PRINT\n@a: END\n";
+  write("wrong.bas", wrong);
+  const refusedLines = tool(casstool, "renum", "wrong.bas").stderr.toString().split("\n")
+    .filter((line) => line.includes(": error: ")).map((line) => line.slice("wrong.bas:".length));
+  const refusedShown = await renumbered(wrong, "10", "10");
+  const refusedList = await s.eval(() => [...document.querySelectorAll("#renumber-problems li")].map((li) => li.textContent));
+  check("a source with label errors is left as it was, with casstool renum's errors: " + await s.status("renumber-status"),
+    refusedShown === wrong && JSON.stringify(refusedList) === JSON.stringify(refusedLines), refusedList);
 
   // ---- Hostile files ----
   const cut = write("cut.kst", made.subarray(0, made.length - 13));
@@ -569,6 +600,8 @@ async function tour(s, seen) {
   write("damaged.kst", damagedTape());
   await s.readTape(at("damaged.kst"), 4);
   await s.click('button[aria-label="Show entry 3 in hex"]');
+  // The worker answers after the click returns: a loaded machine shows it later.
+  await wait(async () => (await s.text("#hex")) !== "", "the hex view");
   await s.click('button[aria-label="Show the BASIC listing of entry 2"]');
   await wait(async () => (await s.text("#listing")) !== "", "the listing");
   await seen("tape-read");

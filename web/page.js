@@ -92,6 +92,10 @@ async function showMessage(input, message, asking) {
 }
 
 const plural = (n, word) => n.toLocaleString("en-US") + " " + word + (n === 1 ? "" : "s");
+// A problem of a source where it stands, as casstool words it after SOURCE:
+// "3:7: error: MESSAGE [kind]".
+const problemItem = (where, severity) => (p) => element("li", {
+  textContent: where + p.line + ":" + p.column + ": " + severity + ": " + p.message + " [" + p.kind + "]" });
 const dropTarget = (zone, take) => {
   zone.ondragover = (event) => { event.preventDefault(); zone.classList.add("over"); };
   zone.ondragleave = () => zone.classList.remove("over");
@@ -216,6 +220,11 @@ async function makeTape() {
   }
   answer.results.forEach((result, i) => {
     items[i].result.textContent = result.message;
+    // Label errors and references to missing lines, found in numbering a
+    // labelled source, where they stand in the file.
+    const where = items[i].file.name + ":";
+    warnings.append(...(result.errors || []).map(problemItem(where, "error")),
+      ...(result.missing || []).map(problemItem(where, "warning")));
     for (const w of result.warnings || [])
       warnings.append(element("li", { textContent: items[i].file.name + ", line " + w.line + ": " + w.text }));
   });
@@ -524,4 +533,28 @@ async function checkSource() {
 $("source").oninput = () => {
   clearTimeout(checking);
   checking = setTimeout(checkSource, 150);
+};
+
+// ---- Renumber it ----
+// The text is replaced only by a renumbering that is not refused.
+$("renumber").onsubmit = async (event) => {
+  event.preventDefault();
+  const answer = await ask("renumber", {
+    file: new Blob([$("source").value]), start: $("renumber-start").value, step: $("renumber-step").value });
+  const list = $("renumber-problems");
+  const status = $("renumber-status");
+  list.replaceChildren();
+  if (answer.error) {
+    status.textContent = answer.error;
+    return;
+  }
+  list.append(...answer.errors.map(problemItem("", "error")), ...answer.warnings.map(problemItem("", "warning")));
+  if (answer.refused) {
+    status.textContent = "Not renumbered, the text is as it was: " + answer.message + ".";
+    return;
+  }
+  $("source").value = answer.text;
+  status.textContent = "Renumbered " + plural(answer.lines, "line") +
+    (answer.warnings.length ? "; " + plural(answer.warnings.length, "reference") + " to a missing line left as written" : "") + ".";
+  checkSource();
 };

@@ -3,6 +3,7 @@
 // offsets into them.
 #pragma once
 
+#include "basic/checker.h"
 #include "basic/importer.h"
 #include "tape/fields.h"
 #include "tape/json.h"
@@ -49,6 +50,19 @@ std::string tape_size_message(const std::string& name, std::uint64_t size);
 // {"warnings":[{"line":1,"column":1,"kind":"bom","message":"...","fix":"..."}]}
 std::string source_warnings_json(std::string_view source);
 
+// A source's problems under `key`, each where it is, as the check gives them:
+// ,"errors":[{"line":3,"column":6,"kind":"undefined-label","message":"..."}]
+void append_source_problems_json(std::string& out, const char* key,
+                                 const std::vector<core::check_warning>& problems);
+
+// The source numbered afresh as `casstool renum --start START --step STEP`
+// numbers it, the two numbers as typed; refused (no text) for a number out
+// of range, a label error or numbers past 65535:
+// {"refused":false,"message":"","text":"10 GOTO 10\n","lines":1,
+//  "errors":[...],"warnings":[{"line":2,"column":9,"kind":"missing-target",...}]}
+std::string renumbered_source_json(std::string_view source, const std::string& start,
+                                   const std::string& step);
+
 // --- Making a tape, as cassmak makes it -------------------------------------
 
 // What cassmak says of a field's typed value (naming the option that gives
@@ -75,6 +89,11 @@ struct packed_file {
     std::string message;
     std::vector<std::uint8_t> image;
     core::basic_import import; // for a BASIC program: every line read, with its warnings
+    // For a BASIC program with labels or unnumbered lines, numbered first as
+    // `casstool add --basic` numbers it: its label errors (a refusal) and its
+    // references to missing lines.
+    std::vector<core::check_warning> label_errors;
+    std::vector<core::check_warning> missing_targets;
 };
 packed_file pack_file(const pack_form& form, const std::string& name, const std::uint8_t* input,
                       std::size_t size);
@@ -87,7 +106,8 @@ packed_file pack_file(const pack_form& form, const std::string& name, const std:
 //  "basic":{"-n":"0","-t":">","-a":"0x2401"},"basic_type":">","name_width":8}
 std::string page_defaults_json(const std::string& name);
 
-// {"message":"","length":81,"warnings":[{"line":10,"text":"Line is long. ..."}]}
+// {"message":"","length":81,"warnings":[{"line":10,"text":"Line is long. ..."}],
+//  "errors":[...],"missing":[...]}: errors and missing as source problems.
 std::string packed_file_json(const packed_file& packed);
 
 // --- Reading it back ----------------------------------------------------------

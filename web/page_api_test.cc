@@ -247,6 +247,96 @@ TEST(PageApi, PackedFilesAreCassmaks)
     }
 }
 
+// The problems of a source as casstool prints them for SOURCE, from the
+// page's JSON: "SOURCE:LINE:COLUMN: SEVERITY: MESSAGE [KIND]\n" each.
+std::string problem_lines(const std::string& json, const std::string& key, const char* severity,
+                          const std::string& source = "s.bas")
+{
+    std::string text;
+    const std::size_t list = json.find("\"" + key + "\":[");
+    const std::size_t end = json.find(']', list);
+    for (std::size_t at = json.find("{\"line\":", list); at < end;
+         at = json.find("{\"line\":", at + 1)) {
+        auto value = [&](const std::string& name) {
+            const std::size_t from = json.find("\"" + name + "\":", at) + name.size() + 3;
+            const bool quoted = json[from] == '"';
+            return json.substr(from + quoted,
+                               json.find(quoted ? "\"" : ",", from + quoted) - from - quoted);
+        };
+        text += source + ":" + value("line") + ":" + value("column") + ": " + severity + ": " +
+                value("message") + " [" + value("kind") + "]\n";
+    }
+    return text;
+}
+
+// The page renumbers as casstool renum does, to the byte, and refuses what
+// it refuses, with the same problems at the same places.
+TEST(PageApi, RenumberingIsCasstoolRenum)
+{
+    struct row {
+        std::string source, start, step;
+        bool refused;
+    };
+    const row rows[] = {
+        {"@top: PRINT \"\\@\"\n  GOTO @top\n100 GOSUB 7\n\n40 ON X GOTO @top,100\n", "100", "5",
+         false},
+        {"10 GOTO @nowhere\n@a: PRINT\n@a: END\n", "10", "10", true},
+        {"1 A\n2 B\n3 C\n", "65520", "10", true},
+    };
+    for (const row& r : rows) {
+        scratch_dir dir;
+        write_file(dir.path("s.bas"), r.source);
+        run_options in_dir;
+        in_dir.cwd = dir.root().string();
+        const run_result tool =
+            run_casstool({"renum", "s.bas", "--start", r.start, "--step", r.step}, in_dir);
+        const std::string json = renumbered_source_json(r.source, r.start, r.step);
+        EXPECT_EQ(tool.exit_code == 2, r.refused) << tool.err;
+        EXPECT_EQ(json.find("\"refused\":true") == 1, r.refused) << json;
+        std::string text = "\"text\":";
+        append_json_string(text, tool.out);
+        EXPECT_NE(json.find(text + ","), std::string::npos) << json << "\n" << tool.out;
+        const std::string problems =
+            problem_lines(json, "errors", "error") + problem_lines(json, "warnings", "warning");
+        EXPECT_EQ(tool.err.substr(0, problems.size()), problems) << json;
+    }
+    EXPECT_NE(renumbered_source_json("1 A\n", "x", "10")
+                  .find("\"message\":\"the start takes 0 "
+                        "to 65535, not 'x'\""),
+              std::string::npos);
+    EXPECT_NE(renumbered_source_json("1 A\n", "10", "0").find("\"refused\":true"),
+              std::string::npos);
+}
+
+// A BASIC source with labels or unnumbered lines is stored as casstool add
+// --basic stores it; its label errors refuse it. (A name without a dot:
+// casstool add takes the tape name from the file's name less its extension,
+// the page from the whole name, as cassmak does.)
+TEST(PageApi, LabelledSourcesArePackedAsCasstoolAddPacksThem)
+{
+    const std::string sources[] = {"@loop: PRINT 1\nGOTO @loop\n", "10 GOTO @none\n"};
+    for (const std::string& source : sources) {
+        scratch_dir dir;
+        write_file(dir.path("prog"), source);
+        run_options in_dir;
+        in_dir.cwd = dir.root().string();
+        const run_result tool = run_casstool({"add", "-q", "t.kst", "prog", "--basic"}, in_dir);
+        pack_form form;
+        form.basic = true;
+        const packed_file packed = pack_file(
+            form, "prog", reinterpret_cast<const std::uint8_t*>(source.data()), source.size());
+        if (tool.exit_code == 0) {
+            EXPECT_EQ(packed.message, "");
+            EXPECT_TRUE(same_bytes(read_file(dir.path("t.kst")), packed.image));
+        } else {
+            EXPECT_EQ(problem_lines(packed_file_json(packed), "errors", "error", "prog") +
+                          "casstool: " + packed.message + "\n",
+                      tool.err);
+            EXPECT_TRUE(packed.image.empty());
+        }
+    }
+}
+
 namespace {
 
 bytes sample_tape()

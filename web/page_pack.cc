@@ -6,6 +6,7 @@
 #include "basic/pack.h"
 #include "basic/pack_status.h"
 #include "basic/program_format.h"
+#include "basic/renumber.h"
 #include "tape/fields.h"
 
 #include <cstdio>
@@ -50,9 +51,32 @@ packed_file pack_file(const pack_form& form, const std::string& name, const std:
     if (!packed.message.empty())
         return packed;
     complete_pack_request(request, name + ".kst");
-    packed.import =
-        pack_input(pack_fields_of(request),
-                   std::string_view(reinterpret_cast<const char*>(input), size), packed.image);
+    std::string_view source(reinterpret_cast<const char*>(input), size);
+    // A source with labels or unnumbered lines is numbered as casstool add
+    // --basic numbers it; any other comes back as it is.
+    source_renumber numbered;
+    if (request.basic) {
+        numbered = number_source(source, renumber_settings{});
+        const std::size_t errors = numbered.errors.size();
+        packed.label_errors = numbered.errors;
+        if (errors != 0) {
+            packed.message = name + ": " + std::to_string(errors) +
+                             (errors == 1 ? " label error" : " label errors") + "; nothing added";
+            return packed;
+        }
+        if (!numbered.message.empty()) {
+            packed.message = name + ": " + numbered.message + "; nothing added";
+            return packed;
+        }
+        packed.missing_targets = numbered.warnings;
+        if (numbered.text.size() > static_cast<std::size_t>(input_size_max(true))) {
+            packed.message =
+                input_size_message(true, name, numbered.text.size()) + " once numbered";
+            return packed;
+        }
+        source = numbered.text;
+    }
+    packed.import = pack_input(pack_fields_of(request), source, packed.image);
     if (packed.import.length == import_too_large)
         packed.message = status_message(status_basic_too_large, name, 0, packed.import.limit);
     return packed;
@@ -74,7 +98,10 @@ std::string packed_file_json(const packed_file& packed)
             out += '}';
         }
     }
-    return out + "]}";
+    out += ']';
+    append_source_problems_json(out, "errors", packed.label_errors);
+    append_source_problems_json(out, "missing", packed.missing_targets);
+    return out + "}";
 }
 
 namespace {

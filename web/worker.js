@@ -114,6 +114,7 @@ const ops = {
   bytes: onHeld((r) => ({ bytes: heldBytes(r.offset, r.size) })),
   image: onHeld(() => ({ bytes: heldBytes(0, Module._page_tape_size()) })),
   check: async (r) => ({ json: call("page_check_source", await bytesOf(r.file)) }),
+  renumber: async (r) => call("page_renumber", await bytesOf(r.file), [r.start, r.step]),
   defaults: (r) => call("page_defaults", [r.name]),
   field: (r) => call("page_field_message", [r.field, r.value]),
   retagField: (r) => call("page_retag_message", [r.field, r.value]),
