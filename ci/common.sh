@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by every stage script of ci/: strict mode, the repository's root as
 # the working folder, and the facts the stages share, each derived from where
 # it is kept rather than written out again.
@@ -19,9 +20,12 @@ library_version() {
 # --dry-run, asked of casstool itself (its general help lists its command
 # table), so that a new changing command needs no line here.
 changing_commands() {
-  local casstool=$1 command
+  local casstool=$1 command usage
   for command in $("$casstool" --help | sed -n '/^Commands:$/,/^$/s/^  \([a-z]\+\) .*$/\1/p'); do
-    "$casstool" "$command" --help | sed '/^$/q' | grep -q -- '--dry-run' && echo "$command"
+    # Read whole before it is searched: grep -q would stop reading at the
+    # first match, and casstool's end on the closed pipe fail the search.
+    usage=$("$casstool" "$command" --help)
+    sed '/^$/q' <<<"$usage" | grep -q -- '--dry-run' && echo "$command"
   done
   return 0
 }

@@ -95,8 +95,9 @@ done
 # casstool's command table has them.
 commands=$(changing_commands build-package/casstool)
 [ -n "$commands" ] || { echo "casstool names no command that changes an image"; exit 1; }
+description=$(dpkg-deb -f "build-package/cassmak_${version}_$arch.deb" Description)
 for command in $commands; do
-  dpkg-deb -f "build-package/cassmak_${version}_$arch.deb" Description | grep -qw "$command" ||
+  grep -qw "$command" <<<"$description" ||
     { echo "the cassmak package's description does not name $command"; exit 1; }
 done
 echo "the description names each changing command:" $commands

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the stages that hold the README to what they build: the README
 # read as data, each fact from its one place there. The docs keep these
 # lines in this form.

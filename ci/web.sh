@@ -15,7 +15,7 @@ wc -c build-web/site/index.html build-web/site/page.js build-web/site/worker.js
 (cd web && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund)
 # The lint of the page's scripts. Guarded until the lint script is merged:
 # then run unconditionally.
-if (cd web && npm pkg get scripts.lint | grep -qv '^{}$'); then
+if [ "$(cd web && npm pkg get scripts.lint)" != "{}" ]; then
   (cd web && npm run --silent lint)
 fi
 timeout 600 node web/browser_test.mjs build-web/site build build-web/screenshots

@@ -99,7 +99,8 @@ for file in "${zip_texts[@]}"; do
 done
 grep -q 'cmd' "$zip_dir/README.txt" && grep -q 'PowerShell' "$zip_dir/README.txt" ||
   { echo "README.txt does not say how to run the tools on Windows"; exit 1; }
-if x86_64-w64-mingw32-objdump -p "$zip_dir/cassmak.exe" | grep -i 'DLL Name' | grep -viqE 'kernel32|msvcrt|shell32|user32|advapi32|api-ms-win'; then
+dlls=$(x86_64-w64-mingw32-objdump -p "$zip_dir/cassmak.exe" | grep -i 'DLL Name')
+if grep -viqE 'kernel32|msvcrt|shell32|user32|advapi32|api-ms-win' <<<"$dlls"; then
   echo "cassmak.exe needs a DLL that Windows does not have"
   exit 1
 fi

@@ -7,6 +7,9 @@
 # Exits 77 (skipped) naming the package that is missing.
 #   install_test.sh CMAKE BUILD_DIR SCRATCH VERSION LIBRARY_VERSION LIBDIR
 set -euo pipefail
+# A program's output is read whole before it is searched: grep -q stops
+# reading at its first match, and the writer's end on the closed pipe would
+# fail the pipeline.
 cmake=$1 build=$2 scratch=$3 version=$4 library_version=$5 libdir=$6
 # The Python module where the build made one, for its interpreter.
 python_dir=
@@ -37,12 +40,14 @@ for file in "${installed_files[@]}"; do
   test -f "$prefix/$file" || { echo "not installed: $file"; exit 1; }
 done
 for tool in cassmak casstool; do
-  if readelf -S "$prefix/bin/$tool" | grep -q -e '\.symtab' -e '\.debug_'; then
+  sections=$(readelf -S "$prefix/bin/$tool")
+  if grep -q -e '\.symtab' -e '\.debug_' <<<"$sections"; then
     echo "installed $tool is not stripped"
     exit 1
   fi
 done
-banner=$("$prefix/bin/cassmak" -v | head -n 1)
+banner=$("$prefix/bin/cassmak" -v)
+banner=${banner%%$'\n'*}
 test "$banner" = "cassmak $version - packs a binary file or a BASIC program into a tape image" ||
   { echo "cassmak -v says: $banner"; exit 1; }
 for page in cassmak casstool; do
@@ -62,7 +67,8 @@ for page in "$prefix"/share/man/man1/*.1; do
 done
 test "$(readlink "$prefix/$libdir/libcassmak.so.1")" = "libcassmak.so.$library_version" ||
   { echo "libcassmak.so.1 does not link to libcassmak.so.$library_version"; exit 1; }
-readelf -d "$prefix/$libdir/libcassmak.so.$library_version" | grep -q 'SONAME.*\[libcassmak\.so\.1\]' ||
+dynamic=$(readelf -d "$prefix/$libdir/libcassmak.so.$library_version")
+grep -q 'SONAME.*\[libcassmak\.so\.1\]' <<<"$dynamic" ||
   { echo "the library's SONAME is not libcassmak.so.1"; exit 1; }
 # The Python module with its stubs, imported from there: it finds the
 # library from where it is, not from the build folder.
