@@ -332,8 +332,13 @@ TEST(Library, SavesThroughTheSafeWriter)
                                                    std::vector<std::uint8_t>&) { return true; })
                              .message),
               run.err);
-    const cassmak::loaded_tape loaded = cassmak::load_tape(dir.path("none.kst"));
+    const cassmak::loaded_image loaded = cassmak::load_image(dir.path("none.kst"));
     EXPECT_EQ(tool_error(loaded.message), run_casstool({"list", dir.path("none.kst")}).err);
+    EXPECT_EQ(loaded.status, 2);
+    EXPECT_EQ(cassmak::load_image(path).image, image);
+    // The 1.x name says the same.
+    const cassmak::loaded_tape old = cassmak::load_tape(dir.path("none.kst"));
+    EXPECT_EQ(std::tie(old.status, old.message), std::tie(loaded.status, loaded.message));
     EXPECT_EQ(cassmak::load_tape(path).bytes, image);
 }
 
@@ -353,6 +358,11 @@ TEST(Library, ChecksAsCasstoolChecks)
     EXPECT_EQ(check.status, run.exit_code);
     EXPECT_EQ(cassmak::check_kinds().size(), 17u);
     EXPECT_EQ(cassmak::version(), CASSMAK_LIBRARY_VERSION);
+    // The headers' macros name the same version.
+    EXPECT_EQ(CASSMAK_VERSION_STRING, cassmak::version());
+    EXPECT_EQ(std::to_string(CASSMAK_VERSION_MAJOR) + "." + std::to_string(CASSMAK_VERSION_MINOR) +
+                  "." + std::to_string(CASSMAK_VERSION_PATCH),
+              cassmak::version());
 }
 
 // Renumbering a source, its references and a program on a tape, as
@@ -415,7 +425,7 @@ TEST(Library, SharedLibraryExportsOnlyThePublicApi)
         ++exported;
     }
     // Every function of the public headers.
-    EXPECT_EQ(exported, 33u);
+    EXPECT_EQ(exported, 34u);
 }
 
 } // namespace

@@ -142,7 +142,8 @@ const char* address_space_limit_missing()
 
 const char* system_call_trace_missing()
 {
-    return strace_path().empty() ? "strace is not installed" : nullptr;
+    return strace_path().empty() ? "strace is not installed (Debian: apt-get install strace)"
+                                 : nullptr;
 }
 
 const char* symbolic_links_missing()

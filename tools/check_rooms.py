@@ -166,7 +166,10 @@ def resolve(root, path, room, header):
     found = []
     for folder in [os.path.dirname(path)] + folders:
         candidate = os.path.normpath(os.path.join(folder, header))
-        if os.path.isfile(os.path.join(root, candidate)) and candidate not in found:
+        # A header the build configures from its template (X.h from X.h.in)
+        # is of the template's room.
+        if (os.path.isfile(os.path.join(root, candidate))
+                or os.path.isfile(os.path.join(root, candidate + ".in"))) and candidate not in found:
             found.append(candidate)
     return found
 

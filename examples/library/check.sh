@@ -15,9 +15,13 @@ cd "$work"
 cmake -S "$here" -B cmake-build -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build cmake-build >/dev/null
 pc_dir=$(dirname "$(find "$prefix"/lib* -name cassmak.pc -path "*/pkgconfig/*" | head -n 1)")
+# Outside the loader's folders the program needs to be told where the
+# library is: the rpath the documentation gives, the library's folder as
+# pkg-config names it.
+export PKG_CONFIG_PATH=$pc_dir
 # shellcheck disable=SC2046
 c++ -std=c++17 -o pkg-config-build "$here/tape_example.cc" \
-  $(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs cassmak) -Wl,-rpath,"$pc_dir/.."
+  $(pkg-config --cflags --libs cassmak) -Wl,-rpath,"$(pkg-config --variable=libdir cassmak)"
 
 "$prefix/bin/cassmak" -m hello -o tools.kst "$examples/hello.bin" >/dev/null
 "$prefix/bin/cassmak" -b -n 1 -m primes -append -o tools.kst "$examples/primes.bas" >/dev/null

@@ -10,6 +10,7 @@
 #include "cassmak/edit.h"
 #include "cassmak/make.h"
 #include "cassmak/read.h"
+#include "cassmak/version.h"
 #include "cassmak/write.h"
 
 #include <string>

@@ -98,7 +98,19 @@ CASSMAK_API text_result list_json(const std::uint8_t* image, std::size_t size,
                                   const std::string& path);
 
 // The image file at `path` read whole (at most 1 GiB), with casstool's
-// message when it cannot be ("PATH: cannot open: REASON"; status 2).
+// message when it cannot be ("PATH: cannot open: REASON"; status 2). Its
+// bytes are `image`, as in every other result that holds a tape.
+struct loaded_image {
+    int status = 0;
+    std::vector<std::uint8_t> image;
+    std::string message;
+};
+CASSMAK_API loaded_image load_image(const std::string& path);
+
+// load_image as 1.0 to 1.3 named it, the bytes in `bytes`: kept, record and
+// function, for the programs built on those releases; new code calls
+// load_image. (Renaming the member would keep the record's layout but not
+// the sources that name it.)
 struct loaded_tape {
     int status = 0;
     std::vector<std::uint8_t> bytes;

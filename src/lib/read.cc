@@ -149,22 +149,28 @@ text_result list_json(const std::uint8_t* image, std::size_t size, const std::st
     });
 }
 
-loaded_tape load_tape(const std::string& path)
+loaded_image load_image(const std::string& path)
 {
-    return detail::guarded<loaded_tape>(core::work_failed, [&] {
-        loaded_tape loaded;
+    return detail::guarded<loaded_image>(core::work_failed, [&] {
+        loaded_image loaded;
         std::size_t size = 0;
         const core::read_result result = core::read_whole_file(
-            path, static_cast<std::size_t>(core::largest_image), loaded.bytes, size);
+            path, static_cast<std::size_t>(core::largest_image), loaded.image, size);
         if (result.outcome != core::read_outcome::read) {
             loaded.status = core::work_failed;
             loaded.message = core::read_failure_message(path, result, core::image_too_large);
-            loaded.bytes.clear();
+            loaded.image.clear();
             return loaded;
         }
-        loaded.bytes.resize(size);
+        loaded.image.resize(size);
         return loaded;
     });
+}
+
+loaded_tape load_tape(const std::string& path)
+{
+    loaded_image loaded = load_image(path);
+    return {loaded.status, std::move(loaded.image), std::move(loaded.message)};
 }
 
 } // namespace cassmak
