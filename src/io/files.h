@@ -113,6 +113,12 @@ enum class sync_mode { durable, fast };
 write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
                           bool append, sync_mode sync = sync_mode::durable);
 
+// write_output's replace, except that an output that cannot be positioned
+// (a pipe, a FIFO, a terminal) takes the bytes as they come, opened once,
+// and `streamed` is set, where write_output refuses it.
+write_result write_or_stream(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                             sync_mode sync, bool& streamed);
+
 // Writes `count` bytes to a new file at `path`, whose name must be free. The
 // name is taken in one step once the file is whole (a new file beside it,
 // renamed there only if no file or link holds the name by then), so that a

@@ -113,18 +113,25 @@ output_kind kind_of(const std::string& path, int& why)
 namespace {
 
 // Writes where the output lies, as a plain open for writing does: devices,
-// pipes and terminals (a replaced one must be positionable), and paths that
-// cannot be opened at all, which fail here before anything is written.
+// pipes and terminals (a replaced one must be positionable, unless
+// `streamed` takes it as it comes), and paths that cannot be opened at all,
+// which fail here before anything is written.
 step write_in_place(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                    bool append, bool durable)
+                    bool append, bool durable, bool* streamed)
 {
     handle file = platform::no_handle;
     if (!platform::open_for_writing(path, append, file))
         return failure(write_outcome::open_failed, platform::last_fault());
+    // Streamed in the one open: the reader of a FIFO that saw an open closed
+    // again would take it for the end, and be gone before a second one.
     if (!append && !platform::seek_start(file)) {
-        const int error = platform::last_fault();
-        platform::close_handle(file);
-        return failure(write_outcome::access_failed, error);
+        if (streamed) {
+            *streamed = true;
+        } else {
+            const int error = platform::last_fault();
+            platform::close_handle(file);
+            return failure(write_outcome::access_failed, error);
+        }
     }
     // A device or a pipe may wait for its reader, so an interrupt must still
     // end the run here.
@@ -233,14 +240,16 @@ step finish_temp(const place& where, const std::string& temp_name, int error, bo
 } // namespace
 
 std::optional<step> place_of(const std::string& path, output_kind kind, place& where,
-                             const std::uint8_t* bytes, std::size_t count, bool append)
+                             const std::uint8_t* bytes, std::size_t count, bool append,
+                             bool* streamed)
 {
     int error = 0;
     switch (kind == output_kind::other
                 ? found::not_a_name
                 : find_place(path, kind == output_kind::regular, where, error)) {
     case found::place: return std::nullopt;
-    case found::not_a_name: return write_in_place(path, bytes, count, append, where.durable);
+    case found::not_a_name:
+        return write_in_place(path, bytes, count, append, where.durable, streamed);
     case found::failed: break;
     }
     return failure(write_outcome::open_failed, error);

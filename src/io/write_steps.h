@@ -94,9 +94,12 @@ output_kind kind_of(const std::string& path, int& why);
 
 // Finds the place of a regular output at `path` that is `kind`; the outcome
 // to give instead (a write where the path lies, or a failure) when there is
-// no place to rename at.
+// no place to rename at. With `streamed`, a replaced output that cannot be
+// positioned (a pipe, a FIFO, a terminal) takes the bytes as they come, in
+// the one open, and `*streamed` is set.
 std::optional<step> place_of(const std::string& path, output_kind kind, place& where,
-                             const std::uint8_t* bytes, std::size_t count, bool append);
+                             const std::uint8_t* bytes, std::size_t count, bool append,
+                             bool* streamed = nullptr);
 
 // The work on an existing regular file, open on `file` (`readable` when it
 // could be opened for reading too) and locked if `have_lock`, whose facts
