@@ -149,7 +149,9 @@ using image_transform =
 // that an append takes, hands the image to `transform` and replaces the file
 // with the pieces it gives as write_output replaces one, the kept spans of
 // the old image copied within the system (sharing the blocks where the file
-// system can). So an append running at the same time waits for it and is
+// system can) where they keep their offsets modulo a page, and through a
+// buffer of the process's own where they move by any other length, which
+// the system copies slowly. So an append running at the same time waits for it and is
 // never lost, and a failure or a signal leaves the old image. With `create`
 // a missing file is made from the transform's image, through a new file
 // renamed into place only if the name is still free; without, a missing file

@@ -96,7 +96,7 @@ std::optional<step> append_by_copy(handle file, const place& where, const platfo
     return replace_by_rename(
         file, where,
         [&](handle temp) {
-            return copy_kept(file, 0, old.size, temp) && write_all(temp, bytes, count);
+            return copy_kept(file, 0, old.size, temp, 0) && write_all(temp, bytes, count);
         },
         written_first);
 }
