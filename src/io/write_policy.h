@@ -25,10 +25,9 @@ constexpr int max_attempts = 1000;
 constexpr std::uint64_t copy_step = std::uint64_t{8} << 20;
 
 // The buffer through which a kept span is copied where its offsets in the
-// old and the new file do not agree modulo the page size: there the system
-// copies (copy_file_range on ext4, tmpfs) at a third of its speed, and a
-// read and a write of whole pages of the target through the process are
-// faster.
+// old and the new file do not agree modulo the page size, on a file system
+// where the system copies such a span slower than a read and a write of
+// whole pages of the target through the process (ext4).
 constexpr std::size_t copy_buffer = std::size_t{1} << 20;
 
 } // namespace write_policy
