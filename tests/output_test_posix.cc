@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -822,3 +823,55 @@ TEST_F(Output, HugeHardLinkedOutputIsRewrittenWithinBoundedMemory)
 }
 
 } // namespace
+
+// A FIFO named as casstool's output is opened once and written: a reader
+// that stops at the first end (as `cat` does) gets the bytes, where an open
+// closed again before the write once sent it away empty-handed.
+TEST(CasstoolOutput, AFifoTakesTheBytesInOneOpen)
+{
+    scratch_dir dir;
+    const bytes image = concat({hex("03 00 01 02 03"), hex("01 00 41")});
+    const std::string tape = dir.path("tape.kst");
+    write_file(tape, image);
+    const std::string fifo = dir.path("fifo");
+    const struct {
+        std::vector<std::string> args;
+        bytes expected;
+    } cases[] = {
+        {{"join", "-q", "-o", fifo, tape, tape}, concat({image, image})},
+        {{"extract", tape, "1", "-o", fifo}, hex("01 02 03")},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+        bytes first;
+        bytes later;
+        std::atomic<bool> done{false};
+        std::thread reader([&] {
+            const int in = open(fifo.c_str(), O_RDONLY);
+            std::uint8_t buffer[4096];
+            for (ssize_t got = 0; (got = read(in, buffer, sizeof buffer)) > 0;)
+                first.insert(first.end(), buffer, buffer + got);
+            close(in);
+            // A second open, if any, still finds a reader and ends.
+            const int again = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (ssize_t got = 0; (got = read(again, buffer, sizeof buffer)) > 0;)
+                later.insert(later.end(), buffer, buffer + got);
+            close(again);
+        });
+        const run_result r = run_casstool(c.args);
+        // A reader still waiting for a writer (a run that failed before it
+        // opened the output) is let go.
+        const int unblock = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (unblock >= 0)
+            close(unblock);
+        done = true;
+        reader.join();
+        std::filesystem::remove(fifo);
+        EXPECT_EQ(0, r.exit_code) << c.args[0] << ": " << r.err;
+        EXPECT_EQ("", r.err) << c.args[0];
+        EXPECT_EQ(c.expected, first) << c.args[0];
+        EXPECT_TRUE(later.empty()) << c.args[0];
+    }
+}

@@ -94,6 +94,12 @@ const char* backslash_separators_missing();
 // paths here (where the separator is '\\'), or null.
 const char* slash_separated_paths_missing();
 
+// Runs `work` in a child process whose address space may grow by `room`
+// bytes beyond what this process holds now, and gives its result (work's
+// return, or -1 when the child could not be run so or did not end by
+// itself); only where address_space_limit_missing() is null.
+int run_with_address_space_room(std::size_t room, const std::function<int()>& work);
+
 // Why the tools, where an address space limit is set, cannot live within a
 // small one here (AddressSanitizer reserves far more), or null.
 const char* small_address_space_missing();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -138,6 +139,31 @@ const char* unix_devices_missing()
 const char* address_space_limit_missing()
 {
     return nullptr;
+}
+
+int run_with_address_space_room(std::size_t room, const std::function<int()>& work)
+{
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        // The pages this process holds, as the system counts them.
+        std::ifstream statm("/proc/self/statm");
+        unsigned long long pages = 0;
+        if (!(statm >> pages))
+            _exit(255);
+        const auto limit_bytes =
+            static_cast<rlim_t>(pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)) +
+                                room);
+        const rlimit limit{limit_bytes, limit_bytes};
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(255);
+        _exit(work());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
 }
 
 const char* system_call_trace_missing()

@@ -155,6 +155,11 @@ const char* address_space_limit_missing()
     return "Windows has no address space limit for a process";
 }
 
+int run_with_address_space_room(std::size_t, const std::function<int()>&)
+{
+    return -1;
+}
+
 const char* symbolic_links_missing()
 {
     return "symbolic links need a privilege on Windows, and Wine does not make them";

@@ -7,6 +7,10 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 #include <unistd.h>
 #include <vector>
 
@@ -140,6 +144,23 @@ bool copy_range(handle from, std::uint64_t at, std::uint64_t count, handle to)
         }
     }
     return true;
+}
+
+std::size_t page_size()
+{
+    const long size = sysconf(_SC_PAGESIZE);
+    return size > 0 ? static_cast<std::size_t>(size) : 4096;
+}
+
+bool copies_unaligned_fast(handle file)
+{
+#ifdef __linux__
+    struct statfs facts {};
+    return fstatfs(fd_of(file), &facts) == 0 && facts.f_type == TMPFS_MAGIC;
+#else
+    (void)file;
+    return false;
+#endif
 }
 
 bool sync_to_disk(handle file)

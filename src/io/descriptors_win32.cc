@@ -161,6 +161,19 @@ bool copy_range(handle from, std::uint64_t at, std::uint64_t count, handle to)
     return true;
 }
 
+std::size_t page_size()
+{
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return info.dwPageSize > 0 ? info.dwPageSize : 4096;
+}
+
+// copy_range is a copy through a buffer here either way.
+bool copies_unaligned_fast(handle)
+{
+    return true;
+}
+
 // A folder's names are in NTFS's journal, and a move is written through; a
 // console, a pipe or a device keeps nothing (and a pipe's flush would wait
 // for its reader).

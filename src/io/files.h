@@ -129,6 +129,12 @@ void hold_signals_over_changes();
 write_result write_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
                           bool append, sync_mode sync = sync_mode::durable);
 
+// write_output's replace, except that an output that cannot be positioned
+// (a pipe, a FIFO, a terminal) takes the bytes as they come, opened once,
+// and `streamed` is set, where write_output refuses it.
+write_result write_or_stream(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                             sync_mode sync, bool& streamed);
+
 // Writes `count` bytes to a new file at `path`, whose name must be free. The
 // name is taken in one step once the file is whole (a new file beside it,
 // renamed there only if no file or link holds the name by then), so that a
@@ -159,7 +165,9 @@ using image_transform =
 // that an append takes, hands the image to `transform` and replaces the file
 // with the pieces it gives as write_output replaces one, the kept spans of
 // the old image copied within the system (sharing the blocks where the file
-// system can). So an append running at the same time waits for it and is
+// system can) where they keep their offsets modulo a page, and through a
+// buffer of the process's own where they move by any other length, which
+// the system copies slowly. So an append running at the same time waits for it and is
 // never lost, and a failure or a signal leaves the old image. With `create`
 // a missing file is made from the transform's image, through a new file
 // renamed into place only if the name is still free; without, a missing file

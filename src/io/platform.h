@@ -175,6 +175,16 @@ bool truncate_to(handle file, std::uint64_t size);
 // can), else through a small buffer.
 bool copy_range(handle from, std::uint64_t at, std::uint64_t count, handle to);
 
+// The size of the system's memory pages, in which the file systems' caches
+// are kept.
+std::size_t page_size();
+
+// Whether copy_range into `file` is as fast where the offsets disagree
+// modulo the page size as where they agree: a file system kept in memory
+// (tmpfs) copies either way page by page, one that writes to a disk (ext4)
+// at a fraction of the speed.
+bool copies_unaligned_fast(handle file);
+
 // Waits until the disk holds what was written to the file or folder; a
 // pipe, terminal or device that keeps nothing has nothing to sync.
 bool sync_to_disk(handle file);

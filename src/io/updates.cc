@@ -19,10 +19,13 @@ using namespace write_steps;
 // they are, spans of the old image (open on `from`) copied within the system.
 bool write_plan(handle from, const std::vector<plan_piece>& plan, handle to)
 {
-    for (const plan_piece& piece : plan)
+    std::uint64_t to_at = 0;
+    for (const plan_piece& piece : plan) {
         if (piece.bytes ? !write_all(to, piece.bytes, static_cast<std::size_t>(piece.count))
-                        : !copy_kept(from, piece.from, piece.count, to))
+                        : !copy_kept(from, piece.from, piece.count, to, to_at))
             return false;
+        to_at += piece.count;
+    }
     return true;
 }
 

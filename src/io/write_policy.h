@@ -4,6 +4,7 @@
 // tape's rule; update_output is given it.)
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace cassmak::core {
@@ -22,6 +23,12 @@ constexpr int max_attempts = 1000;
 // writing a file that replaces another and the old file's freeing then waits
 // on it.
 constexpr std::uint64_t copy_step = std::uint64_t{8} << 20;
+
+// The buffer through which a kept span is copied where its offsets in the
+// old and the new file do not agree modulo the page size, on a file system
+// where the system copies such a span slower than a read and a write of
+// whole pages of the target through the process (ext4).
+constexpr std::size_t copy_buffer = std::size_t{1} << 20;
 
 } // namespace write_policy
 

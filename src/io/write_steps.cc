@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace cassmak::core {
@@ -68,10 +70,57 @@ bool write_all(handle file, const std::uint8_t* bytes, std::size_t count)
     return platform::write_at(file, bytes, count, platform::at_position, done);
 }
 
-bool copy_kept(handle from, std::uint64_t at, std::uint64_t count, handle to)
+namespace {
+
+enum class buffered { copied, failed, no_buffer };
+
+// Copies through a page-aligned buffer, in pieces that end on the target's
+// page boundaries, so that each write fills whole pages of the new file;
+// no_buffer, with nothing copied, where the buffer cannot be had.
+buffered copy_through_buffer(handle from, std::uint64_t at, std::uint64_t count, handle to,
+                             std::uint64_t to_at, std::size_t page)
 {
-    // Measured on ext4, rm of one entry of 125 MiB against one copy in a
-    // single step: synced 0.9 of its time, not synced 0.8.
+    const std::size_t size = write_policy::copy_buffer;
+    const std::unique_ptr<std::uint8_t[]> room(new (std::nothrow) std::uint8_t[size + page]);
+    if (!room)
+        return buffered::no_buffer;
+    void* start = room.get();
+    std::size_t space = size + page;
+    std::uint8_t* buffer = static_cast<std::uint8_t*>(std::align(page, size, start, space));
+    std::uint64_t since_start = 0;
+    while (count > 0) {
+        const std::uint64_t to_boundary = size - static_cast<std::size_t>(to_at % page);
+        const auto part = static_cast<std::size_t>(std::min(count, to_boundary));
+        std::size_t done = 0;
+        if (!platform::read_at(from, buffer, part, at) ||
+            !platform::write_at(to, buffer, part, platform::at_position, done))
+            return buffered::failed;
+        at += part;
+        to_at += part;
+        count -= part;
+        since_start += part;
+        if (since_start >= write_policy::copy_step) {
+            platform::start_writing(to);
+            since_start = 0;
+        }
+    }
+    platform::start_writing(to);
+    return buffered::copied;
+}
+
+} // namespace
+
+bool copy_kept(handle from, std::uint64_t at, std::uint64_t count, handle to, std::uint64_t to_at)
+{
+    // Measured (processor time) copying 125 MiB on ext4: through the system
+    // 43 ms where the offsets agree modulo a page, 57 ms where they do not,
+    // through the buffer 50 ms; on tmpfs 75, 85 and 95 ms.
+    const std::size_t page = platform::page_size();
+    if (at % page != to_at % page && !platform::copies_unaligned_fast(to)) {
+        const buffered outcome = copy_through_buffer(from, at, count, to, to_at, page);
+        if (outcome != buffered::no_buffer)
+            return outcome == buffered::copied;
+    }
     while (count > 0) {
         const std::uint64_t part = std::min(count, write_policy::copy_step);
         if (!platform::copy_range(from, at, part, to))
@@ -136,18 +185,25 @@ output_kind kind_of(const std::string& path, int& why)
 namespace {
 
 // Writes where the output lies, as a plain open for writing does: devices,
-// pipes and terminals (a replaced one must be positionable), and paths that
-// cannot be opened at all, which fail here before anything is written.
+// pipes and terminals (a replaced one must be positionable, unless
+// `streamed` takes it as it comes), and paths that cannot be opened at all,
+// which fail here before anything is written.
 step write_in_place(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                    bool append, bool durable)
+                    bool append, bool durable, bool* streamed)
 {
     handle file = platform::no_handle;
     if (!platform::open_for_writing(path, append, file))
         return failure(write_outcome::open_failed, platform::last_fault());
+    // Streamed in the one open: the reader of a FIFO that saw an open closed
+    // again would take it for the end, and be gone before a second one.
     if (!append && !platform::seek_start(file)) {
-        const int error = platform::last_fault();
-        platform::close_handle(file);
-        return failure(write_outcome::access_failed, error);
+        if (streamed) {
+            *streamed = true;
+        } else {
+            const int error = platform::last_fault();
+            platform::close_handle(file);
+            return failure(write_outcome::access_failed, error);
+        }
     }
     // A device or a pipe may wait for its reader, so an interrupt must still
     // end the run here.
@@ -279,14 +335,16 @@ step finish_temp(const place& where, const std::string& temp_name, int error, bo
 } // namespace
 
 std::optional<step> place_of(const std::string& path, output_kind kind, place& where,
-                             const std::uint8_t* bytes, std::size_t count, bool append)
+                             const std::uint8_t* bytes, std::size_t count, bool append,
+                             bool* streamed)
 {
     int error = 0;
     switch (kind == output_kind::other
                 ? found::not_a_name
                 : find_place(path, kind == output_kind::regular, where, error)) {
     case found::place: return std::nullopt;
-    case found::not_a_name: return write_in_place(path, bytes, count, append, where.durable);
+    case found::not_a_name:
+        return write_in_place(path, bytes, count, append, where.durable, streamed);
     case found::failed: break;
     }
     return failure(write_outcome::open_failed, error);

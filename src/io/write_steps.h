@@ -54,10 +54,13 @@ int close_written(handle file, bool filled);
 // Writes all `count` bytes at the file's position.
 bool write_all(handle file, const std::uint8_t* bytes, std::size_t count);
 
-// Copies `count` bytes from offset `at` of `from` to the position of `to`
-// within the system, in steps, after each of which the disk starts writing
-// them.
-bool copy_kept(handle from, std::uint64_t at, std::uint64_t count, handle to);
+// Copies `count` bytes from offset `at` of `from` to the position of `to`,
+// which is offset `to_at`, in steps, after each of which the disk starts
+// writing them: within the system (sharing the blocks where the file system
+// can) where the two offsets agree modulo the page size, else through a
+// buffer of the process's own.
+bool copy_kept(handle from, std::uint64_t at, std::uint64_t count, handle to,
+               std::uint64_t to_at);
 
 // A path as its folder (up to and with the last separator, empty for none)
 // and the name after it.
@@ -103,9 +106,12 @@ output_kind kind_of(const std::string& path, int& why);
 
 // Finds the place of a regular output at `path` that is `kind`; the outcome
 // to give instead (a write where the path lies, or a failure) when there is
-// no place to rename at.
+// no place to rename at. With `streamed`, a replaced output that cannot be
+// positioned (a pipe, a FIFO, a terminal) takes the bytes as they come, in
+// the one open, and `*streamed` is set.
 std::optional<step> place_of(const std::string& path, output_kind kind, place& where,
-                             const std::uint8_t* bytes, std::size_t count, bool append);
+                             const std::uint8_t* bytes, std::size_t count, bool append,
+                             bool* streamed = nullptr);
 
 // The work on an existing regular file, open on `file` (`readable` when it
 // could be opened for reading too) and locked if `have_lock`, whose facts

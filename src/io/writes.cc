@@ -33,13 +33,13 @@ step replace_regular(handle file, bool readable, const place& where,
 }
 
 step replace_output(const std::string& path, const std::uint8_t* bytes, std::size_t count,
-                    bool durable)
+                    bool durable, bool* streamed = nullptr)
 {
     int why = 0;
     place where;
     where.durable = durable;
     if (std::optional<step> instead =
-            place_of(path, kind_of(path, why), where, bytes, count, false))
+            place_of(path, kind_of(path, why), where, bytes, count, false, streamed))
         return *instead;
     return at_place(
         where,
@@ -108,7 +108,7 @@ std::optional<step> append_by_copy(handle file, const place& where, const platfo
     return replace_by_rename(
         file, where,
         [&](handle temp) {
-            return copy_kept(file, 0, old.size, temp) && write_all(temp, bytes, count);
+            return copy_kept(file, 0, old.size, temp, 0) && write_all(temp, bytes, count);
         },
         written_first);
 }
@@ -161,6 +161,14 @@ write_result write_output(const std::string& path, const std::uint8_t* bytes, st
     const bool durable = sync == sync_mode::durable;
     return with_reason(append ? append_output(path, bytes, count, durable)
                               : replace_output(path, bytes, count, durable));
+}
+
+write_result write_or_stream(const std::string& path, const std::uint8_t* bytes, std::size_t count,
+                             sync_mode sync, bool& streamed)
+{
+    const platform::size_limit_fails_writes guard;
+    streamed = false;
+    return with_reason(replace_output(path, bytes, count, sync == sync_mode::durable, &streamed));
 }
 
 write_result write_new(const std::string& path, const std::uint8_t* bytes, std::size_t count,

@@ -172,11 +172,7 @@ change_result join_tapes(const std::vector<std::vector<std::uint8_t>>& images,
     return detail::guarded<change_result>(core::change_refused, [&] {
         if (paths.size() != images.size())
             return refused("join: one path is needed for each image");
-        std::vector<core::tape_image> views;
-        views.reserve(images.size());
-        for (const std::vector<std::uint8_t>& image : images)
-            views.push_back(core::view_tape_image(image.data(), image.size()));
-        return public_result(core::join_change(views, paths, output, force));
+        return public_result(core::join_change(images, paths, output, force));
     });
 }
 

@@ -573,53 +573,87 @@ change_outcome add_change(std::vector<std::uint8_t>&& old, const std::string& pa
     });
 }
 
-change_outcome join_change(const std::vector<tape_image>& images,
+bool join_entry(join_state& join, const std::string& path, const tape_entry& entry)
+{
+    if (entry.kind == entry_kind::truncated) {
+        if (!join.force) {
+            join.status = change_refused;
+            join.message = damage_label(path, entry) + "; --force takes it anyway";
+            return false;
+        }
+        join.notes.push_back(damage_label(path, entry) + "; taken as it is");
+        join.status = change_forced;
+    }
+    if (join.open_entry != 0) {
+        join.followed = true;
+    } else if (entry_is_open(entry)) {
+        join.open_entry = entry.entry;
+        join.open_kind = entry.kind;
+        join.open_path = path;
+    }
+    ++join.image_entries;
+    return true;
+}
+
+void join_image_done(join_state& join, const std::string& path, std::uint64_t size)
+{
+    const std::size_t count = join.image_entries;
+    join.entries += count;
+    join.size += size;
+    join.image_entries = 0;
+    // The entries cover their image: its bytes are theirs.
+    const auto span = static_cast<std::size_t>(size);
+    join.lines += count == 0 ? "joined " + path + ": no entries\n"
+                             : "joined " + path + " as " +
+                                   entry_range(join.entries - count + 1, count) + " (" +
+                                   grouped(span) + (span == 1 ? " byte" : " bytes") + ")\n";
+}
+
+bool join_done(join_state& join, const std::string& output)
+{
+    if (!join.followed)
+        return true;
+    join.status = change_refused;
+    join.message = open_inside_words(output, join.open_kind, join.open_path, join.open_entry);
+    return false;
+}
+
+change_outcome join_change(const std::vector<std::vector<std::uint8_t>>& images,
                            const std::vector<std::string>& paths, const std::string& output,
                            bool force)
 {
-    change_outcome outcome;
-    // The first entry that takes in whatever follows it is the one refused,
-    // once another follows it.
-    const tape_entry* open = nullptr;
-    const std::string* open_path = nullptr;
-    bool followed = false;
-    std::size_t joined = 0;
-    std::size_t total = 0;
+    join_state join;
+    join.force = force;
     for (std::size_t i = 0; i < images.size(); ++i) {
-        const std::string& path = paths[i];
-        for (const tape_entry& entry : images[i].entries) {
-            if (entry.kind == entry_kind::truncated) {
-                if (!force)
-                    return refused(damage_label(path, entry) + "; --force takes it anyway");
-                outcome.notes.push_back(damage_label(path, entry) + "; taken as it is");
-                outcome.status = change_forced;
-            }
-            if (open)
-                followed = true;
-            else if (entry_is_open(entry)) {
-                open = &entry;
-                open_path = &path;
-            }
-        }
-        // The entries cover their image: its bytes are theirs.
-        const std::size_t count = images[i].entries.size();
-        const std::size_t span = images[i].size;
-        joined += count;
-        total += span;
-        outcome.lines += count == 0
-                             ? "joined " + path + ": no entries\n"
-                             : "joined " + path + " as " + entry_range(joined - count + 1, count) +
-                                   " (" + grouped(span) + (span == 1 ? " byte" : " bytes") + ")\n";
+        const std::vector<std::uint8_t>& image = images[i];
+        std::size_t given = 0;
+        const image_stream_reader next = [&](std::uint8_t* into, std::size_t room,
+                                             std::size_t& got) {
+            got = std::min(room, image.size() - given);
+            std::copy_n(image.data() + given, got, into);
+            given += got;
+            return true;
+        };
+        const window_visitor visit = [&](const tape_entry& entry, const std::uint8_t*,
+                                         std::uint64_t) { return join_entry(join, paths[i], entry); };
+        // Nothing fails reading an image held in memory.
+        walk_image_window(next, visit);
+        if (join.status == change_refused)
+            return refused(std::move(join.message));
+        join_image_done(join, paths[i], image.size());
     }
-    if (followed) {
-        change_outcome refusal =
-            refused(open_inside_words(output, open->kind, *open_path, open->entry));
-        refusal.open_entry = open->entry;
+    if (!join_done(join, output)) {
+        change_outcome refusal = refused(std::move(join.message));
+        refusal.open_entry = join.open_entry;
         return refusal;
     }
-    outcome.image.reserve(total);
-    for (const tape_image& image : images)
-        outcome.image.insert(outcome.image.end(), image.data(), image.data() + image.size);
+    change_outcome outcome;
+    outcome.status = join.status;
+    outcome.lines = std::move(join.lines);
+    outcome.notes = std::move(join.notes);
+    outcome.image.reserve(static_cast<std::size_t>(join.size));
+    for (const std::vector<std::uint8_t>& image : images)
+        outcome.image.insert(outcome.image.end(), image.begin(), image.end());
     return outcome;
 }
 

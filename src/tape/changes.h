@@ -146,9 +146,43 @@ change_outcome add_change(std::vector<std::uint8_t>&& old, const std::string& pa
                           const std::uint8_t* added, std::size_t added_size,
                           const std::vector<std::string>& names, bool force);
 
+// A join, taken entry by entry as its images are walked one after another
+// (a file or a pipe as it comes, an image in memory), so that it keeps no
+// record per entry: what it has said and found so far.
+struct join_state {
+    bool force = false;               // a truncated tail is taken
+    int status = change_done;
+    std::size_t entries = 0;          // joined from the images before this one
+    std::size_t image_entries = 0;    // of this one so far
+    std::uint64_t size = 0;           // the bytes of the images before this one
+    std::string lines;                // a line per image
+    std::vector<std::string> notes;   // the damage it was forced over
+    std::string message;              // why it is refused
+    // The first entry that takes in whatever follows it (a truncated tail, a
+    // file without its data block), and whether another followed it.
+    std::size_t open_entry = 0;       // 1-based in its image; 0: none yet
+    entry_kind open_kind = entry_kind::truncated;
+    std::string open_path;
+    bool followed = false;
+};
+
+// Takes `entry` (numbered within its image) of the image at `path`; false,
+// with the refusal in `join.message`, for a truncated tail without force.
+bool join_entry(join_state& join, const std::string& path, const tape_entry& entry);
+
+// Ends the image at `path` of `size` bytes, whose entries were all taken:
+// its line said.
+void join_image_done(join_state& join, const std::string& path, std::uint64_t size);
+
+// Ends the join into `output`: false, with the refusal in `join.message`,
+// where an entry that takes in what follows it was followed by another.
+bool join_done(join_state& join, const std::string& output);
+
 // The entries of `images` (at `paths`) back to back, as the image `output`;
-// a truncated tail is taken only with `force`.
-change_outcome join_change(const std::vector<tape_image>& images,
+// a truncated tail is taken only with `force`. Walks each image through a
+// window, so that what it holds besides the new image does not grow with
+// the number of entries.
+change_outcome join_change(const std::vector<std::vector<std::uint8_t>>& images,
                            const std::vector<std::string>& paths, const std::string& output,
                            bool force);
 

@@ -7,15 +7,6 @@
 
 namespace cassmak::core {
 
-tape_image view_tape_image(const std::uint8_t* data, std::size_t size)
-{
-    tape_image image;
-    image.view = data;
-    image.size = size;
-    image.entries = read_tape_image(data, size);
-    return image;
-}
-
 bool entry_is_open(const tape_entry& entry)
 {
     return entry.kind == entry_kind::truncated ||

@@ -15,23 +15,17 @@
 
 namespace cassmak::core {
 
-// An image with its entries: its bytes are either held in `bytes` (an image
-// casstool loaded) or, for a view, held elsewhere and not copied (an image of
-// a hundred MiB is then joined without a second copy of it).
+// An image held in memory, with its entries.
 struct tape_image {
-    std::vector<std::uint8_t> bytes;    // empty for a view
-    const std::uint8_t* view = nullptr; // the bytes of a view
+    std::vector<std::uint8_t> bytes;
     std::size_t size = 0;
     std::vector<tape_entry> entries;
 
     const std::uint8_t* data() const
     {
-        return view ? view : bytes.data();
+        return bytes.data();
     }
 };
-
-// An image over `size` bytes at `data`, which must outlive it.
-tape_image view_tape_image(const std::uint8_t* data, std::size_t size);
 
 // Whether anything that followed the entry would be read as part of it: a
 // truncated tail, or a header whose data block is missing. Such an entry

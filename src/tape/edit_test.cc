@@ -341,13 +341,8 @@ TEST(EditImage, SplitAndJoin)
             parts.emplace_back(image.begin() + static_cast<std::ptrdiff_t>(part.offset),
                                image.begin() +
                                    static_cast<std::ptrdiff_t>(part.offset + part.span));
-        std::vector<tape_image> views;
-        for (const bytes& part : parts) {
-            views.push_back(view_tape_image(part.data(), part.size()));
-            ASSERT_EQ(1U, views.back().entries.size());
-        }
         const change_outcome joined =
-            join_change(views, std::vector<std::string>(views.size(), "p"), "j", true);
+            join_change(parts, std::vector<std::string>(parts.size(), "p"), "j", true);
         ASSERT_EQ(split.status, joined.status) << joined.message;
         ASSERT_TRUE(same_bytes(image, joined.image));
 
@@ -355,9 +350,7 @@ TEST(EditImage, SplitAndJoin)
         const bytes more = flatten(other);
         model both = m;
         both.insert(both.end(), other.begin(), other.end());
-        const change_outcome two = join_change({view_tape_image(image.data(), image.size()),
-                                                view_tape_image(more.data(), more.size())},
-                                               {"a", "b"}, "j", true);
+        const change_outcome two = join_change({image, more}, {"a", "b"}, "j", true);
         ASSERT_EQ(open_inside(both), two.status == change_refused) << round;
         if (two.status != change_refused) {
             ASSERT_TRUE(same_bytes(flatten(both), two.image)) << round;

@@ -82,8 +82,10 @@ bool report_lines::print(std::FILE* stream) const
 
 int finish_report(const change_report& report, bool quiet, int status)
 {
-    if (!quiet)
+    if (!quiet) {
         report.lines.print(stdout);
+        report.table.print(stdout);
+    }
     status = finish_stdout(status);
     for (const std::string& note : report.notes)
         report_tool(status, note);
@@ -173,13 +175,11 @@ int run_change(const change_request& request, const change_work& work)
     return finish_report(report, quiet, plan.status);
 }
 
-int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes, sync_mode sync)
+int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes, sync_mode sync,
+                    bool& streamed)
 {
+    streamed = false;
     if (path == "-")
         return write_binary(std::nullopt, bytes.data(), bytes.size(), sync);
-    const write_result result = write_output(path, bytes.data(), bytes.size(), false, sync);
-    if (result.outcome == write_outcome::access_failed)
-        return report_tool(tool_failed, path + ": cannot be replaced (a pipe or terminal); "
-                                               "redirect standard output instead");
-    return report_write_result(path, result, false);
+    return write_bytes(path, bytes.data(), bytes.size(), sync, streamed);
 }

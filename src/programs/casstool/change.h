@@ -45,6 +45,7 @@ class report_lines {
 // standard error that follow once it is written (damage it was forced over).
 struct change_report {
     report_lines lines;
+    report_lines table; // a dry run's listing, made as it goes, after the lines
     std::vector<std::string> notes;
 };
 
@@ -89,10 +90,11 @@ struct change_request {
 int run_change(const change_request& request, const change_work& work);
 
 // Writes a new image to `path` with the safe writer; `-` is standard output
-// (refused when that is a terminal). A failure is reported with the
-// system's reason and tool_failed comes back.
+// (refused when that is a terminal), and a pipe or terminal named as the
+// output takes the bytes as they come (`streamed` then set). A failure is
+// reported with the system's reason and tool_failed comes back.
 int write_new_image(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                    core::sync_mode sync);
+                    core::sync_mode sync, bool& streamed);
 
 // Prints a report's lines (unless `quiet`) and then its notes on standard
 // error, and returns `status` or the failure of standard output.

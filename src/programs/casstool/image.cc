@@ -7,13 +7,19 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 using namespace cassmak::core;
 
 int load_file(const std::string& path, std::size_t limit, std::string_view too_large,
               std::vector<std::uint8_t>& buffer, std::size_t& size)
 {
-    const read_result result = read_whole_file(path, limit, buffer, size);
+    read_result result;
+    try {
+        result = read_whole_file(path, limit, buffer, size);
+    } catch (const std::bad_alloc&) {
+        return report_tool(tool_failed, path + ": out of memory");
+    }
     if (result.outcome == read_outcome::read)
         return tool_ok;
     return report_tool(tool_failed, read_failure_message(path, result, too_large));
@@ -182,6 +188,14 @@ int refuse_missing_data(const std::string& path, const tape_entry& entry)
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
                 std::size_t count, sync_mode sync)
 {
+    bool streamed = false;
+    return write_bytes(output, bytes, count, sync, streamed);
+}
+
+int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
+                std::size_t count, sync_mode sync, bool& streamed)
+{
+    streamed = false;
     if (!output) {
         if (count > 0 && std::fwrite(bytes, 1, count, stdout) != count)
             return report_tool(tool_failed, "standard output: write failed");
@@ -190,13 +204,10 @@ int write_bytes(const std::optional<std::string>& output, const std::uint8_t* by
     const std::string& path = *output;
     // Standard output goes first, so that a log of both keeps its order.
     std::fflush(stdout);
-    write_result result = write_output(path, bytes, count, false, sync);
-    // Nothing was written yet: a pipe or a terminal cannot be replaced, and
-    // takes the bytes as they come, as an append gives them.
-    const bool stream = result.outcome == write_outcome::access_failed;
-    if (stream)
-        result = write_output(path, bytes, count, true, sync);
-    return report_write_result(path, result, stream);
+    // A pipe or a terminal cannot be replaced, and takes the bytes as they
+    // come.
+    const write_result result = write_or_stream(path, bytes, count, sync, streamed);
+    return report_write_result(path, result, streamed);
 }
 
 int write_new_file(const std::string& path, const std::uint8_t* bytes, std::size_t count,

@@ -100,6 +100,10 @@ int refuse_missing_data(const std::string& path, const core::tape_entry& entry);
 int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
                 std::size_t count, core::sync_mode sync = core::sync_mode::durable);
 
+// write_bytes, `streamed` set where the output took the bytes as they come.
+int write_bytes(const std::optional<std::string>& output, const std::uint8_t* bytes,
+                std::size_t count, core::sync_mode sync, bool& streamed);
+
 // Writes a file made in a folder at `path`, whose name was found free: it
 // takes the name only if that is still free, so that a file put there since
 // is refused with "PATH: " and `taken`, not replaced.

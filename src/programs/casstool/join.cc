@@ -6,6 +6,7 @@
 #include "tape/table.h"
 
 #include <cstdio>
+#include <new>
 #include <optional>
 
 using namespace cassmak::core;
@@ -64,28 +65,73 @@ int parse_join(const std::vector<std::string>& arguments, join_options& options)
 
 int run_join(const join_options& options)
 {
-    // Every image is read whole before anything is written, so OUTPUT may be
-    // one of them.
-    std::vector<tape_image> images(options.images.size());
-    for (std::size_t i = 0; i < images.size(); ++i)
-        if (load_entries(options.images[i], images[i]) != tool_ok)
-            return tool_failed;
-    change_outcome outcome = join_change(images, options.images, options.output, options.force);
-    if (outcome.status == change_refused)
-        return report_tool(tool_failed, outcome.message);
-    const int status = outcome.status;
+    join_state join;
+    join.force = options.force;
+    // Every image is read before anything is written, so OUTPUT may be one
+    // of them. The new image is their bytes one after another, each entry
+    // put into it as the walk reads it, so that no record per entry is kept;
+    // a dry run keeps not even the bytes and lists the entries as they come.
+    std::vector<std::uint8_t> joined;
     change_report report;
-    report.lines += outcome.lines;
-    report.notes = std::move(outcome.notes);
-    const std::vector<std::uint8_t> joined = std::move(outcome.image);
+    std::string rows;
+    table_summary summary;
+    for (const std::string& path : options.images) {
+        image_visitor visitor;
+        visitor.begin = [&](bool size_known, std::uint64_t size) {
+            if (size_known && !options.dry_run)
+                joined.reserve(joined.size() + static_cast<std::size_t>(size));
+        };
+        visitor.visit = [&](const tape_entry& entry, const std::uint8_t* window,
+                            std::uint64_t base) {
+            if (!join_entry(join, path, entry))
+                return false;
+            if (!options.dry_run) {
+                const std::uint8_t* begin = window + entry.offset;
+                joined.insert(joined.end(), begin, begin + entry.span);
+                return true;
+            }
+            tape_entry shown = entry;
+            shown.entry += join.entries;
+            if (shown.entry == 1)
+                rows += table_heading;
+            append_row(rows, shown, join.size + base);
+            count_entry(summary, shown);
+            if (rows.size() >= std::size_t{1} << 16) {
+                report.table += rows;
+                rows.clear();
+            }
+            return true;
+        };
+        std::uint64_t size = 0;
+        try {
+            if (walk_image(path, visitor, size) != tool_ok)
+                return tool_failed;
+        } catch (const std::bad_alloc&) {
+            return report_tool(tool_failed, path + ": out of memory");
+        }
+        if (join.status == change_refused)
+            return report_tool(tool_failed, join.message);
+        join_image_done(join, path, size);
+    }
+    if (!join_done(join, options.output))
+        return report_tool(tool_failed, join.message);
+    const int status = join.status;
+    report.lines += join.lines;
+    report.notes = std::move(join.notes);
     if (options.dry_run) {
-        report.lines += image_table(options.output, joined.data(), joined.size());
+        std::string head;
+        append_table_head(head, options.output, true, join.size);
+        report.lines += head;
+        append_summary(rows, summary);
+        report.table += rows;
         return finish_report(report, false, status);
     }
-    if (write_new_image(options.output, joined, sync_of(options)) != tool_ok)
+    bool streamed = false;
+    if (write_new_image(options.output, joined, sync_of(options), streamed) != tool_ok)
         return tool_failed;
-    // On standard output the lines would run into the image.
-    return finish_report(report, options.quiet || options.output == "-", status);
+    // On standard output, or a pipe or terminal named as the output (such as
+    // /dev/stdout), the lines would run into the image.
+    return finish_report(report, options.quiet || options.output == "-" || streamed, status);
 }
 
 } // namespace

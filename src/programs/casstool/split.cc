@@ -98,12 +98,13 @@ int run_split(const split_options& options)
     if (missing_folder && !options.dry_run &&
         make_target_folder(*options.folder, sync_of(options)) != tool_ok)
         return tool_failed;
+    bool streamed = false;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const std::uint8_t* begin = image.data() + plan.parts[i].offset;
         const std::vector<std::uint8_t> one(begin, begin + plan.parts[i].span);
         if (options.dry_run)
             report.lines += image_table(outputs[i], one.data(), one.size());
-        else if ((options.force ? write_new_image(outputs[i], one, sync_of(options))
+        else if ((options.force ? write_new_image(outputs[i], one, sync_of(options), streamed)
                                 : write_new_file(outputs[i], one.data(), one.size(),
                                                  sync_of(options), output_taken)) != tool_ok)
             return tool_failed;
