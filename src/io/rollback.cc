@@ -96,7 +96,7 @@ bool roll_back(handle file, const place& where, const platform::file_facts& fact
     std::uint64_t size = 0;
     std::uint64_t kept = 0;
     if (readable && whole_copy(copy, facts, size, kept) &&
-        !(platform::seek_start(file) && write_steps::copy_kept(copy, head_size, kept, file) &&
+        !(platform::seek_start(file) && write_steps::copy_kept(copy, head_size, kept, file, 0) &&
           platform::truncate_to(file, size) && platform::sync_to_disk(file))) {
         error = platform::last_fault();
         platform::close_handle(copy);
@@ -176,7 +176,7 @@ bool make_copy(handle file, const place& where, const platform::file_facts& fact
     std::size_t done = 0;
     error = write_steps::close_written(
         copy, write_steps::write_all(copy, blank.data(), blank.size()) &&
-                  write_steps::copy_kept(file, 0, keep, copy) && platform::sync_to_disk(copy) &&
+                  write_steps::copy_kept(file, 0, keep, copy, blank.size()) && platform::sync_to_disk(copy) &&
                   platform::write_at(copy, bytes.data(), bytes.size(), 0, done) &&
                   write_steps::sync_written(copy, where.durable));
     // Found by its name only once the folder holds it.
