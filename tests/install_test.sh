@@ -15,7 +15,8 @@ cmake=$1 build=$2 scratch=$3 version=$4 library_version=$5 libdir=$6
 python_dir=
 if [ -e "$build/python/site/cassmak/__init__.pyi" ]; then
   python_dir=$(sed -n 's/^CASSMAK_PYTHON_INSTALL_DIR:STRING=//p' "$build/CMakeCache.txt")
-  python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
+  # FindPython keeps the interpreter it found, given or not, here.
+  python=$(sed -n 's/^_\{0,1\}Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt" | head -n 1)
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 

@@ -115,8 +115,8 @@ class _Bound(type):
 class Diagnostic(metaclass=_Bound):
     """One warning of check_source, as `casstool check` prints it."""
 
-    def __init__(self, *args: object, **kwargs: object) -> None:
-        """Not to be called: check_source makes them (TypeError)."""
+    # Not to be called: check_source makes them (TypeError).
+    def __init__(self, *args: object, **kwargs: object) -> None: ...
     @property
     def line(self) -> int:
         """The physical line, from 1."""
@@ -138,8 +138,8 @@ class Diagnostic(metaclass=_Bound):
 class LineWarning(metaclass=_Bound):
     """A warning of import_basic: cassmak's text for a line it read."""
 
-    def __init__(self, *args: object, **kwargs: object) -> None:
-        """Not to be called: import_basic makes them (TypeError)."""
+    # Not to be called: import_basic makes them (TypeError).
+    def __init__(self, *args: object, **kwargs: object) -> None: ...
     @property
     def line(self) -> int:
         """The line number as cassmak's progress line shows it."""

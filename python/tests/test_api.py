@@ -61,6 +61,8 @@ def stub_docs():
     def walk(body, prefix):
         for node in body:
             if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+                if isinstance(node, ast.ClassDef) and node.name.startswith("_"):
+                    continue  # the stubs' own helpers (the metaclass)
                 name = prefix + node.name
                 doc = ast.get_docstring(node)
                 is_property = any(getattr(d, "id", None) == "property"

@@ -39,8 +39,8 @@ std::string add_usage()
            "  --basic         FILE is a BASIC program as text, stored as the machine holds\n"
            "                  it (type '" +
            basic_file_type +
-           "', its own address; no --type or --address); labels and\n"
-           "                  unnumbered lines are numbered first as renum numbers them\n"
+           "', its own address; no --type or --address);\n"
+           "                  labels and unnumbered lines numbered first as renum does\n"
            "  --headless      store each FILE as a block with no header and no field\n"
            "  --force         add after a truncated tail or a file without its data block,\n"
            "                  which then reads the new entries as its part (exit status 1)\n"
