@@ -171,8 +171,12 @@ int pack_file(const add_options& options, const std::string& file,
     if (!options.basic)
         return tool_ok;
     for (const import_line& line : imported.lines)
-        for (const std::string& warning : import_line_warnings(line))
-            report_tool(tool_ok, file + ": line " + std::to_string(line.number) + ": " + warning);
+        for (const std::string& warning : import_line_warnings(line)) {
+            std::string note = file;
+            note += ": line " + std::to_string(line.number) + ": ";
+            note += warning;
+            report_tool(tool_ok, note);
+        }
     if (imported.length == import_too_large)
         return report_tool(tool_failed, file + ": the program takes more than " +
                                             std::to_string(imported.limit) +
