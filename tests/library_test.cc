@@ -186,6 +186,9 @@ TEST(Library, ChangesAsCasstoolChanges)
                                        path, source)},
         {{"copy", source, "2", "--to", path, "--at", "3"},
          cassmak::insert_entries_typed(image, source_image, {"2"}, "3", false, path, source)},
+        {{"renum", path, "x"}, cassmak::renumber_typed_entry(image, "x", 10, 10, path)},
+        {{"renum", path, "18446744073709551617"},
+         cassmak::renumber_typed_entry(image, "18446744073709551617", 10, 10, path)},
     };
     for (const auto& one : cases) {
         write_file(path, image);
@@ -381,6 +384,17 @@ TEST(Library, RenumbersAsCasstoolRenumbers)
     EXPECT_EQ(cassmak::format_diagnostic("p.bas", done.warnings[0]), run.err);
     EXPECT_EQ(done.status, run.exit_code);
     EXPECT_EQ(cassmak::number_source("1 A\n").text, "1 A\n");
+    // Numbers the command line cannot give: a step of 0 would number every
+    // line alike.
+    for (const auto& [start, step, why] :
+         {std::tuple{10u, 0u, "the step must be 1 to 65535, not 0"},
+          std::tuple{10u, 65536u, "the step must be 1 to 65535, not 65536"},
+          std::tuple{65536u, 1u, "the start must be 0 to 65535, not 65536"}}) {
+        const cassmak::renumbered_source refused = cassmak::renumber_source(text, start, step);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(refused.message, why);
+        EXPECT_EQ(refused.text, "");
+    }
 
     std::string references;
     for (const cassmak::source_reference& r : cassmak::source_references(text))
@@ -400,6 +414,10 @@ TEST(Library, RenumbersAsCasstoolRenumbers)
     EXPECT_EQ(renumbered.image, read_file(dir.path("t.kst")));
     EXPECT_EQ(renumbered.image,
               cassmak::import_basic("1 PRINT\n2 GOTO 1:GOSUB 2:RUN 77\n", "P").image);
+    const cassmak::change_result refused = cassmak::renumber_entry(packed.image, 1, 10, 0, "t.kst");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.message,
+              "t.kst: entry 1: the step must be 1 to 65535, not 0; not renumbered");
 }
 
 // The shared library's dynamic symbols are the public API and its version
@@ -425,7 +443,7 @@ TEST(Library, SharedLibraryExportsOnlyThePublicApi)
         ++exported;
     }
     // Every function of the public headers.
-    EXPECT_EQ(exported, 34u);
+    EXPECT_EQ(exported, 35u);
 }
 
 // join_tapes keeps no record per entry: 8 million empty blocks are joined

@@ -108,6 +108,12 @@ CASSMAK_API change_result join_tapes(const std::vector<std::vector<std::uint8_t>
 CASSMAK_API change_result renumber_entry(std::vector<std::uint8_t> image, std::size_t entry,
                                          std::uint32_t start = 10, std::uint32_t step = 10,
                                          const std::string& path = "tape.kst");
+// renumber_entry with the entry number as typed, worded as retag_typed_entry
+// words it.
+CASSMAK_API change_result renumber_typed_entry(std::vector<std::uint8_t> image,
+                                               const std::string& entry, std::uint32_t start = 10,
+                                               std::uint32_t step = 10,
+                                               const std::string& path = "tape.kst");
 
 // One image of a split: the file name casstool split gives it and its bytes.
 struct split_piece {

@@ -135,6 +135,24 @@ class Diagnostic(metaclass=_Bound):
     def __str__(self) -> str:
         """'LINE:COLUMN: warning: MESSAGE [KIND]'."""
 
+class Reference(metaclass=_Bound):
+    """A line reference of a source, as renumber_source rewrites it."""
+
+    def __init__(self, *args: object, **kwargs: object) -> None: ...
+    @property
+    def line(self) -> int:
+        """The physical line, from 1."""
+    @property
+    def byte_column(self) -> int:
+        """The byte column where it is written, from 1."""
+    @property
+    def written(self) -> str:
+        """What is written there: digits, or '@name' for a label."""
+    @property
+    def label(self) -> bool:
+        """Whether it is a label."""
+    def __eq__(self, other: object, /) -> bool: ...
+
 class LineWarning(metaclass=_Bound):
     """A warning of import_basic: cassmak's text for a line it read."""
 
@@ -206,6 +224,17 @@ class Tape(metaclass=_Bound):
         `source` (all without any given; as remove takes them) copied in
         before entry `at` (a number from 1; at the end without it); a
         truncated tail only with force."""
+    def renumber(self, entry: int, start: int = 10, step: int = 10) -> Tape:
+        """`casstool renum IMAGE ENTRY`: the BASIC program of file `entry` (a
+        number from 1) renumbered as renumber_source numbers a source, its
+        links and checksums made again. A reference to a missing line stays
+        as written (check_source on list_basic of the payload names it)."""
+    def add(self, *files: Union[_Bytes, Tape], force: bool = False) -> Tape:
+        """`casstool add`: the entries of each file (an image as make_file,
+        make_headless or import_basic and make_file give it, or a Tape) put
+        after the last entry, at least one file. A tape that ends in a
+        truncated tail or a file without data is refused unless force, since
+        the new entries would be read as its part."""
     def split(self, force: bool = False) -> list[Tuple[str, Tape]]:
         """`casstool split`: each entry as a tape of its own, with the file
         name split gives it ('01-GAME.kst'); a truncated tail only with
@@ -256,3 +285,20 @@ def list_basic_warnings(image: _Bytes) -> list[str]:
 def check_source(text: _Text) -> list[Diagnostic]:
     """`casstool check`: what cassmak -b will store differently from what
     the source plainly means, in the order of the source."""
+
+def renumber_source(text: _Text, start: int = 10, step: int = 10) -> Tuple[str, list[Diagnostic]]:
+    """`casstool renum`: the source with its lines numbered from `start` by
+    `step`, every line reference rewritten to the new number of the line it
+    named, labels ('@name:' to define, '@name' to refer) replaced by numbers,
+    every other byte kept; and a Diagnostic (kind 'missing-target') for each
+    reference to a line that is not there, left as written. BadValueError for
+    a label undefined or defined twice (each named) or numbers past 65535."""
+
+def number_source(text: _Text, start: int = 10, step: int = 10) -> Tuple[str, list[Diagnostic]]:
+    """What `casstool add --basic` packs: a source with labels or unnumbered
+    lines numbered as renumber_source numbers it; any other comes back as
+    it was, its numbers kept."""
+
+def source_references(text: _Text) -> list[Reference]:
+    """Every line reference of the source (GOTO, GOSUB, THEN, ON ... GOTO
+    lists, LIST ranges, ...), in order, as renumber_source finds them."""

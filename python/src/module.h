@@ -155,6 +155,11 @@ void bind_entries(py::module_& module);
 
 // ---- Making tapes and BASIC (make.cc, basic.cc) ----------------------------
 
+// A line number setting (start, step) for the library: one it cannot take
+// becomes one it refuses, whose words setting_as_given puts back as given.
+std::uint32_t setting_of(const py::int_& value);
+std::string setting_as_given(std::string message, const py::int_& start, const py::int_& step);
+
 void bind_make(py::module_& module);
 void bind_basic(py::module_& module);
 

@@ -281,6 +281,48 @@ py_tape tape_insert(const py_tape& tape, const py_tape& source, const py::args& 
     return edited(tape, std::move(result));
 }
 
+py_tape tape_renumber(const py_tape& tape, const py::int_& entry, const py::int_& start,
+                      const py::int_& step)
+{
+    const std::string at = entry_digits(entry);
+    const std::uint32_t first = setting_of(start);
+    const std::uint32_t by = setting_of(step);
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::renumber_typed_entry(tape.data->bytes, at, first, by, tape.label);
+    }
+    result.message = setting_as_given(std::move(result.message), start, step);
+    return edited(tape, std::move(result));
+}
+
+// Each file a Tape, or an image as make_file makes it, taken whole: an
+// image with a damaged entry could end in a tail that swallows what follows.
+py_tape tape_add(const py_tape& tape, const py::args& files, bool force)
+{
+    if (files.size() == 0)
+        raise_value("add() needs at least one file", 2, "no file given");
+    std::vector<std::uint8_t> made;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const py::handle file = files[i];
+        const std::string label = "file " + std::to_string(i + 1);
+        const py_tape read = py::isinstance<py_tape>(file) ? file.cast<const py_tape&>()
+                                                           : make_tape(bytes_of(file), label);
+        if (damaged(*read.data)) {
+            const std::string words = label + " holds a damaged entry; add takes whole entries, "
+                                              "as make_file and make_headless make them";
+            raise_value(words, 2, words);
+        }
+        made.insert(made.end(), read.data->bytes.begin(), read.data->bytes.end());
+    }
+    cassmak::change_result result;
+    {
+        py::gil_scoped_release unlocked;
+        result = cassmak::add_entries(tape.data->bytes, made, {}, force, tape.label);
+    }
+    return edited(tape, std::move(result));
+}
+
 // Taken as references, so that None in the list is refused as any other
 // object that is no tape.
 py_tape tape_join(const std::vector<std::reference_wrapper<const py_tape>>& tapes, bool force,
@@ -448,6 +490,20 @@ void bind_tape(py::module_& module)
              "`source` (all without any given; as remove takes them) copied in\n"
              "before entry `at` (a number from 1; at the end without it); a\n"
              "truncated tail only with force.")
+        .def("renumber", tape_renumber, py::arg("entry"), py::arg("start") = 10,
+             py::arg("step") = 10,
+             "renumber(self, entry, start=10, step=10)\n--\n\n"
+             "`casstool renum IMAGE ENTRY`: the BASIC program of file `entry` (a\n"
+             "number from 1) renumbered as renumber_source numbers a source, its\n"
+             "links and checksums made again. A reference to a missing line stays\n"
+             "as written (check_source on list_basic of the payload names it).")
+        .def("add", tape_add, py::arg("force") = false,
+             "add(self, *files, force=False)\n--\n\n"
+             "`casstool add`: the entries of each file (an image as make_file,\n"
+             "make_headless or import_basic and make_file give it, or a Tape) put\n"
+             "after the last entry, at least one file. A tape that ends in a\n"
+             "truncated tail or a file without data is refused unless force, since\n"
+             "the new entries would be read as its part.")
         .def("split", tape_split, py::arg("force") = false,
              "split(self, force=False)\n--\n\n"
              "`casstool split`: each entry as a tape of its own, with the file\n"

@@ -233,8 +233,7 @@ source_renumber renumber(std::string_view source, const renumber_settings& setti
         plain.text = std::string(source);
         return plain;
     }
-    if (count > 0 && settings.start + std::uint64_t{settings.step} * (count - 1) > line_number_max)
-        result.message = renumber_past_max_message(count, settings);
+    result.message = numbering_refusal(count, settings);
     if (!result.errors.empty() || !result.message.empty()) {
         result.status = work_failed;
         result.text.clear();
@@ -256,8 +255,17 @@ source_renumber number_source(std::string_view source, const renumber_settings& 
     return renumber(source, settings, true);
 }
 
-std::string renumber_past_max_message(std::size_t count, const renumber_settings& settings)
+std::string numbering_refusal(std::size_t count, const renumber_settings& settings)
 {
+    if (settings.start > line_number_max)
+        return "the start must be 0 to " + std::to_string(line_number_max) + ", not " +
+               std::to_string(settings.start);
+    if (settings.step < 1 || settings.step > line_number_max)
+        return "the step must be 1 to " + std::to_string(line_number_max) + ", not " +
+               std::to_string(settings.step);
+    if (count == 0 ||
+        settings.start + std::uint64_t{settings.step} * (count - 1) <= line_number_max)
+        return {};
     const std::uint64_t last = settings.start + std::uint64_t{settings.step} * (count - 1);
     return "the " + std::to_string(count) + (count == 1 ? " line" : " lines") + " numbered from " +
            std::to_string(settings.start) + " by " + std::to_string(settings.step) +

@@ -62,7 +62,10 @@ source_renumber renumber_source(std::string_view source, const renumber_settings
 // that needs none of that comes back unchanged, its own numbers kept.
 source_renumber number_source(std::string_view source, const renumber_settings& settings);
 
-// "the 7 lines numbered from 65500 by 10 would end at 65560, past 65535".
-std::string renumber_past_max_message(std::size_t count, const renumber_settings& settings);
+// Why `count` lines cannot be numbered by `settings`, or nothing: "the
+// step must be 1 to 65535, not 0" (a step of 0 would give every line one
+// number), or "the 7 lines numbered from 65500 by 10 would end at 65560,
+// past 65535".
+std::string numbering_refusal(std::size_t count, const renumber_settings& settings);
 
 } // namespace cassmak::core

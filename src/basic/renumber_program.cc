@@ -64,10 +64,9 @@ program_renumber renumber_program(const std::uint8_t* image, std::size_t size,
         at = static_cast<std::size_t>(end - image) + 1;
     }
     const std::size_t tail = at + end_link_size;
-    if (!records.empty() &&
-        settings.start + std::uint64_t{settings.step} * (records.size() - 1) > line_number_max) {
+    result.message = numbering_refusal(records.size(), settings);
+    if (!result.message.empty()) {
         result.status = work_failed;
-        result.message = renumber_past_max_message(records.size(), settings);
         return result;
     }
 

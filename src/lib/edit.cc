@@ -114,6 +114,18 @@ change_result renumber_entry(std::vector<std::uint8_t> image, std::size_t entry,
     });
 }
 
+change_result renumber_typed_entry(std::vector<std::uint8_t> image, const std::string& entry,
+                                   std::uint32_t start, std::uint32_t step, const std::string& path)
+{
+    return detail::guarded<change_result>(core::change_refused, [&] {
+        std::size_t number = 0;
+        if (!core::parse_entry(entry, number))
+            return refused(core::not_a_number("entry", entry));
+        return public_result(
+            core::renumber_change(std::move(image), path, entry, number, {start, step}));
+    });
+}
+
 change_result move_typed_entry(std::vector<std::uint8_t> image, const std::string& entry,
                                const std::string& position, const std::string& path)
 {
@@ -160,8 +172,8 @@ change_result add_entries(std::vector<std::uint8_t> image, const std::vector<std
                           const std::string& path)
 {
     return detail::guarded<change_result>(core::change_refused, [&] {
-        return public_result(core::add_change(std::move(image), path, made.data(), made.size(),
-                                              names, force));
+        return public_result(
+            core::add_change(std::move(image), path, made.data(), made.size(), names, force));
     });
 }
 
