@@ -37,19 +37,11 @@ source_of "$low" >big.bas
 echo "binary input: $(wc -c <big.bin) bytes; BASIC source: $(wc -c <big.bas) bytes, $low lines," \
   "image $(($(wc -c <probe.kst) - 68)) bytes; 5 rounds of $runs runs each"
 
-# Total wall time of $runs runs of a command, in nanoseconds.
-time_runs() {
-  local start end
-  start=$(date +%s%N)
-  for ((i = 0; i < runs; i++)); do "$@" >/dev/null; done
-  end=$(date +%s%N)
-  echo $((end - start))
-}
+source "$repo/bench/timing.sh"
 
 # Rounds of alternating batches, so that both commands see the same machine;
 # the median ratio of the rounds is the figure, as single batches are noisy.
 rounds=5
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 compare() {
   local what=$1 input=$2
   shift 2

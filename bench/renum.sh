@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Times whole runs of `casstool renum` of a BASIC source of about 64 KB (as
-# large as cassmak -b takes, every line with references) against
-# `cassmak -b` of the same source, in alternating batches, and prints the
-# median ratio of the rounds. Usage: bench/renum.sh [runs] (CASSMAK_BENCH_DIR:
+# large as cassmak -b takes, every line with references), and of `casstool
+# add --basic` of it to a new tape, against `cassmak -b` of the same source,
+# in alternating batches, and prints the median ratio of the rounds. Usage: bench/renum.sh [runs] (CASSMAK_BENCH_DIR:
 # a Release build folder of one's own).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+repo=$PWD
 runs=${1:-200}
 dir=${CASSMAK_BENCH_DIR:-$PWD/build-bench}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
@@ -24,21 +25,23 @@ awk -v text="$line" 'BEGIN { for (i = 1; ; i++) {
 echo "source: $(wc -c <big.bas) bytes, $(wc -l <big.bas) lines, image $(($(wc -c <probe.kst) - 68)) bytes;" \
   "5 rounds of $runs runs each"
 
-time_runs() {
-  local start end
-  start=$(date +%s%N)
-  for ((i = 0; i < runs; i++)); do "$@" >/dev/null; done
-  end=$(date +%s%N)
-  echo $((end - start))
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-ratios="" renum_sum=0 import_sum=0
+source "$repo/bench/timing.sh"
+# Each run of add makes a tape of its own, as cassmak -b makes its output
+# afresh; adding to the tape of the run before would read it first.
+added=0
+add_fresh() { "$dir/casstool" add "new$((added += 1)).kst" big.bas --basic -q; }
+ratios="" add_ratios="" renum_sum=0 add_sum=0 import_sum=0
 for ((r = 0; r < 5; r++)); do
   renum=$(time_runs "$dir/casstool" renum big.bas --start 100 --step 5 -o out.bas)
   import=$(time_runs "$dir/cassmak" -b -o out.kst big.bas)
-  renum_sum=$((renum_sum + renum)) import_sum=$((import_sum + import))
+  add=$(time_runs add_fresh)
+  rm -f new*.kst
+  renum_sum=$((renum_sum + renum)) import_sum=$((import_sum + import)) add_sum=$((add_sum + add))
   ratios+="$(awk -v a="$renum" -v b="$import" 'BEGIN { print a / b }')"$'\n'
+  add_ratios+="$(awk -v a="$add" -v b="$import" 'BEGIN { print a / b }')"$'\n'
 done
-awk -v a="$renum_sum" -v b="$import_sum" -v n="$((runs * 5))" \
-  -v m="$(printf '%s' "$ratios" | median)" 'BEGIN {
-  printf "renum %7.1f us/run   cassmak -b %7.1f us/run   median ratio %.2f\n", a / n / 1000, b / n / 1000, m }'
+awk -v a="$renum_sum" -v c="$add_sum" -v b="$import_sum" -v n="$((runs * 5))" \
+  -v m="$(printf '%s' "$ratios" | median)" -v k="$(printf '%s' "$add_ratios" | median)" 'BEGIN {
+  printf "cassmak -b       %7.1f us/run\n", b / n / 1000
+  printf "renum            %7.1f us/run   median ratio %.2f\n", a / n / 1000, m
+  printf "add --basic      %7.1f us/run   median ratio %.2f\n", c / n / 1000, k }'
