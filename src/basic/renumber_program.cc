@@ -121,17 +121,6 @@ program_renumber renumber_program(const std::uint8_t* image, std::size_t size,
     return result;
 }
 
-namespace {
-
-bool refuse(change_plan& plan, std::string message)
-{
-    plan.status = change_refused;
-    plan.message = std::move(message);
-    return true;
-}
-
-} // namespace
-
 bool plan_renumber(const image_source& old, const std::string& path, const std::string& entry_word,
                    std::size_t entry, const renumber_settings& settings, const change_lines& lines,
                    change_plan& plan)

@@ -94,14 +94,14 @@ std::string open_inside_page_words(std::size_t entry)
            " is cut short and keeps its meaning only at the end of the tape";
 }
 
-namespace {
-
 bool refuse(change_plan& plan, std::string message)
 {
     plan.status = change_refused;
     plan.message = std::move(message);
     return true;
 }
+
+namespace {
 
 // The runs sorted and joined where they meet or overlap.
 std::vector<entry_run> joined_runs(std::vector<entry_run> runs)
