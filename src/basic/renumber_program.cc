@@ -120,31 +120,15 @@ program_renumber renumber_program(const std::uint8_t* image, std::size_t size,
     return result;
 }
 
-namespace {
-
-bool refuse(change_plan& plan, std::string message)
-{
-    plan.status = change_refused;
-    plan.message = std::move(message);
-    return true;
-}
-
-} // namespace
-
 bool plan_renumber(const image_source& old, const std::string& path, const std::string& entry_word,
                    std::size_t entry, const renumber_settings& settings, const change_lines& lines,
                    change_plan& plan)
 {
-    std::size_t count = 0;
     entry_bounds bounds;
-    if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& b) {
-            if (index + 1 == entry)
-                bounds = b;
-            return ++count != entry;
-        }))
+    if (!find_entry_bounds(old, path, entry_word, entry, bounds, plan))
         return false;
-    if (entry < 1 || entry > count)
-        return refuse(plan, missing_entry_message(path, entry_word, count));
+    if (plan.status == change_refused)
+        return true;
     tape_entry chosen;
     std::vector<std::uint8_t> window;
     if (!read_entry(old.read, bounds, entry - 1, window, chosen))

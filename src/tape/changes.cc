@@ -94,14 +94,14 @@ std::string open_inside_page_words(std::size_t entry)
            " is cut short and keeps its meaning only at the end of the tape";
 }
 
-namespace {
-
 bool refuse(change_plan& plan, std::string message)
 {
     plan.status = change_refused;
     plan.message = std::move(message);
     return true;
 }
+
+namespace {
 
 // The runs sorted and joined where they meet or overlap.
 std::vector<entry_run> joined_runs(std::vector<entry_run> runs)
@@ -245,22 +245,33 @@ bool plan_remove(const image_source& old, const std::string& path,
     return true;
 }
 
-bool plan_set(const image_source& old, const std::string& path, const std::string& entry_word,
-              std::size_t entry, const header_change& change, bool force, const change_lines& lines,
-              change_plan& plan)
+bool find_entry_bounds(const image_source& old, const std::string& path,
+                       const std::string& entry_word, std::size_t entry, entry_bounds& bounds,
+                       change_plan& plan)
 {
     std::size_t count = 0;
-    entry_bounds bounds;
     if (!walk_entry_bounds(old.size, old.read, [&](std::size_t index, const entry_bounds& b) {
             if (index + 1 == entry)
                 bounds = b;
-            // The entries after the one set are kept whole, unread; only a
+            // The entries after the one named are kept whole, unread; only a
             // missing entry needs them all counted.
             return ++count != entry;
         }))
         return false;
     if (entry < 1 || entry > count)
         return refuse(plan, missing_entry_message(path, entry_word, count));
+    return true;
+}
+
+bool plan_set(const image_source& old, const std::string& path, const std::string& entry_word,
+              std::size_t entry, const header_change& change, bool force, const change_lines& lines,
+              change_plan& plan)
+{
+    entry_bounds bounds;
+    if (!find_entry_bounds(old, path, entry_word, entry, bounds, plan))
+        return false;
+    if (plan.status == change_refused)
+        return true;
     tape_entry chosen;
     std::vector<std::uint8_t>& window = plan.held; // the entry, its header rewritten
     if (!read_entry(old.read, bounds, entry - 1, window, chosen))

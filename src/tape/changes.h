@@ -56,6 +56,18 @@ struct image_source {
     const image_bytes_reader& read;
 };
 
+// The plan refused with `message`. True, as a plan refused is a plan made
+// (a plan's false is a read that failed), so that a plan ends with it.
+bool refuse(change_plan& plan, std::string message);
+
+// Where entry `entry` (1-based, `entry_word` as typed) of the old image lies,
+// read no further than it. An image without it is read to its end, to say
+// how many entries it has, and the plan refused with "PATH: no entry 7; its
+// entries are 1 to 3". False when a read failed.
+bool find_entry_bounds(const image_source& old, const std::string& path,
+                       const std::string& entry_word, std::size_t entry, entry_bounds& bounds,
+                       change_plan& plan);
+
 // Takes each line a change says (what was done, one line each), as it is
 // made; empty, where nobody will see them: then they are not made at all.
 using change_lines = std::function<void(const std::string& line)>;

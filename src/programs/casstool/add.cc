@@ -9,11 +9,8 @@
 #include "basic/program_format.h"
 #include "basic/renumber.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <string_view>
-#include <utility>
 
 using namespace cassmak::core;
 
@@ -61,14 +58,6 @@ struct add_options : change_switches {
     bool headless = false;
 };
 
-// The options that give a header field, each with its field.
-const std::pair<const char*, header_field> field_options[] = {
-    {"--name", header_field::name},
-    {"--number", header_field::number},
-    {"--type", header_field::type},
-    {"--address", header_field::address},
-};
-
 int take_add_option(const std::string& option, argument_cursor& cursor, add_options& options)
 {
     if (take_change_switch(option, options, true))
@@ -77,16 +66,7 @@ int take_add_option(const std::string& option, argument_cursor& cursor, add_opti
         (option == "--basic" ? options.basic : options.headless) = true;
         return tool_ok;
     }
-    const auto named = std::find_if(std::begin(field_options), std::end(field_options),
-                                    [&](const auto& known) { return option == known.first; });
-    if (named == std::end(field_options))
-        return unknown_option;
-    const header_field field = named->second;
-    std::string text;
-    if (!cursor.take_value(text))
-        return usage_error("add", "option " + option + " needs " + header_field_needs(field));
-    const std::string problem = take_header_field(field, text, options.fields);
-    return problem.empty() ? tool_ok : usage_error("add", problem);
+    return take_header_option("add", option, cursor, options.fields);
 }
 
 int parse_add(const std::vector<std::string>& arguments, add_options& options)

@@ -1,9 +1,15 @@
 #include "programs/casstool/args.h"
 
 #include "programs/casstool/report.h"
+#include "tape/changes.h"
+#include "tape/fields.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
+#include <utility>
+
+using namespace cassmak::core;
 
 int usage_error(const std::string& command, const std::string& what)
 {
@@ -70,4 +76,31 @@ int take_output_option(const std::string& command, argument_cursor& cursor, outp
     if (value != "-")
         output.path = value;
     return tool_ok;
+}
+
+namespace {
+
+// The options that give a header field, each with its field.
+const std::pair<const char*, header_field> field_options[] = {
+    {"--name", header_field::name},
+    {"--number", header_field::number},
+    {"--type", header_field::type},
+    {"--address", header_field::address},
+};
+
+} // namespace
+
+int take_header_option(const std::string& command, const std::string& option,
+                       argument_cursor& cursor, header_change& change)
+{
+    const auto named = std::find_if(std::begin(field_options), std::end(field_options),
+                                    [&](const auto& known) { return option == known.first; });
+    if (named == std::end(field_options))
+        return unknown_option;
+    const header_field field = named->second;
+    std::string text;
+    if (!cursor.take_value(text))
+        return usage_error(command, "option " + option + " needs " + header_field_needs(field));
+    const std::string problem = take_header_field(field, text, change);
+    return problem.empty() ? tool_ok : usage_error(command, problem);
 }

@@ -1,8 +1,10 @@
 // What every casstool command's parse shares: the walk over its arguments,
-// the entry numbers and the one-line usage error.
+// the entry numbers, the one-line usage error and the options several
+// commands take alike.
 #pragma once
 
 #include "programs/casstool/commands.h"
+#include "tape/edit.h"
 
 #include <cstddef>
 #include <functional>
@@ -54,3 +56,9 @@ struct output_choice {
 // Takes the value of the `-o` at `cursor` into `output`; reports a missing
 // value or a second -o.
 int take_output_option(const std::string& command, argument_cursor& cursor, output_choice& output);
+
+// Takes the option at `cursor` that gives a header field (--name, --number,
+// --type, --address) with its value into `change`; reports a missing or unfit
+// value. unknown_option where `option` gives no field.
+int take_header_option(const std::string& command, const std::string& option,
+                       argument_cursor& cursor, cassmak::core::header_change& change);

@@ -5,10 +5,6 @@
 #include "programs/casstool/report.h"
 #include "tape/words.h"
 
-#include <algorithm>
-#include <iterator>
-#include <utility>
-
 using namespace cassmak::core;
 
 namespace {
@@ -42,28 +38,11 @@ struct set_options : change_switches {
     header_change change;
 };
 
-// The options that set a field of the header, each with its field.
-const std::pair<const char*, header_field> field_options[] = {
-    {"--name", header_field::name},
-    {"--number", header_field::number},
-    {"--type", header_field::type},
-    {"--address", header_field::address},
-};
-
 int take_set_option(const std::string& option, argument_cursor& cursor, set_options& options)
 {
     if (take_change_switch(option, options, true))
         return tool_ok;
-    const auto named = std::find_if(std::begin(field_options), std::end(field_options),
-                                    [&](const auto& known) { return option == known.first; });
-    if (named == std::end(field_options))
-        return unknown_option;
-    const header_field field = named->second;
-    std::string text;
-    if (!cursor.take_value(text))
-        return usage_error("set", "option " + option + " needs " + header_field_needs(field));
-    const std::string problem = take_header_field(field, text, options.change);
-    return problem.empty() ? tool_ok : usage_error("set", problem);
+    return take_header_option("set", option, cursor, options.change);
 }
 
 int parse_set(const std::vector<std::string>& arguments, set_options& options)
