@@ -300,7 +300,7 @@ py_tape tape_renumber(const py_tape& tape, const py::int_& entry, const py::int_
 // image with a damaged entry could end in a tail that swallows what follows.
 py_tape tape_add(const py_tape& tape, const py::args& files, bool force)
 {
-    if (files.size() == 0)
+    if (files.empty())
         raise_value("add() needs at least one file", 2, "no file given");
     std::vector<std::uint8_t> made;
     for (std::size_t i = 0; i < files.size(); ++i) {
