@@ -57,13 +57,7 @@ packed_file pack_file(const pack_form& form, const std::string& name, const std:
     source_renumber numbered;
     if (request.basic) {
         numbered = number_source(source, renumber_settings{});
-        const std::size_t errors = numbered.errors.size();
         packed.label_errors = numbered.errors;
-        if (errors != 0) {
-            packed.message = name + ": " + std::to_string(errors) +
-                             (errors == 1 ? " label error" : " label errors") + "; nothing added";
-            return packed;
-        }
         if (!numbered.message.empty()) {
             packed.message = name + ": " + numbered.message + "; nothing added";
             return packed;

@@ -54,11 +54,7 @@ std::string renumbered_source_json(std::string_view source, const std::string& s
     source_renumber renumbered;
     if (message.empty()) {
         renumbered = renumber_source(source, settings);
-        const std::size_t errors = renumbered.errors.size();
-        if (errors != 0)
-            message = std::to_string(errors) + (errors == 1 ? " label error" : " label errors");
-        else
-            message = renumbered.message;
+        message = renumbered.message;
     }
     std::string out = "{\"refused\":";
     out += message.empty() ? "false" : "true";

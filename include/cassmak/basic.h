@@ -39,8 +39,8 @@ namespace cassmak {
 // `\@` for a literal @) replaced by numbers, every other byte kept.
 // `status`: 0 renumbered; 1 renumbered, a reference to a missing line left as
 // written (each in `warnings`, kind "missing-target"); 2 refused, no
-// `text`: a label undefined or defined twice (each in `errors`) or numbers
-// past 65535 (`message`). format_diagnostic words a warning as renum does.
+// `text`, the refusal in `message`: labels undefined or defined twice ("2
+// label errors", each in `errors`) or numbers past 65535. format_diagnostic words a warning as renum does.
 struct renumbered_source {
     int status = 0;
     std::string text;

@@ -73,11 +73,12 @@ std::uint32_t setting_of(const py::int_& value)
 std::string setting_as_given(std::string message, const py::int_& start, const py::int_& step)
 {
     const std::string shown = "not " + std::to_string(beyond);
-    const std::size_t at = message.find(shown);
+    // The refusal names the start where both are out of range; the path in
+    // front of it is the caller's.
+    const std::size_t at = message.rfind(shown);
     if (at != std::string::npos) {
-        const bool of_start = message.find("the start") != std::string::npos;
-        message.replace(at, shown.size(),
-                        "not " + std::string(py::str(py::handle(of_start ? start : step))));
+        const py::int_& given = setting_of(start) == beyond ? start : step;
+        message.replace(at, shown.size(), "not " + std::string(py::str(py::handle(given))));
     }
     return message;
 }
@@ -145,13 +146,8 @@ std::pair<py::str, std::vector<diagnostic>> numbered(numbering how, const py::ob
     }
     check_memory(result.status, result.message);
     if (result.status > 1) {
-        if (result.errors.empty()) {
-            const std::string message = setting_as_given(result.message, start, step);
-            raise_value(message, result.status, "<text>: " + message + "; nothing written");
-        }
-        const std::size_t count = result.errors.size();
-        std::string words = std::to_string(count) + (count == 1 ? " label error" : " label errors");
-        const std::string tool_message = "<text>: " + words + "; nothing written";
+        const std::string message = setting_as_given(result.message, start, step);
+        std::string words = message;
         for (const cassmak::diagnostic& error : result.errors) {
             // As casstool renum words it, without the source in front.
             const std::string line = cassmak::format_diagnostic("", error);
@@ -160,7 +156,7 @@ std::pair<py::str, std::vector<diagnostic>> numbered(numbering how, const py::ob
             words += "\n" + line.substr(1, at - 1) + ": error: " +
                      line.substr(at + warning.size(), line.size() - at - warning.size() - 1);
         }
-        raise_value(words, result.status, tool_message);
+        raise_value(words, result.status, "<text>: " + message + "; nothing written");
     }
     return {text_of(result.text), diagnostics_of(result.warnings)};
 }

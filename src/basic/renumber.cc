@@ -233,8 +233,11 @@ source_renumber renumber(std::string_view source, const renumber_settings& setti
         plain.text = std::string(source);
         return plain;
     }
-    result.message = numbering_refusal(count, settings);
-    if (!result.errors.empty() || !result.message.empty()) {
+    const std::size_t errors = result.errors.size();
+    result.message = errors != 0
+                         ? std::to_string(errors) + (errors == 1 ? " label error" : " label errors")
+                         : numbering_refusal(count, settings);
+    if (!result.message.empty()) {
         result.status = work_failed;
         result.text.clear();
     } else if (!result.warnings.empty()) {

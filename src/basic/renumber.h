@@ -36,8 +36,8 @@ struct renumbered_line {
 
 // `status`: work_sound; work_damaged when a reference names no line (each in
 // `warnings`, left as written); work_failed when refused, with nothing in
-// `text`: a label undefined or defined twice (each in `errors`), or numbers
-// that would pass 65535 (`message`).
+// `text` and the refusal in `message`: labels undefined or defined twice
+// ("2 label errors", each in `errors`), or numbers that would pass 65535.
 struct source_renumber {
     int status = 0;
     std::string text;

@@ -134,11 +134,6 @@ int pack_file(const add_options& options, const std::string& file,
     if (options.basic) {
         numbered = number_source(bytes, renumber_settings{});
         print_source_problems(file, numbered.errors, "error");
-        if (!numbered.errors.empty())
-            return report_tool(tool_failed,
-                               file + ": " + std::to_string(numbered.errors.size()) +
-                                   (numbered.errors.size() == 1 ? " label error" : " label errors") +
-                                   "; nothing added");
         if (!numbered.message.empty())
             return report_tool(tool_failed, file + ": " + numbered.message + "; nothing added");
         print_source_problems(file, numbered.warnings, "warning");

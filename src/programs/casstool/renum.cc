@@ -126,11 +126,6 @@ int renumber_source_file(const renum_options& options)
     if (finish_stdout(tool_ok) != tool_ok)
         return tool_failed;
     print_source_problems(options.input, renumbered.errors, "error");
-    if (!renumbered.errors.empty())
-        return report_tool(tool_failed,
-                           options.input + ": " + std::to_string(renumbered.errors.size()) +
-                               (renumbered.errors.size() == 1 ? " label error" : " label errors") +
-                               "; nothing written");
     if (!renumbered.message.empty())
         return report_tool(tool_failed,
                            options.input + ": " + renumbered.message + "; nothing written");
