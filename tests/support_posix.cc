@@ -64,6 +64,16 @@ run_result run_exe(const char* exe, const std::vector<std::string>& args,
         ADD_FAILURE() << "pipe failed";
         return {-1, "", ""};
     }
+    // Made before the fork: a test that runs tools from several threads forks
+    // while another thread may hold the allocator's lock, and a child that
+    // allocated would wait on it for ever.
+    std::string name = exe;
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv;
+    argv.push_back(name.data());
+    for (std::string& arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
     pid_t child = fork();
     if (child == 0) {
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
@@ -95,13 +105,6 @@ run_result run_exe(const char* exe, const std::vector<std::string>& args,
         close(out_pipe[0]);
         dup2(err_pipe[1], 2);
         close(err_pipe[0]);
-        std::vector<char*> argv;
-        std::string name = exe;
-        argv.push_back(name.data());
-        std::vector<std::string> copies = args;
-        for (std::string& arg : copies)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
         execv(exe, argv.data());
         _exit(127);
     }
@@ -234,13 +237,14 @@ const char* signals_missing()
 
 void end_casstool_by_signal(const std::vector<std::string>& args, int delay_ms, bool unheld)
 {
+    // Made before the fork, as run_exe makes its arguments.
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv{const_cast<char*>(casstool_path)};
+    for (std::string& arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        std::vector<std::string> copies = args;
-        std::vector<char*> argv{const_cast<char*>(casstool_path)};
-        for (std::string& arg : copies)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
         execv(casstool_path, argv.data());
         _exit(127);
     }
